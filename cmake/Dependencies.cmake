@@ -1,0 +1,12 @@
+# System packages installed by scripts/bootstrap; nothing is fetched at build time.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
+find_package(ZLIB REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(Boost 1.74 REQUIRED)
+find_package(Poco REQUIRED COMPONENTS Foundation Util Net)
+pkg_check_modules(TINYXML REQUIRED IMPORTED_TARGET tinyxml)
+pkg_check_modules(CRYPTOPP REQUIRED IMPORTED_TARGET libcrypto++)
+find_package(Iconv)

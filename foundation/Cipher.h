@@ -1,0 +1,29 @@
+#pragma once
+// Sealing of texts with the passphrase through the host's compression,
+// encryption and text-encoding services.
+#include <cstddef>
+#include <string>
+
+#include "component/orsa/ISecurityHelper.h"
+#include "component/orsa/IZipHelper.h"
+
+namespace obx {
+
+// The key of every seal and unseal, and of the peer-to-peer composite load.
+extern const char kPassphrase[];  // 38 characters
+
+// Looks up both host services; when either is missing returns with `out`
+// unchanged. Otherwise appends the sealed text of the `length` bytes at `data`.
+// Exceptions of the services reach the caller.
+void EncryptText(const std::string& key, std::string& out, const char* data, size_t length);
+// Replaces `out` with the opened text (up to its first NUL); unchanged when a
+// service is missing. Throws when the text does not open.
+void DecryptText(const std::string& key, std::string& out, const std::string& sealed);
+
+// The same three steps with the services given (used by the host's tools).
+std::string SealWith(orsa::security::ISecurityHelper& security, orsa::zip::IZipHelper& zip,
+                     const std::string& key, const char* data, size_t length);
+std::string OpenWith(orsa::security::ISecurityHelper& security, orsa::zip::IZipHelper& zip,
+                     const std::string& key, const std::string& sealed);
+
+}  // namespace obx

@@ -1,0 +1,82 @@
+#pragma once
+// The machine's registry, with the semantics of the Windows registry API the
+// settings store relies on. On Linux it is one database file under the state
+// root, shared by every process that uses that root (the agent, orsa-reg, the
+// programs a task runs). Key and value names compare case-insensitively (ASCII);
+// values keep their type and raw bytes. Every function is thread-safe.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Windows error codes, which the callers expect.
+enum : long {
+  kErrorSuccess = 0,
+  kErrorFileNotFound = 2,
+  kErrorAccessDenied = 5,
+  kErrorInvalidHandle = 6,
+  kErrorInvalidData = 13,
+  kErrorInvalidParameter = 87,
+  kErrorMoreData = 234,
+  kErrorNoMoreItems = 259,
+  kErrorRegistryIo = 1016,
+};
+
+enum RegType : uint32_t {
+  kRegNone = 0,
+  kRegSz = 1,
+  kRegExpandSz = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+};
+
+// Access masks as Windows spells them. Opening checks that the key exists;
+// a handle opened without write rights refuses writes with kErrorAccessDenied.
+constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeySetValue = 0x0002;
+constexpr uint32_t kKeyCreateSubKey = 0x0004;
+constexpr uint32_t kKeyRead = 0x20019;
+constexpr uint32_t kKeyWrite = 0x20006;
+constexpr uint32_t kKeyAllAccess = 0xF003F;
+
+enum class RegRoot { kLocalMachine, kCurrentUser };
+
+// Parses "HKLM", "HKEY_LOCAL_MACHINE", "HKCU", "HKEY_CURRENT_USER" (any case).
+bool ParseRegRoot(const std::string& name, RegRoot* root);
+const char* RegRootName(RegRoot root);  // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
+
+struct RegKeyImpl;
+typedef RegKeyImpl* RegKey;  // Closed with RegCloseKey; one thread at a time.
+
+// Subkey paths use "\" between names; leading and trailing "\" and empty
+// names are ignored. An empty subkey names the root itself.
+long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key);
+// Opens the key, creating it and every missing parent first.
+long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key);
+// Windows rules: `data` null asks for the size only; a buffer smaller than the
+// value gives kErrorMoreData with `*size` set to the needed size; `type` may be
+// null. An empty name is the key's default value.
+long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, unsigned char* data,
+                     uint32_t* size);
+long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const unsigned char* data,
+                   uint32_t size);
+long RegDeleteValue(RegKey key, const std::string& name);
+// Deletes the key with all its subkeys and values.
+long RegDeleteTree(RegRoot root, const std::string& subkey);
+// Returns when everything written through this key is on disk.
+long RegFlushKey(RegKey key);
+long RegCloseKey(RegKey key);
+
+struct RegValue {
+  std::string name;  // as stored (original letter case)
+  uint32_t type = kRegNone;
+  std::vector<unsigned char> data;
+};
+// Values in name order (case-insensitive) and direct subkey names in order.
+long RegEnumValues(RegKey key, std::vector<RegValue>* values);
+long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
+// The key's full path as stored, e.g. "SOFTWARE\Kelvor\QUOR5.0".
+std::string RegKeyPath(RegKey key);
+
+}  // namespace platform
