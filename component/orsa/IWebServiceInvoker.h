@@ -5,6 +5,11 @@
 namespace orsa {
 namespace ws {
 
+// The namespace URI of the management server's messages: the data objects of
+// every request and answer are created in it, and the SOAP invoker qualifies
+// every element under the Body with it.
+inline constexpr const char kObxNamespace[] = "urn:obx:patch:1";
+
 // Calls one SOAP operation. The request is a "Message" data object; the
 // invoker fills `*response` with the answer's "Message". A transport failure,
 // a time-out, an HTTP error or a SOAP Fault throws std::runtime_error carrying

@@ -1,0 +1,12 @@
+#include "host/SdoHelper.h"
+
+#include "host/DataObject.h"
+
+namespace orsahost {
+
+orsa::sdo::DataObjectPtr SdoHelper::createDataObject(const std::string& namespaceUri,
+                                                     const std::string& typeName) {
+  return orsa::sdo::DataObjectPtr(new DataObject(namespaceUri, typeName));
+}
+
+}  // namespace orsahost
