@@ -1,0 +1,142 @@
+#pragma once
+// Facts about the machine and the process the component asks the system for:
+// the OS version record, the language, the desktop folder, network adapters,
+// disk identity, virtual hardware, GUIDs, computer and user names. The calls
+// keep the names and the results of the Windows calls they stand for, so the
+// component code reads the same on every platform.
+//
+// On Linux the version record is the one Windows keeps in the registry
+// (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion and
+// HKLM\SYSTEM\CurrentControlSet\Control\ProductOptions), read afresh at every
+// call; the other facts come from the locale, XDG user folders, getifaddrs and
+// sysfs, udev data, DMI and the account database. Every function is
+// thread-safe, keeps no state between calls and never throws.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------- version
+
+// Registry location of the version record and its values.
+extern const char* const kCurrentVersionKey;  // SOFTWARE\Microsoft\Windows NT\CurrentVersion
+extern const char* const kProductOptionsKey;  // SYSTEM\CurrentControlSet\Control\ProductOptions
+
+constexpr uint32_t kVerPlatformWin32Windows = 1;  // the 9x family
+constexpr uint32_t kVerPlatformWin32Nt = 2;
+
+constexpr uint8_t kVerNtWorkstation = 1;        // ProductType "WinNT"
+constexpr uint8_t kVerNtDomainController = 2;   // ProductType "LanmanNT"
+constexpr uint8_t kVerNtServer = 3;             // ProductType "ServerNT"
+
+constexpr uint32_t kOsVersionInfoSize = 148;    // the basic form
+constexpr uint32_t kOsVersionInfoExSize = 156;  // the extended form
+
+// The version record in its extended (156-byte) layout; the basic form is the
+// first 148 bytes. The caller sets `osVersionInfoSize` to the form it wants.
+struct OsVersionInfoEx {
+  uint32_t osVersionInfoSize;
+  uint32_t majorVersion;
+  uint32_t minorVersion;
+  uint32_t buildNumber;
+  uint32_t platformId;
+  char csdVersion[128];  // e.g. "Service Pack 3", NUL-terminated
+  // Extended form only:
+  uint16_t servicePackMajor;
+  uint16_t servicePackMinor;
+  uint16_t suiteMask;
+  uint8_t productType;  // kVerNtWorkstation, kVerNtDomainController, kVerNtServer
+  uint8_t reserved;
+};
+static_assert(sizeof(OsVersionInfoEx) == kOsVersionInfoExSize, "version record layout");
+
+// Fills the record in the form its size field asks for and returns true.
+// Fails (record untouched apart from what was already read) when the size is
+// neither 148 nor 156, when the version (CurrentVersion "major.minor") is
+// unknown, or, for the extended form, when the product type is unknown. The
+// platform id is always kVerPlatformWin32Nt; the service-pack numbers come
+// from the "Service Pack N[.M]" text of CSDVersion.
+bool GetVersionExA(OsVersionInfoEx* info);
+
+// Major version in the low byte, minor in the next, build number in the high
+// word; the top bit (set on the 9x family) is never set here. 0 when the
+// version is unknown.
+uint32_t GetVersion();
+
+// ---------------------------------------------------------------- language
+
+constexpr uint16_t kLangZhCn = 2052;  // 0x0804, Chinese (PRC)
+constexpr uint16_t kLangEnUs = 1033;  // 0x0409, English (United States)
+
+// From the locale of the environment (the first non-empty of LC_ALL,
+// LC_MESSAGES, LANG): "zh" or "zh_*" gives kLangZhCn, everything else kLangEnUs.
+uint16_t GetSystemDefaultLangID();
+
+// The user's desktop folder in the ANSI code page (see CodePage.h), without a
+// trailing separator: $XDG_DESKTOP_DIR, else XDG_DESKTOP_DIR of user-dirs.dirs
+// under $XDG_CONFIG_HOME (default ~/.config), else ~/Desktop. False when no
+// home folder is known or the path cannot be represented in the code page.
+bool GetDesktopDirectory(std::string* path);
+
+// ---------------------------------------------------------------- adapters
+
+// Windows adapter types.
+constexpr uint32_t kAdapterTypeOther = 1;
+constexpr uint32_t kAdapterTypeEthernet = 6;
+constexpr uint32_t kAdapterTypePpp = 23;
+constexpr uint32_t kAdapterTypeLoopback = 24;
+constexpr uint32_t kAdapterTypeIeee80211 = 71;
+
+struct AdapterInfo {
+  std::string name;         // interface name, e.g. "eth0"
+  // The name, the driver in parentheses when known, then " - " and the
+  // interface alias when one is set, e.g. "eth0 (xen-netfront) - Citrix PV".
+  std::string description;
+  uint32_t type = kAdapterTypeOther;
+  std::vector<unsigned char> address;     // hardware address, 0 to 8 bytes
+  std::vector<std::string> ipAddresses;   // IPv4 texts in order; "0.0.0.0" when none
+};
+
+// The network adapters in interface-index order, as GetAdaptersInfo lists
+// them: the loopback interface is not listed. False (list empty) when the
+// interfaces cannot be read.
+bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters);
+
+// The Windows adapter type for a Linux ARPHRD_* hardware type; `wireless`
+// tells an Ethernet-framed 802.11 interface from a wired one.
+uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
+
+// ---------------------------------------------------------------- machine
+
+// The serial number of the disk named by a Windows device path
+// ("\\.\PhysicalDrive<n>", any letter case; n counts the machine's disks in
+// name order), in the 20-character form of the ATA identify data: cut to 20
+// characters and padded with blanks. Sources in order: sysfs (device/serial,
+// then device/wwid), udev data (ID_SERIAL_SHORT), the ATA identify ioctl.
+// False when the path names no disk or no source gives a serial.
+bool GetDiskSerialNumber(const std::string& devicePath, std::string* serial);
+
+// True when DMI (sys_vendor, product_name, board_vendor, bios_vendor) names
+// virtual hardware (VMware, VirtualBox, QEMU, KVM, Xen, Hyper-V, Parallels,
+// Bochs, ...). False when DMI cannot be read.
+bool IsVirtualHardware();
+
+struct Guid {
+  uint32_t data1;
+  uint16_t data2;
+  uint16_t data3;
+  uint8_t data4[8];
+};
+// A new random (version 4) GUID from the kernel's random source.
+bool CoCreateGuid(Guid* guid);
+
+// The host name (gethostname), at most 255 characters. On failure returns
+// false and sets `*error` (when not null) to a Windows error code.
+bool GetComputerNameA(std::string* name, long* error = nullptr);
+
+// The account name of the process's effective user (the account database,
+// else $USER). False when neither knows it.
+bool GetUserNameA(std::string* name);
+
+}  // namespace platform
