@@ -1,0 +1,168 @@
+#include "foundation/PatchPolicyManager.h"
+
+#include <tinyxml.h>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "foundation/Cipher.h"
+#include "foundation/Log.h"
+#include "platform/StateRoot.h"
+
+namespace obx {
+
+namespace {
+
+const char kChannel[] = "OBXConsole";
+const char kSource[] = "PatchPolicyManager";
+
+bool HasId(const TiXmlElement& entry, const std::string& id) {
+  const char* value = entry.Attribute("policyid");
+  return value != nullptr && id == value;
+}
+
+}  // namespace
+
+PatchPolicyManager::PatchPolicyManager() = default;
+PatchPolicyManager::~PatchPolicyManager() = default;
+
+bool PatchPolicyManager::Load(const char* path, bool create) {
+  filePath_.clear();
+  document_.reset(new TiXmlDocument());
+  if (path == nullptr) return false;
+  filePath_ = path;
+  policyIds.clear();
+  version_.clear();
+
+  std::string plain;
+  if (ReadAndOpen(plain)) {
+    // A text that is not XML counts as a document without `patchs`. The
+    // parser keeps what it read before the error (an unclosed root, say), so
+    // that part is dropped rather than taken for the whole document.
+    document_->Parse(plain.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (document_->Error()) document_->Clear();
+    TiXmlElement* root = Root();
+    if (root == nullptr) return false;
+    const char* version = root->Attribute("version");
+    version_ = version ? version : "";
+    TiXmlElement* entry = root->FirstChildElement("patch");
+    if (entry == nullptr) return false;
+    // Every element after the first `patch` counts, whatever its name, so a
+    // stray element carrying a `policyid` is seen as an entry.
+    for (; entry != nullptr; entry = entry->NextSiblingElement()) {
+      const char* id = entry->Attribute("policyid");
+      if (id != nullptr) policyIds.insert(id);
+    }
+    return true;
+  }
+  if (!create) return false;
+  document_->LinkEndChild(new TiXmlElement("patchs"));
+  return Save();
+}
+
+bool PatchPolicyManager::ReadAndOpen(std::string& plain) const {
+  plain.clear();
+  if (filePath_.empty()) return false;
+  std::ifstream in(platform::NativePath(filePath_), std::ios::binary);
+  if (!in) return false;
+  std::string sealed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  // The sealed text never holds a NUL; anything after one is not part of it.
+  const std::string::size_type nul = sealed.find('\0');
+  if (nul != std::string::npos) sealed.resize(nul);
+  try {
+    DecryptText(kPassphrase, plain, sealed);
+  } catch (...) {
+    plain.clear();
+    OBX_ERROR(kChannel, kSource, "De policy file failed");
+  }
+  return !plain.empty();
+}
+
+TiXmlElement* PatchPolicyManager::Root() const {
+  return document_ ? document_->FirstChildElement("patchs") : nullptr;
+}
+
+TiXmlElement* PatchPolicyManager::FindEntry(const std::string& id) const {
+  TiXmlElement* root = Root();
+  if (root == nullptr) return nullptr;
+  for (TiXmlElement* entry = root->FirstChildElement("patch"); entry != nullptr;
+       entry = entry->NextSiblingElement()) {
+    if (HasId(*entry, id)) return entry;
+  }
+  return nullptr;
+}
+
+std::string PatchPolicyManager::GetAttribute(const std::string& id, const char* element,
+                                             const char* attribute) const {
+  if (element == nullptr || attribute == nullptr) return "";
+  TiXmlElement* root = Root();
+  if (root == nullptr) return "";
+  // Unlike the writers, readers go on past an entry with the id that lacks
+  // the element, so a later duplicate entry can answer.
+  for (TiXmlElement* entry = root->FirstChildElement("patch"); entry != nullptr;
+       entry = entry->NextSiblingElement()) {
+    if (!HasId(*entry, id)) continue;
+    const TiXmlElement* child = entry->FirstChildElement(element);
+    if (child == nullptr) continue;
+    const char* value = child->Attribute(attribute);
+    return value ? value : "";
+  }
+  return "";
+}
+
+bool PatchPolicyManager::SetAttribute(const std::string& id, const char* element,
+                                      const char* attribute, const char* value) {
+  if (element == nullptr && attribute == nullptr && value == nullptr) return false;
+  TiXmlElement* root = Root();
+  if (root == nullptr) return false;
+
+  if (TiXmlElement* entry = FindEntry(id)) {
+    if (element == nullptr) return true;
+    TiXmlElement* child = entry->FirstChildElement(element);
+    if (child == nullptr) {
+      child = new TiXmlElement(element);
+      entry->LinkEndChild(child);
+    }
+    if (attribute != nullptr) child->SetAttribute(attribute, value ? value : "");
+    return Save();
+  }
+
+  auto* entry = new TiXmlElement("patch");
+  root->LinkEndChild(entry);
+  entry->SetAttribute("policyid", id);
+  if (element != nullptr) {
+    auto* child = new TiXmlElement(element);
+    entry->LinkEndChild(child);
+    if (attribute != nullptr && value != nullptr) child->SetAttribute(attribute, value);
+  }
+  return Save();
+}
+
+bool PatchPolicyManager::RemovePatch(const std::string& id) {
+  TiXmlElement* entry = FindEntry(id);
+  if (entry == nullptr) return false;
+  entry->Clear();
+  Root()->RemoveChild(entry);
+  return Save();
+}
+
+bool PatchPolicyManager::Save() {
+  if (filePath_.empty() || !document_) return false;
+  TiXmlPrinter printer;  // four blanks per level, "\n" line breaks
+  document_->Accept(&printer);
+  std::string sealed;
+  try {
+    EncryptText(kPassphrase, sealed, printer.CStr(), printer.Size());
+  } catch (...) {
+    sealed.clear();
+    OBX_ERROR(kChannel, kSource, "Encrpt policy file failed");
+  }
+  if (sealed.empty()) return false;
+  // Written beside the target and renamed over it, so a process killed at any
+  // instant leaves the old or the new document, never a part of one.
+  return platform::ReplaceFileAtomically(platform::NativePath(filePath_), sealed);
+}
+
+}  // namespace obx

@@ -1,0 +1,80 @@
+#pragma once
+// The one store for the sealed policy document (PatchPolicy.xml) and the task
+// list (TaskList.xml): a `patchs` root holding `patch` entries keyed by their
+// `policyid`, whose data are attributes of the entries' child elements.
+//
+// Threads: not thread-safe; one object is used by one thread. Two objects on
+// the same file must not be used at the same time.
+// Failures: answered as false or "" and, where the seal cannot be made or
+// opened, logged on channel "OBXConsole" (source "PatchPolicyManager").
+// Exceptions: none of its own; only allocation failures escape.
+#include <memory>
+#include <set>
+#include <string>
+
+class TiXmlDocument;
+class TiXmlElement;
+
+namespace obx {
+
+class PatchPolicyManager {
+ public:
+  PatchPolicyManager();
+  ~PatchPolicyManager();
+  PatchPolicyManager(const PatchPolicyManager&) = delete;
+  PatchPolicyManager& operator=(const PatchPolicyManager&) = delete;
+
+  // Replaces the held document by the one in the sealed file at `path` (a
+  // Windows-style path) and fills `policyIds` and the version. True only when
+  // the file opened to a `patchs` root holding at least one `patch` element;
+  // the version is taken even when there is no `patch`. When the file cannot
+  // be read or opened and `create` is set, the document becomes an empty
+  // `patchs` root that is saved at once, and the result is that of the save.
+  // A null `path` gives false.
+  bool Load(const char* path, bool create);
+  bool Load(const std::string& path, bool create) { return Load(path.c_str(), create); }
+
+  // The attribute of the named child element of the entry `id`: the first
+  // entry with that id that has such a child is used. "" when anything is
+  // missing, also when `element` or `attribute` is null.
+  std::string GetAttribute(const std::string& id, const char* element,
+                           const char* attribute) const;
+
+  // Sets the attribute on the first entry with `id`, creating the entry (last
+  // child of the root) and the element (last child of the entry) when
+  // missing, then writes the whole document to the file. A null `value` sets
+  // "" on an existing entry and sets nothing on a new one; a null `element`
+  // on an existing entry changes nothing and answers true. All three null, no
+  // document or no `patchs` root: false and nothing written. Otherwise the
+  // result is whether the file was written.
+  bool SetAttribute(const std::string& id, const char* element, const char* attribute,
+                    const char* value);
+
+  // Removes the first entry with `id` and everything in it, then writes the
+  // file. False, with the file untouched, when there is no such entry.
+  bool RemovePatch(const std::string& id);
+
+  // The root's `version` attribute at the last load, "" when absent.
+  std::string GetVersion() const { return version_; }
+
+  // Ids found at the last load, ascending in byte order. Not updated by
+  // SetAttribute or RemovePatch.
+  std::set<std::string> policyIds;
+
+ private:
+  // The opened text of the file; false when it cannot be read or opens to "".
+  bool ReadAndOpen(std::string& plain) const;
+  // Prints, seals and atomically replaces the file: a failed seal or write
+  // answers false and leaves the old file whole.
+  bool Save();
+  TiXmlElement* Root() const;
+  // The first entry with `id`, walking from the root's first `patch` element
+  // through every later sibling element.
+  TiXmlElement* FindEntry(const std::string& id) const;
+
+  std::unique_ptr<TiXmlDocument> document_;
+  std::string filePath_;
+  std::string version_;
+};
+
+}  // namespace obx
