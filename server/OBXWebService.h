@@ -47,20 +47,36 @@ class OBXWebService {
 
   // Asks the server for this machine's policy. True when the sealed answer
   // opened to a non-empty document, which is then in `policy` (plain XML); on
-  // false `policy` is unchanged. Exceptions while building the request (a
-  // missing data-object service shows as "NullPointer") reach the caller.
+  // false `policy` is unchanged. A missing invoker or data-object service
+  // gives false (one warning) before anything is built; exceptions of the
+  // host while building the request (a data object the host did not create
+  // shows as "NullPointer") reach the caller.
   bool UpdatePatchPolicy(const std::string& computerCode, const std::string& userName,
                          std::string version, std::string osVersion, std::string& policy);
 
   // Send a status / result report as one "infos" item. True only when the
   // server answered exactly "true"; `answer` holds the answer text whenever the
-  // answer held one item. Request-building exceptions reach the caller.
+  // answer held one item. Missing services and request-building exceptions
+  // behave as for UpdatePatchPolicy.
   bool UploadExecuteStatus(const std::string& status, std::string& answer);
   bool UploadExecuteResult(const std::string& result, std::string& answer);
 
  private:
+  // A "Message" and its one "Map", not yet joined: the items go into the map
+  // first and the map into the message last. The list pointers live as long as
+  // the objects that own them.
+  struct Request {
+    orsa::sdo::DataObjectPtr message;
+    orsa::sdo::IDataObjectList* maps = nullptr;
+    orsa::sdo::DataObjectPtr map;
+    orsa::sdo::IDataObjectList* items = nullptr;
+  };
+  Request NewRequest();
   bool Upload(const char* operation, const std::string& text, std::string& answer);
   orsa::sdo::DataObjectPtr NewObject(const std::string& typeName);
+  // False, with one warning, when the invoker or the data-object service is
+  // missing; the operations then fail before building anything.
+  bool ServicesPresent() const;
   static bool ExtractValue(const orsa::sdo::DataObjectPtr& response, std::string& result);
 
   boost::shared_ptr<orsa::ws::IWebServiceInvoker> invoker_;
