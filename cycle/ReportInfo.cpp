@@ -1,0 +1,213 @@
+#include "cycle/ReportInfo.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <sys/stat.h>
+
+#include "foundation/Cipher.h"
+#include "foundation/Log.h"
+#include "foundation/SettingsStore.h"
+#include "platform/Clock.h"
+#include "platform/StateRoot.h"
+#include "server/OBXWebService.h"
+
+namespace obx {
+
+const char* const kInstallResultInfo = "installResultInfo";
+const char* const kVersionInfo = "versionInfo";
+
+namespace {
+
+const char* const kReportFileName = "reportInfo.xml";
+const char* const kEmptyReport = "<message/>";
+
+// TinyXML's stream printing: no indentation, no line breaks.
+std::string Compact(const TiXmlNode& node) {
+  std::string text;
+  text << node;
+  return text;
+}
+
+// Parses `text` as UTF-8 into `doc`; false when TinyXML reports an error.
+bool ParseInto(TiXmlDocument& doc, const std::string& text) {
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  return !doc.Error();
+}
+
+bool FileSize(const std::string& nativePath, long long& size) {
+  struct stat info {};
+  if (::stat(nativePath.c_str(), &info) != 0) return false;
+  size = static_cast<long long>(info.st_size);
+  return true;
+}
+
+bool Exists(const std::string& nativePath) {
+  long long size = 0;
+  return FileSize(nativePath, size);
+}
+
+std::string TimeStamp() {
+  const platform::LocalTime t = platform::GetLocalTime();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+}  // namespace
+
+std::string ReportFilePath() {
+  const std::string installPath = ReadRegString(HKLM, kModuleKey, "InstallPath");
+  if (installPath.empty()) return kReportFileName;
+  return installPath + "\\" + kReportFileName;
+}
+
+ReportInfo::ReportInfo() : path_(ReportFilePath()) {}
+
+void ReportInfo::KeepUnreadableAside(const std::string& nativePath) {
+  long long size = 0;
+  // A missing or empty file holds nothing worth keeping.
+  if (!FileSize(nativePath, size) || size == 0) return;
+  const std::string suffix = ".unreadable-" + TimeStamp();
+  std::string aside = suffix;
+  for (int n = 1; Exists(nativePath + aside); ++n) aside = suffix + "-" + std::to_string(n);
+  if (std::rename(nativePath.c_str(), (nativePath + aside).c_str()) == 0) {
+    OBX_WARNING("OBXConsole", "ReportInfo",
+                "report file is unreadable, kept as " << path_ << aside);
+  } else {
+    OBX_WARNING("OBXConsole", "ReportInfo",
+                "report file is unreadable and could not be kept: " << path_);
+  }
+}
+
+bool ReportInfo::HasRecords() {
+  const std::string nativePath = platform::NativePath(path_);
+  TiXmlDocument doc;
+  if (!doc.LoadFile(nativePath.c_str())) {
+    KeepUnreadableAside(nativePath);
+    WriteRecords(kEmptyReport);
+    return false;
+  }
+  const TiXmlElement* root = doc.RootElement();
+  return root != nullptr && root->FirstChild() != nullptr;
+}
+
+int ReportInfo::ReadRecords(std::string& out) {
+  out.clear();
+  if (!HasRecords()) return -1;
+  TiXmlDocument doc;
+  if (!doc.LoadFile(platform::NativePath(path_).c_str()) || doc.RootElement() == nullptr)
+    return -1;
+  out = Compact(*doc.RootElement());
+  return 1;
+}
+
+int ReportInfo::WriteRecords(const std::string& text) {
+  TiXmlDocument doc;
+  // Saving a half-parsed document would silently drop the records after the
+  // fault; refuse instead and keep the file as it is.
+  if (!ParseInto(doc, text)) return -1;
+  TiXmlPrinter printer;  // the same indented form as TinyXML's file saving
+  doc.Accept(&printer);
+  return platform::ReplaceFileAtomically(platform::NativePath(path_), printer.Str()) ? 1 : -1;
+}
+
+int ReportInfo::AddRecord(const std::string& record) {
+  std::string text;
+  if (HasRecords()) {
+    std::string records;
+    if (ReadRecords(records) != 1) return -1;
+    TiXmlDocument recordDoc;
+    TiXmlDocument recordsDoc;
+    if (!ParseInto(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
+    if (!ParseInto(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
+    recordsDoc.RootElement()->InsertEndChild(*recordDoc.RootElement());
+    text = Compact(*recordsDoc.RootElement());
+  } else {
+    text = "<message>" + record + "</message>";
+  }
+  return WriteRecords(text);
+}
+
+int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {
+  if (!HasRecords()) return 1;
+  std::string records;
+  if (ReadRecords(records) != 1) return -1;
+  TiXmlDocument doc;
+  if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
+  TiXmlElement* root = doc.RootElement();
+  for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;
+       map = map->NextSiblingElement("map")) {
+    const char* mapType = map->Attribute("type");
+    if (mapType == nullptr || type != mapType) continue;
+    if (id != nullptr) {
+      const char* mapId = map->Attribute("id");
+      if (mapId == nullptr || *id != mapId) continue;
+    }
+    root->RemoveChild(map);
+    break;
+  }
+  return WriteRecords(Compact(*root));
+}
+
+int ReportInfo::RemoveRecord(const std::string& type, const std::string& id) {
+  return RemoveFirst(type, &id);
+}
+
+int ReportInfo::RemoveFirstOfType(const std::string& type) { return RemoveFirst(type, nullptr); }
+
+int ReportInfo::CollectByType(const std::string& type, std::string& out) {
+  out.clear();
+  if (!HasRecords()) return -1;
+  std::string records;
+  if (ReadRecords(records) != 1) return -1;
+  TiXmlDocument doc;
+  if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
+  const TiXmlElement* root = doc.RootElement();
+  bool matched = false;
+  for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;
+       map = map->NextSiblingElement("map")) {
+    const char* mapType = map->Attribute("type");
+    if (mapType == nullptr || type != mapType) continue;
+    out += Compact(*map);
+    matched = true;
+  }
+  if (!matched) return -1;
+  WriteRecords(Compact(*root));  // normalises the file; its result does not matter here
+  return 1;
+}
+
+int ReportInfo::UploadByType(const std::string& type) {
+  std::string collected;
+  if (CollectByType(type, collected) != 1 || collected.empty()) return -1;
+  try {
+    const std::string payload = "<message>" + collected + "</message>";
+    std::string sealed;
+    EncryptText(kPassphrase, sealed, payload.data(), payload.size());
+    // Without the seal services there is nothing the server could open.
+    if (sealed.empty()) return -1;
+    OBXWebService service;
+    std::string answer;
+    if (type == kInstallResultInfo) {
+      service.UploadExecuteResult(sealed, answer);
+    } else if (type == kVersionInfo) {
+      service.UploadExecuteStatus(sealed, answer);
+    } else {
+      return -1;
+    }
+    return answer == "true" ? 1 : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+void UploadReports() {
+  ReportInfo reports;
+  if (reports.UploadByType(kInstallResultInfo) == 1) reports.RemoveFirstOfType(kInstallResultInfo);
+  if (reports.UploadByType(kVersionInfo) == 1) reports.RemoveFirstOfType(kVersionInfo);
+}
+
+}  // namespace obx

@@ -1,0 +1,72 @@
+#pragma once
+// The report file reportInfo.xml: records for the management server wait here
+// until an upload of their type is acknowledged. The file is plain XML, root
+// `message`, one `map` element per record carrying at least `type` and `id`.
+//
+// Threads: used only by the worker thread of the patch cycle; no locking.
+// Failures: every int result is 1 for success and -1 for failure; nothing is
+// logged except that an unreadable file is kept aside (one warning on channel
+// "OBXConsole", source "ReportInfo"). No exception leaves these operations
+// apart from allocation failures.
+#include <string>
+
+namespace obx {
+
+// Record types that are uploaded, and the server operation carrying each.
+extern const char* const kInstallResultInfo;  // "installResultInfo" -> uploadExecuteResult
+extern const char* const kVersionInfo;        // "versionInfo" -> uploadExecuteStatus
+
+// The report file's Windows-style path: InstallPath of the module key, read
+// afresh, + "\reportInfo.xml"; "reportInfo.xml" alone when InstallPath is empty.
+std::string ReportFilePath();
+
+// Made for one use and dropped after it. Texts are parsed as UTF-8; records
+// move between file and memory in TinyXML's compact printing, and the file is
+// written in its standard indented form, always replaced atomically.
+class ReportInfo {
+ public:
+  // Takes the path from ReportFilePath() at construction.
+  ReportInfo();
+  const std::string& Path() const { return path_; }
+
+  // True when the file loads and its root element has a child. A missing or
+  // unloadable file is reset to "<message/>" (false); an unloadable non-empty
+  // file is first renamed to Path() + ".unreadable-<YYYYMMDDhhmmss>" so that
+  // its content stays available.
+  bool HasRecords();
+  // `out` = compact text of the root element; -1 and "" when HasRecords is false.
+  int ReadRecords(std::string& out);
+  // Replaces the file with the document parsed from `text`. A text that does
+  // not parse gives -1 and leaves the file untouched.
+  int WriteRecords(const std::string& text);
+  // Appends one record (the text of one `map` element) as the root's last child.
+  int AddRecord(const std::string& record);
+  // Remove the first `map` with that `type` (and `id`); exact, case-sensitive;
+  // the file is rewritten also when nothing matched, and the result is that
+  // write's. 1 without writing when there are no records at all.
+  int RemoveRecord(const std::string& type, const std::string& id);
+  int RemoveFirstOfType(const std::string& type);
+  // `out` = the compact texts of all records of `type`, concatenated. -1 when
+  // none matched.
+  int CollectByType(const std::string& type, std::string& out);
+  // Seals "<message>" + all records of `type` + "</message>" with the
+  // passphrase and sends it with the type's operation. 1 only when the server
+  // answered "true"; -1 for no records, an unknown type, a seal that gave
+  // nothing, or any exception while sealing or calling (caught here, not
+  // logged). Records are never removed here.
+  int UploadByType(const std::string& type);
+
+ private:
+  int RemoveFirst(const std::string& type, const std::string* id);
+  void KeepUnreadableAside(const std::string& nativePath);
+
+  std::string path_;
+};
+
+// The cycle step: uploads pending "installResultInfo" then "versionInfo"
+// records; after each acknowledged upload the first record of that type
+// leaves the file. Returns nothing; failures leave the records for the next
+// cycle.
+void UploadReports();
+
+}  // namespace obx
