@@ -1,0 +1,313 @@
+#include "platform/Registry.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "platform/StateRoot.h"
+#include "platform/posix/RegistryDatabase.h"
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t kHandleMagic = 0x52454731;  // catches a closed or foreign handle
+constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
+
+}  // namespace
+
+struct RegKeyImpl {
+  uint32_t magic = kHandleMagic;
+  std::string stateRoot;  // the root in force when the key was opened
+  RegRoot hive = RegRoot::kLocalMachine;
+  int64_t id = 0;
+  std::string path;  // stored names joined by "\"
+  uint32_t access = 0;
+};
+
+namespace {
+
+std::vector<std::string> SplitKeyPath(const std::string& subkey) {
+  std::vector<std::string> names;
+  std::string current;
+  for (char c : subkey) {
+    if (c == '\\') {
+      if (!current.empty()) names.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) names.push_back(current);
+  return names;
+}
+
+int64_t HiveId(RegRoot root) {
+  return root == RegRoot::kLocalMachine ? RegistryDatabase::kLocalMachineId
+                                        : RegistryDatabase::kCurrentUserId;
+}
+
+bool ValidHandle(RegKey key) { return key != nullptr && key->magic == kHandleMagic; }
+
+// Walks the path from the hive; with `create`, missing keys are added (the
+// caller holds a write transaction). Fills `id` and the stored-case `path`.
+long ResolveKey(RegistryDatabase& db, RegRoot root, const std::string& subkey, bool create,
+                int64_t* id, std::string* path) {
+  RegistryStatement find(db.db(), "SELECT id, name FROM keys WHERE parent = ?1 AND name = ?2");
+  RegistryStatement insert(db.db(), "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+  if (!find.ok() || !insert.ok()) return kErrorRegistryIo;
+  int64_t current = HiveId(root);
+  std::string stored;
+  for (const std::string& name : SplitKeyPath(subkey)) {
+    find.Reset();
+    find.BindInt(1, current);
+    find.BindText(2, name);
+    int rc = find.Step();
+    std::string storedName = name;
+    if (rc == SQLITE_ROW) {
+      current = find.Int(0);
+      storedName = find.Text(1);
+    } else if (rc != SQLITE_DONE) {
+      return kErrorRegistryIo;
+    } else if (!create) {
+      return kErrorFileNotFound;
+    } else {
+      insert.Reset();
+      insert.BindInt(1, current);
+      insert.BindText(2, name);
+      if (insert.Step() != SQLITE_DONE) return kErrorRegistryIo;
+      current = sqlite3_last_insert_rowid(db.db());
+    }
+    if (!stored.empty()) stored += '\\';
+    stored += storedName;
+  }
+  *id = current;
+  *path = stored;
+  return kErrorSuccess;
+}
+
+long KeyExists(RegistryDatabase& db, int64_t id) {
+  RegistryStatement exists(db.db(), "SELECT 1 FROM keys WHERE id = ?1");
+  if (!exists.ok()) return kErrorRegistryIo;
+  exists.BindInt(1, id);
+  int rc = exists.Step();
+  if (rc == SQLITE_ROW) return kErrorSuccess;
+  return rc == SQLITE_DONE ? kErrorKeyDeleted : kErrorRegistryIo;
+}
+
+long OpenOrCreate(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key,
+                  bool create) {
+  if (key == nullptr) return kErrorInvalidParameter;
+  *key = nullptr;
+  std::string stateRoot = StateRoot();
+  int64_t id = HiveId(root);
+  std::string path;
+  std::vector<std::string> names = SplitKeyPath(subkey);
+  // The hives always exist, even before the registry file does.
+  if (!names.empty()) {
+    RegistryDatabase db(stateRoot, create);
+    if (db.status() != kErrorSuccess) return db.status();
+    if (!(create ? db.BeginWrite() : db.BeginRead())) return kErrorRegistryIo;
+    long rc = ResolveKey(db, root, subkey, create, &id, &path);
+    if (rc != kErrorSuccess) return rc;
+    if (!db.Commit()) return kErrorRegistryIo;
+  }
+  RegKeyImpl* impl = new RegKeyImpl;
+  impl->stateRoot = stateRoot;
+  impl->hive = root;
+  impl->id = id;
+  impl->path = path;
+  impl->access = access;
+  *key = impl;
+  return kErrorSuccess;
+}
+
+// Runs `body` and turns an escaping exception (allocation failure) into an
+// error code: nothing may cross into callers that expect Windows codes.
+template <class F>
+long Guarded(F body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  } catch (...) {
+    return kErrorRegistryIo;
+  }
+}
+
+}  // namespace
+
+long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
+  return Guarded([&] { return OpenOrCreate(root, subkey, access, key, false); });
+}
+
+long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
+  return Guarded([&] { return OpenOrCreate(root, subkey, access, key, true); });
+}
+
+long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, unsigned char* data,
+                     uint32_t* size) {
+  return Guarded([&]() -> long {
+    if (!ValidHandle(key)) return kErrorInvalidHandle;
+    if ((key->access & kKeyQueryValue) == 0) return kErrorAccessDenied;
+    if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+    RegistryDatabase db(key->stateRoot, false);
+    if (db.status() != kErrorSuccess) return db.status();
+    RegistryStatement query(db.db(), "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+    if (!query.ok()) return kErrorRegistryIo;
+    query.BindInt(1, key->id);
+    query.BindText(2, name);
+    int rc = query.Step();
+    if (rc == SQLITE_DONE) return kErrorFileNotFound;
+    if (rc != SQLITE_ROW) return kErrorRegistryIo;
+    uint32_t storedType = static_cast<uint32_t>(query.Int(0));
+    std::vector<unsigned char> bytes = query.Blob(1);
+    if (type != nullptr) *type = storedType;
+    if (size == nullptr) return kErrorSuccess;
+    uint32_t needed = static_cast<uint32_t>(bytes.size());
+    if (data == nullptr) {
+      *size = needed;
+      return kErrorSuccess;
+    }
+    if (*size < needed) {
+      *size = needed;
+      return kErrorMoreData;
+    }
+    if (needed != 0) std::memcpy(data, bytes.data(), needed);
+    *size = needed;
+    return kErrorSuccess;
+  });
+}
+
+long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const unsigned char* data,
+                   uint32_t size) {
+  return Guarded([&]() -> long {
+    if (!ValidHandle(key)) return kErrorInvalidHandle;
+    if ((key->access & kKeySetValue) == 0) return kErrorAccessDenied;
+    if (data == nullptr && size != 0) return kErrorInvalidParameter;
+    RegistryDatabase db(key->stateRoot, true);
+    if (db.status() != kErrorSuccess) return db.status();
+    if (!db.BeginWrite()) return kErrorRegistryIo;
+    // Another process may have deleted the key since it was opened.
+    long exists = KeyExists(db, key->id);
+    if (exists != kErrorSuccess) return exists;
+    RegistryStatement upsert(db.db(),
+                             "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+                             "ON CONFLICT(key, name) DO UPDATE SET type = ?3, data = ?4");
+    if (!upsert.ok()) return kErrorRegistryIo;
+    upsert.BindInt(1, key->id);
+    upsert.BindText(2, name);
+    upsert.BindInt(3, type);
+    upsert.BindBlob(4, data, size);
+    if (upsert.Step() != SQLITE_DONE) return kErrorRegistryIo;
+    // synchronous=FULL: the commit returns once the change is on disk.
+    return db.Commit() ? kErrorSuccess : kErrorRegistryIo;
+  });
+}
+
+long RegDeleteValue(RegKey key, const std::string& name) {
+  return Guarded([&]() -> long {
+    if (!ValidHandle(key)) return kErrorInvalidHandle;
+    if ((key->access & kKeySetValue) == 0) return kErrorAccessDenied;
+    RegistryDatabase db(key->stateRoot, false);
+    if (db.status() != kErrorSuccess) return db.status();
+    if (!db.BeginWrite()) return kErrorRegistryIo;
+    RegistryStatement remove(db.db(), "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+    if (!remove.ok()) return kErrorRegistryIo;
+    remove.BindInt(1, key->id);
+    remove.BindText(2, name);
+    if (remove.Step() != SQLITE_DONE) return kErrorRegistryIo;
+    bool removed = sqlite3_changes(db.db()) > 0;
+    if (!db.Commit()) return kErrorRegistryIo;
+    return removed ? kErrorSuccess : kErrorFileNotFound;
+  });
+}
+
+long RegDeleteTree(RegRoot root, const std::string& subkey) {
+  return Guarded([&]() -> long {
+    RegistryDatabase db(StateRoot(), false);
+    if (db.status() != kErrorSuccess) return db.status();
+    if (!db.BeginWrite()) return kErrorRegistryIo;
+    int64_t id = 0;
+    std::string path;
+    long rc = ResolveKey(db, root, subkey, false, &id, &path);
+    if (rc != kErrorSuccess) return rc;
+    // Values first: the key rows are what the subtree walk follows.
+    RegistryStatement dropValues(db.db(),
+                                 "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS "
+                                 "(SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON "
+                                 "keys.parent = tree.id) SELECT id FROM tree)");
+    RegistryStatement dropKeys(db.db(),
+                               "DELETE FROM keys WHERE id IN (WITH RECURSIVE tree(id) AS "
+                               "(SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON "
+                               "keys.parent = tree.id) SELECT id FROM tree) AND id <> ?2");
+    if (!dropValues.ok() || !dropKeys.ok()) return kErrorRegistryIo;
+    dropValues.BindInt(1, id);
+    dropKeys.BindInt(1, id);
+    // A hive itself stays; deleting it empties it.
+    dropKeys.BindInt(2, SplitKeyPath(subkey).empty() ? id : -1);
+    if (dropValues.Step() != SQLITE_DONE || dropKeys.Step() != SQLITE_DONE)
+      return kErrorRegistryIo;
+    return db.Commit() ? kErrorSuccess : kErrorRegistryIo;
+  });
+}
+
+long RegFlushKey(RegKey key) {
+  // Every write commits with synchronous=FULL, so its data is already on disk.
+  return ValidHandle(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+long RegCloseKey(RegKey key) {
+  if (!ValidHandle(key)) return kErrorInvalidHandle;
+  key->magic = 0;
+  delete key;
+  return kErrorSuccess;
+}
+
+long RegEnumValues(RegKey key, std::vector<RegValue>* values) {
+  return Guarded([&]() -> long {
+    if (!ValidHandle(key)) return kErrorInvalidHandle;
+    if (values == nullptr) return kErrorInvalidParameter;
+    if ((key->access & kKeyQueryValue) == 0) return kErrorAccessDenied;
+    values->clear();
+    RegistryDatabase db(key->stateRoot, false);
+    if (db.status() == kErrorFileNotFound) return kErrorSuccess;  // a hive with nothing in it
+    if (db.status() != kErrorSuccess) return db.status();
+    RegistryStatement query(
+        db.db(), "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY name COLLATE NOCASE");
+    if (!query.ok()) return kErrorRegistryIo;
+    query.BindInt(1, key->id);
+    int rc;
+    while ((rc = query.Step()) == SQLITE_ROW) {
+      RegValue value;
+      value.name = query.Text(0);
+      value.type = static_cast<uint32_t>(query.Int(1));
+      value.data = query.Blob(2);
+      values->push_back(std::move(value));
+    }
+    return rc == SQLITE_DONE ? kErrorSuccess : kErrorRegistryIo;
+  });
+}
+
+long RegEnumSubKeys(RegKey key, std::vector<std::string>* names) {
+  return Guarded([&]() -> long {
+    if (!ValidHandle(key)) return kErrorInvalidHandle;
+    if (names == nullptr) return kErrorInvalidParameter;
+    if ((key->access & kKeyEnumerateSubKeys) == 0) return kErrorAccessDenied;
+    names->clear();
+    RegistryDatabase db(key->stateRoot, false);
+    if (db.status() == kErrorFileNotFound) return kErrorSuccess;
+    if (db.status() != kErrorSuccess) return db.status();
+    RegistryStatement query(
+        db.db(), "SELECT name FROM keys WHERE parent = ?1 ORDER BY name COLLATE NOCASE");
+    if (!query.ok()) return kErrorRegistryIo;
+    query.BindInt(1, key->id);
+    int rc;
+    while ((rc = query.Step()) == SQLITE_ROW) names->push_back(query.Text(0));
+    return rc == SQLITE_DONE ? kErrorSuccess : kErrorRegistryIo;
+  });
+}
+
+std::string RegKeyPath(RegKey key) { return ValidHandle(key) ? key->path : std::string(); }
+
+}  // namespace platform
