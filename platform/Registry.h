@@ -81,4 +81,20 @@ long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
 // The key's full path as stored, e.g. "SOFTWARE\Kelvor\QUOR5.0".
 std::string RegKeyPath(RegKey key);
 
+// One change of a batch (what a .reg file describes).
+struct RegChange {
+  enum Kind { kCreateKey, kDeleteTree, kSetValue, kDeleteValue };
+  Kind kind = kCreateKey;
+  RegRoot root = RegRoot::kLocalMachine;
+  std::string subkey;
+  std::string name;  // kSetValue, kDeleteValue; "" is the default value
+  uint32_t type = kRegNone;
+  std::vector<unsigned char> data;
+};
+// Applies the changes in order as one transaction: either all of them take
+// effect or none does. Setting a value creates its key with all missing
+// parents; deleting a missing key or value is not an error. On disk when it
+// returns kErrorSuccess.
+long RegApplyChanges(const std::vector<RegChange>& changes);
+
 }  // namespace platform

@@ -95,6 +95,51 @@ long KeyExists(RegistryDatabase& db, int64_t id) {
   return rc == SQLITE_DONE ? kErrorKeyDeleted : kErrorRegistryIo;
 }
 
+long SetValueIn(RegistryDatabase& db, int64_t id, const std::string& name, uint32_t type,
+                const unsigned char* data, size_t size) {
+  RegistryStatement upsert(db.db(),
+                           "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+                           "ON CONFLICT(key, name) DO UPDATE SET type = ?3, data = ?4");
+  if (!upsert.ok()) return kErrorRegistryIo;
+  upsert.BindInt(1, id);
+  upsert.BindText(2, name);
+  upsert.BindInt(3, type);
+  upsert.BindBlob(4, data, size);
+  return upsert.Step() == SQLITE_DONE ? kErrorSuccess : kErrorRegistryIo;
+}
+
+long DeleteValueIn(RegistryDatabase& db, int64_t id, const std::string& name) {
+  RegistryStatement remove(db.db(), "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+  if (!remove.ok()) return kErrorRegistryIo;
+  remove.BindInt(1, id);
+  remove.BindText(2, name);
+  if (remove.Step() != SQLITE_DONE) return kErrorRegistryIo;
+  return sqlite3_changes(db.db()) > 0 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+long DeleteTreeIn(RegistryDatabase& db, RegRoot root, const std::string& subkey) {
+  int64_t id = 0;
+  std::string path;
+  long rc = ResolveKey(db, root, subkey, false, &id, &path);
+  if (rc != kErrorSuccess) return rc;
+  // Values first: the key rows are what the subtree walk follows.
+  RegistryStatement dropValues(db.db(),
+                               "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS "
+                               "(SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON "
+                               "keys.parent = tree.id) SELECT id FROM tree)");
+  RegistryStatement dropKeys(db.db(),
+                             "DELETE FROM keys WHERE id IN (WITH RECURSIVE tree(id) AS "
+                             "(SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON "
+                             "keys.parent = tree.id) SELECT id FROM tree) AND id <> ?2");
+  if (!dropValues.ok() || !dropKeys.ok()) return kErrorRegistryIo;
+  dropValues.BindInt(1, id);
+  dropKeys.BindInt(1, id);
+  // A hive itself stays; deleting it empties it.
+  dropKeys.BindInt(2, SplitKeyPath(subkey).empty() ? id : -1);
+  if (dropValues.Step() != SQLITE_DONE || dropKeys.Step() != SQLITE_DONE) return kErrorRegistryIo;
+  return kErrorSuccess;
+}
+
 long OpenOrCreate(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key,
                   bool create) {
   if (key == nullptr) return kErrorInvalidParameter;
@@ -191,15 +236,8 @@ long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const uns
     // Another process may have deleted the key since it was opened.
     long exists = KeyExists(db, key->id);
     if (exists != kErrorSuccess) return exists;
-    RegistryStatement upsert(db.db(),
-                             "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-                             "ON CONFLICT(key, name) DO UPDATE SET type = ?3, data = ?4");
-    if (!upsert.ok()) return kErrorRegistryIo;
-    upsert.BindInt(1, key->id);
-    upsert.BindText(2, name);
-    upsert.BindInt(3, type);
-    upsert.BindBlob(4, data, size);
-    if (upsert.Step() != SQLITE_DONE) return kErrorRegistryIo;
+    long rc = SetValueIn(db, key->id, name, type, data, size);
+    if (rc != kErrorSuccess) return rc;
     // synchronous=FULL: the commit returns once the change is on disk.
     return db.Commit() ? kErrorSuccess : kErrorRegistryIo;
   });
@@ -212,14 +250,9 @@ long RegDeleteValue(RegKey key, const std::string& name) {
     RegistryDatabase db(key->stateRoot, false);
     if (db.status() != kErrorSuccess) return db.status();
     if (!db.BeginWrite()) return kErrorRegistryIo;
-    RegistryStatement remove(db.db(), "DELETE FROM vals WHERE key = ?1 AND name = ?2");
-    if (!remove.ok()) return kErrorRegistryIo;
-    remove.BindInt(1, key->id);
-    remove.BindText(2, name);
-    if (remove.Step() != SQLITE_DONE) return kErrorRegistryIo;
-    bool removed = sqlite3_changes(db.db()) > 0;
-    if (!db.Commit()) return kErrorRegistryIo;
-    return removed ? kErrorSuccess : kErrorFileNotFound;
+    long rc = DeleteValueIn(db, key->id, name);
+    if (rc != kErrorSuccess) return rc;
+    return db.Commit() ? kErrorSuccess : kErrorRegistryIo;
   });
 }
 
@@ -228,26 +261,8 @@ long RegDeleteTree(RegRoot root, const std::string& subkey) {
     RegistryDatabase db(StateRoot(), false);
     if (db.status() != kErrorSuccess) return db.status();
     if (!db.BeginWrite()) return kErrorRegistryIo;
-    int64_t id = 0;
-    std::string path;
-    long rc = ResolveKey(db, root, subkey, false, &id, &path);
+    long rc = DeleteTreeIn(db, root, subkey);
     if (rc != kErrorSuccess) return rc;
-    // Values first: the key rows are what the subtree walk follows.
-    RegistryStatement dropValues(db.db(),
-                                 "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS "
-                                 "(SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON "
-                                 "keys.parent = tree.id) SELECT id FROM tree)");
-    RegistryStatement dropKeys(db.db(),
-                               "DELETE FROM keys WHERE id IN (WITH RECURSIVE tree(id) AS "
-                               "(SELECT ?1 UNION ALL SELECT keys.id FROM keys JOIN tree ON "
-                               "keys.parent = tree.id) SELECT id FROM tree) AND id <> ?2");
-    if (!dropValues.ok() || !dropKeys.ok()) return kErrorRegistryIo;
-    dropValues.BindInt(1, id);
-    dropKeys.BindInt(1, id);
-    // A hive itself stays; deleting it empties it.
-    dropKeys.BindInt(2, SplitKeyPath(subkey).empty() ? id : -1);
-    if (dropValues.Step() != SQLITE_DONE || dropKeys.Step() != SQLITE_DONE)
-      return kErrorRegistryIo;
     return db.Commit() ? kErrorSuccess : kErrorRegistryIo;
   });
 }
@@ -309,5 +324,42 @@ long RegEnumSubKeys(RegKey key, std::vector<std::string>* names) {
 }
 
 std::string RegKeyPath(RegKey key) { return ValidHandle(key) ? key->path : std::string(); }
+
+long RegApplyChanges(const std::vector<RegChange>& changes) {
+  return Guarded([&]() -> long {
+    RegistryDatabase db(StateRoot(), true);
+    if (db.status() != kErrorSuccess) return db.status();
+    if (!db.BeginWrite()) return kErrorRegistryIo;
+    for (const RegChange& change : changes) {
+      long rc = kErrorSuccess;
+      int64_t id = 0;
+      std::string path;
+      switch (change.kind) {
+        case RegChange::kCreateKey:
+          rc = ResolveKey(db, change.root, change.subkey, true, &id, &path);
+          break;
+        case RegChange::kDeleteTree:
+          rc = DeleteTreeIn(db, change.root, change.subkey);
+          break;
+        case RegChange::kSetValue:
+          rc = ResolveKey(db, change.root, change.subkey, true, &id, &path);
+          if (rc == kErrorSuccess)
+            rc = SetValueIn(db, id, change.name, change.type, change.data.data(),
+                            change.data.size());
+          break;
+        case RegChange::kDeleteValue:
+          rc = ResolveKey(db, change.root, change.subkey, false, &id, &path);
+          if (rc == kErrorSuccess) rc = DeleteValueIn(db, id, change.name);
+          break;
+      }
+      // Removing what is already gone is what the caller wanted.
+      if (rc == kErrorFileNotFound &&
+          (change.kind == RegChange::kDeleteTree || change.kind == RegChange::kDeleteValue))
+        rc = kErrorSuccess;
+      if (rc != kErrorSuccess) return rc;  // the destructor rolls everything back
+    }
+    return db.Commit() ? kErrorSuccess : kErrorRegistryIo;
+  });
+}
 
 }  // namespace platform
