@@ -1,0 +1,272 @@
+#include "sysinfo/MachineIdentity.h"
+
+#include <cryptopp/base64.h>
+#include <cryptopp/filters.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "platform/ProfileFile.h"
+#include "platform/StateRoot.h"
+#include "sysinfo/OsInfo.h"
+
+namespace obx {
+
+namespace {
+
+constexpr size_t kMachineIdLength = 32;
+constexpr size_t kComputerNameLimit = 255;
+constexpr uint32_t kFlagBufferSize = 33;  // 32 characters and the terminating zero
+const char kSection[] = "WINSET";
+const char kFlagKey[] = "Flag";
+const char kPrimaryDiskPath[] = "\\\\.\\PhysicalDrive0";
+const char kFallbackDiskPath[] = "\\\\.\\PHYSICALDRIVE0";
+constexpr int kPrimaryDiskAttempts = 10;
+constexpr int kFallbackDiskAttempts = 3;
+constexpr unsigned kDiskRetryPauseMs = 50;
+
+MachineSources RealSources() {
+  MachineSources sources;
+  sources.adapters = [] {
+    std::vector<platform::AdapterInfo> adapters;
+    platform::GetAdaptersInfo(&adapters);
+    return adapters;
+  };
+  sources.diskSerial = [](const std::string& devicePath) {
+    std::string serial;
+    return platform::GetDiskSerialNumber(devicePath, &serial) ? serial : std::string();
+  };
+  sources.isVirtualHardware = [] { return platform::IsVirtualHardware(); };
+  sources.computerName = [] {
+    std::string name;
+    return platform::GetComputerNameA(&name) ? name : std::string();
+  };
+  sources.newGuid = [] {
+    platform::Guid guid{};
+    if (!platform::CoCreateGuid(&guid)) {
+      // The kernel's source failed; any unpredictable value still serves.
+      std::random_device random;
+      guid.data1 = random();
+      guid.data2 = static_cast<uint16_t>(random());
+      guid.data3 = static_cast<uint16_t>(random());
+      for (uint8_t& byte : guid.data4) byte = static_cast<uint8_t>(random());
+    }
+    return guid;
+  };
+  sources.pause = [](unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  };
+  return sources;
+}
+
+struct IdentityState {
+  std::mutex sourcesMutex;
+  MachineSources sources = RealSources();
+  std::mutex computeMutex;  // serialises the first computation
+  bool computed = false;
+  std::string machineId;
+  std::string computerCode;
+};
+
+IdentityState& State() {
+  static IdentityState state;
+  return state;
+}
+
+MachineSources CurrentSources() {
+  IdentityState& state = State();
+  std::lock_guard<std::mutex> lock(state.sourcesMutex);
+  return state.sources;
+}
+
+bool HasCitrixAdapterIn(const std::vector<platform::AdapterInfo>& adapters) {
+  for (const platform::AdapterInfo& adapter : adapters) {
+    std::string description = adapter.description;
+    for (char& c : description) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (description.find("citrix") != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool IsVirtualMachineWith(const MachineSources& sources) {
+  const osVersion version = GetOsVersion();
+  if (version.type == kOsVista || version.type == kOsWin7) return false;
+  return sources.isVirtualHardware();
+}
+
+std::string DiskSerialWith(const MachineSources& sources, const std::string& devicePath,
+                           int attempts) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if ((platform::GetVersion() & 0x80000000u) == 0) {
+      std::string serial = sources.diskSerial(devicePath);
+      while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+      if (!serial.empty()) return serial;
+    }
+    if (attempt + 1 < attempts) sources.pause(kDiskRetryPauseMs);
+  }
+  return std::string();
+}
+
+// ASCII letters and digits of `source`, at most 32, padded with "0" to 32.
+// "" when the source has no letter or digit at all: an identifier of 32 "0"
+// would be the same on every such machine.
+std::string FilterAndPad(const std::string& source) {
+  std::string id;
+  for (char c : source) {
+    if (id.size() == kMachineIdLength) break;
+    const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (alnum) id += c;
+  }
+  if (id.empty()) return id;
+  id.resize(kMachineIdLength, '0');
+  return id;
+}
+
+// The first adapter with a real hardware address. Interfaces without one
+// (tunnels, PPP links on Linux) would give "000000000000", which tells no
+// machine from another.
+std::string FirstHardwareAddress(const std::vector<platform::AdapterInfo>& adapters) {
+  for (const platform::AdapterInfo& adapter : adapters) {
+    unsigned char bytes[6] = {};
+    std::copy_n(adapter.address.begin(), std::min<size_t>(adapter.address.size(), 6), bytes);
+    if (std::all_of(bytes, bytes + 6, [](unsigned char b) { return b == 0; })) continue;
+    char text[13];
+    std::snprintf(text, sizeof(text), "%02X%02X%02X%02X%02X%02X", bytes[0], bytes[1], bytes[2],
+                  bytes[3], bytes[4], bytes[5]);
+    return text;
+  }
+  return std::string();
+}
+
+std::string FormatGuid(const platform::Guid& guid) {
+  char text[33];
+  std::snprintf(text, sizeof(text), "%08X%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X",
+                static_cast<unsigned>(guid.data1), guid.data2, guid.data3, guid.data4[0],
+                guid.data4[1], guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5],
+                guid.data4[6], guid.data4[7]);
+  return text;
+}
+
+std::string ReadFlag(const char* defaultValue) {
+  char buffer[kFlagBufferSize] = {};
+  platform::GetPrivateProfileStringA(kSection, kFlagKey, defaultValue, buffer, sizeof(buffer),
+                                     WinIniPath());
+  return buffer;
+}
+
+void WriteFlag(const std::string& value) {
+  // The Windows folder always exists on Windows; a fresh state root may lack it.
+  platform::CreateDirectories(platform::WindowsDirectory());
+  platform::WritePrivateProfileStringA(kSection, kFlagKey, value.c_str(), WinIniPath());
+}
+
+std::string ComputeMachineId(const MachineSources& sources) {
+  const std::vector<platform::AdapterInfo> adapters = sources.adapters();
+  std::string source;
+  if (HasCitrixAdapterIn(adapters) || IsVirtualMachineWith(sources)) {
+    source = sources.computerName().substr(0, kComputerNameLimit);
+  } else {
+    source = DiskSerialWith(sources, kPrimaryDiskPath, kPrimaryDiskAttempts);
+  }
+  std::string id = FilterAndPad(source);
+  if (!id.empty()) {
+    WriteFlag(id);
+    return id;
+  }
+
+  const std::string stored = ReadFlag("");
+  if (!stored.empty()) return stored;
+
+  id = FirstHardwareAddress(sources.adapters());
+  if (id.empty()) {
+    id = DiskSerialWith(sources, kFallbackDiskPath, kFallbackDiskAttempts);
+    if (!id.empty()) WriteFlag(id);
+  }
+  if (id.empty()) {
+    // Another process may have stored an identifier since the read above.
+    const std::string flag = ReadFlag("ERROR");
+    if (flag == "ERROR" || flag.size() != kMachineIdLength) {
+      id = FormatGuid(sources.newGuid());
+      WriteFlag(id);
+    } else {
+      id = flag;
+    }
+  }
+  WriteFlag(id);
+  return id;
+}
+
+std::string EncodeComputerCode(const std::string& machineId) {
+  std::string encoded;
+  CryptoPP::StringSource pump(
+      machineId, true,
+      new CryptoPP::Base64Encoder(new CryptoPP::StringSink(encoded), true, 72));
+  // The encoder closes with a line break; the code is the text before it.
+  if (!encoded.empty() && encoded.back() == '\n') encoded.pop_back();
+  return encoded;
+}
+
+void EnsureComputed() {
+  IdentityState& state = State();
+  std::lock_guard<std::mutex> lock(state.computeMutex);
+  if (state.computed) return;
+  state.machineId = ComputeMachineId(CurrentSources());
+  state.computerCode = EncodeComputerCode(state.machineId);
+  state.computed = true;
+}
+
+}  // namespace
+
+std::string WinIniPath() { return platform::WindowsDirectory() + "\\win.ini"; }
+
+std::string GetComputerCode() {
+  EnsureComputed();
+  std::lock_guard<std::mutex> lock(State().computeMutex);
+  return State().computerCode;
+}
+
+std::string GetMachineId() {
+  EnsureComputed();
+  std::lock_guard<std::mutex> lock(State().computeMutex);
+  return State().machineId;
+}
+
+bool HasCitrixAdapter() { return HasCitrixAdapterIn(CurrentSources().adapters()); }
+
+bool IsVirtualMachine() { return IsVirtualMachineWith(CurrentSources()); }
+
+std::string GetDiskSerial(const std::string& devicePath, int attempts) {
+  return DiskSerialWith(CurrentSources(), devicePath, attempts);
+}
+
+void SetMachineSourcesForTest(const MachineSources& sources) {
+  MachineSources merged = RealSources();
+  if (sources.adapters) merged.adapters = sources.adapters;
+  if (sources.diskSerial) merged.diskSerial = sources.diskSerial;
+  if (sources.isVirtualHardware) merged.isVirtualHardware = sources.isVirtualHardware;
+  if (sources.computerName) merged.computerName = sources.computerName;
+  if (sources.newGuid) merged.newGuid = sources.newGuid;
+  if (sources.pause) merged.pause = sources.pause;
+  IdentityState& state = State();
+  std::lock_guard<std::mutex> lock(state.sourcesMutex);
+  state.sources = merged;
+}
+
+void ResetMachineIdentityForTest() {
+  IdentityState& state = State();
+  {
+    std::lock_guard<std::mutex> lock(state.computeMutex);
+    state.computed = false;
+    state.machineId.clear();
+    state.computerCode.clear();
+  }
+  std::lock_guard<std::mutex> lock(state.sourcesMutex);
+  state.sources = RealSources();
+}
+
+}  // namespace obx
