@@ -1,5 +1,6 @@
 #include "sysinfo/OsInfo.h"
 
+#include <climits>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
