@@ -1,0 +1,127 @@
+#include "host/CompositeManifest.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "foundation/Cipher.h"
+#include "host/SecurityHelper.h"
+#include "host/ZipHelper.h"
+#include "platform/StateRoot.h"
+
+namespace orsahost {
+namespace {
+
+const char kHeader[] = "orsa-composite 1";
+// A manifest is a few lines; anything far larger is not one, and is not read
+// into memory whole.
+const std::streamoff kMaxCompositeBytes = 1 << 20;
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+std::string FormatCompositeManifest(const CompositeManifest& manifest) {
+  std::string text = std::string(kHeader) + "\n";
+  text += "library=" + manifest.library + "\n";
+  for (const std::string& s : manifest.services) text += "service=" + s + "\n";
+  return text;
+}
+
+CompositeManifest ParseCompositeManifest(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  bool header = false;
+  bool haveLibrary = false;
+  CompositeManifest manifest;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    line = Trim(line);
+    if (line.empty() || line[0] == '#') continue;
+    if (!header) {
+      if (line != kHeader) throw std::runtime_error("not a composite manifest");
+      header = true;
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string::npos)
+      throw std::runtime_error("line " + std::to_string(number) + " is not key=value");
+    std::string key = Trim(line.substr(0, eq));
+    std::string value = Trim(line.substr(eq + 1));
+    if (value.empty())
+      throw std::runtime_error("line " + std::to_string(number) + " has an empty value");
+    if (key == "library") {
+      if (haveLibrary) throw std::runtime_error("library named twice");
+      manifest.library = value;
+      haveLibrary = true;
+    } else if (key == "service") {
+      manifest.services.push_back(value);
+    } else {
+      throw std::runtime_error("unknown key \"" + key + "\" on line " + std::to_string(number));
+    }
+  }
+  if (!header) throw std::runtime_error("not a composite manifest");
+  if (!haveLibrary) throw std::runtime_error("no library named");
+  return manifest;
+}
+
+void WriteComposite(const std::string& path, const CompositeManifest& manifest,
+                    const std::string& passphrase) {
+  std::string text = FormatCompositeManifest(manifest);
+  SecurityHelper security;
+  ZipHelper zip;
+  std::string sealed = obx::SealWith(security, zip, passphrase, text.data(), text.size());
+  std::string native = platform::NativePath(path);
+  std::string::size_type slash = native.rfind('/');
+  if (slash != std::string::npos && slash > 0) platform::CreateDirectories(native.substr(0, slash));
+  if (!platform::ReplaceFileAtomically(native, sealed))
+    throw std::runtime_error("composite " + path + ": cannot be written");
+}
+
+CompositeManifest ReadComposite(const std::string& path, const std::string& passphrase) {
+  std::string native = platform::NativePath(path);
+  std::ifstream in(native, std::ios::binary);
+  if (!in) throw std::runtime_error("composite " + path + ": file not found");
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  if (size < 0 || size > kMaxCompositeBytes)
+    throw std::runtime_error("composite " + path + ": not a composite file");
+  in.seekg(0);
+  std::string sealed(static_cast<size_t>(size), '\0');
+  in.read(&sealed[0], size);
+  if (!in) throw std::runtime_error("composite " + path + ": cannot be read");
+
+  std::string text;
+  try {
+    SecurityHelper security;
+    ZipHelper zip;
+    text = obx::OpenWith(security, zip, passphrase, sealed);
+  } catch (const std::exception&) {
+    // The services cannot tell a wrong passphrase from a changed file, and
+    // neither should the message: both mean the file is not to be trusted.
+    throw std::runtime_error("composite " + path +
+                             ": does not open with the passphrase (wrong passphrase or damaged file)");
+  }
+  try {
+    return ParseCompositeManifest(text);
+  } catch (const std::exception& e) {
+    throw std::runtime_error("composite " + path + ": bad manifest: " + e.what());
+  }
+}
+
+std::string ResolveCompositeLibrary(const std::string& compositeNativePath,
+                                    const CompositeManifest& manifest) {
+  if (!manifest.library.empty() && manifest.library[0] == '/') return manifest.library;
+  std::string::size_type slash = compositeNativePath.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : compositeNativePath.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  return (folder == "/" ? "" : folder) + "/" + manifest.library;
+}
+
+}  // namespace orsahost

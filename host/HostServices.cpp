@@ -1,0 +1,20 @@
+#include "host/HostServices.h"
+
+#include <boost/make_shared.hpp>
+
+#include "host/SdoHelper.h"
+#include "host/SecurityHelper.h"
+#include "host/ZipHelper.h"
+
+namespace orsahost {
+
+void RegisterHostServices(RuntimeContext& context) {
+  context.registerObject("orsa.security", {orsa::security::ISecurityHelper::kTypeName},
+                         boost::make_shared<SecurityHelper>());
+  context.registerObject("orsa.zip", {orsa::zip::IZipHelper::kTypeName},
+                         boost::make_shared<ZipHelper>());
+  context.registerObject("orsa.sdo", {orsa::sdo::ISdoHelper::kTypeName},
+                         boost::make_shared<SdoHelper>());
+}
+
+}  // namespace orsahost

@@ -1,0 +1,65 @@
+#pragma once
+// The host's log manager: loggers by channel, all writing through one Poco
+// channel pipeline to a rotating file and, when asked, to the terminal.
+#include <Poco/AutoPtr.h>
+#include <Poco/Channel.h>
+#include <atomic>
+#include <boost/enable_shared_from_this.hpp>
+#include <mutex>
+#include <string>
+
+#include "component/orsa/ILogger.h"
+
+namespace orsahost {
+
+struct LogOptions {
+  // The log file; its folder is created. Empty: no file output.
+  std::string file;
+  // Also write every line to the standard error stream.
+  bool terminal = false;
+  // Highest level written (3 error, 4 warning, 6 information, up to 8).
+  int level = orsa::kLogInformation;
+  // The file is renamed to <file>.0 (older ones shift up) when it reaches this
+  // size; at most `keepFiles` old files are kept.
+  std::string rotateSize = "10 M";
+  int keepFiles = 5;
+};
+
+// One line per message:
+//   2026-12-07 20:14:03.512 information [channel] source:line message
+// (local time). Levels are Poco's priorities: 3 error, 4 warning,
+// 6 information, so `is(level)` is true for every level up to the configured one.
+//
+// Thread-safe; loggers may outlive the manager's owner (they share the pipeline).
+// Construction throws std::runtime_error when the log file cannot be opened.
+class LogManager : public orsa::ILogManager, public boost::enable_shared_from_this<LogManager> {
+ public:
+  explicit LogManager(const LogOptions& options);
+  ~LogManager() override;
+  LogManager(const LogManager&) = delete;
+  LogManager& operator=(const LogManager&) = delete;
+
+  // A logger for `channel`; never empty.
+  orsa::ILoggerPtr getLogger(const std::string& channel) override;
+
+  int level() const { return level_.load(); }
+  void setLevel(int level) { level_.store(level); }
+  bool is(int level) const { return level <= level_.load(); }
+
+  // Writes one line when `level` passes the configured level.
+  void write(int level, const std::string& channel, const std::string& message,
+             const char* source, int line);
+
+  // The default log file under the state root: <root>/logs/orsa-host.log.
+  static std::string DefaultFile(const std::string& stateRoot);
+  // Parses a level given by number (1..8) or Poco name ("error", "warning",
+  // "information", "debug", ...); false when the text is neither.
+  static bool ParseLevel(const std::string& text, int* level);
+
+ private:
+  std::atomic<int> level_;
+  std::mutex mutex_;  // keeps lines whole and in order across threads
+  Poco::AutoPtr<Poco::Channel> channel_;
+};
+
+}  // namespace orsahost

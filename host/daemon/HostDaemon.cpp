@@ -1,0 +1,162 @@
+// orsa-host: loads a component library, starts its console object and stops it
+// cleanly on SIGTERM or SIGINT.
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "foundation/Cipher.h"
+#include "host/ComponentHost.h"
+#include "host/CompositeManifest.h"
+#include "host/HostOptions.h"
+#include "host/HostServices.h"
+#include "host/LogManager.h"
+#include "host/Runtime.h"
+#include "platform/StateRoot.h"
+
+namespace {
+
+const char kChannel[] = "orsa-host";
+const char kSource[] = "HostDaemon";
+
+std::string ExecutablePath(const char* argv0) {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (n > 0) return std::string(buffer, static_cast<size_t>(n));
+  return argv0 ? argv0 : "orsa-host";
+}
+
+int Fail(int code, const std::string& message) {
+  std::cerr << "orsa-host: " << message << std::endl;
+  return code;
+}
+
+int MakeComposite(const orsahost::HostOptions& options) {
+  try {
+    orsahost::CompositeManifest manifest;
+    manifest.library = options.library;
+    manifest.services = options.services;
+    orsahost::WriteComposite(options.makeComposite, manifest,
+                             options.passphrase.empty() ? obx::kPassphrase : options.passphrase);
+    return 0;
+  } catch (const std::exception& e) {
+    return Fail(1, e.what());
+  }
+}
+
+class HostLog {
+ public:
+  explicit HostLog(const boost::shared_ptr<orsahost::LogManager>& logs)
+      : logger_(logs->getLogger(kChannel)) {}
+  void info(const std::string& m, int line) { logger_->information(m, kSource, line); }
+  void error(const std::string& m, int line) { logger_->error(m, kSource, line); }
+
+ private:
+  orsa::ILoggerPtr logger_;
+};
+
+int Run(const orsahost::HostOptions& options, const std::string& executable,
+        const sigset_t& stopSignals) {
+  if (!options.root.empty()) setenv("ORSA_ROOT", options.root.c_str(), 1);
+  const char* env = std::getenv("ORSA_ROOT");
+  // The children the component starts (task programs, orsa-reg) must see the
+  // same state root, so the default is made explicit in the environment.
+  if (env == nullptr || *env == '\0') setenv("ORSA_ROOT", platform::StateRoot().c_str(), 1);
+  std::string root = platform::StateRoot();
+  if (!platform::CreateDirectories(root)) return Fail(1, "cannot create state root " + root);
+
+  orsahost::LogOptions logOptions;
+  logOptions.file =
+      options.logFile.empty() ? orsahost::LogManager::DefaultFile(root) : options.logFile;
+  logOptions.terminal = options.verbose;
+  if (!options.logLevel.empty() &&
+      !orsahost::LogManager::ParseLevel(options.logLevel, &logOptions.level))
+    return Fail(2, "unknown log level " + options.logLevel);
+  boost::shared_ptr<orsahost::LogManager> logs;
+  try {
+    logs = boost::make_shared<orsahost::LogManager>(logOptions);
+  } catch (const std::exception& e) {
+    return Fail(1, e.what());
+  }
+  HostLog log(logs);
+
+  std::string componentPath =
+      options.component.empty() ? orsahost::DefaultComponentPath(executable) : options.component;
+  log.info("starting: component " + componentPath + ", state root " + root + ", pid " +
+               std::to_string(getpid()),
+           __LINE__);
+
+  orsahost::Runtime runtime(logs);
+  orsahost::RegisterHostServices(runtime.context());
+  orsahost::ComponentHost component(runtime);
+  try {
+    component.load(componentPath);
+  } catch (const orsahost::ComponentError& e) {
+    log.error(e.what(), __LINE__);
+    return Fail(2, e.what());
+  }
+
+  try {
+    if (!component.start()) {
+      log.error("the console object " + component.consoleClass() + " did not start", __LINE__);
+      component.unload();
+      return Fail(1, "the component did not start");
+    }
+  } catch (const std::exception& e) {
+    log.error("the console object failed to start: " + std::string(e.what()), __LINE__);
+    component.unload();
+    return Fail(1, std::string("the component failed to start: ") + e.what());
+  } catch (...) {
+    log.error("the console object failed to start: unknown exception", __LINE__);
+    component.unload();
+    return Fail(1, "the component failed to start");
+  }
+  log.info("started " + component.consoleClass(), __LINE__);
+
+  int signal = 0;
+  while (sigwait(&stopSignals, &signal) != 0) {
+  }
+  log.info(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"), __LINE__);
+  component.unload();
+  runtime.shutdown();
+  log.info("stopped", __LINE__);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Block the stop signals before any thread exists: every thread made later
+  // (the component's worker among them) inherits the mask, so the signals are
+  // taken only by the sigwait of the main thread.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  orsahost::HostOptions options;
+  std::string error;
+  if (!orsahost::ParseHostOptions(args, &options, &error))
+    return Fail(2, error + " (see --help)");
+  if (options.help) {
+    std::cout << orsahost::HostUsage();
+    return 0;
+  }
+  if (!options.makeComposite.empty()) return MakeComposite(options);
+  try {
+    return Run(options, ExecutablePath(argv[0]), stopSignals);
+  } catch (const std::exception& e) {
+    return Fail(1, e.what());
+  } catch (...) {
+    return Fail(1, "unknown exception");
+  }
+}
