@@ -1,0 +1,43 @@
+// The library's one exported symbol.
+#include <boost/bind/bind.hpp>
+#include <boost/make_shared.hpp>
+#include <set>
+#include <string>
+
+#include "component/IOBXConsoleImpl.h"
+#include "component/orsa/IClassMeta.h"
+#include "component/orsa/OrsaObjectCreator.h"
+#include "component/orsa/OrsaObjectMeta.h"
+#include "foundation/Runtime.h"
+#include "platform/Export.h"
+#include "platform/TypeName.h"
+
+namespace {
+
+void InitializeConsole(obx::IOBXConsoleImpl* console) { console->initialize(); }
+
+}  // namespace
+
+// Keeps `runtime` for the library's life and stores in *classes a new array
+// holding the console's class metadata; the host owns the array. Nothing
+// thrown inside reaches the host: on failure *classes stays null.
+extern "C" PLATFORM_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
+                                                orsa::IRuntime* runtime) {
+  obx::SetRuntime(runtime);
+  if (classes == nullptr) return;
+  *classes = nullptr;
+  try {
+    typedef orsa::OrsaObjectCreator<obx::IOBXConsoleImpl> Creator;
+    Creator::Hook init = boost::bind(&InitializeConsole, boost::placeholders::_1);
+    Creator::Hook destroy;
+    orsa::IClassMetaPtr meta = boost::make_shared<orsa::OrsaObjectMeta>(
+        platform::TypeNameOf<obx::IOBXConsoleImpl>(),
+        std::set<std::string>{platform::TypeNameOf<orsa::IConsoleExt>()},
+        new Creator(init, destroy));
+    orsa::ClassMetaArray* array = new orsa::ClassMetaArray(1);
+    (*array)[0] = meta;
+    *classes = array;
+  } catch (...) {
+    *classes = nullptr;
+  }
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The scheduling loop: the body of the console object's worker thread.
+#include <cstdint>
+
+#include "cycle/CycleSteps.h"
+
+namespace obx {
+
+class OBXConsole {
+ public:
+  // Pause after a cycle of `taskSchedule` hours (above 24 counts as 24), plus
+  // the 5 seconds every pause has.
+  static uint32_t ScheduleWaitMs(uint32_t hours);
+
+  explicit OBXConsole(CycleSteps steps);
+
+  // The worker routine; runs on the worker thread only. Logs its start, hands
+  // the peer-to-peer service its server setting once, then runs cycles: the
+  // four steps in order, then the pause of `taskSchedule` (read afresh every
+  // cycle). Returns 0 when a cycle throws (after logging it), or when the
+  // thread's quit request (platform/StopToken.h) is seen between steps or
+  // cuts the pause short. Never throws.
+  uint32_t Run();
+
+  // The peer-to-peer server setting: the update folder (FileSavedPath) and
+  // ports 20100. Failures, including of the service lookup, are logged as
+  // warnings and go no further.
+  static void SetP2pServerHost();
+
+ private:
+  // One cycle; false when the quit request ends the loop.
+  bool RunCycle();
+
+  CycleSteps steps_;
+};
+
+}  // namespace obx

@@ -1,0 +1,81 @@
+#pragma once
+// The quit request of a worker thread, and the interruptible waits that watch it.
+//
+// A StopSource owns one request; its StopTokens observe it. The thread that
+// platform::Thread starts carries its token as the "current" token of that
+// thread, so a wait deep inside any step (pause between cycles, process waits,
+// transfers, server calls) sees the quit request without the token being passed
+// through every signature. Threads without a current token never see a request.
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+struct StopState;
+
+// Wait length meaning "until the quit request, however long that takes".
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+class StopToken {
+ public:
+  // A token that is never stopped.
+  StopToken() = default;
+
+  bool StopRequested() const;
+  // Blocks up to `ms` of real (monotonic) time. True when the whole time passed,
+  // false as soon as the request is seen (also when it was already made).
+  // kInfinite waits until the request; a never-stopped token refuses it and
+  // returns false at once rather than block forever.
+  bool WaitFor(uint32_t ms) const;
+  // A descriptor that becomes readable once the request is made (for poll()
+  // beside other descriptors, e.g. a process handle); -1 for a never-stopped
+  // token. Owned by the stop state; valid while this token or its source lives.
+  int EventFd() const;
+  // True for a token that belongs to some StopSource.
+  bool Stoppable() const { return state_ != nullptr; }
+
+ private:
+  friend class StopSource;
+  explicit StopToken(std::shared_ptr<StopState> state) : state_(std::move(state)) {}
+  std::shared_ptr<StopState> state_;
+};
+
+class StopSource {
+ public:
+  StopSource();
+  // Makes the request; wakes every wait on its tokens. Thread-safe, idempotent.
+  void RequestStop();
+  bool StopRequested() const;
+  StopToken Token() const { return StopToken(state_); }
+
+ private:
+  std::shared_ptr<StopState> state_;
+};
+
+// The current thread's token (a never-stopped one when none was set).
+StopToken CurrentStopToken();
+
+// Makes `token` the current token of the calling thread for the life of the
+// guard, restoring the previous one afterwards. Tests use it to run worker code
+// on their own thread.
+class ScopedStopToken {
+ public:
+  explicit ScopedStopToken(StopToken token);
+  ~ScopedStopToken();
+  ScopedStopToken(const ScopedStopToken&) = delete;
+  ScopedStopToken& operator=(const ScopedStopToken&) = delete;
+
+ private:
+  StopToken previous_;
+};
+
+// True when the calling thread has been asked to quit.
+bool QuitRequested();
+
+// Waits `ms` milliseconds on the current clock (platform/Clock.h), ending early
+// when the calling thread is asked to quit. True when the whole time passed,
+// false when the wait was cut short by the quit request. On a thread without a
+// stop token, kInfinite is refused at once (returns false) instead of hanging.
+bool WaitFor(uint32_t ms);
+
+}  // namespace platform

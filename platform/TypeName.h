@@ -1,0 +1,18 @@
+#pragma once
+// Type names as the platform's run-time type information spells them, in
+// readable form ("orsa::IConsoleExt"). The host matches interfaces by these
+// texts, so the component and the host must both use this function.
+#include <string>
+#include <typeinfo>
+
+namespace platform {
+
+// The readable name of `type`; the raw name when it cannot be made readable.
+std::string ReadableTypeName(const std::type_info& type);
+
+template <class T>
+std::string TypeNameOf() {
+  return ReadableTypeName(typeid(T));
+}
+
+}  // namespace platform
