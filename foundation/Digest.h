@@ -1,0 +1,35 @@
+#pragma once
+// Message digests by name, and the MD5 of a buffer as lowercase hexadecimal.
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace obx {
+
+// A one-shot digest. Each GetDigest call is independent (a fresh context per
+// call), so one object may be reused; it is not shared between threads.
+class IDigestOwner {
+ public:
+  static constexpr int kOk = 0;
+  static constexpr int kNullData = 1;
+  static constexpr int kFailed = 2;  // the digest library refused the computation
+  static constexpr int kBufferTooSmall = 3;
+
+  virtual ~IDigestOwner() = default;
+  // Size of the digest in bytes (16 for MD5).
+  virtual size_t DigestSize() const = 0;
+  // Digests `length` bytes at `data` into `out` (at least DigestSize() bytes).
+  // `data` may point at 0 bytes but may not be null.
+  virtual int GetDigest(const void* data, size_t length, unsigned char* out, size_t outSize) = 0;
+};
+
+// The digest called `name`; "md5" is the only one. Null for an unknown name.
+std::unique_ptr<IDigestOwner> CreateDigestOwner(const std::string& name);
+
+// Replaces `out` with the 32 lowercase hexadecimal digits of the MD5 of the
+// bytes. Throws CRootException "pData == NULL || len > 100000000" for null
+// data or more than 100000000 bytes, and "IDigestOwner::GetDigest() failed."
+// when the digest cannot be computed; `out` is unchanged when it throws.
+void GetMd5Hex(const void* data, size_t length, std::string& out);
+
+}  // namespace obx

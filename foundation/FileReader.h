@@ -1,0 +1,27 @@
+#pragma once
+// Loading a whole file into memory, for its digest.
+#include <string>
+#include <vector>
+
+namespace obx {
+
+// Largest file ReadWholeFile accepts, in bytes.
+constexpr unsigned long long kMaxWholeFileSize = 100000000ULL;
+// Size of each read.
+constexpr size_t kWholeFileChunk = 307200;
+
+// Replaces `out` with the content of the file at `path` (a Windows-style path
+// is accepted; see platform::NativePath). While the file is read it holds a
+// shared lock (flock), the nearest Linux match for "open for reading, others
+// may read but not write": a writer that takes an exclusive lock waits, and a
+// file under an exclusive lock is refused as if it could not be opened.
+// Throws CRootException:
+//   "Could not open file: <path>"  missing, unreadable, locked, not a regular file
+//   "File size is not within the expected range: size = <n>"  empty or above
+//       kMaxWholeFileSize (n is the low 32 bits of the size, printed signed)
+//   "Read file error"  the file ended before its size was read (it shrank)
+//   "Read file error: <path>"  any other failure while reading
+// On a throw `out` holds nothing useful.
+void ReadWholeFile(const std::string& path, std::vector<unsigned char>& out);
+
+}  // namespace obx
