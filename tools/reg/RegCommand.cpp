@@ -1,0 +1,419 @@
+#include "tools/reg/RegCommand.h"
+
+#include <strings.h>
+
+#include <exception>
+#include <fstream>
+#include <sstream>
+
+#include "platform/StateRoot.h"
+#include "tools/reg/RegFileParser.h"
+#include "tools/reg/RegFileWriter.h"
+#include "tools/reg/RegText.h"
+
+namespace orsareg {
+
+namespace {
+
+const char kDone[] = "The operation completed successfully.";
+
+// The key as the messages show it: full hive name, the path as given.
+std::string ShownKey(platform::RegRoot root, const std::string& subkey) {
+  size_t start = subkey.find_first_not_of('\\');
+  size_t end = subkey.find_last_not_of('\\');
+  std::string trimmed = start == std::string::npos ? "" : subkey.substr(start, end - start + 1);
+  return std::string(platform::RegRootName(root)) + (trimmed.empty() ? "" : "\\" + trimmed);
+}
+
+std::string ShownValue(const std::string& name) {
+  return name.empty() ? std::string("(Default)") : "\"" + name + "\"";
+}
+
+bool OptionIs(const std::string& arg, const char* name) {
+  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') &&
+         strcasecmp(arg.c_str() + 1, name) == 0;
+}
+
+bool EncodeData(uint32_t type, const std::string& text, std::vector<unsigned char>* data) {
+  switch (type) {
+    case platform::kRegSz:
+    case platform::kRegExpandSz:
+      data->assign(text.begin(), text.end());
+      data->push_back(0);
+      return true;
+    case platform::kRegDword: {
+      uint32_t value = 0;
+      if (!text.empty() && !ParseDwordText(text, &value)) return false;
+      *data = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+               static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+      return true;
+    }
+    default: {  // REG_BINARY, REG_NONE: hex digits
+      if (text.size() % 2 != 0) return false;
+      data->clear();
+      for (size_t i = 0; i < text.size(); i += 2) {
+        uint32_t byte = 0;
+        if (!ParseDwordText("0x" + text.substr(i, 2), &byte)) return false;
+        data->push_back(static_cast<unsigned char>(byte));
+      }
+      return true;
+    }
+  }
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *content = buffer.str();
+  return !in.bad();
+}
+
+}  // namespace
+
+std::string RegCommand::Usage() {
+  return "Usage: orsa-reg COMMAND ARGUMENTS\n"
+         "  add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
+         "      TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_DWORD, REG_BINARY or REG_NONE;\n"
+         "      REG_DWORD data is decimal or 0x hex, REG_BINARY data hex digits.\n"
+         "      Without /v, /ve, /t or /d the key alone is created.\n"
+         "      /f is needed to replace a value that exists.\n"
+         "  query KEY [/v NAME | /ve] [/s]\n"
+         "  delete KEY [/v NAME | /ve | /va] /f\n"
+         "      Without /v, /ve or /va the key and everything below it is deleted.\n"
+         "  import FILE.reg\n"
+         "      Applies the whole file or, when any line is malformed, nothing.\n"
+         "  export KEY FILE.reg [/y]\n"
+         "      Writes the key and everything below it; an existing file is replaced.\n"
+         "KEY starts with HKLM, HKCU, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, e.g.\n"
+         "  HKLM\\SOFTWARE\\Kelvor. Key and value names ignore letter case.\n"
+         "The registry is the one of the state root (ORSA_ROOT).\n"
+         "Exit status: 0 on success, 1 on failure.\n";
+}
+
+int RegCommand::Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  try {
+    if (args.empty()) {
+      err << "ERROR: No command given. Run orsa-reg --help for the commands.\n";
+      return 1;
+    }
+    const std::string& command = args[0];
+    if (command == "--help" || command == "-h" || command == "/?" || command == "-?") {
+      out << Usage();
+      return 0;
+    }
+    Options options;
+    std::string error;
+    if (!ParseOptions(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
+      err << "ERROR: " << error << "\n";
+      return 1;
+    }
+    if (strcasecmp(command.c_str(), "add") == 0) return Add(options, out, err);
+    if (strcasecmp(command.c_str(), "query") == 0) return Query(options, out, err);
+    if (strcasecmp(command.c_str(), "delete") == 0) return Delete(options, out, err);
+    if (strcasecmp(command.c_str(), "import") == 0) return Import(options, out, err);
+    if (strcasecmp(command.c_str(), "export") == 0) return Export(options, out, err);
+    err << "ERROR: Unknown command \"" << command << "\". Run orsa-reg --help for the commands.\n";
+    return 1;
+  } catch (const std::exception& e) {
+    err << "ERROR: " << e.what() << "\n";
+    return 1;
+  } catch (...) {
+    err << "ERROR: unexpected failure\n";
+    return 1;
+  }
+}
+
+bool RegCommand::ParseOptions(const std::vector<std::string>& args, Options* options,
+                              std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto takeValue = [&](std::string* target, const char* what) {
+      if (i + 1 >= args.size()) {
+        *error = std::string("Option ") + arg + " needs " + what + ".";
+        return false;
+      }
+      *target = args[++i];
+      return true;
+    };
+    if (OptionIs(arg, "v")) {
+      if (!takeValue(&options->valueName, "a value name")) return false;
+      options->hasValueName = true;
+    } else if (OptionIs(arg, "ve")) {
+      options->defaultValue = true;
+    } else if (OptionIs(arg, "va")) {
+      options->allValues = true;
+    } else if (OptionIs(arg, "t")) {
+      if (!takeValue(&options->type, "a type")) return false;
+      options->hasType = true;
+    } else if (OptionIs(arg, "d")) {
+      if (!takeValue(&options->data, "data")) return false;
+      options->hasData = true;
+    } else if (OptionIs(arg, "f")) {
+      options->force = true;
+    } else if (OptionIs(arg, "s")) {
+      options->recursive = true;
+    } else if (OptionIs(arg, "y")) {
+      // export replaces an existing file anyway
+    } else if (arg.size() >= 2 && (arg[0] == '/' || (arg[0] == '-' && arg[1] != '\0')) &&
+               arg.find('\\') == std::string::npos && arg.find('.') == std::string::npos) {
+      *error = "Unknown option " + arg + ".";
+      return false;
+    } else {
+      options->positional.push_back(arg);
+    }
+  }
+  if (static_cast<int>(options->hasValueName) + static_cast<int>(options->defaultValue) +
+          static_cast<int>(options->allValues) > 1) {
+    *error = "Give only one of /v, /ve and /va.";
+    return false;
+  }
+  return true;
+}
+
+int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err) {
+  platform::RegRoot root;
+  std::string subkey;
+  if (options.positional.size() != 1) {
+    err << "ERROR: add takes one key.\n";
+    return 1;
+  }
+  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
+    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
+    return 1;
+  }
+  const std::string key = ShownKey(root, subkey);
+  uint32_t type = platform::kRegSz;
+  if (!ParseRegTypeName(options.type, &type)) {
+    err << "ERROR: Unsupported type \"" << options.type << "\" for " << key << ".\n";
+    return 1;
+  }
+  bool setsValue = options.hasValueName || options.defaultValue || options.hasData ||
+                   options.hasType;
+  std::string name = options.hasValueName ? options.valueName : std::string();
+  std::vector<unsigned char> data;
+  if (setsValue && !EncodeData(type, options.data, &data)) {
+    err << "ERROR: Invalid " << RegTypeName(type) << " data \"" << options.data << "\" for value "
+        << ShownValue(name) << " of " << key << ".\n";
+    return 1;
+  }
+  platform::RegKey handle = nullptr;
+  long rc = platform::RegCreateKeyEx(root, subkey, platform::kKeyAllAccess, &handle);
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Cannot create " << key << " (error " << rc << ").\n";
+    return 1;
+  }
+  if (setsValue) {
+    if (!options.force &&
+        platform::RegQueryValueEx(handle, name, nullptr, nullptr, nullptr) ==
+            platform::kErrorSuccess) {
+      platform::RegCloseKey(handle);
+      err << "ERROR: Value " << ShownValue(name) << " already exists under " << key
+          << "; add /f to replace it.\n";
+      return 1;
+    }
+    rc = platform::RegSetValueEx(handle, name, type, data.data(),
+                                 static_cast<uint32_t>(data.size()));
+    if (rc == platform::kErrorSuccess) rc = platform::RegFlushKey(handle);
+  }
+  platform::RegCloseKey(handle);
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Cannot set value " << ShownValue(name) << " under " << key << " (error " << rc
+        << ").\n";
+    return 1;
+  }
+  out << kDone << "\n";
+  return 0;
+}
+
+bool RegCommand::QueryKey(platform::RegRoot root, const std::string& subkey,
+                          const Options& options, std::ostream& out, std::ostream& err) {
+  platform::RegKey handle = nullptr;
+  long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &handle);
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Key not found: " << ShownKey(root, subkey) << "\n";
+    return false;
+  }
+  std::vector<platform::RegValue> values;
+  std::vector<std::string> children;
+  rc = platform::RegEnumValues(handle, &values);
+  if (rc == platform::kErrorSuccess) rc = platform::RegEnumSubKeys(handle, &children);
+  std::string path = platform::RegKeyPath(handle);
+  platform::RegCloseKey(handle);
+  std::string shown = std::string(platform::RegRootName(root)) + (path.empty() ? "" : "\\") + path;
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Cannot read " << shown << " (error " << rc << ").\n";
+    return false;
+  }
+
+  bool oneValue = options.hasValueName || options.defaultValue;
+  std::string wanted = options.hasValueName ? options.valueName : std::string();
+  bool found = false;
+  std::ostringstream block;
+  block << "\n" << shown << "\n";
+  for (const platform::RegValue& value : values) {
+    if (oneValue && strcasecmp(value.name.c_str(), wanted.c_str()) != 0) continue;
+    found = true;
+    block << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
+          << RegTypeName(value.type) << "    " << FormatQueryData(value.type, value.data) << "\n";
+  }
+  if (oneValue && !found && !options.recursive) {
+    err << "ERROR: Value " << ShownValue(wanted) << " not found under " << shown << "\n";
+    return false;
+  }
+  // With /s and /v only the keys that hold the value are shown, as reg does.
+  if (!oneValue || found) out << block.str();
+  if (!options.recursive) {
+    if (!oneValue) {
+      if (!children.empty()) out << "\n";
+      for (const std::string& child : children) out << shown << "\\" << child << "\n";
+    }
+    return true;
+  }
+  for (const std::string& child : children) {
+    if (!QueryKey(root, path.empty() ? child : path + "\\" + child, options, out, err))
+      return false;
+  }
+  return true;
+}
+
+int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& err) {
+  platform::RegRoot root;
+  std::string subkey;
+  if (options.positional.size() != 1) {
+    err << "ERROR: query takes one key.\n";
+    return 1;
+  }
+  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
+    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
+    return 1;
+  }
+  if (!QueryKey(root, subkey, options, out, err)) return 1;
+  out << "\n";
+  return 0;
+}
+
+int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& err) {
+  platform::RegRoot root;
+  std::string subkey;
+  if (options.positional.size() != 1) {
+    err << "ERROR: delete takes one key.\n";
+    return 1;
+  }
+  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
+    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
+    return 1;
+  }
+  const std::string key = ShownKey(root, subkey);
+  bool wholeKey = !options.hasValueName && !options.defaultValue && !options.allValues;
+  if (wholeKey && subkey.find_first_not_of('\\') == std::string::npos) {
+    err << "ERROR: Refusing to delete the root key " << key << ".\n";
+    return 1;
+  }
+  if (!options.force) {
+    err << "ERROR: Deleting " << (wholeKey ? key : "values of " + key)
+        << " needs /f (orsa-reg does not ask).\n";
+    return 1;
+  }
+  if (wholeKey) {
+    long rc = platform::RegDeleteTree(root, subkey);
+    if (rc != platform::kErrorSuccess) {
+      if (rc == platform::kErrorFileNotFound)
+        err << "ERROR: Key not found: " << key << "\n";
+      else
+        err << "ERROR: Cannot delete " << key << " (error " << rc << ").\n";
+      return 1;
+    }
+    out << kDone << "\n";
+    return 0;
+  }
+  platform::RegKey handle = nullptr;
+  long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyAllAccess, &handle);
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Key not found: " << key << "\n";
+    return 1;
+  }
+  std::vector<std::string> names;
+  if (options.allValues) {
+    std::vector<platform::RegValue> values;
+    rc = platform::RegEnumValues(handle, &values);
+    for (const platform::RegValue& value : values) names.push_back(value.name);
+  } else {
+    names.push_back(options.hasValueName ? options.valueName : std::string());
+  }
+  std::string failedName;
+  for (const std::string& name : names) {
+    if (rc != platform::kErrorSuccess) break;
+    rc = platform::RegDeleteValue(handle, name);
+    failedName = name;
+  }
+  platform::RegCloseKey(handle);
+  if (rc == platform::kErrorFileNotFound) {
+    err << "ERROR: Value " << ShownValue(failedName) << " not found under " << key << "\n";
+    return 1;
+  }
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Cannot delete values of " << key << " (error " << rc << ").\n";
+    return 1;
+  }
+  out << kDone << "\n";
+  return 0;
+}
+
+int RegCommand::Import(const Options& options, std::ostream& out, std::ostream& err) {
+  if (options.positional.size() != 1) {
+    err << "ERROR: import takes one file.\n";
+    return 1;
+  }
+  const std::string& file = options.positional[0];
+  std::string content;
+  if (!ReadWholeFile(platform::NativePath(file), &content)) {
+    err << "ERROR: Cannot read " << file << "\n";
+    return 1;
+  }
+  RegFileParser parser;
+  if (!parser.Parse(content)) {
+    err << "ERROR: " << file << " line " << parser.errorLine() << ": " << parser.errorMessage()
+        << "; nothing was imported.\n";
+    return 1;
+  }
+  long rc = platform::RegApplyChanges(parser.changes());
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Cannot import " << file << " (error " << rc << "); nothing was imported.\n";
+    return 1;
+  }
+  out << kDone << "\n";
+  return 0;
+}
+
+int RegCommand::Export(const Options& options, std::ostream& out, std::ostream& err) {
+  if (options.positional.size() != 2) {
+    err << "ERROR: export takes a key and a file.\n";
+    return 1;
+  }
+  platform::RegRoot root;
+  std::string subkey;
+  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
+    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
+    return 1;
+  }
+  std::string text = RegFileWriter::Header();
+  long rc = RegFileWriter::AppendTree(root, subkey, &text);
+  if (rc != platform::kErrorSuccess) {
+    if (rc == platform::kErrorFileNotFound)
+      err << "ERROR: Key not found: " << ShownKey(root, subkey) << "\n";
+    else
+      err << "ERROR: Cannot read " << ShownKey(root, subkey) << " (error " << rc << ").\n";
+    return 1;
+  }
+  const std::string& file = options.positional[1];
+  if (!platform::ReplaceFileAtomically(platform::NativePath(file), text)) {
+    err << "ERROR: Cannot write " << file << "\n";
+    return 1;
+  }
+  out << kDone << "\n";
+  return 0;
+}
+
+}  // namespace orsareg
