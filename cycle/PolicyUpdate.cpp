@@ -1,0 +1,161 @@
+#include "cycle/PolicyUpdate.h"
+
+#include "foundation/Cipher.h"
+#include "foundation/Log.h"
+#include "foundation/PatchPolicyManager.h"
+#include "foundation/SettingsStore.h"
+#include "platform/StateRoot.h"
+#include "server/OBXWebService.h"
+#include "sysinfo/MachineIdentity.h"
+#include "sysinfo/OsInfo.h"
+
+namespace obx {
+
+namespace {
+
+const char kChannel[] = "OBXConsole";
+const char kSource[] = "OBXConsole";
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Bytes above 0x7f are left alone so that multibyte texts stay intact.
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// A new task entry's state, written attribute by attribute in this fixed
+// order, `bootdownload` `status` twice.
+void InsertInitialState(PatchPolicyManager& taskList, const PatchPolicyManager& policy,
+                        const std::string& id) {
+  const std::string bootMd5 = policy.GetAttribute(id, "bootdownload", "md5");
+  const std::string patchMd5 = policy.GetAttribute(id, "download", "md5");
+  struct Value {
+    const char* element;
+    const char* attribute;
+    const char* value;
+  };
+  const Value values[] = {
+      {"PatchExecute", "status", "to_be_executed"},
+      {"PatchExecute", "times", ""},
+      {"bootdownload", "status", "false"},
+      {"bootdownload", "md5", bootMd5.c_str()},
+      {"bootdownload", "status", "false"},
+      {"download", "status", "false"},
+      {"download", "md5", patchMd5.c_str()},
+      {"Installation", "result", ""},
+      {"Installation", "repeat", "false"},
+      {"versionReport", "status", "false"},
+  };
+  // A failed write is not fatal here: the next write retries the whole
+  // document, and the task runner reads whatever reached the file.
+  for (const Value& v : values) taskList.SetAttribute(id, v.element, v.attribute, v.value);
+}
+
+}  // namespace
+
+bool FetchPolicyFromServer(const std::string& computerCode, const std::string& userName,
+                           const std::string& version, const std::string& osVersion,
+                           std::string& policy) {
+  OBXWebService service;
+  return service.UpdatePatchPolicy(computerCode, userName, version, osVersion, policy);
+}
+
+std::string PolicyFilePath() { return ModuleFolder() + "\\PatchPolicy.xml"; }
+std::string TaskListFilePath() { return ModuleFolder() + "\\TaskList.xml"; }
+
+void UpdatePolicy() { UpdatePolicy(FetchPolicyFromServer); }
+
+void UpdatePolicy(const PolicyFetcher& fetch) {
+  OBX_INFO(kChannel, kSource, "Update policy");
+  const std::string policyPath = PolicyFilePath();
+  PatchPolicyManager policy;
+  // A missing or unreadable policy is an empty one with an empty version,
+  // which asks the server for the full policy.
+  policy.Load(policyPath, false);
+  UpdatePolicyFile(policy.GetVersion(), fetch);
+  policy.Load(policyPath, false);
+  if (policy.policyIds.empty()) {
+    OBX_INFO(kChannel, kSource, "Policy is null");
+    return;
+  }
+
+  OBX_INFO(kChannel, kSource, "Update taskList");
+  PatchPolicyManager taskList;
+  taskList.Load(TaskListFilePath(), true);
+
+  // policyIds keeps the ids as loaded, so both passes may change the stores
+  // while walking them.
+  for (const std::string& id : taskList.policyIds) {
+    if (policy.policyIds.count(id) != 0) continue;
+    OBX_INFO(kChannel, kSource, "Remove id= " << id << " from taskList");
+    taskList.RemovePatch(id);
+  }
+  for (const std::string& id : policy.policyIds) {
+    if (taskList.policyIds.count(id) != 0) continue;
+    OBX_INFO(kChannel, kSource, "Insert id= " << id << " to taskList");
+    const std::string valid = policy.GetAttribute(id, "check_os", "valid");
+    const std::string validVersion = policy.GetAttribute(id, "check_os", "validversion");
+    if (CheckOsVersion(valid, validVersion)) InsertInitialState(taskList, policy, id);
+  }
+}
+
+void UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
+  std::string answer;
+  // Only the text counts: a failed call leaves it empty.
+  fetch(GetComputerCode(), HostUserName(), version, CurOsVer(), answer);
+  if (answer.empty()) return;
+
+  std::string sealed;
+  try {
+    EncryptText(kPassphrase, sealed, answer.data(), answer.size());
+  } catch (...) {
+    sealed.clear();
+    OBX_ERROR(kChannel, kSource, "Encrpt policy file failed");
+  }
+  if (sealed.empty()) return;
+  // The answer is stored as received, without parsing or comparing versions.
+  // A failed write keeps the previous policy whole, and the step goes on with
+  // it as after a failed server call.
+  if (!platform::ReplaceFileAtomically(platform::NativePath(PolicyFilePath()), sealed)) {
+    OBX_WARNING(kChannel, kSource, "Write Policy Failed");
+  }
+}
+
+std::string OsVersionToken() {
+  const std::string osVer = CurOsVer();
+  const std::string osVerNum = CurOsVerNum();
+  std::string token = "xp";
+  if (Contains(osVer, "2k") || Contains(osVer, "2000")) {
+    token += "2k";
+  } else if (Contains(osVer, "2003")) {
+    token += "2003";
+  } else if (Contains(osVer, "7")) {
+    token += "7";
+  }
+  token += "-";
+  token += Contains(osVerNum, "sp") ? osVerNum : std::string("0");
+  token += "-";
+  token += CurOsLang();
+  return token;
+}
+
+bool CheckOsVersion(const std::string& valid, const std::string& validVersion) {
+  const std::string versions = AsciiLower(validVersion);
+  // `valid` is compared as written: "Windows" does not count.
+  if (!Contains(valid, "windows")) return false;
+  if (versions.empty() || versions == "windows") return true;
+  const std::string token = OsVersionToken();
+  OBX_INFO(kChannel, kSource,
+           "Check OS version: " << CurOsVer() << ":" << CurOsVerNum() << ":" << CurOsLang()
+                                << ":" << token << " ");
+  if (Contains(versions, token.c_str())) return true;
+  OBX_INFO(kChannel, kSource, "Check OS version: " << token << " does not in PolicyList");
+  return false;
+}
+
+}  // namespace obx

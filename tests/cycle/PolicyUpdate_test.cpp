@@ -1,0 +1,410 @@
+#include "cycle/PolicyUpdate.h"
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+#include <string>
+#include <vector>
+
+#include "component/orsa/IWebServiceInvoker.h"
+#include "foundation/Cipher.h"
+#include "foundation/PatchPolicyManager.h"
+#include "foundation/SettingsStore.h"
+#include "host/SdoHelper.h"
+#include "host/SecurityHelper.h"
+#include "platform/StateRoot.h"
+#include "sysinfo/MachineIdentity.h"
+#include "sysinfo/OsInfo.h"
+#include "tests/support/FakeRuntime.h"
+#include "tests/support/TempStateRoot.h"
+
+namespace {
+
+using obx::PatchPolicyManager;
+
+struct FetchCall {
+  std::string computerCode, userName, version, osVersion;
+};
+
+// Security service that refuses to seal, to see the answer's seal failing.
+class RefusingSecurity : public orsahost::SecurityHelper {
+ public:
+  bool refuse = false;
+  void encrypt(const std::string& key, const unsigned char* data, uint32_t length,
+               orsa::Array<unsigned char>& out) override {
+    if (refuse) throw std::runtime_error("sealing refused");
+    orsahost::SecurityHelper::encrypt(key, data, length, out);
+  }
+};
+
+class PolicyUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    security_ = boost::make_shared<RefusingSecurity>();
+    runtime_.Register<orsa::security::ISecurityHelper>(security_);
+    runtime_.RegisterSealServices();
+    runtime_.Install();
+    ASSERT_TRUE(platform::CreateDirectories(platform::NativePath("C:\\OBX")));
+    obx::SetModuleFolderForTest("C:\\OBX");
+    obx::SetOsInfoForTest("winxp", "sp3", "zh");
+  }
+  void TearDown() override { obx::SetOsInfoForTest("", "", ""); }
+
+  // A fetcher that records its arguments and answers `answer`.
+  obx::PolicyFetcher Answer(const std::string& answer, bool result = true) {
+    return [this, answer, result](const std::string& code, const std::string& user,
+                                  const std::string& version, const std::string& os,
+                                  std::string& policy) {
+      calls_.push_back(FetchCall{code, user, version, os});
+      EXPECT_EQ(policy, "");
+      policy = answer;
+      return result;
+    };
+  }
+
+  std::string Native(const std::string& path) const { return platform::NativePath(path); }
+  bool Exists(const std::string& path) const { return access(Native(path).c_str(), F_OK) == 0; }
+  void WriteSealed(const std::string& path, const std::string& xml) {
+    std::string sealed;
+    obx::EncryptText(obx::kPassphrase, sealed, xml.data(), xml.size());
+    ASSERT_FALSE(sealed.empty());
+    obxtest::WriteFile(Native(path), sealed);
+  }
+  std::string ReadOpened(const std::string& path) const {
+    std::string plain;
+    obx::DecryptText(obx::kPassphrase, plain, obxtest::ReadFile(Native(path)));
+    return plain;
+  }
+  // The printed `patch` entry of `id` in the task list, "" when there is none.
+  std::string TaskEntry(const std::string& id) const {
+    TiXmlDocument doc;
+    doc.Parse(ReadOpened(obx::TaskListFilePath()).c_str());
+    if (doc.RootElement() == nullptr) return "";
+    for (const TiXmlElement* e = doc.RootElement()->FirstChildElement("patch"); e;
+         e = e->NextSiblingElement("patch")) {
+      if (e->Attribute("policyid") && id == e->Attribute("policyid")) {
+        TiXmlPrinter printer;
+        printer.SetStreamPrinting();
+        e->Accept(&printer);
+        return printer.Str();
+      }
+    }
+    return "";
+  }
+  std::vector<std::string> Messages() const { return runtime_.Messages(); }
+
+  obxtest::TempStateRoot root_;
+  obxtest::FakeRuntime runtime_;
+  boost::shared_ptr<RefusingSecurity> security_;
+  std::vector<FetchCall> calls_;
+};
+
+std::string Entry(const std::string& id, const std::string& inner) {
+  return "<patch policyid=\"" + id + "\">" + inner + "</patch>";
+}
+std::string AnyOs() { return "<check_os valid=\"windows\" validversion=\"\"/>"; }
+std::string Policy(const std::string& version, const std::string& entries) {
+  return "<patchs version=\"" + version + "\">" + entries + "</patchs>";
+}
+
+// ---- The step ----
+
+TEST_F(PolicyUpdateTest, NoPolicyAndEmptyAnswerLeavesNoTaskList) {
+  obx::UpdatePolicy(Answer("", false));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Update policy", "Policy is null"}));
+  EXPECT_FALSE(Exists(obx::PolicyFilePath()));
+  EXPECT_FALSE(Exists(obx::TaskListFilePath()));
+  ASSERT_EQ(calls_.size(), 1u);
+  EXPECT_EQ(calls_[0].version, "");
+}
+
+TEST_F(PolicyUpdateTest, RequestCarriesMachineFactsAndStoredVersion) {
+  WriteSealed(obx::PolicyFilePath(), Policy("41", Entry("1", AnyOs())));
+  obx::UpdatePolicy(Answer(""));
+  ASSERT_EQ(calls_.size(), 1u);
+  EXPECT_EQ(calls_[0].computerCode, obx::GetComputerCode());
+  EXPECT_EQ(calls_[0].userName, obx::HostUserName());
+  EXPECT_EQ(calls_[0].version, "41");
+  EXPECT_EQ(calls_[0].osVersion, "winxp");
+}
+
+TEST_F(PolicyUpdateTest, AnswerIsStoredSealedAsReceived) {
+  WriteSealed(obx::PolicyFilePath(), Policy("41", Entry("1", AnyOs())));
+  // Not compared with the stored version, not reformatted.
+  const std::string answer = "<patchs version=\"7\">\n<patch   policyid=\"2\"/></patchs>";
+  obx::UpdatePolicy(Answer(answer));
+  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), answer);
+  EXPECT_NE(TaskEntry("2"), "");
+  EXPECT_EQ(TaskEntry("1"), "");
+}
+
+TEST_F(PolicyUpdateTest, EmptyAnswerKeepsStoredPolicyAndStillSyncsTaskList) {
+  const std::string stored = Policy("3", Entry("1", AnyOs()));
+  WriteSealed(obx::PolicyFilePath(), stored);
+  obx::UpdatePolicy(Answer(""));
+  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Update policy", "Update taskList",
+                                                  "Insert id= 1 to taskList"}));
+  EXPECT_NE(TaskEntry("1"), "");
+}
+
+TEST_F(PolicyUpdateTest, IdsAreWalkedInTextOrder) {
+  obx::UpdatePolicy(Answer(Policy("1", Entry("9", AnyOs()) + Entry("10", AnyOs()))));
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{"Update policy", "Update taskList",
+                                      "Insert id= 10 to taskList", "Insert id= 9 to taskList"}));
+  PatchPolicyManager taskList;
+  ASSERT_TRUE(taskList.Load(obx::TaskListFilePath(), false));
+  EXPECT_EQ(std::vector<std::string>(taskList.policyIds.begin(), taskList.policyIds.end()),
+            (std::vector<std::string>{"10", "9"}));
+}
+
+TEST_F(PolicyUpdateTest, RemovesGoneInsertsNewAndKeepsCommonEntries) {
+  const std::string keptB =
+      "<patch policyid=\"B\"><PatchExecute status=\"done\" times=\"4\" />"
+      "<bootdownload status=\"true\" md5=\"old-boot\" downloadType=\"http\" />"
+      "<bootrun result=\"true\" /></patch>";
+  WriteSealed(obx::TaskListFilePath(),
+              "<patchs><patch policyid=\"A\"><PatchExecute status=\"done\"/></patch>" + keptB +
+                  "</patchs>");
+  const std::string policy = Policy(
+      "2", Entry("B", AnyOs() + "<bootdownload md5=\"new-boot\"/>") +
+               Entry("C", AnyOs() + "<bootdownload url=\"u\" md5=\"c-boot\"/>"
+                              "<download md5=\"c-patch\" url=\"p\"/>"));
+  obx::UpdatePolicy(Answer(policy));
+
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{"Update policy", "Update taskList",
+                                      "Remove id= A from taskList", "Insert id= C to taskList"}));
+  EXPECT_EQ(TaskEntry("A"), "");
+  EXPECT_EQ(TaskEntry("B"), keptB);
+  EXPECT_EQ(TaskEntry("C"),
+            "<patch policyid=\"C\">"
+            "<PatchExecute status=\"to_be_executed\" times=\"\" />"
+            "<bootdownload status=\"false\" md5=\"c-boot\" />"
+            "<download status=\"false\" md5=\"c-patch\" />"
+            "<Installation result=\"\" repeat=\"false\" />"
+            "<versionReport status=\"false\" />"
+            "</patch>");
+  // B stays ahead of C: new entries are appended.
+  const std::string text = ReadOpened(obx::TaskListFilePath());
+  EXPECT_LT(text.find("policyid=\"B\""), text.find("policyid=\"C\""));
+}
+
+TEST_F(PolicyUpdateTest, EntryOutsideItsOsIsNotInsertedAndTriedAgainNextCycle) {
+  const std::string policy =
+      Policy("1", Entry("7", "<check_os valid=\"windows\" validversion=\"xp-sp2-zh\"/>") +
+                      Entry("8", "<check_os valid=\"Windows\" validversion=\"\"/>") +
+                      Entry("9", "<check_os valid=\"windows\" validversion=\"XP-SP3-ZH\"/>"));
+  obx::UpdatePolicy(Answer(policy));
+  obx::UpdatePolicy(Answer(""));
+  EXPECT_EQ(runtime_.Count("Insert id= 7 to taskList"), 2);
+  EXPECT_EQ(runtime_.Count("Insert id= 8 to taskList"), 2);
+  EXPECT_EQ(runtime_.Count("Insert id= 9 to taskList"), 1);
+  EXPECT_EQ(runtime_.Count("Check OS version: xp-sp3-zh does not in PolicyList"), 2);
+  EXPECT_EQ(TaskEntry("7"), "");
+  EXPECT_EQ(TaskEntry("8"), "");
+  EXPECT_NE(TaskEntry("9"), "");
+}
+
+TEST_F(PolicyUpdateTest, EmptyTaskListFileIsFilledAndUnreadablePolicyIsNull) {
+  // A task list holding only its root (as freshly created) still gets entries.
+  WriteSealed(obx::TaskListFilePath(), "<patchs />");
+  obx::UpdatePolicy(Answer(Policy("1", Entry("5", AnyOs()))));
+  EXPECT_NE(TaskEntry("5"), "");
+
+  runtime_.ClearLines();
+  obxtest::WriteFile(Native(obx::PolicyFilePath()), "garbage");
+  const std::string before = obxtest::ReadFile(Native(obx::TaskListFilePath()));
+  obx::UpdatePolicy(Answer(""));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Update policy", "De policy file failed",
+                                                  "De policy file failed", "Policy is null"}));
+  EXPECT_EQ(obxtest::ReadFile(Native(obx::TaskListFilePath())), before);
+}
+
+TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
+  const std::string stored = Policy("3", Entry("1", AnyOs()));
+  WriteSealed(obx::PolicyFilePath(), stored);
+  security_->refuse = true;
+  obx::UpdatePolicy(Answer(Policy("4", Entry("2", AnyOs()))));
+  security_->refuse = false;
+  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);
+  ASSERT_TRUE(runtime_.Has("Encrpt policy file failed"));
+  for (const obxtest::LogLine& line : runtime_.Lines()) {
+    if (line.message != "Encrpt policy file failed" || line.source != "OBXConsole") continue;
+    EXPECT_EQ(line.level, 3);
+    EXPECT_EQ(line.channel, "OBXConsole");
+  }
+}
+
+TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeWrittenIsLoggedAndStepGoesOn) {
+  ASSERT_TRUE(platform::CreateDirectories(Native(obx::PolicyFilePath()) + "/blocked"));
+  EXPECT_NO_THROW(obx::UpdatePolicy(Answer(Policy("4", Entry("2", AnyOs())))));
+  bool warned = false;
+  for (const obxtest::LogLine& line : runtime_.Lines()) {
+    if (line.message != "Write Policy Failed") continue;
+    warned = true;
+    EXPECT_EQ(line.level, 4);
+    EXPECT_EQ(line.channel, "OBXConsole");
+    EXPECT_EQ(line.source, "OBXConsole");
+  }
+  EXPECT_TRUE(warned);
+  EXPECT_TRUE(runtime_.Has("Policy is null"));
+}
+
+TEST_F(PolicyUpdateTest, StepLogsOnTheCycleChannel) {
+  obx::UpdatePolicy(Answer(Policy("1", Entry("1", AnyOs()))));
+  ASSERT_FALSE(runtime_.Lines().empty());
+  for (const obxtest::LogLine& line : runtime_.Lines()) {
+    EXPECT_EQ(line.channel, "OBXConsole") << line.message;
+    EXPECT_EQ(line.source, "OBXConsole") << line.message;
+    EXPECT_EQ(line.level, 6) << line.message;
+  }
+}
+
+// ---- The operating-system condition ----
+
+TEST(PolicyUpdateOs, TokenFollowsVersionServicePackAndLanguage) {
+  struct Case {
+    const char* ver;
+    const char* num;
+    const char* lang;
+    const char* token;
+  } cases[] = {
+      {"winxp", "sp3", "zh", "xp-sp3-zh"},     {"win2003", "sp2", "zh", "xp2003-sp2-zh"},
+      {"win2000", "sp4", "zh", "xp2k-sp4-zh"}, {"win7", "sp0", "en", "xp7-sp0-en"},
+      {"win2k", "sp1", "en", "xp2k-sp1-en"},   {"vista", "sp2", "en", "xp-sp2-en"},
+      {"winxp", "", "zh", "xp-0-zh"},          {"unknown", "x1", "en", "xp-0-en"},
+  };
+  for (const Case& c : cases) {
+    obx::SetOsInfoForTest(c.ver, c.num, c.lang);
+    EXPECT_EQ(obx::OsVersionToken(), c.token) << c.ver << ":" << c.num << ":" << c.lang;
+  }
+  obx::SetOsInfoForTest("", "", "");
+}
+
+TEST(PolicyUpdateOs, ConditionTable) {
+  obxtest::TempStateRoot root;
+  obxtest::FakeRuntime runtime;
+  runtime.Install();
+  struct Case {
+    const char* ver;
+    const char* num;
+    const char* valid;
+    const char* versions;
+    bool applies;
+  } cases[] = {
+      {"winxp", "sp3", "windows", "", true},
+      {"winxp", "sp3", "windows", "windows", true},
+      {"winxp", "sp3", "windows", "WINDOWS", true},
+      {"winxp", "sp3", "Windows", "", false},
+      {"winxp", "sp3", "WINDOWS", "windows", false},
+      {"winxp", "sp3", "", "", false},
+      {"winxp", "sp3", "microsoft windows", "", true},
+      {"winxp", "sp3", "windows", "xp-sp3-zh;2003-sp2-zh", true},
+      {"win2003", "sp2", "windows", "xp-sp3-zh;2003-sp2-zh", false},
+      {"win2003", "sp2", "windows", "xp-sp3-zh;xp2003-sp2-zh", true},
+      {"winxp", "sp3", "windows", "XP-SP3-ZH", true},
+      {"winxp", "sp2", "windows", "xp-sp3-zh", false},
+      {"win2000", "sp4", "windows", "xp2k-sp4-zh", true},
+  };
+  for (const Case& c : cases) {
+    obx::SetOsInfoForTest(c.ver, c.num, "zh");
+    EXPECT_EQ(obx::CheckOsVersion(c.valid, c.versions), c.applies)
+        << c.ver << " " << c.num << " valid=" << c.valid << " versions=" << c.versions;
+  }
+  obx::SetOsInfoForTest("", "", "");
+}
+
+TEST(PolicyUpdateOs, CheckLinesAreExact) {
+  obxtest::TempStateRoot root;
+  obxtest::FakeRuntime runtime;
+  runtime.Install();
+  obx::SetOsInfoForTest("win2003", "sp2", "zh");
+  EXPECT_FALSE(obx::CheckOsVersion("windows", "xp-sp3-zh;2003-sp2-zh"));
+  EXPECT_EQ(runtime.Messages(),
+            (std::vector<std::string>{"Check OS version: win2003:sp2:zh:xp2003-sp2-zh ",
+                                      "Check OS version: xp2003-sp2-zh does not in PolicyList"}));
+  runtime.ClearLines();
+  obx::SetOsInfoForTest("win7", "sp0", "en");
+  EXPECT_TRUE(obx::CheckOsVersion("windows", "xp7-sp0-en"));
+  EXPECT_EQ(runtime.Messages(),
+            (std::vector<std::string>{"Check OS version: win7:sp0:en:xp7-sp0-en "}));
+  // Conditions settled without the token say nothing.
+  runtime.ClearLines();
+  EXPECT_TRUE(obx::CheckOsVersion("windows", ""));
+  EXPECT_FALSE(obx::CheckOsVersion("Windows", "xp7-sp0-en"));
+  EXPECT_TRUE(runtime.Messages().empty());
+  obx::SetOsInfoForTest("", "", "");
+}
+
+// ---- Through the real server client ----
+
+// Answers every call with one item whose value is `answer`, and keeps the
+// request's items.
+class ScriptedInvoker : public orsa::ws::IWebServiceInvoker {
+ public:
+  explicit ScriptedInvoker(boost::shared_ptr<orsa::sdo::ISdoHelper> sdo) : sdo_(std::move(sdo)) {}
+  std::string answer;
+  std::vector<std::string> operations;
+  std::vector<std::string> urls;
+  std::vector<std::pair<std::string, std::string>> items;
+
+  int invoke(const char* actionUrl, const char* operation, orsa::sdo::DataObjectPtr* request,
+             orsa::sdo::DataObjectPtr* response, int, int, int, int) override {
+    urls.push_back(actionUrl);
+    operations.push_back(operation);
+    orsa::sdo::IDataObjectList& maps = (*request)->getList("map");
+    for (uint32_t m = 0; m < maps.size(); ++m) {
+      orsa::sdo::IDataObjectList& list = maps.get(m)->getList("item");
+      for (uint32_t i = 0; i < list.size(); ++i) {
+        items.emplace_back(list.get(i)->getCString("key"), list.get(i)->getCString("value"));
+      }
+    }
+    orsa::sdo::DataObjectPtr message = sdo_->createDataObject(orsa::ws::kObxNamespace, "Message");
+    orsa::sdo::DataObjectPtr map = sdo_->createDataObject(orsa::ws::kObxNamespace, "Map");
+    orsa::sdo::DataObjectPtr item = sdo_->createDataObject(orsa::ws::kObxNamespace, "Item");
+    item->setCString("key", "policy");
+    item->setCString("value", answer);
+    item->setCString("type", "string");
+    map->getList("item").append(item);
+    message->getList("map").append(map);
+    *response = message;
+    return 0;
+  }
+
+ private:
+  boost::shared_ptr<orsa::sdo::ISdoHelper> sdo_;
+};
+
+TEST_F(PolicyUpdateTest, DefaultStepAsksTheServerThroughTheClient) {
+  auto sdo = boost::make_shared<orsahost::SdoHelper>();
+  auto invoker = boost::make_shared<ScriptedInvoker>(sdo);
+  runtime_.Register<orsa::sdo::ISdoHelper>(sdo);
+  runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker);
+  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1"));
+  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy",
+                                  "/obx/policy"));
+  WriteSealed(obx::PolicyFilePath(), Policy("5", Entry("1", AnyOs())));
+  const std::string policy = Policy("6", Entry("2", AnyOs()));
+  obx::EncryptText(obx::kPassphrase, invoker->answer, policy.data(), policy.size());
+
+  obx::UpdatePolicy();
+
+  ASSERT_EQ(invoker->operations, (std::vector<std::string>{"updatePatchPolicy"}));
+  EXPECT_EQ(invoker->urls[0].substr(invoker->urls[0].size() - 11), "/obx/policy");
+  EXPECT_EQ(invoker->items,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"computerCode", obx::GetComputerCode()},
+                {"userName", obx::HostUserName()},
+                {"version", "5"},
+                {"osVersion", "winxp"}}));
+  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), policy);
+  EXPECT_FALSE(runtime_.Has("Insert id= 1 to taskList"));
+  EXPECT_TRUE(runtime_.Has("Insert id= 2 to taskList"));
+  EXPECT_NE(TaskEntry("2"), "");
+}
+
+}  // namespace
