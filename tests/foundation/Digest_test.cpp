@@ -1,0 +1,98 @@
+#include "foundation/Digest.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/RootException.h"
+
+namespace {
+
+using obx::CreateDigestOwner;
+using obx::GetMd5Hex;
+using obx::IDigestOwner;
+
+std::string Md5(const std::string& text) {
+  std::string out = "untouched";
+  GetMd5Hex(text.data(), text.size(), out);
+  return out;
+}
+
+TEST(GetMd5Hex, GivesTheStandardTestSuiteDigests) {
+  const std::vector<std::pair<std::string, std::string>> suite = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+  };
+  for (const auto& c : suite) EXPECT_EQ(Md5(c.first), c.second) << "'" << c.first << "'";
+}
+
+TEST(GetMd5Hex, DigestsZeroBytesBehindANonNullPointer) {
+  const char byte = 'x';
+  std::string out;
+  GetMd5Hex(&byte, 0, out);
+  EXPECT_EQ(out, "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(GetMd5Hex, ReplacesTheOutText) {
+  std::string out = "previous digest text that is longer than 32";
+  GetMd5Hex("abc", 3, out);
+  EXPECT_EQ(out, "900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST(GetMd5Hex, RefusesNullDataAndOversizeLengthsWithTheExactText) {
+  const char byte = 0;
+  struct Case {
+    const void* data;
+    size_t length;
+  };
+  for (const Case& c : {Case{nullptr, 0}, Case{nullptr, 10}, Case{&byte, 100000001}}) {
+    std::string out = "kept";
+    try {
+      GetMd5Hex(c.data, c.length, out);
+      ADD_FAILURE() << "no exception for length " << c.length;
+    } catch (const obx::CRootException& e) {
+      EXPECT_STREQ(e.what(), "pData == NULL || len > 100000000");
+    }
+    EXPECT_EQ(out, "kept");
+  }
+}
+
+TEST(GetMd5Hex, AcceptsExactlyTheLimit) {
+  std::vector<char> big(100000000, 'a');
+  std::string out;
+  GetMd5Hex(big.data(), big.size(), out);
+  EXPECT_EQ(out.size(), 32u);
+  EXPECT_EQ(out.find_first_not_of("0123456789abcdef"), std::string::npos);
+}
+
+TEST(DigestOwner, MadeByNameMd5Only) {
+  EXPECT_NE(CreateDigestOwner("md5"), nullptr);
+  EXPECT_EQ(CreateDigestOwner("sha1"), nullptr);
+  EXPECT_EQ(CreateDigestOwner(""), nullptr);
+}
+
+TEST(DigestOwner, GetDigestAnswersTheDocumentedCodes) {
+  auto digest = CreateDigestOwner("md5");
+  ASSERT_NE(digest, nullptr);
+  EXPECT_EQ(digest->DigestSize(), 16u);
+  unsigned char out[16] = {};
+  unsigned char small[15] = {};
+  EXPECT_EQ(digest->GetDigest(nullptr, 3, out, sizeof out), 1);
+  EXPECT_EQ(digest->GetDigest("abc", 3, small, sizeof small), 3);
+  EXPECT_EQ(digest->GetDigest("abc", 3, out, sizeof out), 0);
+  EXPECT_EQ(out[0], 0x90);
+  EXPECT_EQ(out[15], 0x72);
+  // A fresh context per call: the second digest does not continue the first.
+  EXPECT_EQ(digest->GetDigest("abc", 3, out, sizeof out), 0);
+  EXPECT_EQ(out[0], 0x90);
+}
+
+}  // namespace
