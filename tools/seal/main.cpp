@@ -1,0 +1,115 @@
+// orsa-seal: the operator's way to read or prepare a sealed file (policy,
+// task list, report payload) exactly as the agent writes and reads them.
+//
+//   orsa-seal seal IN OUT   seal the bytes of IN into OUT
+//   orsa-seal open IN OUT   open the sealed text of IN into OUT
+//
+// "-" stands for standard input or output. A file OUT is replaced atomically,
+// so a failed run never leaves half a file. Exit status: 0 done; 1 the input
+// could not be read, did not open, or the output could not be written (one
+// line on standard error says which); 2 usage error.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "foundation/Cipher.h"
+#include "host/SecurityHelper.h"
+#include "host/ZipHelper.h"
+#include "platform/StateRoot.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: orsa-seal seal|open IN OUT\n"
+    "  seal  compress, encrypt with the agent's passphrase and encode IN into OUT\n"
+    "  open  decode, decrypt and uncompress the sealed text of IN into OUT\n"
+    "  IN or OUT may be - for standard input or output.\n"
+    "Exit status: 0 done, 1 input unreadable, sealed text does not open or output\n"
+    "not written, 2 usage error.\n";
+
+bool ReadInput(const std::string& path, std::string& data) {
+  if (path == "-") {
+    std::ostringstream buffer;
+    buffer << std::cin.rdbuf();
+    data = buffer.str();
+    return !std::cin.bad();
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteOutput(const std::string& path, const std::string& data) {
+  if (path == "-") {
+    std::cout.write(data.data(), static_cast<std::streamsize>(data.size()));
+    std::cout.flush();
+    return static_cast<bool>(std::cout);
+  }
+  return platform::ReplaceFileAtomically(path, data);
+}
+
+int Run(const std::string& command, const std::string& in, const std::string& out) {
+  std::string input;
+  if (!ReadInput(in, input)) {
+    std::cerr << "orsa-seal: cannot read " << in << ": " << std::strerror(errno) << "\n";
+    return kExitFailure;
+  }
+  orsahost::SecurityHelper security;
+  orsahost::ZipHelper zip;
+  std::string output;
+  if (command == "seal") {
+    try {
+      output = obx::SealWith(security, zip, obx::kPassphrase, input.data(), input.size());
+    } catch (const std::exception& e) {
+      std::cerr << "orsa-seal: cannot seal " << in << ": " << e.what() << "\n";
+      return kExitFailure;
+    }
+  } else {
+    // A sealed text never holds whitespace; a line end added by an editor or
+    // by echo is not part of it.
+    size_t end = input.find_last_not_of(" \t\r\n");
+    input.erase(end == std::string::npos ? 0 : end + 1);
+    try {
+      output = obx::OpenWith(security, zip, obx::kPassphrase, input);
+    } catch (const std::exception& e) {
+      std::cerr << "orsa-seal: " << in << " does not open: " << e.what() << "\n";
+      return kExitFailure;
+    }
+  }
+  if (!WriteOutput(out, output)) {
+    std::cerr << "orsa-seal: cannot write " << out << "\n";
+    return kExitFailure;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  if (argc != 4 || (std::strcmp(argv[1], "seal") != 0 && std::strcmp(argv[1], "open") != 0)) {
+    std::cerr << kUsage;
+    return kExitUsage;
+  }
+  try {
+    return Run(argv[1], argv[2], argv[3]);
+  } catch (const std::exception& e) {
+    std::cerr << "orsa-seal: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
