@@ -1,0 +1,207 @@
+#include "host/WebServiceInvoker.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <utility>
+
+#include "host/SdoHelper.h"
+
+namespace orsahost {
+
+namespace {
+
+void GlobalInitOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+  std::string body;
+  size_t limit = 0;
+  bool tooLarge = false;
+  const std::function<bool()>* cancel = nullptr;
+  bool cancelled = false;
+};
+
+size_t OnWrite(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  if (t->body.size() + bytes > t->limit) {
+    t->tooLarge = true;
+    return 0;  // makes curl end the transfer with a write error
+  }
+  t->body.append(data, bytes);
+  return bytes;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* t = static_cast<Transfer*>(user);
+  // No exception may unwind through curl's C frames.
+  try {
+    if (*t->cancel && (*t->cancel)()) {
+      t->cancelled = true;
+      return 1;
+    }
+  } catch (...) {
+    t->cancelled = true;
+    return 1;
+  }
+  return 0;
+}
+
+struct CurlDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+void Append(std::unique_ptr<curl_slist, SlistDeleter>& list, const std::string& header) {
+  curl_slist* grown = curl_slist_append(list.get(), header.c_str());
+  if (grown == nullptr) throw std::runtime_error("out of memory building request headers");
+  list.release();  // `grown` is the same list, or a new head when it was empty
+  list.reset(grown);
+}
+
+}  // namespace
+
+WebServiceInvoker::WebServiceInvoker() : WebServiceInvoker(WebServiceInvokerOptions()) {}
+
+WebServiceInvoker::WebServiceInvoker(WebServiceInvokerOptions options)
+    : options_(std::move(options)) {
+  GlobalInitOnce();
+}
+
+soap::Message WebServiceInvoker::FromDataObject(orsa::sdo::IDataObject& message) {
+  soap::Message out;
+  orsa::sdo::IDataObjectList& maps = message.getList("map");
+  for (uint32_t m = 0; m < maps.size(); ++m) {
+    orsa::sdo::DataObjectPtr map = maps.get(m);
+    orsa::sdo::IDataObjectList& items = map->getList("item");
+    soap::Map wire;
+    for (uint32_t i = 0; i < items.size(); ++i) {
+      orsa::sdo::DataObjectPtr item = items.get(i);
+      wire.push_back(
+          soap::Item{item->getCString("key"), item->getCString("value"), item->getCString("type")});
+    }
+    out.maps.push_back(std::move(wire));
+  }
+  return out;
+}
+
+orsa::sdo::DataObjectPtr WebServiceInvoker::ToDataObject(const soap::Message& message) {
+  SdoHelper sdo;
+  const std::string ns = orsa::ws::kObxNamespace;
+  orsa::sdo::DataObjectPtr out = sdo.createDataObject(ns, "Message");
+  orsa::sdo::IDataObjectList& maps = out->getList("map");
+  for (const soap::Map& wire : message.maps) {
+    orsa::sdo::DataObjectPtr map = sdo.createDataObject(ns, "Map");
+    orsa::sdo::IDataObjectList& items = map->getList("item");
+    for (const soap::Item& w : wire) {
+      orsa::sdo::DataObjectPtr item = sdo.createDataObject(ns, "Item");
+      item->setCString("key", w.key);
+      item->setCString("value", w.value);
+      item->setCString("type", w.type);
+      items.append(item);
+    }
+    maps.append(map);
+  }
+  return out;
+}
+
+std::string WebServiceInvoker::Post(const std::string& url, const std::string& operation,
+                                    const std::string& body, long& status) const {
+  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  if (!curl) throw std::runtime_error("SOAP call " + operation + ": cannot create a connection");
+  CURL* c = curl.get();
+
+  std::unique_ptr<curl_slist, SlistDeleter> headers;
+  Append(headers, "Content-Type: text/xml; charset=utf-8");
+  Append(headers, "SOAPAction: \"" + operation + "\"");
+  // An empty value removes the header curl would otherwise add for a large body.
+  Append(headers, "Expect:");
+
+  Transfer transfer;
+  transfer.limit = options_.maxResponseBytes;
+  transfer.cancel = &options_.cancelRequested;
+  char error[CURL_ERROR_SIZE] = {0};
+
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // time-outs must not raise SIGALRM in a host thread
+  curl_easy_setopt(c, CURLOPT_POST, 1L);
+  curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, options_.totalTimeoutMs);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options_.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+
+  const CURLcode rc = curl_easy_perform(c);
+  const std::string what = "SOAP call " + operation + " failed: ";
+  if (rc != CURLE_OK) {
+    const std::string detail = error[0] ? error : curl_easy_strerror(rc);
+    if (transfer.cancelled) throw std::runtime_error(what + "cancelled by a quit request");
+    if (transfer.tooLarge) throw std::runtime_error(what + "answer larger than the limit");
+    if (rc == CURLE_OPERATION_TIMEDOUT) throw std::runtime_error(what + "timed out: " + detail);
+    throw std::runtime_error(what + detail);
+  }
+  status = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  return std::move(transfer.body);
+}
+
+int WebServiceInvoker::invoke(const char* actionUrl, const char* operation,
+                              orsa::sdo::DataObjectPtr* request,
+                              orsa::sdo::DataObjectPtr* response, int, int, int, int) {
+  if (actionUrl == nullptr || operation == nullptr || response == nullptr) {
+    throw std::runtime_error("SOAP call: missing address, operation or response");
+  }
+  if (request == nullptr) throw std::runtime_error("NullPointer");
+  const std::string op = operation;
+  // The name becomes an element name and a header value: anything else could
+  // break the envelope or inject a header.
+  if (!soap::IsValidOperationName(op)) {
+    throw std::runtime_error("SOAP call: invalid operation name");
+  }
+  const std::string envelope = soap::BuildEnvelope(op, FromDataObject(**request));
+
+  long status = 0;
+  const std::string answer = Post(actionUrl, op, envelope, status);
+
+  soap::Parsed parsed;
+  try {
+    parsed = soap::ParseEnvelope(answer);
+  } catch (const soap::Fault&) {
+    throw;  // a Fault is reported with its own text whatever the status
+  } catch (const std::exception& e) {
+    if (status != 200) {
+      throw std::runtime_error("SOAP call " + op + " failed: HTTP status " +
+                               std::to_string(status));
+    }
+    throw std::runtime_error("SOAP call " + op + " failed: " + e.what());
+  }
+  if (status != 200) {
+    throw std::runtime_error("SOAP call " + op + " failed: HTTP status " + std::to_string(status));
+  }
+  if (parsed.wrapper != op + "Response") {
+    throw std::runtime_error("SOAP call " + op + " failed: unexpected answer element " +
+                             parsed.wrapper);
+  }
+  *response = ToDataObject(parsed.message);
+  return 0;
+}
+
+}  // namespace orsahost

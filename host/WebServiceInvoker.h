@@ -1,0 +1,67 @@
+#pragma once
+// The host's SOAP invoker: sends a "Message" data object to the management
+// server as a SOAP 1.1 request over HTTP(S) with libcurl and turns the answer
+// back into a "Message" data object (wire form: host/SoapCodec.h).
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "component/orsa/ISdo.h"
+#include "component/orsa/IWebServiceInvoker.h"
+#include "host/SoapCodec.h"
+
+namespace orsahost {
+
+struct WebServiceInvokerOptions {
+  // Time allowed to establish the connection (TCP and TLS handshake).
+  long connectTimeoutMs = 15000;
+  // Time allowed for the whole call, connection included; a server that
+  // accepts and never answers ends the call with a time-out exception.
+  long totalTimeoutMs = 120000;
+  // PEM file of the certificate authorities for https; empty: the system's
+  // store. Certificates and host names are always verified.
+  std::string caBundle;
+  // An answer larger than this ends the call with an exception.
+  size_t maxResponseBytes = size_t{256} << 20;
+  // Polled during the transfer (about once a second while waiting); true
+  // aborts the call with an exception. Empty: the calling thread's quit
+  // request is not watched.
+  std::function<bool()> cancelRequested;
+};
+
+// Requests: POST to the action address with "Content-Type: text/xml;
+// charset=utf-8", SOAPAction "<operation>" in quotes and a Content-Length (no
+// chunked body, no "Expect: 100-continue"); redirects are not followed;
+// only http and https addresses are accepted.
+//
+// Threads: invoke may be called from several threads at once; every call
+// uses its own connection. Failures are std::runtime_error: a SOAP Fault
+// carries the faultstring as its text; an HTTP status other than 200 without
+// a Fault, a time-out, a transport error, a malformed answer or an answer
+// element other than <operation>Response carry a description.
+class WebServiceInvoker : public orsa::ws::IWebServiceInvoker {
+ public:
+  WebServiceInvoker();
+  explicit WebServiceInvoker(WebServiceInvokerOptions options);
+
+  // `request` must point to a non-empty "Message" pointer ("NullPointer"
+  // otherwise); `*response` is replaced by a new "Message" holding the answer
+  // (created in orsa::ws::kObxNamespace). Returns 0; the trailing arguments
+  // are ignored. `*response` is left untouched when the call throws.
+  int invoke(const char* actionUrl, const char* operation, orsa::sdo::DataObjectPtr* request,
+             orsa::sdo::DataObjectPtr* response, int reserved1, int reserved2, int reserved3,
+             int reserved4) override;
+
+  // The Message -> list "map" of Map -> list "item" of Item -> "key",
+  // "value", "type" tree, read through the data-object interface only.
+  static soap::Message FromDataObject(orsa::sdo::IDataObject& message);
+  static orsa::sdo::DataObjectPtr ToDataObject(const soap::Message& message);
+
+ private:
+  std::string Post(const std::string& url, const std::string& operation, const std::string& body,
+                   long& status) const;
+
+  WebServiceInvokerOptions options_;
+};
+
+}  // namespace orsahost
