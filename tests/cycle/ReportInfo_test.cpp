@@ -1,0 +1,316 @@
+#include "cycle/ReportInfo.h"
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <boost/make_shared.hpp>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "foundation/Cipher.h"
+#include "foundation/SettingsStore.h"
+#include "host/SdoHelper.h"
+#include "platform/Clock.h"
+#include "platform/ManualClock.h"
+#include "platform/StateRoot.h"
+#include "tests/server/ScriptedInvoker.h"
+#include "tests/support/FakeRuntime.h"
+#include "tests/support/TempStateRoot.h"
+
+namespace {
+
+using obxtest::ScriptedInvoker;
+
+const char* const kInstallPath = "C:\\OBX";
+
+std::string Record(const std::string& type, const std::string& id, const std::string& r1) {
+  return "<map type=\"" + type + "\" id=\"" + id +
+         "\"><item><key>r1</key><value>" + r1 + "</value><type>string</type></item></map>";
+}
+
+class ReportInfoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runtime_.Install();
+    runtime_.RegisterSealServices();
+    runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
+    runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker_);
+    obxtest::WriteServerSettingsForTest("h", 7);
+    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", kInstallPath);
+    folder_ = platform::NativePath(kInstallPath);
+    platform::CreateDirectories(folder_);
+    file_ = folder_ + "/reportInfo.xml";
+    platform::SetClockForTest(&clock_);
+  }
+  void TearDown() override { platform::SetClockForTest(nullptr); }
+
+  // The records of the file as compact texts, in order; {"<unreadable>"} when
+  // the file does not load.
+  std::vector<std::string> StoredRecords() const {
+    TiXmlDocument doc;
+    if (!doc.LoadFile(file_.c_str()) || doc.RootElement() == nullptr) return {"<unreadable>"};
+    EXPECT_STREQ(doc.RootElement()->Value(), "message");
+    std::vector<std::string> records;
+    for (const TiXmlElement* e = doc.RootElement()->FirstChildElement(); e != nullptr;
+         e = e->NextSiblingElement()) {
+      std::string text;
+      text << *e;
+      records.push_back(text);
+    }
+    return records;
+  }
+
+  std::string OpenedPayload(size_t call) const {
+    const obxtest::SentCall& sent = invoker_->Calls().at(call);
+    EXPECT_EQ(sent.maps.size(), 1u);
+    EXPECT_EQ(sent.maps.at(0).items.size(), 1u);
+    EXPECT_EQ(sent.maps.at(0).items.at(0).key, "infos");
+    std::string plain;
+    obx::DecryptText(obx::kPassphrase, plain, sent.maps.at(0).items.at(0).value);
+    return plain;
+  }
+
+  std::vector<std::string> FilesInFolder() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  obxtest::TempStateRoot root_;
+  obxtest::FakeRuntime runtime_;
+  boost::shared_ptr<ScriptedInvoker> invoker_ = boost::make_shared<ScriptedInvoker>();
+  platform::ManualClock clock_{1704067200000LL};  // 2024-01-01 00:00:00
+  std::string folder_;
+  std::string file_;
+};
+
+// ------------------------------------------------------------ path
+
+TEST_F(ReportInfoTest, PathFollowsInstallPathReadAfresh) {
+  EXPECT_EQ(obx::ReportInfo().Path(), "C:\\OBX\\reportInfo.xml");
+  obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", "D:\\other");
+  EXPECT_EQ(obx::ReportInfo().Path(), "D:\\other\\reportInfo.xml");
+  obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", "");
+  EXPECT_EQ(obx::ReportInfo().Path(), "reportInfo.xml");
+}
+
+// ------------------------------------------------------------ file operations
+
+TEST_F(ReportInfoTest, MissingFileIsResetToEmptyMessageWithoutWarning) {
+  obx::ReportInfo reports;
+  std::string out = "stale";
+  EXPECT_EQ(reports.ReadRecords(out), -1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
+  EXPECT_FALSE(reports.HasRecords());
+  EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"reportInfo.xml"});
+  EXPECT_TRUE(runtime_.Lines().empty());
+}
+
+TEST_F(ReportInfoTest, AddAndRemoveKeepOrderAndMatchExactly) {
+  obx::ReportInfo reports;
+  const std::string a = Record("installResultInfo", "1", "a");
+  const std::string b = Record("versionInfo", "1", "b");
+  const std::string c = Record("installResultInfo", "2", "c");
+  const std::string d = Record("installResultInfo", "1", "d");
+  for (const std::string& r : {a, b, c, d}) EXPECT_EQ(reports.AddRecord(r), 1);
+  EXPECT_TRUE(reports.HasRecords());
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{a, b, c, d}));
+
+  struct RemoveCase {
+    const char* type;
+    const char* id;  // nullptr: RemoveFirstOfType
+    std::vector<std::string> left;
+  };
+  const RemoveCase cases[] = {
+      {"InstallResultInfo", "1", {a, b, c, d}},  // type is case-sensitive
+      {"installResultInfo", "3", {a, b, c, d}},  // no such id
+      {"installResultInfo", "1", {b, c, d}},     // first with type and id only
+      {"installResultInfo", nullptr, {b, d}},    // first of the type
+      {"versionInfo", "1", {d}},
+      {"versionInfo", nullptr, {d}},
+  };
+  for (const RemoveCase& rc : cases) {
+    SCOPED_TRACE(std::string(rc.type) + "/" + (rc.id ? rc.id : "first"));
+    const int result = rc.id ? reports.RemoveRecord(rc.type, rc.id) : reports.RemoveFirstOfType(rc.type);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(StoredRecords(), rc.left);
+  }
+}
+
+TEST_F(ReportInfoTest, MapWithoutAttributesNeverMatchesAndOtherElementsStay) {
+  obxtest::WriteFile(file_, "<message><note>keep</note><map id=\"1\"/><map type=\"versionInfo\"/>"
+                            "<map type=\"versionInfo\" id=\"1\">x</map></message>");
+  obx::ReportInfo reports;
+  EXPECT_EQ(reports.RemoveRecord("versionInfo", "1"), 1);
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"<note>keep</note>", "<map id=\"1\" />",
+                                                       "<map type=\"versionInfo\" />"}));
+}
+
+TEST_F(ReportInfoTest, RemovingNothingStillRewritesFileInStandardForm) {
+  obxtest::WriteFile(file_, "<message>\n\n   <map type=\"t\" id=\"1\"/>\n\n\n</message>");
+  obx::ReportInfo reports;
+  EXPECT_EQ(reports.RemoveRecord("t", "2"), 1);
+  EXPECT_EQ(obxtest::ReadFile(file_), "<message>\n    <map type=\"t\" id=\"1\" />\n</message>\n");
+}
+
+TEST_F(ReportInfoTest, CollectByTypeConcatenatesCompactTexts) {
+  obx::ReportInfo reports;
+  std::string out = "stale";
+  EXPECT_EQ(reports.CollectByType("versionInfo", out), -1);  // no file
+  EXPECT_EQ(out, "");
+  const std::string a = Record("versionInfo", "1", "a");
+  const std::string b = Record("installResultInfo", "1", "b");
+  const std::string c = Record("versionInfo", "2", "c");
+  for (const std::string& r : {a, b, c}) reports.AddRecord(r);
+  EXPECT_EQ(reports.CollectByType("versionInfo", out), 1);
+  EXPECT_EQ(out, a + c);
+  EXPECT_EQ(reports.CollectByType("other", out), -1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{a, b, c}));
+}
+
+TEST_F(ReportInfoTest, EscapedValuesSurviveStoreAndCollect) {
+  const std::string record = Record("installResultInfo", "1", "a&lt;b&amp;c&quot;d&apos;e&gt;");
+  obx::ReportInfo reports;
+  ASSERT_EQ(reports.AddRecord(record), 1);
+  ASSERT_EQ(reports.AddRecord(Record("installResultInfo", "2", "x")), 1);
+  std::string out;
+  ASSERT_EQ(reports.CollectByType("installResultInfo", out), 1);
+  TiXmlDocument doc;
+  doc.Parse(("<message>" + out + "</message>").c_str(), nullptr, TIXML_ENCODING_UTF8);
+  ASSERT_FALSE(doc.Error()) << doc.ErrorDesc();
+  const TiXmlElement* value =
+      doc.RootElement()->FirstChildElement("map")->FirstChildElement("item")->FirstChildElement("value");
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value->GetText(), "a<b&c\"d'e>");
+}
+
+TEST_F(ReportInfoTest, UnparsableTextNeverReplacesTheFile) {
+  obx::ReportInfo reports;
+  const std::string a = Record("versionInfo", "1", "a");
+  ASSERT_EQ(reports.AddRecord(a), 1);
+  const std::string before = obxtest::ReadFile(file_);
+  EXPECT_EQ(reports.WriteRecords("<message><map type=\"x\"></message>"), -1);
+  EXPECT_EQ(reports.WriteRecords(""), -1);
+  EXPECT_EQ(reports.AddRecord("<map type=\"x\" id=\"1\"><value>a<b</value></map>"), -1);
+  EXPECT_EQ(obxtest::ReadFile(file_), before);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{a});
+}
+
+TEST_F(ReportInfoTest, UnparsableFirstRecordLeavesEmptyFile) {
+  obx::ReportInfo reports;
+  EXPECT_EQ(reports.AddRecord("<map type=\"x\" id=\"1\"><item></map>"), -1);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
+}
+
+TEST_F(ReportInfoTest, UnreadableFileIsKeptAsideWithOneWarning) {
+  const std::string garbage = "<message><map type=\"installResultInfo\" id=\"1\"><unclosed>";
+  obxtest::WriteFile(file_, garbage);
+  clock_.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
+  obx::ReportInfo reports;
+  EXPECT_FALSE(reports.HasRecords());
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
+  const std::string aside = "reportInfo.xml.unreadable-20261207090503";
+  EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside), garbage);
+  ASSERT_EQ(runtime_.Lines().size(), 1u);
+  const obxtest::LogLine line = runtime_.Lines()[0];
+  EXPECT_EQ(line.level, 4);
+  EXPECT_EQ(line.channel, "OBXConsole");
+  EXPECT_EQ(line.message, "report file is unreadable, kept as C:\\OBX\\reportInfo.xml" +
+                              aside.substr(std::string("reportInfo.xml").size()));
+
+  // A second unreadable file in the same second gets its own name.
+  obxtest::WriteFile(file_, "second garbage");
+  EXPECT_FALSE(obx::ReportInfo().HasRecords());
+  EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside + "-1"), "second garbage");
+  EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside), garbage);
+  EXPECT_EQ(runtime_.Lines().size(), 2u);
+}
+
+TEST_F(ReportInfoTest, EmptyFileIsResetWithoutKeepingIt) {
+  obxtest::WriteFile(file_, "");
+  EXPECT_FALSE(obx::ReportInfo().HasRecords());
+  EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"reportInfo.xml"});
+  EXPECT_TRUE(runtime_.Lines().empty());
+}
+
+// ------------------------------------------------------------ upload
+
+TEST_F(ReportInfoTest, NoReportFileUploadsNothingAndLeavesEmptyMessage) {
+  obx::UploadReports();
+  EXPECT_TRUE(invoker_->Calls().empty());
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
+}
+
+TEST_F(ReportInfoTest, UploadSendsSealedPayloadPerOperationAndDropsFirstOfEachType) {
+  const std::string r1 = Record("installResultInfo", "1", "one");
+  const std::string r2 = Record("installResultInfo", "2", "two");
+  const std::string v1 = Record("versionInfo", "1", "ver");
+  const std::string other = Record("somethingElse", "1", "kept");
+  obxtest::WriteFile(file_, "<message>" + r1 + v1 + other + r2 + "</message>");
+  invoker_->Push(ScriptedInvoker::Answer("true"));
+  invoker_->Push(ScriptedInvoker::Answer("true"));
+
+  obx::UploadReports();
+
+  ASSERT_EQ(invoker_->Calls().size(), 2u);
+  EXPECT_EQ(invoker_->Calls()[0].operation, "uploadExecuteResult");
+  EXPECT_EQ(invoker_->Calls()[0].actionUrl, "http://h:7/obx/result");
+  EXPECT_EQ(OpenedPayload(0), "<message>" + r1 + r2 + "</message>");
+  EXPECT_EQ(invoker_->Calls()[1].operation, "uploadExecuteStatus");
+  EXPECT_EQ(OpenedPayload(1), "<message>" + v1 + "</message>");
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{other, r2}));
+}
+
+TEST_F(ReportInfoTest, ServerNotAnsweringTrueKeepsEveryRecord) {
+  const std::string r1 = Record("installResultInfo", "1", "one");
+  const std::string v1 = Record("versionInfo", "1", "ver");
+  obxtest::WriteFile(file_, "<message>" + r1 + v1 + "</message>");
+  invoker_->Push(ScriptedInvoker::Answer("True"));
+  invoker_->Push(ScriptedInvoker::Throw("down"));
+  invoker_->Push(ScriptedInvoker::Throw("still down"));
+  obx::UploadReports();
+  EXPECT_EQ(invoker_->Calls().size(), 3u);
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{r1, v1}));
+}
+
+TEST_F(ReportInfoTest, UploadByTypeRefusesOtherTypesAndMissingSeal) {
+  obx::ReportInfo reports;
+  reports.AddRecord(Record("somethingElse", "1", "x"));
+  EXPECT_EQ(reports.UploadByType("somethingElse"), -1);
+  EXPECT_EQ(reports.UploadByType("versionInfo"), -1);  // none of that type
+  EXPECT_TRUE(invoker_->Calls().empty());
+
+  // Without the seal services nothing the server could open is sent.
+  obxtest::FakeRuntime bare;
+  bare.Install();
+  bare.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
+  bare.Register<orsa::ws::IWebServiceInvoker>(invoker_);
+  reports.AddRecord(Record("versionInfo", "1", "x"));
+  EXPECT_EQ(reports.UploadByType("versionInfo"), -1);
+  EXPECT_TRUE(invoker_->Calls().empty());
+  runtime_.Install();
+}
+
+TEST_F(ReportInfoTest, LookupFailureDuringUploadIsCaughtAndKeepsRecords) {
+  obx::ReportInfo reports;
+  const std::string v1 = Record("versionInfo", "1", "x");
+  reports.AddRecord(v1);
+  // A service registered under the invoker's name that is not an invoker
+  // makes the lookup throw inside the upload.
+  obxtest::FakeRuntime wrong;
+  wrong.Install();
+  wrong.RegisterSealServices();
+  wrong.RegisterService(orsa::ws::IWebServiceInvoker::kTypeName,
+                        boost::make_shared<orsahost::SdoHelper>());
+  EXPECT_EQ(reports.UploadByType("versionInfo"), -1);
+  EXPECT_NO_THROW(obx::UploadReports());
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{v1});
+  runtime_.Install();
+}
+
+}  // namespace
