@@ -103,9 +103,11 @@ bool GetDesktopDirectory(std::string* path) {
   std::string desktop;
   const char* direct = std::getenv("XDG_DESKTOP_DIR");
   if (direct != nullptr && *direct == '/') desktop = direct;
-  const std::string home = HomeFolder();
+  std::string home = HomeFolder();
+  if (desktop.empty() && home.empty()) return false;
+  // "/home/u/" and "/" are joined without doubling the separator.
+  while (!home.empty() && home.back() == '/') home.pop_back();
   if (desktop.empty()) {
-    if (home.empty()) return false;
     const char* config = std::getenv("XDG_CONFIG_HOME");
     std::string configDir =
         (config != nullptr && *config == '/') ? std::string(config) : home + "/.config";
