@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "host/SdoHelper.h"
+#include "platform/StopToken.h"
 
 namespace orsahost {
 
@@ -41,7 +42,8 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto* t = static_cast<Transfer*>(user);
   // No exception may unwind through curl's C frames.
   try {
-    if (*t->cancel && (*t->cancel)()) {
+    const bool quit = *t->cancel ? (*t->cancel)() : platform::QuitRequested();
+    if (quit) {
       t->cancelled = true;
       return 1;
     }

@@ -23,9 +23,10 @@ struct WebServiceInvokerOptions {
   std::string caBundle;
   // An answer larger than this ends the call with an exception.
   size_t maxResponseBytes = size_t{256} << 20;
-  // Polled during the transfer (about once a second while waiting); true
+  // Polled during the transfer (at least once a second while waiting); true
   // aborts the call with an exception. Empty: the calling thread's quit
-  // request is not watched.
+  // request (platform::QuitRequested) is watched, so a worker asked to stop
+  // is not held by a slow server.
   std::function<bool()> cancelRequested;
 };
 

@@ -11,6 +11,7 @@
 #include "host/SdoHelper.h"
 #include "host/SoapCodec.h"
 #include "host/WebServiceInvoker.h"
+#include "platform/StopToken.h"
 #include "tests/host/LoopbackHttpServer.h"
 
 namespace {
@@ -255,6 +256,19 @@ TEST(WebServiceInvoker, QuitRequestAbortsTransfer) {
   const std::string failure = FailureOf(invoker, server.Url("/s"), "updatePatchPolicy", response);
   EXPECT_NE(failure.find("cancelled by a quit request"), std::string::npos) << failure;
   EXPECT_GE(polls.load(), 2);
+}
+
+TEST(WebServiceInvoker, WorkerQuitRequestAbortsTransferByDefault) {
+  LoopbackHttpServer server([](const HttpRequest&) { return std::string(); });
+  platform::StopSource stop;
+  stop.RequestStop();
+  platform::ScopedStopToken current(stop.Token());
+  WebServiceInvokerOptions options;
+  options.totalTimeoutMs = 600000;
+  WebServiceInvoker invoker(options);
+  DataObjectPtr response;
+  const std::string failure = FailureOf(invoker, server.Url("/s"), "updatePatchPolicy", response);
+  EXPECT_NE(failure.find("cancelled by a quit request"), std::string::npos) << failure;
 }
 
 TEST(WebServiceInvoker, OversizedAnswerIsRefused) {
