@@ -1,0 +1,129 @@
+#include "tasks/TaskManager.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cycle/ReportInfo.h"
+#include "foundation/SettingsStore.h"
+#include "foundation/TextConversion.h"
+#include "platform/Clock.h"
+#include "tasks/ResultRecordSources.h"
+
+namespace obx {
+
+namespace {
+
+// Only adapters with one of these type bits count (Ethernet 6, 802.11 71,
+// PPP 23, ...); token ring, loopback and "other" do not.
+const unsigned kAddressAdapterTypeBits = 6;
+
+void AppendListItem(std::string& list, const std::string& item) {
+  if (!list.empty()) list += ",";
+  list += item;
+}
+
+std::string HardwareAddressText(const std::vector<unsigned char>& address) {
+  // The system's address field is at least six bytes long; a shorter address
+  // reads as zeros beyond its end.
+  unsigned char bytes[6] = {0, 0, 0, 0, 0, 0};
+  for (size_t i = 0; i < 6 && i < address.size(); ++i) bytes[i] = address[i];
+  char text[18];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", bytes[0], bytes[1], bytes[2],
+                bytes[3], bytes[4], bytes[5]);
+  return text;
+}
+
+std::string ClientTime() {
+  const platform::LocalTime t = platform::GetLocalTime();
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+}  // namespace
+
+std::string EscapeXml(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&apos;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string TaskManager::MakeMapItem(const std::string& key, const std::string& value,
+                                     const std::string& itemType) {
+  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(value) + "</value><type>" +
+         EscapeXml(itemType) + "</type></item>";
+}
+
+void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
+  std::vector<platform::AdapterInfo> adapters;
+  if (!CurrentResultRecordSources().adapters(&adapters)) return;
+  for (const platform::AdapterInfo& adapter : adapters) {
+    if ((adapter.type & kAddressAdapterTypeBits) == 0) continue;
+    AppendListItem(macs, HardwareAddressText(adapter.address));
+    for (const std::string& ip : adapter.ipAddresses) AppendListItem(ips, ip);
+  }
+}
+
+std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
+  const std::string regPatchId = std::string(kPatchInfoKey) + "\\" + id;
+  const ResultRecordSources sources = CurrentResultRecordSources();
+
+  std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
+
+  std::string macs;
+  std::string ips;
+  GetNetAddressLists(macs, ips);
+  const std::string host = AnsiToUtf8(sources.computerName());
+  const std::string userName = AnsiToUtf8(sources.userName());
+  const std::string computerCode = sources.computerCode();
+  const std::string clientTime = ClientTime();
+
+  record += MakeMapItem("policy_id", id, "string");
+  record += MakeMapItem("ip", ips, "string");
+  record += MakeMapItem("user_name", userName, "string");
+  record += MakeMapItem("host", host, "string");
+  record += MakeMapItem("computer_code", computerCode, "string");
+  record += MakeMapItem("mac", macs, "string");
+  record += MakeMapItem("client_time", clientTime, "string");
+
+  if (type == kVersionInfo) {
+    record += MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"),
+                          "string");
+    record += MakeMapItem("boot_download_type",
+                          taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
+    record += MakeMapItem("patch_download_type",
+                          taskList_.GetAttribute(id, "download", "downloadType"), "string");
+  } else {
+    std::string result1 = ReadRegString(HKLM, regPatchId, "Result1");
+    if (result1.empty()) result1 = "unknown";
+    record += MakeMapItem("r1", result1, "string");
+    record += MakeMapItem("r2", ReadRegString(HKLM, regPatchId, "Result2"), "string");
+    record += MakeMapItem("r3", ReadRegString(HKLM, regPatchId, "Result3"), "string");
+    record += MakeMapItem("r4", ReadRegString(HKLM, regPatchId, "Result4"), "string");
+    record += MakeMapItem("r5", ReadRegString(HKLM, regPatchId, "Result5"), "string");
+  }
+  record += "</map>";
+  return record;
+}
+
+void TaskManager::ReportTaskResult(const std::string& id, const std::string& type) {
+  const std::string record = MakeResultRecord(id, type);
+  ReportInfo reports;
+  reports.RemoveRecord(type, id);
+  reports.AddRecord(record);
+  if (reports.UploadByType(type) == 1) reports.RemoveFirstOfType(type);
+}
+
+}  // namespace obx

@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <boost/make_shared.hpp>
+#include <string>
+#include <vector>
+
+#include "cycle/ReportInfo.h"
+#include "foundation/Cipher.h"
+#include "foundation/SettingsStore.h"
+#include "host/SdoHelper.h"
+#include "platform/Clock.h"
+#include "platform/ManualClock.h"
+#include "platform/StateRoot.h"
+#include "tasks/ResultRecordSources.h"
+#include "tasks/TaskManager.h"
+#include "tests/server/ScriptedInvoker.h"
+#include "tests/support/FakeRuntime.h"
+#include "tests/support/TempStateRoot.h"
+
+namespace {
+
+using obxtest::ScriptedInvoker;
+
+const char* const kInstallPath = "C:\\OBX";
+
+platform::AdapterInfo Adapter(const std::string& name, uint32_t type,
+                              std::vector<unsigned char> address, std::vector<std::string> ips) {
+  platform::AdapterInfo a;
+  a.name = name;
+  a.description = name;
+  a.type = type;
+  a.address = std::move(address);
+  a.ipAddresses = std::move(ips);
+  return a;
+}
+
+struct Item {
+  std::string key;
+  std::string value;
+  std::string type;
+  bool operator==(const Item& o) const { return key == o.key && value == o.value && type == o.type; }
+};
+
+void PrintTo(const Item& item, std::ostream* os) {
+  *os << "{" << item.key << "=" << item.value << ":" << item.type << "}";
+}
+
+std::string Text(const TiXmlElement* parent, const char* name) {
+  const TiXmlElement* e = parent->FirstChildElement(name);
+  return e && e->GetText() ? e->GetText() : "";
+}
+
+// The items of one record text, read back by an XML parser; a record that
+// does not parse gives one item keyed "<parse error>".
+std::vector<Item> ParseItems(const std::string& record) {
+  TiXmlDocument doc;
+  doc.Parse(record.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  if (doc.Error() || doc.RootElement() == nullptr) return {{"<parse error>", doc.ErrorDesc(), ""}};
+  std::vector<Item> items;
+  for (const TiXmlElement* item = doc.RootElement()->FirstChildElement("item"); item != nullptr;
+       item = item->NextSiblingElement("item"))
+    items.push_back({Text(item, "key"), Text(item, "value"), Text(item, "type")});
+  return items;
+}
+
+class ReportTaskResultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runtime_.Install();
+    runtime_.RegisterSealServices();
+    runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
+    runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker_);
+    obxtest::WriteServerSettingsForTest("h", 7);
+    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", kInstallPath);
+    folder_ = platform::NativePath(kInstallPath);
+    platform::CreateDirectories(folder_);
+    clock_.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
+    platform::SetClockForTest(&clock_);
+    sources_.adapters = [this](std::vector<platform::AdapterInfo>* out) {
+      *out = adapters_;
+      return !adapters_.empty();
+    };
+    sources_.computerName = [] { return std::string("PC-01"); };
+    sources_.userName = [] { return std::string("alice"); };
+    sources_.computerCode = [] { return std::string("Q09ERQ=="); };
+    obx::SetResultRecordSourcesForTest(sources_);
+  }
+  void TearDown() override {
+    obx::SetResultRecordSourcesForTest(obx::ResultRecordSources{});
+    platform::SetClockForTest(nullptr);
+  }
+
+  void SetResult(const std::string& id, const std::string& name, const std::string& value) {
+    obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\" + id, name, value);
+  }
+
+  std::vector<std::string> StoredRecords() const {
+    TiXmlDocument doc;
+    if (!doc.LoadFile((folder_ + "/reportInfo.xml").c_str()) || !doc.RootElement())
+      return {"<unreadable>"};
+    std::vector<std::string> records;
+    for (const TiXmlElement* e = doc.RootElement()->FirstChildElement(); e;
+         e = e->NextSiblingElement()) {
+      std::string text;
+      text << *e;
+      records.push_back(text);
+    }
+    return records;
+  }
+
+  obxtest::TempStateRoot root_;
+  obxtest::FakeRuntime runtime_;
+  boost::shared_ptr<ScriptedInvoker> invoker_ = boost::make_shared<ScriptedInvoker>();
+  platform::ManualClock clock_;
+  obx::ResultRecordSources sources_;
+  std::vector<platform::AdapterInfo> adapters_ = {
+      Adapter("eth0", 6, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {"10.0.0.5", "10.0.0.6"}),
+      Adapter("wlan0", 71, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}, {"192.168.1.2"})};
+  std::string folder_;
+};
+
+TEST_F(ReportTaskResultTest, InstallResultRecordForTask1001ItemByItem) {
+  SetResult("1001", "Result2", "ok");
+  obx::TaskManager tasks;
+  const std::string record = tasks.MakeResultRecord("1001", "installResultInfo");
+  const std::vector<Item> expected = {
+      {"policy_id", "1001", "string"},
+      {"ip", "10.0.0.5,10.0.0.6,192.168.1.2", "string"},
+      {"user_name", "alice", "string"},
+      {"host", "PC-01", "string"},
+      {"computer_code", "Q09ERQ==", "string"},
+      {"mac", "00:1A:2B:3C:4D:5E,AA:BB:CC:DD:EE:FF", "string"},
+      {"client_time", "2026-12-07 09:05:03", "string"},
+      {"r1", "unknown", "string"},
+      {"r2", "ok", "string"},
+      {"r3", "", "string"},
+      {"r4", "", "string"},
+      {"r5", "", "string"},
+  };
+  EXPECT_EQ(ParseItems(record), expected);
+  // The text form itself: head with its blank before ">", items run together.
+  EXPECT_EQ(record,
+            "<map type=\"installResultInfo\" id=\"1001\" >"
+            "<item><key>policy_id</key><value>1001</value><type>string</type></item>"
+            "<item><key>ip</key><value>10.0.0.5,10.0.0.6,192.168.1.2</value><type>string</type></item>"
+            "<item><key>user_name</key><value>alice</value><type>string</type></item>"
+            "<item><key>host</key><value>PC-01</value><type>string</type></item>"
+            "<item><key>computer_code</key><value>Q09ERQ==</value><type>string</type></item>"
+            "<item><key>mac</key><value>00:1A:2B:3C:4D:5E,AA:BB:CC:DD:EE:FF</value><type>string</type></item>"
+            "<item><key>client_time</key><value>2026-12-07 09:05:03</value><type>string</type></item>"
+            "<item><key>r1</key><value>unknown</value><type>string</type></item>"
+            "<item><key>r2</key><value>ok</value><type>string</type></item>"
+            "<item><key>r3</key><value></value><type>string</type></item>"
+            "<item><key>r4</key><value></value><type>string</type></item>"
+            "<item><key>r5</key><value></value><type>string</type></item>"
+            "</map>");
+}
+
+TEST_F(ReportTaskResultTest, VersionRecordForTask7CarriesVersionAndDownloadTypes) {
+  SetResult("7", "clientVersion", "2.1.0");
+  SetResult("7", "Result1", "not in a version record");
+  obx::TaskManager tasks;
+  ASSERT_TRUE(tasks.TaskList().Load(std::string(kInstallPath) + "\\TaskList.xml", true));
+  ASSERT_TRUE(tasks.TaskList().SetAttribute("7", "bootdownload", "downloadType", "p2p"));
+  ASSERT_TRUE(tasks.TaskList().SetAttribute("7", "download", "downloadType", "http"));
+  const std::string record = tasks.MakeResultRecord("7", "versionInfo");
+  EXPECT_EQ(record.rfind("<map type=\"versionInfo\" id=\"7\" ><item>", 0), 0u) << record;
+  const std::vector<Item> items = ParseItems(record);
+  ASSERT_EQ(items.size(), 10u);
+  EXPECT_EQ(items[0], (Item{"policy_id", "7", "string"}));
+  EXPECT_EQ(items[7], (Item{"client_version", "2.1.0", "string"}));
+  EXPECT_EQ(items[8], (Item{"boot_download_type", "p2p", "string"}));
+  EXPECT_EQ(items[9], (Item{"patch_download_type", "http", "string"}));
+}
+
+TEST_F(ReportTaskResultTest, OnlyExactVersionInfoTypeGetsVersionItems) {
+  obx::TaskManager tasks;
+  const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("7", "VersionInfo"));
+  ASSERT_EQ(items.size(), 12u);
+  EXPECT_EQ(items[7].key, "r1");
+}
+
+struct AdapterCase {
+  const char* name;
+  std::vector<platform::AdapterInfo> adapters;
+  std::string macs;
+  std::string ips;
+};
+
+TEST_F(ReportTaskResultTest, AddressListsTakeOnlyAdaptersWithTypeBitOneOrTwo) {
+  const std::vector<unsigned char> a = {1, 2, 3, 4, 5, 6};
+  const std::vector<unsigned char> b = {0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5};
+  const AdapterCase cases[] = {
+      {"none", {}, "", ""},
+      {"two ethernet",
+       {Adapter("e0", 6, a, {"10.0.0.1", "10.0.0.2"}), Adapter("e1", 6, b, {"10.0.1.1"})},
+       "01:02:03:04:05:06,A0:B1:C2:D3:E4:F5", "10.0.0.1,10.0.0.2,10.0.1.1"},
+      {"token ring and other skipped, later ones kept",
+       {Adapter("tr", 9, a, {"1.1.1.1"}), Adapter("o", 1, a, {"2.2.2.2"}),
+        Adapter("lo", 24, a, {"127.0.0.1"}), Adapter("ppp", 23, b, {"3.3.3.3"})},
+       "A0:B1:C2:D3:E4:F5", "3.3.3.3"},
+      {"adapter without address keeps the all-zero text",
+       {Adapter("e0", 6, a, {"0.0.0.0"}), Adapter("w", 71, b, {"4.4.4.4"})},
+       "01:02:03:04:05:06,A0:B1:C2:D3:E4:F5", "0.0.0.0,4.4.4.4"},
+      {"short and long hardware addresses",
+       {Adapter("s", 6, {0xde, 0xad}, {}), Adapter("l", 6, {1, 2, 3, 4, 5, 6, 7, 8}, {})},
+       "DE:AD:00:00:00:00,01:02:03:04:05:06", ""},
+  };
+  for (const AdapterCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    adapters_ = c.adapters;
+    std::string macs = "", ips = "";
+    obx::TaskManager::GetNetAddressLists(macs, ips);
+    EXPECT_EQ(macs, c.macs);
+    EXPECT_EQ(ips, c.ips);
+  }
+}
+
+TEST_F(ReportTaskResultTest, SpecialCharactersAreEscapedAndReadBackExactly) {
+  const std::string nasty = "exit<1> & \"quoted\" 'single' </value>";
+  SetResult("42", "Result1", nasty);
+  SetResult("42", "Result3", "a&b");
+  sources_.computerName = [] { return std::string("PC<&>"); };
+  obx::SetResultRecordSourcesForTest(sources_);
+  obx::TaskManager tasks;
+  const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("42", "installResultInfo"));
+  ASSERT_EQ(items.size(), 12u);
+  EXPECT_EQ(items[3].value, "PC<&>");
+  EXPECT_EQ(items[7].value, nasty);
+  EXPECT_EQ(items[9].value, "a&b");
+
+  // Through the report file and the sealed upload, the server reads the same.
+  invoker_->Push(ScriptedInvoker::Answer("false"));
+  tasks.ReportTaskResult("42", "installResultInfo");
+  ASSERT_EQ(invoker_->Calls().size(), 1u);
+  std::string payload;
+  obx::DecryptText(obx::kPassphrase, payload, invoker_->Calls()[0].maps.at(0).items.at(0).value);
+  TiXmlDocument doc;
+  doc.Parse(payload.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  ASSERT_FALSE(doc.Error()) << payload;
+  std::string first;
+  first << *doc.RootElement()->FirstChildElement("map");
+  EXPECT_EQ(ParseItems(first).at(7).value, nasty);
+}
+
+TEST_F(ReportTaskResultTest, IdWithQuoteStillGivesParsableRecordAndIsReplaced) {
+  obx::TaskManager tasks;
+  const std::string id = "7\"x<";
+  invoker_->Push(ScriptedInvoker::Answer("false"));
+  invoker_->Push(ScriptedInvoker::Answer("false"));
+  tasks.ReportTaskResult(id, "versionInfo");
+  tasks.ReportTaskResult(id, "versionInfo");
+  ASSERT_EQ(StoredRecords().size(), 1u);  // the second replaced the first
+  TiXmlDocument doc;
+  doc.Parse(StoredRecords()[0].c_str());
+  ASSERT_FALSE(doc.Error());
+  EXPECT_STREQ(doc.RootElement()->Attribute("id"), id.c_str());
+}
+
+TEST_F(ReportTaskResultTest, HandOverReplacesSameIdAppendsUploadsAndDropsFirstOnAccept) {
+  obx::TaskManager tasks;
+  obx::ReportInfo seed;
+  const std::string old7 = "<map type=\"versionInfo\" id=\"7\"><item><key>old</key></item></map>";
+  const std::string v8 = "<map type=\"versionInfo\" id=\"8\"><item><key>v8</key></item></map>";
+  const std::string r7 = "<map type=\"installResultInfo\" id=\"7\"><item><key>r</key></item></map>";
+  ASSERT_EQ(seed.WriteRecords("<message>" + old7 + r7 + v8 + "</message>"), 1);
+
+  invoker_->Push(ScriptedInvoker::Answer("true"));
+  tasks.ReportTaskResult("7", "versionInfo");
+
+  ASSERT_EQ(invoker_->Calls().size(), 1u);
+  EXPECT_EQ(invoker_->Calls()[0].operation, "uploadExecuteStatus");
+  std::string payload;
+  obx::DecryptText(obx::kPassphrase, payload, invoker_->Calls()[0].maps.at(0).items.at(0).value);
+  TiXmlDocument sent;
+  sent.Parse(payload.c_str());
+  ASSERT_FALSE(sent.Error()) << payload;
+  std::vector<std::string> sentIds;
+  for (const TiXmlElement* m = sent.RootElement()->FirstChildElement("map"); m;
+       m = m->NextSiblingElement("map"))
+    sentIds.push_back(std::string(m->Attribute("type")) + "/" + m->Attribute("id"));
+  EXPECT_EQ(sentIds, (std::vector<std::string>{"versionInfo/8", "versionInfo/7"}));
+  EXPECT_EQ(payload.find("<key>old</key>"), std::string::npos);
+
+  // Accepted: the first record of the type (8) left the file; the new 7 stays.
+  const std::vector<std::string> left = StoredRecords();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0], r7);
+  EXPECT_EQ(left[1].rfind("<map type=\"versionInfo\" id=\"7\"><item><key>policy_id</key>", 0), 0u)
+      << left[1];
+}
+
+TEST_F(ReportTaskResultTest, RejectedUploadKeepsNewRecordInFile) {
+  obx::TaskManager tasks;
+  invoker_->Push(ScriptedInvoker::Answer("false"));
+  tasks.ReportTaskResult("1001", "installResultInfo");
+  EXPECT_EQ(invoker_->Calls().size(), 1u);
+  EXPECT_EQ(invoker_->Calls()[0].operation, "uploadExecuteResult");
+  const std::vector<std::string> left = StoredRecords();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(ParseItems(left[0]).size(), 12u);
+}
+
+TEST_F(ReportTaskResultTest, SystemSourcesGiveACompleteRecord) {
+  obx::SetResultRecordSourcesForTest(obx::ResultRecordSources{});
+  obx::TaskManager tasks;
+  const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("5", "installResultInfo"));
+  ASSERT_EQ(items.size(), 12u);
+  EXPECT_FALSE(items[3].value.empty());  // host name
+  EXPECT_FALSE(items[4].value.empty());  // computer code
+}
+
+}  // namespace
