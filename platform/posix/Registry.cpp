@@ -351,6 +351,9 @@ long RegApplyChanges(const std::vector<RegChange>& changes) {
           rc = ResolveKey(db, change.root, change.subkey, false, &id, &path);
           if (rc == kErrorSuccess) rc = DeleteValueIn(db, id, change.name);
           break;
+        default:
+          rc = kErrorInvalidParameter;
+          break;
       }
       // Removing what is already gone is what the caller wanted.
       if (rc == kErrorFileNotFound &&
