@@ -1,0 +1,313 @@
+// orsa-host as a process: started by the test, stopped by a signal.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "foundation/Cipher.h"
+#include "foundation/SettingsStore.h"
+#include "host/CompositeManifest.h"
+#include "tests/support/TempStateRoot.h"
+
+extern char** environ;
+
+namespace {
+
+const std::string kConsoleLibrary = OBX_TEST_TESTCONSOLECOMPONENT;
+const std::string kP2pLibrary = OBX_TEST_TESTP2PCOMPOSITE;
+const std::string kNoExportLibrary = OBX_TEST_NOEXPORT;
+
+// One orsa-host process with its standard streams in files.
+class HostProcess {
+ public:
+  HostProcess(const obxtest::TempStateRoot& root, const std::vector<std::string>& args)
+      : out_(root.Sub("host.out")), err_(root.Sub("host.err")) {
+    std::vector<std::string> all{obxtest::BinDir() + "/orsa-host"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) pid_ = -1;
+  }
+  ~HostProcess() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  pid_t pid() const { return pid_; }
+  // The exit code once the process has ended within `bound`; -1 when it had
+  // to be killed (then reaped), -2 when it ended by a signal.
+  int WaitExit(std::chrono::seconds bound) {
+    auto until = std::chrono::steady_clock::now() + bound;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        reaped_ = true;
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    reaped_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  }
+  int Threads() const {
+    int n = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+      ++n;
+    return n;
+  }
+  std::string Out() const { return obxtest::ReadFile(out_); }
+  std::string Err() const { return obxtest::ReadFile(err_); }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+// Waits until `file` holds `text` or the process has ended; true when found.
+bool WaitForLog(const std::string& file, const std::string& text, const HostProcess& process,
+                std::chrono::seconds bound) {
+  auto until = std::chrono::steady_clock::now() + bound;
+  while (std::chrono::steady_clock::now() < until) {
+    if (obxtest::ReadFile(file).find(text) != std::string::npos) return true;
+    if (kill(process.pid(), 0) != 0) break;
+    int status;
+    if (waitpid(process.pid(), &status, WNOHANG) != 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return obxtest::ReadFile(file).find(text) != std::string::npos;
+}
+
+size_t Find(const std::string& log, const std::string& text) { return log.find(text); }
+
+int CountLines(const std::string& text) {
+  int n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { unsetenv(name_); }
+
+ private:
+  const char* name_;
+};
+
+TEST(HostDaemon, StopsCleanlyOnEachStopSignal) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    obxtest::TempStateRoot root;
+    std::string log = root.Sub("logs/orsa-host.log");
+    HostProcess host(root, {"--root", root.Path(), "--component", kConsoleLibrary});
+    ASSERT_GT(host.pid(), 0);
+    ASSERT_TRUE(WaitForLog(log, "started obxtest::TestConsole", host, std::chrono::seconds(30)))
+        << obxtest::ReadFile(log) << host.Err();
+    // The console's worker runs; the signal must reach the main thread only.
+    EXPECT_GE(host.Threads(), 2);
+    kill(host.pid(), sig);
+    EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0) << host.Err();
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(host.pid())));
+
+    std::string text = obxtest::ReadFile(log);
+    const std::string stopping = sig == SIGTERM ? "stopping on SIGTERM" : "stopping on SIGINT";
+    size_t started = Find(text, "[orsa-host] HostDaemon:");
+    size_t stopRequested = Find(text, stopping);
+    size_t consoleStopped = Find(text, "[TestConsole] TestConsole:");
+    consoleStopped = text.find(" stop\n", consoleStopped);
+    size_t released = Find(text, " released\n");
+    size_t stopped = text.find(" stopped\n", stopRequested);
+    ASSERT_NE(started, std::string::npos) << text;
+    ASSERT_NE(stopRequested, std::string::npos) << text;
+    ASSERT_NE(consoleStopped, std::string::npos) << text;
+    ASSERT_NE(released, std::string::npos) << text;
+    ASSERT_NE(stopped, std::string::npos) << text;
+    EXPECT_LT(stopRequested, consoleStopped);
+    EXPECT_LT(consoleStopped, released);
+    EXPECT_LT(released, stopped);
+    EXPECT_EQ(host.Err(), "");
+  }
+}
+
+TEST(HostDaemon, RootOptionIsTheStateRootOfTheHostAndItsComponent) {
+  obxtest::TempStateRoot env;  // ORSA_ROOT of the test, which --root overrides
+  obxtest::TempStateRoot root;
+  std::string other = root.Sub("elsewhere");
+  HostProcess host(root, {"--root", other, "--component", kConsoleLibrary});
+  std::string log = other + "/logs/orsa-host.log";
+  ASSERT_TRUE(WaitForLog(log, "worker running", host, std::chrono::seconds(30))) << host.Err();
+  EXPECT_NE(obxtest::ReadFile(log).find("start root=" + other + "\n"), std::string::npos);
+  kill(host.pid(), SIGTERM);
+  EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0);
+}
+
+TEST(HostDaemon, LogOptionAndVerboseChooseWhereLinesGo) {
+  obxtest::TempStateRoot root;
+  std::string log = root.Sub("custom/host.log");
+  HostProcess host(root, {"--root", root.Path(), "--component", kConsoleLibrary, "--log", log,
+                          "--verbose"});
+  ASSERT_TRUE(WaitForLog(log, "worker running", host, std::chrono::seconds(30))) << host.Err();
+  kill(host.pid(), SIGTERM);
+  EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0);
+  EXPECT_FALSE(std::filesystem::exists(root.Sub("logs/orsa-host.log")));
+  // The terminal gets the same lines as the file.
+  EXPECT_EQ(host.Err(), obxtest::ReadFile(log));
+}
+
+TEST(HostDaemon, ComponentThatCannotBeUsedExitsWithTwoAndOneLine) {
+  obxtest::TempStateRoot root;
+  struct Case {
+    std::string component;
+    std::string message;
+  } cases[] = {
+      {root.Sub("missing/libobxconsole.so"),
+       "orsa-host: cannot load component " + root.Sub("missing/libobxconsole.so") + ": "},
+      {kNoExportLibrary, "orsa-host: component " + kNoExportLibrary + " has no export OrsaExportClass\n"},
+      {kP2pLibrary, "orsa-host: component " + kP2pLibrary +
+                        " has no class supporting orsa::IConsoleExt\n"},
+  };
+  for (const Case& c : cases) {
+    HostProcess host(root, {"--root", root.Path(), "--component", c.component});
+    EXPECT_EQ(host.WaitExit(std::chrono::seconds(30)), 2) << c.component;
+    std::string err = host.Err();
+    EXPECT_EQ(CountLines(err), 1) << err;
+    EXPECT_EQ(err.compare(0, c.message.size(), c.message), 0) << err;
+    EXPECT_EQ(host.Out(), "");
+  }
+}
+
+TEST(HostDaemon, UsageErrorsExitWithTwoAndHelpWithZero) {
+  obxtest::TempStateRoot root;
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {{"--bogus"}, 2, "orsa-host: unknown option --bogus (see --help)\n"},
+      {{"--root"}, 2, "orsa-host: option --root needs a value (see --help)\n"},
+      {{"stray"}, 2, "orsa-host: unexpected argument stray (see --help)\n"},
+      {{"--library", "x.so"}, 2,
+       "orsa-host: --library, --service and --passphrase belong to --make-composite (see --help)\n"},
+      {{"--root", root.Path(), "--log-level", "loud", "--component", kConsoleLibrary}, 2,
+       "orsa-host: unknown log level loud\n"},
+      {{"--help"}, 0, ""},
+  };
+  for (const Case& c : cases) {
+    HostProcess host(root, c.args);
+    EXPECT_EQ(host.WaitExit(std::chrono::seconds(30)), c.code) << c.args[0];
+    EXPECT_EQ(host.Err(), c.err);
+  }
+  HostProcess help(root, {"--help"});
+  help.WaitExit(std::chrono::seconds(30));
+  EXPECT_EQ(help.Out().compare(0, 17, "usage: orsa-host "), 0) << help.Out();
+}
+
+TEST(HostDaemon, ConsoleThatDoesNotStartEndsTheHostWithOne) {
+  obxtest::TempStateRoot root;
+  for (const char* mode : {"fail", "throw"}) {
+    ScopedEnv env("OBX_TEST_CONSOLE_MODE", mode);
+    HostProcess host(root, {"--root", root.Path(), "--component", kConsoleLibrary});
+    EXPECT_EQ(host.WaitExit(std::chrono::seconds(30)), 1) << mode;
+    EXPECT_EQ(CountLines(host.Err()), 1) << host.Err();
+  }
+  EXPECT_NE(obxtest::ReadFile(root.Sub("logs/orsa-host.log"))
+                .find("the console object failed to start: start refused by test"),
+            std::string::npos);
+}
+
+TEST(HostDaemon, ComponentLoadsACompositeThroughTheHost) {
+  obxtest::TempStateRoot root;
+  std::string composite = root.Sub("framework/Components/orsap2p.composite");
+  orsahost::CompositeManifest manifest;
+  manifest.library = kP2pLibrary;
+  manifest.services = {"orsa::net::IP2pDownload"};
+  orsahost::WriteComposite(composite, manifest, obx::kPassphrase);
+
+  for (const std::string& passphrase : {std::string(obx::kPassphrase), std::string("wrong")}) {
+    ScopedEnv path("OBX_TEST_CONSOLE_COMPOSITE", composite);
+    ScopedEnv key("OBX_TEST_CONSOLE_PASSPHRASE", passphrase);
+    HostProcess host(root, {"--root", root.Path(), "--component", kConsoleLibrary});
+    std::string log = root.Sub("logs/orsa-host.log");
+    ASSERT_TRUE(WaitForLog(log, "worker running", host, std::chrono::seconds(30))) << host.Err();
+    kill(host.pid(), SIGTERM);
+    EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0);
+    std::string text = obxtest::ReadFile(log);
+    std::filesystem::remove(log);
+    if (passphrase == obx::kPassphrase) {
+      EXPECT_NE(text.find("composite activated=true p2p services=1"), std::string::npos) << text;
+    } else {
+      EXPECT_NE(text.find("composite failed: composite " + composite + ": does not open"),
+                std::string::npos)
+          << text;
+    }
+  }
+}
+
+// The real agent component, once it is built beside the host.
+TEST(HostDaemon, AgentComponentStopsFromItsPauseOnSigterm) {
+  std::string library = std::string(OBX_LIB_DIR) + "/libobxconsole.so";
+  if (!std::filesystem::exists(library)) GTEST_SKIP() << "no " << library;
+  obxtest::TempStateRoot root;
+  // The framework folder holds the peer-to-peer composite the console loads at start.
+  std::string framework = root.Sub("framework/");
+  orsahost::CompositeManifest manifest;
+  manifest.library = kP2pLibrary;
+  manifest.services = {"orsa::net::IP2pDownload"};
+  orsahost::WriteComposite(framework + "Components/orsap2p.composite", manifest, obx::kPassphrase);
+  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kFrameworkKey, "InstallPath", framework));
+
+  // No --component: the host finds the library in ../lib beside its own folder.
+  HostProcess host(root, {"--root", root.Path()});
+  std::string log = root.Sub("logs/orsa-host.log");
+  ASSERT_TRUE(WaitForLog(log, "************Wait for next schedule*********at lease (seconds):", host,
+                         std::chrono::seconds(120)))
+      << obxtest::ReadFile(log) << host.Err();
+  auto before = std::chrono::steady_clock::now();
+  kill(host.pid(), SIGTERM);
+  int code = host.WaitExit(std::chrono::seconds(8));
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+  std::cout << "[ measured ] orsa-host stop after SIGTERM: " << seconds << " s" << std::endl;
+  RecordProperty("stop_seconds", std::to_string(seconds));
+  EXPECT_EQ(code, 0) << host.Err();
+  EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(host.pid())));
+
+  std::string text = obxtest::ReadFile(log);
+  EXPECT_NE(text.find("started "), std::string::npos) << text;
+  EXPECT_NE(text.find("*************start************"), std::string::npos) << text;
+  EXPECT_NE(text.find("Load p2p comosite"), std::string::npos) << text;
+  EXPECT_NE(text.find("composite " + framework + "Components/orsap2p.composite loaded"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("************Start************"), std::string::npos) << text;
+  EXPECT_NE(text.find("stopping on SIGTERM"), std::string::npos) << text;
+  EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("still in use"), std::string::npos) << text;
+}
+
+}  // namespace
