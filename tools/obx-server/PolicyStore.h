@@ -1,0 +1,39 @@
+#pragma once
+// The policy folder of obx-server: plain XML policy documents, one per
+// machine ("<computer code>.xml") and a fallback "default.xml".
+#include <string>
+
+namespace obxserver {
+
+struct PolicyAnswer {
+  std::string file;    // the policy file chosen; "" when there is none
+  std::string sealed;  // "" when the client's version is current or there is no policy
+};
+
+// Threads: Lookup may run on several threads at once; it reads the folder
+// afresh on every call, so edited policies take effect at the next request.
+class PolicyStore {
+ public:
+  // An empty folder means "no policies": every lookup answers "".
+  explicit PolicyStore(std::string folder);
+
+  // The file name looked up for a computer code: trailing whitespace (the
+  // line break of some Base64 encoders) is dropped, and "/" and "+" of the
+  // Base64 alphabet are written "_" and "-", since "/" cannot appear in a
+  // file name. "" for a code that is empty or holds any other character
+  // (such a machine gets the default policy).
+  static std::string FileNameForCode(const std::string& computerCode);
+
+  // Chooses the machine's file, else default.xml. The policy is delivered,
+  // sealed with the agent's passphrase, when its root `version` attribute
+  // differs from `version`; a policy without a version (or with an empty
+  // one) is delivered on every request, since the client could never hold
+  // it "current". Throws std::runtime_error when the chosen file cannot be
+  // read or is not well-formed XML.
+  PolicyAnswer Lookup(const std::string& computerCode, const std::string& version) const;
+
+ private:
+  std::string folder_;
+};
+
+}  // namespace obxserver

@@ -1,0 +1,236 @@
+// obx-server: the reference management server of the patch agent.
+//
+//   obx-server serve [--listen ADDR:PORT] [--port-file F] [--policies DIR]
+//                    [--repository DIR] [--repository-prefix PATH]
+//                    [--service-path PATH] --db FILE [--verbose]
+//   obx-server reports --db FILE [--json]
+//
+// Exit codes: 0 success, 1 runtime failure, 2 usage error.
+#include <Poco/Exception.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+#include "tools/obx-server/ObxServer.h"
+#include "tools/obx-server/ReportDatabase.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: obx-server serve [options]\n"
+    "       obx-server reports --db FILE [--json]\n"
+    "\n"
+    "serve: answers updatePatchPolicy, uploadExecuteStatus and uploadExecuteResult\n"
+    "(SOAP 1.1, namespace urn:obx:patch:1) and serves a download folder.\n"
+    "  --listen ADDR:PORT        address to listen on (default 127.0.0.1:7080;\n"
+    "                            port 0 picks a free port)\n"
+    "  --port-file F             write the port listened on to F once listening\n"
+    "  --policies DIR            policy folder: <computerCode>.xml, else default.xml\n"
+    "                            (\"/\" and \"+\" of the code written \"_\" and \"-\")\n"
+    "  --repository DIR          folder served for download\n"
+    "  --repository-prefix PATH  URL path of the download folder (default /download/)\n"
+    "  --service-path PATH       URL path of the SOAP service (default /obx/service);\n"
+    "                            GET PATH?wsdl returns the service description\n"
+    "  --db FILE                 SQLite file the uploaded records are kept in\n"
+    "  --verbose                 log every request on stderr\n"
+    "Stops cleanly on SIGTERM or SIGINT.\n"
+    "\n"
+    "reports: prints the recorded reports, one per uploaded record\n"
+    "  (seq, time, operation, type, id, record), or a JSON array with --json.\n";
+
+int Usage(const std::string& problem) {
+  std::cerr << "obx-server: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+// "--name value" pairs and lone flags; false on an unknown or incomplete option.
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+                  const std::vector<std::string>& flags, std::map<std::string, std::string>& out,
+                  std::string& problem) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool known = false;
+    for (const std::string& v : valued) {
+      if (a == v) {
+        if (i + 1 >= args.size()) {
+          problem = a + " needs a value";
+          return false;
+        }
+        out[a] = args[++i];
+        known = true;
+      }
+    }
+    for (const std::string& f : flags) {
+      if (a == f) {
+        out[a] = "1";
+        known = true;
+      }
+    }
+    if (!known) {
+      problem = "unknown argument " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          char buf[8];
+          std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+          out += buf;
+        } else if (c < 0x80) {
+          out += static_cast<char>(c);
+        } else {
+          // Copy a well-formed UTF-8 sequence; a stray byte becomes U+FFFD so
+          // the output stays valid JSON.
+          size_t len = c >= 0xf0 && c < 0xf5 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
+          if (c >= 0xf5) len = 0;
+          bool ok = len > 0 && i + len <= text.size();
+          for (size_t k = 1; ok && k < len; ++k) {
+            ok = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
+          }
+          if (ok) {
+            out.append(text, i, len);
+            i += len - 1;
+          } else {
+            out += "\\ufffd";
+          }
+        }
+    }
+  }
+  return out + "\"";
+}
+
+int Reports(const std::map<std::string, std::string>& options) {
+  auto db = options.find("--db");
+  if (db == options.end()) return Usage("reports needs --db FILE");
+  std::vector<obxserver::ReportRow> rows;
+  try {
+    obxserver::ReportDatabase database(db->second, true);
+    rows = database.All();
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
+  }
+  if (options.count("--json")) {
+    std::cout << "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const obxserver::ReportRow& r = rows[i];
+      std::cout << (i ? ",\n " : "\n ") << "{\"seq\": " << r.seq
+                << ", \"time\": " << JsonString(r.time)
+                << ", \"operation\": " << JsonString(r.operation)
+                << ", \"type\": " << JsonString(r.type) << ", \"id\": " << JsonString(r.id)
+                << ", \"record\": " << JsonString(r.record) << "}";
+    }
+    std::cout << (rows.empty() ? "]\n" : "\n]\n");
+  } else {
+    std::cout << "SEQ\tTIME\tOPERATION\tTYPE\tID\tRECORD\n";
+    for (const obxserver::ReportRow& r : rows) {
+      std::cout << r.seq << "\t" << r.time << "\t" << r.operation << "\t" << r.type << "\t"
+                << r.id << "\t" << r.record << "\n";
+    }
+  }
+  return std::cout.good() ? 0 : 1;
+}
+
+int Serve(const std::map<std::string, std::string>& options) {
+  obxserver::ServerConfig config;
+  auto take = [&options](const char* name, std::string& into) {
+    auto it = options.find(name);
+    if (it != options.end()) into = it->second;
+  };
+  take("--listen", config.listen);
+  take("--port-file", config.portFile);
+  take("--policies", config.policies);
+  take("--repository", config.repository);
+  take("--repository-prefix", config.repositoryPrefix);
+  take("--service-path", config.servicePath);
+  take("--db", config.db);
+  config.verbose = options.count("--verbose") > 0;
+  if (config.db.empty()) return Usage("serve needs --db FILE");
+  if (config.servicePath.empty() || config.servicePath[0] != '/') {
+    return Usage("--service-path must start with /");
+  }
+  if (config.repositoryPrefix.empty() || config.repositoryPrefix[0] != '/') {
+    return Usage("--repository-prefix must start with /");
+  }
+  // The prefix names a folder: "/download" and "/download/" both serve
+  // "/download/<file>", never "/downloadX".
+  if (config.repositoryPrefix.back() != '/') config.repositoryPrefix += '/';
+
+  // The signals are taken by sigwait below; blocked before any server thread
+  // exists, so every thread inherits the mask and none is interrupted.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  try {
+    obxserver::ObxServer server(config);
+    server.Start();
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    if (config.verbose) std::cerr << "obx-server: stopping on signal " << signal << std::endl;
+    server.Stop();
+  } catch (const Poco::Exception& e) {
+    std::cerr << "obx-server: " << e.displayText() << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage("no command");
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  for (const std::string& a : args) {
+    if (a == "--help") {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  std::map<std::string, std::string> options;
+  std::string problem;
+  if (command == "serve") {
+    if (!ParseOptions(args,
+                      {"--listen", "--port-file", "--policies", "--repository",
+                       "--repository-prefix", "--service-path", "--db"},
+                      {"--verbose"}, options, problem)) {
+      return Usage(problem);
+    }
+    return Serve(options);
+  }
+  if (command == "reports") {
+    if (!ParseOptions(args, {"--db"}, {"--json"}, options, problem)) return Usage(problem);
+    return Reports(options);
+  }
+  return Usage("unknown command " + command);
+}
