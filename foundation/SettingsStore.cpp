@@ -82,10 +82,10 @@ bool WriteRegString(RegRoot root, const std::string& subkey, const std::string& 
       platform::RegCreateKeyEx(root, subkey, kCreateAccess, &key) != platform::kErrorSuccess)
     return false;
   KeyCloser closer(key);
-  bool stored = platform::RegSetValueEx(key, name, platform::kRegSz,
-                                        reinterpret_cast<const unsigned char*>(text.c_str()),
-                                        static_cast<uint32_t>(text.size() + 1)) ==
-                platform::kErrorSuccess;
+  bool stored =
+      platform::RegSetValueEx(key, name, platform::kRegSz,
+                              reinterpret_cast<const unsigned char*>(text.c_str()),
+                              static_cast<uint32_t>(text.size() + 1)) == platform::kErrorSuccess;
   // The program the task runs next reads the value from its own process.
   if (stored) platform::RegFlushKey(key);
   return stored;

@@ -313,8 +313,8 @@ long RegEnumSubKeys(RegKey key, std::vector<std::string>* names) {
     RegistryDatabase db(key->stateRoot, false);
     if (db.status() == kErrorFileNotFound) return kErrorSuccess;
     if (db.status() != kErrorSuccess) return db.status();
-    RegistryStatement query(
-        db.db(), "SELECT name FROM keys WHERE parent = ?1 ORDER BY name COLLATE NOCASE");
+    RegistryStatement query(db.db(),
+                            "SELECT name FROM keys WHERE parent = ?1 ORDER BY name COLLATE NOCASE");
     if (!query.ok()) return kErrorRegistryIo;
     query.BindInt(1, key->id);
     int rc;

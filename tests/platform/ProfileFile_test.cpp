@@ -39,12 +39,8 @@ TEST_F(ProfileFileTest, SectionAndKeyMatchInAnyCase) {
     const char* key;
     const char* expected;
   } cases[] = {
-      {"WINSET", "Flag", "0123ABC"},
-      {"winset", "FLAG", "0123ABC"},
-      {"WinSet", "other", "1"},
-      {"fonts", "flag", "wrong"},
-      {"WINSET", "Missing", "dflt"},
-      {"NoSection", "Flag", "dflt"},
+      {"WINSET", "Flag", "0123ABC"}, {"winset", "FLAG", "0123ABC"}, {"WinSet", "other", "1"},
+      {"fonts", "flag", "wrong"},    {"WINSET", "Missing", "dflt"}, {"NoSection", "Flag", "dflt"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.expected, Read(c.section, c.key, "dflt")) << c.section << "/" << c.key;

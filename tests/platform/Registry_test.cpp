@@ -393,8 +393,7 @@ TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing) {
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) {
     RegKey key = nullptr;
-    ASSERT_EQ(kErrorSuccess,
-              RegOpenKeyEx(kLM, "Shared\\T" + std::to_string(t), kKeyRead, &key));
+    ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "Shared\\T" + std::to_string(t), kKeyRead, &key));
     std::vector<RegValue> values;
     ASSERT_EQ(kErrorSuccess, RegEnumValues(key, &values));
     RegCloseKey(key);
@@ -408,12 +407,9 @@ TEST(RegRoot, ParsesShortAndLongNamesInAnyCase) {
     bool ok;
     RegRoot root;
   } cases[] = {
-      {"HKLM", true, RegRoot::kLocalMachine},
-      {"hkey_local_machine", true, RegRoot::kLocalMachine},
-      {"HKCU", true, RegRoot::kCurrentUser},
-      {"HKEY_CURRENT_USER", true, RegRoot::kCurrentUser},
-      {"HKCR", false, RegRoot::kLocalMachine},
-      {"", false, RegRoot::kLocalMachine},
+      {"HKLM", true, RegRoot::kLocalMachine},  {"hkey_local_machine", true, RegRoot::kLocalMachine},
+      {"HKCU", true, RegRoot::kCurrentUser},   {"HKEY_CURRENT_USER", true, RegRoot::kCurrentUser},
+      {"HKCR", false, RegRoot::kLocalMachine}, {"", false, RegRoot::kLocalMachine},
   };
   for (const Case& c : cases) {
     RegRoot root = RegRoot::kLocalMachine;

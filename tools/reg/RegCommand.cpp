@@ -165,7 +165,8 @@ bool RegCommand::ParseOptions(const std::vector<std::string>& args, Options* opt
     }
   }
   if (static_cast<int>(options->hasValueName) + static_cast<int>(options->defaultValue) +
-          static_cast<int>(options->allValues) > 1) {
+          static_cast<int>(options->allValues) >
+      1) {
     *error = "Give only one of /v, /ve and /va.";
     return false;
   }
@@ -189,8 +190,8 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
     err << "ERROR: Unsupported type \"" << options.type << "\" for " << key << ".\n";
     return 1;
   }
-  bool setsValue = options.hasValueName || options.defaultValue || options.hasData ||
-                   options.hasType;
+  bool setsValue =
+      options.hasValueName || options.defaultValue || options.hasData || options.hasType;
   std::string name = options.hasValueName ? options.valueName : std::string();
   std::vector<unsigned char> data;
   if (setsValue && !EncodeData(type, options.data, &data)) {
@@ -205,9 +206,8 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
     return 1;
   }
   if (setsValue) {
-    if (!options.force &&
-        platform::RegQueryValueEx(handle, name, nullptr, nullptr, nullptr) ==
-            platform::kErrorSuccess) {
+    if (!options.force && platform::RegQueryValueEx(handle, name, nullptr, nullptr, nullptr) ==
+                              platform::kErrorSuccess) {
       platform::RegCloseKey(handle);
       err << "ERROR: Value " << ShownValue(name) << " already exists under " << key
           << "; add /f to replace it.\n";
@@ -227,8 +227,8 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
   return 0;
 }
 
-bool RegCommand::QueryKey(platform::RegRoot root, const std::string& subkey,
-                          const Options& options, std::ostream& out, std::ostream& err) {
+bool RegCommand::QueryKey(platform::RegRoot root, const std::string& subkey, const Options& options,
+                          std::ostream& out, std::ostream& err) {
   platform::RegKey handle = nullptr;
   long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &handle);
   if (rc != platform::kErrorSuccess) {

@@ -58,8 +58,8 @@ bool ReadHexBytes(const std::string& text, std::vector<unsigned char>* bytes) {
   size_t pos = 0;
   while (pos < list.size()) {
     size_t comma = list.find(',', pos);
-    std::string item = Trim(list.substr(pos, comma == std::string::npos ? std::string::npos
-                                                                        : comma - pos));
+    std::string item =
+        Trim(list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
     if (item.empty()) {
       if (comma == std::string::npos) break;  // after a trailing comma
       return false;

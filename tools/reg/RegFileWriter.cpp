@@ -80,8 +80,8 @@ long RegFileWriter::AppendTree(platform::RegRoot root, const std::string& subkey
   platform::RegCloseKey(key);
   if (rc != platform::kErrorSuccess) return rc;
 
-  *text += "[" + std::string(platform::RegRootName(root)) + (path.empty() ? "" : "\\") + path +
-           "]\n";
+  *text +=
+      "[" + std::string(platform::RegRootName(root)) + (path.empty() ? "" : "\\") + path + "]\n";
   for (const platform::RegValue& value : values) *text += ValueLine(value) + "\n";
   *text += "\n";
   for (const std::string& child : children) {

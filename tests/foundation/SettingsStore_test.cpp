@@ -1,0 +1,295 @@
+#include "foundation/SettingsStore.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/FakeRuntime.h"
+#include "tests/support/TempStateRoot.h"
+
+namespace {
+
+using namespace obx;
+
+struct ProcessResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Starts `program` with `args` (environment inherited), output into files of
+// the state root; returns its pid, or -1.
+pid_t Start(const std::string& program, const std::vector<std::string>& args,
+            const std::string& outFile, const std::string& errFile) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0 || err < 0) _exit(127);
+  dup2(out, 1);
+  dup2(err, 2);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProcessResult RunChild(const obxtest::TempStateRoot& root, const std::string& program,
+                       const std::vector<std::string>& args) {
+  ProcessResult result;
+  std::string outFile = root.Sub("child.out");
+  std::string errFile = root.Sub("child.err");
+  pid_t pid = Start(program, args, outFile, errFile);
+  if (pid < 0) return result;
+  result.exitCode = Wait(pid);
+  result.out = obxtest::ReadFile(outFile);
+  result.err = obxtest::ReadFile(errFile);
+  return result;
+}
+
+std::string OrsaReg() { return obxtest::BinDir() + "/orsa-reg"; }
+
+void Store(const std::string& subkey, const std::string& name, uint32_t type,
+           const std::vector<unsigned char>& data) {
+  platform::RegKey key = nullptr;
+  ASSERT_EQ(platform::kErrorSuccess,
+            platform::RegCreateKeyEx(HKLM, subkey, platform::kKeyAllAccess, &key));
+  ASSERT_EQ(platform::kErrorSuccess, platform::RegSetValueEx(key, name, type, data.data(),
+                                                             static_cast<uint32_t>(data.size())));
+  platform::RegCloseKey(key);
+}
+
+// The stored type and bytes, read past the settings store.
+bool Raw(const std::string& subkey, const std::string& name, uint32_t* type,
+         std::vector<unsigned char>* data) {
+  platform::RegKey key = nullptr;
+  if (platform::RegOpenKeyEx(HKLM, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
+    return false;
+  unsigned char buffer[256];
+  uint32_t size = sizeof buffer;
+  long rc = platform::RegQueryValueEx(key, name, type, buffer, &size);
+  platform::RegCloseKey(key);
+  if (rc != platform::kErrorSuccess) return false;
+  data->assign(buffer, buffer + size);
+  return true;
+}
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { runtime_.Install(); }
+  obxtest::TempStateRoot root_;
+  obxtest::FakeRuntime runtime_;
+};
+
+TEST_F(SettingsStoreTest, KeyConstantsNameTheModuleTree) {
+  EXPECT_STREQ("SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\ZEB\\OBX", kModuleKey);
+  EXPECT_EQ(std::string(kModuleKey) + "\\PatchInfo", kPatchInfoKey);
+  EXPECT_STREQ("SOFTWARE\\Kelvor\\QUOR5.0\\ServiceUrl\\OBX", kManagementServerKey);
+  EXPECT_STREQ("SOFTWARE\\Kelvor\\QUOR5.0\\ServiceUrl\\DOWNLOAD", kDownloadServerKey);
+  EXPECT_STREQ("SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\Framework", kFrameworkKey);
+  EXPECT_STREQ("Software\\Kelvor.Tz\\QUOR\\", kLanguageKey);
+}
+
+TEST_F(SettingsStoreTest, MissingModuleKeyGivesTheCallersDefaults) {
+  uint32_t taskSchedule = 1;
+  uint32_t tryTimes = 0;
+  EXPECT_FALSE(ReadRegDword(HKLM, kModuleKey, "taskSchedule", taskSchedule));
+  EXPECT_FALSE(ReadRegDword(HKLM, kModuleKey, "TryTimes", tryTimes));
+  EXPECT_EQ(1u, taskSchedule);
+  EXPECT_EQ(0u, tryTimes);
+  EXPECT_EQ("", ReadRegString(HKLM, kModuleKey, "FileSavedPath"));
+  std::string installPath = ReadRegString(HKLM, kModuleKey, "InstallPath");
+  EXPECT_EQ("", installPath);
+  EXPECT_EQ("\\download", installPath + "\\download");
+  // Nothing of this is logged, and nothing was created by reading.
+  EXPECT_TRUE(runtime_.Lines().empty());
+  EXPECT_EQ("", obxtest::ReadFile(root_.Sub("registry.db")));
+}
+
+TEST_F(SettingsStoreTest, DwordReadAcceptsOnlyFourByteDwords) {
+  struct Case {
+    const char* name;
+    uint32_t type;
+    std::vector<unsigned char> data;
+    bool ok;
+    uint32_t expected;
+  } cases[] = {
+      {"dword", platform::kRegDword, {0x18, 0, 0, 0}, true, 24},
+      {"big", platform::kRegDword, {0x78, 0x56, 0x34, 0x12}, true, 0x12345678},
+      {"asString", platform::kRegSz, {'5', 0}, false, 1},
+      {"short", platform::kRegDword, {5, 0}, false, 1},
+      {"long", platform::kRegDword, {5, 0, 0, 0, 0}, false, 1},
+      {"binary", platform::kRegBinary, {5, 0, 0, 0}, false, 1},
+  };
+  for (const Case& c : cases) Store(kModuleKey, c.name, c.type, c.data);
+  for (const Case& c : cases) {
+    uint32_t value = 1;
+    EXPECT_EQ(c.ok, ReadRegDword(HKLM, kModuleKey, c.name, value)) << c.name;
+    EXPECT_EQ(c.expected, value) << c.name;
+  }
+  uint32_t value = 7;
+  EXPECT_FALSE(ReadRegDword(HKLM, kModuleKey, "absent", value));
+  EXPECT_EQ(7u, value);
+  EXPECT_TRUE(runtime_.Lines().empty());
+}
+
+TEST_F(SettingsStoreTest, StringReadFollowsTypeAndNulRules) {
+  struct Case {
+    const char* name;
+    uint32_t type;
+    std::string data;
+    const char* expected;
+  } cases[] = {
+      {"plain", platform::kRegSz, std::string("C:\\OBX\0", 7), "C:\\OBX"},
+      {"expand", platform::kRegExpandSz, std::string("%TEMP%\\obx\0", 11), "%TEMP%\\obx"},
+      {"withoutNul", platform::kRegSz, "abc", ""},
+      {"innerNul", platform::kRegSz, std::string("ab\0cd\0", 6), "ab"},
+      {"oneNul", platform::kRegSz, std::string("\0", 1), ""},
+      {"noBytes", platform::kRegSz, "", ""},
+      {"binary", platform::kRegBinary, std::string("abc\0", 4), ""},
+      {"dword", platform::kRegDword, std::string("\1\0\0\0", 4), ""},
+  };
+  for (const Case& c : cases)
+    Store(kModuleKey, c.name, c.type, std::vector<unsigned char>(c.data.begin(), c.data.end()));
+  for (const Case& c : cases)
+    EXPECT_EQ(c.expected, ReadRegString(HKLM, kModuleKey, c.name)) << c.name;
+  EXPECT_TRUE(runtime_.Lines().empty());
+}
+
+TEST_F(SettingsStoreTest, WriteUnderMissingPatchInfoCreatesBothKeys) {
+  const std::string taskKey = std::string(kPatchInfoKey) + "\\1001";
+  ASSERT_TRUE(WriteRegString(HKLM, taskKey, "bootCheckResult", "true"));
+  uint32_t type = 0;
+  std::vector<unsigned char> data;
+  ASSERT_TRUE(Raw(taskKey, "bootCheckResult", &type, &data));
+  EXPECT_EQ(static_cast<uint32_t>(platform::kRegSz), type);
+  EXPECT_EQ((std::vector<unsigned char>{'t', 'r', 'u', 'e', 0}), data);
+  EXPECT_EQ("true", ReadRegString(HKLM, taskKey, "bootcheckresult"));
+  platform::RegKey key = nullptr;
+  ASSERT_EQ(platform::kErrorSuccess,
+            platform::RegOpenKeyEx(HKLM, kPatchInfoKey, platform::kKeyRead, &key));
+  platform::RegCloseKey(key);
+}
+
+TEST_F(SettingsStoreTest, WritingEmptyTextLeavesAnEmptyValueOfOneNul) {
+  const std::string taskKey = std::string(kPatchInfoKey) + "\\7";
+  ASSERT_TRUE(WriteRegString(HKLM, taskKey, "bootCheckResult", "false"));
+  ASSERT_TRUE(WriteRegString(HKLM, taskKey, "bootCheckResult", ""));
+  uint32_t type = 0;
+  std::vector<unsigned char> data;
+  ASSERT_TRUE(Raw(taskKey, "bootCheckResult", &type, &data));
+  EXPECT_EQ(static_cast<uint32_t>(platform::kRegSz), type);
+  EXPECT_EQ(std::vector<unsigned char>{0}, data);
+  EXPECT_EQ("", ReadRegString(HKLM, taskKey, "bootCheckResult"));
+}
+
+TEST_F(SettingsStoreTest, WriteReplacesAValueOfAnotherType) {
+  Store(kModuleKey, "Result1", platform::kRegDword, {1, 0, 0, 0});
+  ASSERT_TRUE(WriteRegString(HKLM, kModuleKey, "RESULT1", "Running ..."));
+  EXPECT_EQ("Running ...", ReadRegString(HKLM, kModuleKey, "Result1"));
+  uint32_t value = 9;
+  EXPECT_FALSE(ReadRegDword(HKLM, kModuleKey, "Result1", value));
+}
+
+TEST_F(SettingsStoreTest, ModuleFolderIsCapturedNotFollowed) {
+  SetModuleFolderForTest("/opt/obx");
+  ASSERT_TRUE(WriteRegString(HKLM, kModuleKey, "InstallPath", "/elsewhere"));
+  EXPECT_EQ("/opt/obx", ModuleFolder());
+  SetModuleFolderForTest("");
+}
+
+// Runs in a child copy of this program, started by the test below: the value
+// seen here was captured before main() ran, from the root the parent set up.
+TEST(SettingsStoreLoad, ChildSeesInstallPathOfItsStartingRoot) {
+  const char* expected = std::getenv("OBX_TEST_EXPECTED_MODULE_FOLDER");
+  if (expected == nullptr) GTEST_SKIP() << "runs only as the child of ModuleFolderIsReadAtLoad";
+  EXPECT_EQ(expected, ModuleFolder());
+  // A change made after loading is not seen.
+  ASSERT_TRUE(WriteRegString(HKLM, kModuleKey, "InstallPath", "/changed"));
+  EXPECT_EQ(expected, ModuleFolder());
+}
+
+TEST_F(SettingsStoreTest, ModuleFolderIsReadAtLoad) {
+  ASSERT_TRUE(WriteRegString(HKLM, kModuleKey, "InstallPath", "/srv/obx module"));
+  setenv("OBX_TEST_EXPECTED_MODULE_FOLDER", "/srv/obx module", 1);
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
+  ProcessResult child = RunChild(
+      root_, self, {"--gtest_filter=SettingsStoreLoad.ChildSeesInstallPathOfItsStartingRoot"});
+  unsetenv("OBX_TEST_EXPECTED_MODULE_FOLDER");
+  EXPECT_EQ(0, child.exitCode) << child.out << child.err;
+  EXPECT_NE(std::string::npos, child.out.find("[  PASSED  ] 1 test")) << child.out;
+  EXPECT_EQ("/changed", ReadRegString(HKLM, kModuleKey, "InstallPath"));
+}
+
+TEST_F(SettingsStoreTest, ValuesCrossBetweenOrsaRegAndThisProcess) {
+  const std::string taskKey = std::string(kPatchInfoKey) + "\\42";
+  ProcessResult add =
+      RunChild(root_, OrsaReg(),
+               {"add", "hklm\\software\\kelvor\\quor5.0\\composites\\zeb\\obx\\PATCHINFO\\42", "/v",
+                "PATCHFILE", "/d", "kb123-x86.exe", "/f"});
+  ASSERT_EQ(0, add.exitCode) << add.err;
+  EXPECT_EQ("kb123-x86.exe", ReadRegString(HKLM, taskKey, "patchFile"));
+
+  ProcessResult dword = RunChild(root_, OrsaReg(),
+                                 {"add", std::string("HKLM\\") + kModuleKey, "/v", "taskSchedule",
+                                  "/t", "REG_DWORD", "/d", "0x18", "/f"});
+  ASSERT_EQ(0, dword.exitCode) << dword.err;
+  uint32_t hours = 1;
+  EXPECT_TRUE(ReadRegDword(HKLM, kModuleKey, "TASKSCHEDULE", hours));
+  EXPECT_EQ(24u, hours);
+
+  ASSERT_TRUE(WriteRegString(HKLM, taskKey, "Result1", "Running ..."));
+  ProcessResult query = RunChild(
+      root_, OrsaReg(), {"query", std::string("HKEY_LOCAL_MACHINE\\") + taskKey, "/v", "result1"});
+  ASSERT_EQ(0, query.exitCode) << query.err;
+  EXPECT_NE(std::string::npos, query.out.find("    Result1    REG_SZ    Running ...\n"))
+      << query.out;
+}
+
+TEST_F(SettingsStoreTest, ConcurrentWritersFromSeveralProcessesLoseNothing) {
+  const int kChildren = 4;
+  const int kEach = 12;
+  std::vector<pid_t> pids;
+  for (int c = 0; c < kChildren; ++c) {
+    // Each child is a shell running orsa-reg once per value, so the processes overlap.
+    std::string script = "i=0; while [ $i -lt " + std::to_string(kEach) + " ]; do \"" + OrsaReg() +
+                         "\" add 'HKLM\\" + kPatchInfoKey + "\\shared' /v c" + std::to_string(c) +
+                         "v$i /d x$i /f >/dev/null || exit 1; i=$((i+1)); done";
+    pid_t pid = Start("/bin/sh", {"-c", script}, root_.Sub("out" + std::to_string(c)),
+                      root_.Sub("err" + std::to_string(c)));
+    ASSERT_GT(pid, 0);
+    pids.push_back(pid);
+  }
+  const std::string shared = std::string(kPatchInfoKey) + "\\shared";
+  int ownWrites = 0;
+  for (int i = 0; i < 30; ++i)
+    ownWrites += WriteRegString(HKLM, shared, "p" + std::to_string(i), "y") ? 1 : 0;
+  for (size_t c = 0; c < pids.size(); ++c)
+    EXPECT_EQ(0, Wait(pids[c])) << obxtest::ReadFile(root_.Sub("err" + std::to_string(c)));
+  EXPECT_EQ(30, ownWrites);
+
+  for (int c = 0; c < kChildren; ++c)
+    for (int i = 0; i < kEach; ++i) {
+      std::string name = "C" + std::to_string(c) + "V" + std::to_string(i);
+      EXPECT_EQ("x" + std::to_string(i), ReadRegString(HKLM, shared, name)) << name;
+    }
+  for (int i = 0; i < 30; ++i) EXPECT_EQ("y", ReadRegString(HKLM, shared, "p" + std::to_string(i)));
+}
+
+}  // namespace
