@@ -185,6 +185,10 @@ std::string ComputeMachineId(const MachineSources& sources) {
   id = FirstHardwareAddress(sources.adapters());
   if (id.empty()) {
     id = DiskSerialWith(sources, kFallbackDiskPath, kFallbackDiskAttempts);
+    // Drives pad their serial on the left too; win.ini gives a value back
+    // without those blanks, and the next process would otherwise read an
+    // identifier (and send a code) different from the one used now.
+    id.erase(0, std::min(id.size(), id.find_first_not_of(' ')));
     if (!id.empty()) WriteFlag(id);
   }
   if (id.empty()) {

@@ -179,12 +179,11 @@ TEST_F(MachineIdentityTest, StoredValueOfAnyLengthIsUsedUnchanged) {
   }
 }
 
-TEST_F(MachineIdentityTest, StoredValueIsReadWithA32CharacterLimit) {
+TEST_F(MachineIdentityTest, StoredValueIsReadWithA32CharacterLimitAndEncodedAsIs) {
   StoreFlag("0123456789ABCDEF0123456789ABCDEFtail");
   EXPECT_EQ("0123456789ABCDEF0123456789ABCDEF", obx::GetMachineId());
-}
-
-TEST_F(MachineIdentityTest, StoredShortValueGivesItsOwnCode) {
+  obx::ResetMachineIdentityForTest();
+  Install();
   StoreFlag("abc");
   EXPECT_EQ("YWJj", obx::GetComputerCode());
 }
@@ -209,12 +208,21 @@ TEST_F(MachineIdentityTest, AdapterOfAnyTypeCountsButOneWithoutAnAddressDoesNot)
 
 TEST_F(MachineIdentityTest, FallbackDiskSerialIsUsedUnfilteredAndStored) {
   fallbackSerial_ = "  S3Z-9 ABC         ";
-  EXPECT_EQ("  S3Z-9 ABC", obx::GetMachineId());
+  EXPECT_EQ("S3Z-9 ABC", obx::GetMachineId());
+  EXPECT_EQ("S3Z-9 ABC", StoredFlag());
   EXPECT_EQ(10, Count(kPrimary));
   EXPECT_EQ(1, Count(kFallback));
   // A pause after every empty attempt that another follows.
   EXPECT_EQ(std::vector<unsigned>(9, 50u), pauses_);
   EXPECT_EQ(0, guidCalls_.load());
+
+  // The next process, whose disk answers nothing, reads the same identifier back.
+  const std::string code = obx::GetComputerCode();
+  obx::ResetMachineIdentityForTest();
+  Install();
+  fallbackSerial_.clear();
+  EXPECT_EQ("S3Z-9 ABC", obx::GetMachineId());
+  EXPECT_EQ(code, obx::GetComputerCode());
 }
 
 TEST_F(MachineIdentityTest, NewGuidIsUpperCaseHexAndStored) {
@@ -313,12 +321,6 @@ TEST_F(MachineIdentityTest, CitrixIsFoundInAnyCaseInAnyAdapter) {
   }
   adapters_.clear();
   EXPECT_FALSE(obx::HasCitrixAdapter());
-}
-
-TEST(ComputerCode, WinIniLivesInTheWindowsFolder) {
-  obxtest::TempStateRoot root;
-  EXPECT_EQ(platform::WindowsDirectory() + "\\win.ini", obx::WinIniPath());
-  EXPECT_EQ(root.Sub("windows/win.ini"), platform::NativePath(obx::WinIniPath()));
 }
 
 }  // namespace

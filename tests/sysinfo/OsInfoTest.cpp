@@ -271,11 +271,4 @@ TEST(LowerMultibyte, FollowsTheLocaleAndKeepsStrayBytes) {
   std::setlocale(LC_ALL, previous.c_str());
 }
 
-TEST(HostUser, NamesTheProcessAccount) {
-  std::string now;
-  ASSERT_TRUE(platform::GetUserNameA(&now));
-  EXPECT_EQ(now, obx::HostUserName());
-  EXPECT_FALSE(obx::HostUserName().empty());
-}
-
 }  // namespace
