@@ -4,7 +4,7 @@
 
 #include <fstream>
 #include <iterator>
-#include <vector>
+#include <exception>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -64,10 +64,15 @@ bool PatchPolicyManager::Load(const char* path, bool create) {
 bool PatchPolicyManager::ReadAndOpen(std::string& plain) const {
   plain.clear();
   if (filePath_.empty()) return false;
-  std::ifstream in(platform::NativePath(filePath_), std::ios::binary);
-  if (!in) return false;
-  std::string sealed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
+  std::string sealed;
+  try {
+    std::ifstream in(platform::NativePath(filePath_), std::ios::binary);
+    if (!in) return false;
+    sealed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {
+    // A path that names a folder opens but cannot be read: unreadable.
+    return false;
+  }
   // The sealed text never holds a NUL; anything after one is not part of it.
   const std::string::size_type nul = sealed.find('\0');
   if (nul != std::string::npos) sealed.resize(nul);

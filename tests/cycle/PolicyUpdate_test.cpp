@@ -133,7 +133,8 @@ TEST_F(PolicyUpdateTest, RequestCarriesMachineFactsAndStoredVersion) {
 TEST_F(PolicyUpdateTest, AnswerIsStoredSealedAsReceived) {
   WriteSealed(obx::PolicyFilePath(), Policy("41", Entry("1", AnyOs())));
   // Not compared with the stored version, not reformatted.
-  const std::string answer = "<patchs version=\"7\">\n<patch   policyid=\"2\"/></patchs>";
+  const std::string answer =
+      "<patchs version=\"7\">\n<patch   policyid=\"2\">" + AnyOs() + "</patch></patchs>";
   obx::UpdatePolicy(Answer(answer));
   EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), answer);
   EXPECT_NE(TaskEntry("2"), "");

@@ -433,6 +433,13 @@ TEST_F(PatchPolicyManagerTest, UnwritableFileIsNotReportedAsSaved) {
   EXPECT_FALSE(store.SetAttribute("A", "bootrun", "result", "true"));
 }
 
+TEST_F(PatchPolicyManagerTest, FolderInPlaceOfTheFileIsUnreadableAndUnwritable) {
+  ASSERT_TRUE(platform::CreateDirectories(Native(taskList_)));
+  PatchPolicyManager store;
+  EXPECT_NO_THROW(EXPECT_FALSE(store.Load(taskList_, false)));
+  EXPECT_NO_THROW(EXPECT_FALSE(store.Load(taskList_, true)));
+}
+
 TEST_F(PatchPolicyManagerTest, WithoutSealServicesNothingIsSavedOrLoaded) {
   obxtest::FakeRuntime bare;
   bare.Install();
