@@ -8,6 +8,7 @@
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
+#include "platform/StopToken.h"
 
 namespace obx {
 
@@ -91,6 +92,9 @@ bool OBXWebService::Invoke(std::string operation, orsa::sdo::DataObjectPtr reque
     } catch (...) {
       OBX_WARNING(kCycleChannel, kSource, "Failed to access WService,unknown exception.");
     }
+    // A worker that is being stopped does not start another attempt; the
+    // failed one may well have been cut short by that very request.
+    if (platform::QuitRequested()) break;
   }
   return false;
 }

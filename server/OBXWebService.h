@@ -39,7 +39,8 @@ class OBXWebService {
   // when the answer's first "Map" held exactly one "Item" with a non-empty
   // "value", which is then in `result` (assigned, even when empty, whenever the
   // answer held exactly one item). Never throws: exceptions of the invoker or of
-  // the data objects are logged and retried once. False at once, without a
+  // the data objects are logged and retried once, unless the calling worker
+  // has been asked to quit by then. False at once, without a
   // retry, when the base address or the operation's endpoint value is empty,
   // when the invoker or data-object service is missing, or when the answer has
   // the wrong shape.

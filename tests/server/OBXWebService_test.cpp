@@ -9,6 +9,7 @@
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
+#include "platform/StopToken.h"
 #include "tests/server/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
@@ -374,6 +375,26 @@ TEST_F(WebServiceTest, EmptyReportTextIsStillSentAsOneInfosItem) {
   EXPECT_EQ(call.maps[0].items[0].key, "infos");
   EXPECT_EQ(call.maps[0].items[0].value, "");
   EXPECT_EQ(call.maps[0].items[0].type, "string");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WebServiceTest, NoSecondAttemptOnceTheWorkerIsAskedToQuit) {
+  obxtest::WriteServerSettingsForTest("h", 7);
+  platform::StopSource stop;
+  platform::ScopedStopToken current(stop.Token());
+  invoker_->Push([&stop](orsa::sdo::DataObjectPtr*) {
+    stop.RequestStop();  // as when the quit request cut the transfer short
+    throw std::runtime_error("cancelled");
+  });
+  invoker_->Push(ScriptedInvoker::Answer("never asked"));
+  obx::OBXWebService service;
+  std::string result;
+  EXPECT_FALSE(service.Invoke("uploadExecuteResult", EmptyRequest(), result));
+  EXPECT_EQ(invoker_->Calls().size(), 1u);
+  EXPECT_EQ(runtime_.Count("Failed to access WService:http://h:7,error info:cancelled"), 1);
 }
 
 }  // namespace
