@@ -1,0 +1,531 @@
+// obx-server as a process on 127.0.0.1 (port 0), called through the host's
+// SOAP invoker, raw HTTP and a standard SOAP toolkit reading its WSDL.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "component/orsa/IWebServiceInvoker.h"
+#include "foundation/Cipher.h"
+#include "host/SdoHelper.h"
+#include "host/SecurityHelper.h"
+#include "host/WebServiceInvoker.h"
+#include "host/ZipHelper.h"
+#include "tests/support/TempStateRoot.h"
+
+namespace {
+
+using orsa::sdo::DataObjectPtr;
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CommandResult RunCommand(const std::string& command, const std::string& scratch) {
+  const std::string out = scratch + "/cmd.out", err = scratch + "/cmd.err";
+  const int raw = std::system((command + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
+  CommandResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = obxtest::ReadFile(out);
+  r.err = obxtest::ReadFile(err);
+  return r;
+}
+
+std::string Seal(const std::string& text) {
+  orsahost::SecurityHelper security;
+  orsahost::ZipHelper zip;
+  return obx::SealWith(security, zip, obx::kPassphrase, text.data(), text.size());
+}
+
+std::string Open(const std::string& sealed) {
+  orsahost::SecurityHelper security;
+  orsahost::ZipHelper zip;
+  return obx::OpenWith(security, zip, obx::kPassphrase, sealed);
+}
+
+struct HttpAnswer {
+  int status = 0;
+  std::string head;
+  std::string body;
+};
+
+// A GET with the path sent exactly as given (no normalisation of "..").
+HttpAnswer RawGet(int port, const std::string& path, const std::string& host) {
+  HttpAnswer answer;
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    ::close(fd);
+    return answer;
+  }
+  const std::string request =
+      "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string data;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) data.append(buffer, static_cast<size_t>(n));
+  ::close(fd);
+  const size_t split = data.find("\r\n\r\n");
+  if (split == std::string::npos || data.compare(0, 9, "HTTP/1.1 ") != 0) return answer;
+  answer.status = std::atoi(data.c_str() + 9);
+  answer.head = data.substr(0, split);
+  answer.body = data.substr(split + 4);
+  return answer;
+}
+
+// One obx-server process for one test: started on port 0, stopped with
+// SIGTERM (or a chosen signal) and reaped.
+class ServerProcess {
+ public:
+  ServerProcess(const obxtest::TempStateRoot& root, std::vector<std::string> extra)
+      : portFile_(root.Sub("server.port")), errFile_(root.Sub("server.err")) {
+    std::filesystem::remove(portFile_);
+    std::vector<std::string> args = {obxtest::BinDir() + "/obx-server", "serve", "--listen",
+                                     "127.0.0.1:0", "--port-file", portFile_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      FILE* err = std::freopen(errFile_.c_str(), "w", stderr);
+      (void)err;
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      std::_Exit(127);
+    }
+    // Readiness: the port file appears only once the socket listens.
+    for (int i = 0; i < 3000 && port_ == 0; ++i) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      const std::string text = obxtest::ReadFile(portFile_);
+      if (!text.empty() && text.back() == '\n') port_ = std::atoi(text.c_str());
+      if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~ServerProcess() { Stop(); }
+
+  int Port() const { return port_; }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  std::string Stderr() const { return obxtest::ReadFile(errFile_); }
+
+  // The exit code after `sig` (-1 when it did not exit normally).
+  int Stop(int sig = SIGTERM) {
+    if (pid_ <= 0) return exit_;
+    ::kill(pid_, sig);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exit_;
+  }
+
+ private:
+  std::string portFile_;
+  std::string errFile_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+  int exit_ = -1;
+};
+
+struct Answer {
+  std::vector<std::pair<std::string, std::string>> items;  // of the first map
+  size_t maps = 0;
+};
+
+Answer Call(const std::string& url, const std::string& operation,
+            const std::vector<std::pair<std::string, std::string>>& items) {
+  orsahost::SdoHelper sdo;
+  const std::string ns = orsa::ws::kObxNamespace;
+  DataObjectPtr request = sdo.createDataObject(ns, "Message");
+  DataObjectPtr map = sdo.createDataObject(ns, "Map");
+  for (const auto& kv : items) {
+    DataObjectPtr item = sdo.createDataObject(ns, "Item");
+    item->setCString("key", kv.first);
+    item->setCString("value", kv.second);
+    item->setCString("type", "string");
+    map->getList("item").append(item);
+  }
+  request->getList("map").append(map);
+  DataObjectPtr response;
+  orsahost::WebServiceInvoker invoker;
+  invoker.invoke(url.c_str(), operation.c_str(), &request, &response, 0, 0, 0, 0);
+  Answer answer;
+  answer.maps = response->getList("map").size();
+  if (answer.maps > 0) {
+    orsa::sdo::IDataObjectList& list = response->getList("map").get(0)->getList("item");
+    for (uint32_t i = 0; i < list.size(); ++i) {
+      answer.items.emplace_back(list.get(i)->getCString("key"), list.get(i)->getCString("value"));
+    }
+  }
+  return answer;
+}
+
+// The policy text obx-server delivers for a code and version ("" for none).
+std::string PolicyFor(const ServerProcess& server, const std::string& code,
+                      const std::string& version) {
+  const Answer a = Call(server.Url("/obx/service"), "updatePatchPolicy",
+                        {{"computerCode", code}, {"userName", "u"}, {"version", version},
+                         {"osVersion", "winxp"}});
+  EXPECT_EQ(a.maps, 1u);
+  EXPECT_EQ(a.items.size(), 1u);
+  if (a.items.size() != 1) return "?";
+  EXPECT_EQ(a.items[0].first, "policy");
+  return a.items[0].second.empty() ? "" : Open(a.items[0].second);
+}
+
+std::string Upload(const ServerProcess& server, const std::string& operation,
+                   const std::string& infos) {
+  const Answer a = Call(server.Url("/obx/service"), operation, {{"infos", infos}});
+  EXPECT_EQ(a.items.size(), 1u);
+  if (a.items.size() != 1) return "?";
+  EXPECT_EQ(a.items[0].first, "result");
+  return a.items[0].second;
+}
+
+std::vector<std::vector<std::string>> ReportRows(const std::string& db, const std::string& scratch) {
+  const CommandResult r = RunCommand(
+      Quote(obxtest::BinDir() + "/obx-server") + " reports --db " + Quote(db), scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(r.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "SEQ\tTIME\tOPERATION\tTYPE\tID\tRECORD");
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    size_t start = 0, tab;
+    while ((tab = line.find('\t', start)) != std::string::npos) {
+      cells.push_back(line.substr(start, tab - start));
+      start = tab + 1;
+    }
+    cells.push_back(line.substr(start));
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+std::string Record(const std::string& type, const std::string& id, const std::string& r1) {
+  return "<map type=\"" + type + "\" id=\"" + id + "\" ><item><key>policy_id</key><value>" + id +
+         "</value><type>string</type></item><item><key>r1</key><value>" + r1 +
+         "</value><type>string</type></item></map>";
+}
+
+class ObxServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    policies_ = root_.Sub("policies");
+    repository_ = root_.Sub("repo");
+    db_ = root_.Sub("reports.db");
+    std::filesystem::create_directories(policies_);
+    std::filesystem::create_directories(repository_);
+  }
+  std::vector<std::string> Args() const {
+    return {"--policies", policies_, "--repository", repository_, "--db", db_};
+  }
+
+  obxtest::TempStateRoot root_;
+  std::string policies_, repository_, db_;
+};
+
+TEST_F(ObxServerTest, PolicyChosenByComputerCodeElseDefault) {
+  const std::string fallback = "<patchs version=\"1\"><patch policyid=\"9\"/></patchs>";
+  const std::string own = "<patchs version=\"7\"><patch policyid=\"10\"/></patchs>\n";
+  const std::string slashed = "<patchs version=\"3\"/>";
+  obxtest::WriteFile(policies_ + "/default.xml", fallback);
+  obxtest::WriteFile(policies_ + "/QUJDRA==.xml", own);
+  obxtest::WriteFile(policies_ + "/a_b-c.xml", slashed);
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+
+  struct Case {
+    const char* code;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"QUJDRA==", own},
+      {"QUJDRA==\n", own},  // trailing line break of a Base64 encoder
+      {"a/b+c", slashed},
+      {"unknown", fallback},
+      {"", fallback},
+      {"../QUJDRA==", fallback},  // never a path
+      {"QUJDRA==.xml", fallback},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PolicyFor(server, c.code, ""), c.expected) << c.code;
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST_F(ObxServerTest, EmptyValueWhenVersionIsCurrent) {
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"12\"/>");
+  obxtest::WriteFile(policies_ + "/nover.xml", "<patchs><patch policyid=\"1\"/></patchs>");
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  EXPECT_EQ(PolicyFor(server, "x", "12"), "");
+  EXPECT_EQ(PolicyFor(server, "x", "11"), "<patchs version=\"12\"/>");
+  EXPECT_EQ(PolicyFor(server, "x", "12 "), "<patchs version=\"12\"/>");
+  // A policy without a version can never be "current": it is always sent.
+  EXPECT_EQ(PolicyFor(server, "nover", ""), "<patchs><patch policyid=\"1\"/></patchs>");
+}
+
+TEST_F(ObxServerTest, MissingOrBrokenPolicy) {
+  {
+    ServerProcess server(root_, Args());
+    ASSERT_NE(server.Port(), 0) << server.Stderr();
+    EXPECT_EQ(PolicyFor(server, "x", ""), "");
+  }
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">");
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0);
+  try {
+    PolicyFor(server, "x", "");
+    ADD_FAILURE() << "no Fault";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("not well-formed"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(ObxServerTest, UploadsRecordedOneRowPerMapWithExactText) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string a = Record("installResultInfo", "1001", "unknown");
+  const std::string b = Record("installResultInfo", "1002", "ok &amp; &lt;done&gt;");
+  const std::string v = Record("versionInfo", "7", "1.0");
+  EXPECT_EQ(Upload(server, "uploadExecuteResult", Seal("<message>" + a + b + "</message>")), "true");
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + v + "</message>")), "true");
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message/>")), "true");
+  EXPECT_EQ(server.Stop(), 0);
+
+  const auto rows = ReportRows(db_, root_.Path());
+  ASSERT_EQ(rows.size(), 3u);
+  const std::vector<std::vector<std::string>> expected = {
+      {"1", "uploadExecuteResult", "installResultInfo", "1001", a},
+      {"2", "uploadExecuteResult", "installResultInfo", "1002", b},
+      {"3", "uploadExecuteStatus", "versionInfo", "7", v},
+  };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 6u);
+    EXPECT_EQ(rows[i][0], expected[i][0]);
+    EXPECT_EQ(rows[i][1].size(), 20u) << rows[i][1];  // YYYY-MM-DDTHH:MM:SSZ
+    EXPECT_EQ(rows[i][2], expected[i][1]);
+    EXPECT_EQ(rows[i][3], expected[i][2]);
+    EXPECT_EQ(rows[i][4], expected[i][3]);
+    EXPECT_EQ(rows[i][5], expected[i][4]);
+  }
+}
+
+TEST_F(ObxServerTest, InfosThatDoNotOpenOrParseAnswerFalseAndRecordNothing) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  std::string tampered = Seal("<message>" + Record("versionInfo", "1", "x") + "</message>");
+  tampered[tampered.size() / 2] = tampered[tampered.size() / 2] == 'A' ? 'B' : 'A';
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"empty", ""},
+      {"not sealed", "<message/>"},
+      {"tampered", tampered},
+      {"not XML", Seal("<message><map type=\"a\" id=\"1\" ><item>")},
+      {"other root", Seal("<reports><map type=\"a\" id=\"1\" /></reports>")},
+      {"value with raw <", Seal("<message><map type=\"a\" id=\"1\" ><value>a<b</value></map></message>")},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Upload(server, "uploadExecuteResult", c.second), "false") << c.first;
+  }
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_TRUE(ReportRows(db_, root_.Path()).empty());
+  EXPECT_NE(server.Stderr().find("uploadExecuteResult: infos refused, nothing recorded"),
+            std::string::npos)
+      << server.Stderr();
+}
+
+TEST_F(ObxServerTest, ReportsJsonIsValidAndExact) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0);
+  const std::string tricky = Record("versionInfo", "q&quot;\\", "tab\there \xe4\xb8\xad");
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + tricky + "</message>")), "true");
+  server.Stop();
+  const CommandResult r = RunCommand(
+      Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " + Quote(db_),
+      root_.Path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  obxtest::WriteFile(root_.Sub("reports.json"), r.out);
+  obxtest::WriteFile(root_.Sub("expected.txt"), tricky);
+  // A JSON reader must give back the record byte for byte.
+  const CommandResult check = RunCommand(
+      "/usr/bin/python3 -c " +
+          Quote("import json,sys\n"
+                "rows=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+                "want=open(sys.argv[2],encoding='utf-8').read()\n"
+                "r=rows[0]\n"
+                "print(len(rows), r['seq'], r['operation'], r['type'], r['id'], r['record']==want,"
+                " len(r['time']))") +
+          " " + Quote(root_.Sub("reports.json")) + " " + Quote(root_.Sub("expected.txt")),
+      root_.Path());
+  EXPECT_EQ(check.out, "1 1 uploadExecuteStatus versionInfo q\"\\ True 20\n") << check.err << r.out;
+
+  const CommandResult empty = RunCommand(
+      Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " +
+          Quote(root_.Sub("none.db")),
+      root_.Path());
+  EXPECT_EQ(empty.status, 1);
+}
+
+TEST_F(ObxServerTest, RepositoryServesFilesAndRefusesTraversal) {
+  obxtest::WriteFile(repository_ + "/boot.sh", "#!/bin/sh\necho boot\n");
+  obxtest::WriteFile(repository_ + "/sub/patch 1.bin", std::string("\0\1\2", 3));
+  obxtest::WriteFile(root_.Sub("secret.txt"), "SECRET");
+  std::filesystem::create_symlink(root_.Sub("secret.txt"), repository_ + "/link.txt");
+  std::filesystem::create_directories(repository_ + "/dir");
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const int port = server.Port();
+
+  HttpAnswer ok = RawGet(port, "/download/boot.sh", "127.0.0.1");
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(ok.body, "#!/bin/sh\necho boot\n");
+  ok = RawGet(port, "/download/sub/patch%201.bin", "127.0.0.1");
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(ok.body, std::string("\0\1\2", 3));
+
+  for (const char* missing : {"/download/none.bin", "/download/dir", "/elsewhere/boot.sh"}) {
+    EXPECT_EQ(RawGet(port, missing, "127.0.0.1").status, 404) << missing;
+  }
+  for (const char* evil :
+       {"/download/../secret.txt", "/download/%2e%2e/secret.txt", "/download/sub/../../secret.txt",
+        "/download/..%2fsecret.txt", "/download/..%5csecret.txt", "/download/%2E%2E%2F%2E%2E%2Fetc/passwd",
+        "/download//etc/passwd", "/download/link.txt", "/download/", "/download/./boot.sh"}) {
+    const HttpAnswer a = RawGet(port, evil, "127.0.0.1");
+    EXPECT_TRUE(a.status == 403 || a.status == 404 || a.status == 400) << evil << " " << a.status;
+    EXPECT_EQ(a.body.find("SECRET"), std::string::npos) << evil;
+    EXPECT_EQ(a.body.find("root:"), std::string::npos) << evil;
+  }
+  EXPECT_EQ(RawGet(port, "/download/link.txt", "127.0.0.1").status, 403);
+  EXPECT_EQ(RawGet(port, "/download/%2e%2e/secret.txt", "127.0.0.1").status, 403);
+}
+
+TEST_F(ObxServerTest, WsdlCarriesTheAddressItWasReachedAt) {
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--service-path", "/svc/patch"});
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string own = "127.0.0.1:" + std::to_string(server.Port());
+
+  HttpAnswer wsdl = RawGet(server.Port(), "/svc/patch?wsdl", "obx.example.test:8123");
+  EXPECT_EQ(wsdl.status, 200);
+  EXPECT_NE(wsdl.body.find("<soap:address location=\"http://obx.example.test:8123/svc/patch\"/>"),
+            std::string::npos)
+      << wsdl.body;
+  EXPECT_NE(wsdl.body.find("soapAction=\"uploadExecuteResult\""), std::string::npos);
+  // A Host header that would inject markup is not used.
+  wsdl = RawGet(server.Port(), "/svc/patch?wsdl", "x\"/><evil a=\"");
+  EXPECT_NE(wsdl.body.find("location=\"http://" + own + "/svc/patch\""), std::string::npos)
+      << wsdl.body;
+  EXPECT_EQ(wsdl.body.find("evil"), std::string::npos);
+
+  EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 404);
+  EXPECT_EQ(RawGet(server.Port(), "/svc/patch", "h").status, 405);
+  // The operations live at the configured path.
+  EXPECT_EQ(Call(server.Url("/svc/patch"), "uploadExecuteStatus", {{"infos", ""}}).items.at(0).second,
+            "false");
+}
+
+TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0);
+  try {
+    Call(server.Url("/obx/service"), "deleteEverything", {});
+    ADD_FAILURE() << "no Fault";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "unknown operation deleteEverything");
+  }
+}
+
+TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"4\"><patch policyid=\"5\"/></patchs>");
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string status = Record("versionInfo", "5", "2.0");
+  const std::string result = Record("installResultInfo", "5", "ok");
+  const std::string script = std::string(OBX_SOURCE_DIR) + "/tests/tools/obx_server_zeep.py";
+  const CommandResult r = RunCommand(
+      "env -u http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY NO_PROXY=127.0.0.1 "
+      "/usr/bin/python3 " + Quote(script) + " " + Quote(server.Url("/obx/service?wsdl")) +
+          " zeepcode '' " + Quote(Seal("<message>" + status + "</message>")) + " " +
+          Quote(Seal("<message>" + result + "</message>")),
+      root_.Path());
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  std::istringstream lines(r.out);
+  std::string policyLine, statusLine, resultLine, extra;
+  std::getline(lines, policyLine);
+  std::getline(lines, statusLine);
+  std::getline(lines, resultLine);
+  EXPECT_FALSE(std::getline(lines, extra)) << r.out;
+  const std::string prefix = "updatePatchPolicy policy=";
+  ASSERT_EQ(policyLine.compare(0, prefix.size(), prefix), 0) << policyLine;
+  EXPECT_EQ(Open(policyLine.substr(prefix.size())),
+            "<patchs version=\"4\"><patch policyid=\"5\"/></patchs>");
+  EXPECT_EQ(statusLine, "uploadExecuteStatus result=true");
+  EXPECT_EQ(resultLine, "uploadExecuteResult result=true");
+  EXPECT_EQ(server.Stop(SIGINT), 0);
+
+  const auto rows = ReportRows(db_, root_.Path());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][5], status);
+  EXPECT_EQ(rows[1][5], result);
+}
+
+TEST_F(ObxServerTest, CommandLine) {
+  const std::string bin = Quote(obxtest::BinDir() + "/obx-server");
+  struct Case {
+    std::string args;
+    int status;
+    const char* text;  // expected in stdout (status 0) or stderr
+  };
+  const std::vector<Case> cases = {
+      {"--help", 0, "obx-server serve"},
+      {"serve --help", 0, "--repository-prefix"},
+      {"", 2, "usage"},
+      {"serve", 2, "--db"},
+      {"serve --db", 2, "needs a value"},
+      {"serve --db x --bogus", 2, "unknown argument --bogus"},
+      {"serve --db x --service-path nopath", 2, "must start with /"},
+      {"frobnicate", 2, "unknown command"},
+      {"reports", 2, "--db"},
+      {"serve --db " + Quote(root_.Sub("x.db")) + " --listen 127.0.0.1:99999", 1, "obx-server:"},
+  };
+  for (const Case& c : cases) {
+    const CommandResult r = RunCommand(bin + " " + c.args, root_.Path());
+    EXPECT_EQ(r.status, c.status) << c.args;
+    EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.text), std::string::npos)
+        << c.args << ": " << r.out << r.err;
+  }
+}
+
+}  // namespace
