@@ -70,12 +70,6 @@ TEST_F(CipherTest, OpenReturnsEverySealedTextWithoutNul) {
   }
 }
 
-TEST_F(CipherTest, SealedTextIsPrintableBase64) {
-  std::string sealed = Seal(NonNulText(300, 5));
-  for (char c : sealed)
-    EXPECT_TRUE(isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '=') << c;
-}
-
 TEST_F(CipherTest, TwoSealsOfOneTextDiffer) {
   std::string text = "the same policy";
   std::string first = Seal(text);
@@ -110,26 +104,6 @@ TEST_F(CipherTest, AnyChangedCharacterMakesOpeningThrow) {
     size_t at = alphabet.find(changed[i]);
     changed[i] = at == std::string::npos ? 'A' : alphabet[(at + 1) % alphabet.size()];
     EXPECT_THROW(Open(changed), std::exception) << "position " << i;
-  }
-}
-
-TEST_F(CipherTest, AnyFlippedBitOfTheSealedBytesMakesOpeningThrow) {
-  orsahost::SecurityHelper security;
-  orsahost::ZipHelper zip;
-  std::string text = NonNulText(200, 9);
-  std::string sealed = obx::SealWith(security, zip, kPassphrase, text.data(), text.size());
-  orsa::Array<unsigned char> bytes;
-  security.base64Decode(sealed.data(), static_cast<uint32_t>(sealed.size()), bytes);
-  for (uint32_t i = 0; i < bytes.size(); ++i) {
-    for (int bit : {0, 7}) {
-      orsa::Array<unsigned char> changed(bytes);
-      changed[i] = static_cast<unsigned char>(changed[i] ^ (1u << bit));
-      orsa::Array<char> encoded;
-      security.base64Encode(changed.data(), changed.size(), encoded);
-      std::string text2(encoded.data(), encoded.size());
-      EXPECT_THROW(obx::OpenWith(security, zip, kPassphrase, text2), std::runtime_error)
-          << "byte " << i << " bit " << bit;
-    }
   }
 }
 
@@ -176,18 +150,6 @@ TEST(CipherLookup, MissingServiceLeavesOutUnchangedWithoutLog) {
     EXPECT_EQ(opened, "before") << c.name;
     EXPECT_TRUE(runtime.Lines().empty()) << c.name;
   }
-}
-
-TEST(CipherLookup, OpensWhatTheHostServicesSealedDirectly) {
-  obxtest::FakeRuntime runtime;
-  runtime.RegisterSealServices();
-  runtime.Install();
-  orsahost::SecurityHelper security;
-  orsahost::ZipHelper zip;
-  std::string sealed = obx::SealWith(security, zip, kPassphrase, "policy", 6);
-  std::string out;
-  DecryptText(kPassphrase, out, sealed);
-  EXPECT_EQ(out, "policy");
 }
 
 }  // namespace

@@ -84,17 +84,6 @@ TEST(SecurityHelperCipher, EmptyDataSealsAndOpens) {
   EXPECT_THROW(helper.decrypt("kez", sealed.data(), sealed.size(), other), std::runtime_error);
 }
 
-TEST(SecurityHelperCipher, NoncesDifferBetweenSeals) {
-  SecurityHelper helper;
-  const unsigned char data[] = {1, 2, 3};
-  orsa::Array<unsigned char> a;
-  orsa::Array<unsigned char> b;
-  helper.encrypt("key", data, 3, a);
-  helper.encrypt("key", data, 3, b);
-  EXPECT_NE(Bytes(a).substr(0, SecurityHelper::kNonceSize),
-            Bytes(b).substr(0, SecurityHelper::kNonceSize));
-}
-
 TEST(SecurityHelperCipher, ChangedTruncatedOrForeignSealsThrow) {
   SecurityHelper helper;
   const std::string plain(100, 'p');
