@@ -452,15 +452,13 @@ TEST_F(PatchPolicyManagerTest, WithoutSealServicesNothingIsSavedOrLoaded) {
 
 // A writer killed at any instant leaves a task list that still opens whole.
 TEST_F(PatchPolicyManagerTest, KilledWriterNeverLeavesAHalfFile) {
-  {
-    PatchPolicyManager store;
-    ASSERT_TRUE(store.Load(taskList_, true));
-    // A few hundred entries make every save large enough to take many writes.
-    for (int i = 0; i < 300; ++i) {
-      ASSERT_TRUE(store.SetAttribute("task" + std::to_string(i), "PatchExecute", "status",
-                                     "to_be_executed"));
-    }
+  // A few hundred entries make every save large enough to take many writes.
+  std::string xml = "<patchs>";
+  for (int i = 0; i < 300; ++i) {
+    xml += "<patch policyid=\"task" + std::to_string(i) +
+           "\"><PatchExecute status=\"to_be_executed\"/></patch>";
   }
+  WriteSealed(taskList_, xml + "</patchs>");
   std::mt19937 random(20240611);
   std::uniform_int_distribution<int> delayMicros(0, 3000);
   long lastCount = 0;
