@@ -27,7 +27,7 @@ class ComponentError : public std::runtime_error {
 // Used from one thread (the daemon's main thread). The runtime must outlive
 // the object. Order of teardown, which unload() keeps: stop the console,
 // release it, release the metadata array (the creator that releases the
-// console lives in it), unload the library.
+// console lives in it), give up the library (see host/SharedLibrary.h).
 class ComponentHost {
  public:
   explicit ComponentHost(Runtime& runtime) : runtime_(runtime) {}

@@ -4,6 +4,7 @@
 
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
+#include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
 
 namespace orsahost {
@@ -15,6 +16,8 @@ void RegisterHostServices(RuntimeContext& context) {
                          boost::make_shared<ZipHelper>());
   context.registerObject("orsa.sdo", {orsa::sdo::ISdoHelper::kTypeName},
                          boost::make_shared<SdoHelper>());
+  context.registerObject("orsa.ws", {orsa::ws::IWebServiceInvoker::kTypeName},
+                         boost::make_shared<WebServiceInvoker>());
 }
 
 }  // namespace orsahost

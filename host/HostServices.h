@@ -5,8 +5,9 @@
 
 namespace orsahost {
 
-// Registers one object of each host service under its interface type name,
-// with the names listed in the .cpp ("orsa.security", "orsa.zip", ...).
+// Registers one object of each host service under its interface type name and
+// a registry name: "orsa.security" (ISecurityHelper), "orsa.zip" (IZipHelper),
+// "orsa.sdo" (ISdoHelper), "orsa.ws" (IWebServiceInvoker, default time-outs).
 // Registering twice into one context adds nothing the second time.
 void RegisterHostServices(RuntimeContext& context);
 

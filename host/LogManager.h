@@ -26,8 +26,8 @@ struct LogOptions {
 };
 
 // One line per message:
-//   2026-12-07 20:14:03.512 information [channel] source:line message
-// (local time). Levels are Poco's priorities: 3 error, 4 warning,
+//   2026-12-07 20:14:03.512 Information [channel] source:line message
+// (local time; levels spelled Error, Warning, Information, ...). Levels are Poco's priorities: 3 error, 4 warning,
 // 6 information, so `is(level)` is true for every level up to the configured one.
 //
 // Thread-safe; loggers may outlive the manager's owner (they share the pipeline).

@@ -9,7 +9,11 @@ std::unique_ptr<SharedLibrary> SharedLibrary::Open(const std::string& path, std:
   // component is always named by its file.
   std::string file = path.find('/') == std::string::npos ? "./" + path : path;
   dlerror();
-  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // RTLD_NODELETE: dlclose gives the library up but leaves its code mapped.
+  // A component's worker that did not end within its stop time is abandoned,
+  // not killed, and may still be running library code when the host lets go;
+  // unmapping that code would crash the host on its way out.
+  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle == nullptr) {
     const char* reason = dlerror();
     if (error) *error = reason ? reason : "unknown loader error";

@@ -1,5 +1,8 @@
 #pragma once
-// A loaded shared library, unloaded when the object goes.
+// A loaded shared library, given up (dlclose) when the object goes. Its code
+// and static data stay mapped until the process ends, so a thread of the
+// library that outlived its stop never runs into unmapped memory; static
+// destructors of the library run at process exit.
 #include <memory>
 #include <string>
 
@@ -10,6 +13,8 @@ namespace orsahost {
 class SharedLibrary {
  public:
   // Loads `path` with all symbols resolved now and kept local to the library.
+  // A path without "/" is taken relative to the current folder, never
+  // searched for in the system's library path.
   // Empty pointer on failure, with the loader's reason in *error.
   static std::unique_ptr<SharedLibrary> Open(const std::string& path, std::string* error);
   ~SharedLibrary();

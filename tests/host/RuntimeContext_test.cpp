@@ -10,6 +10,7 @@
 #include "component/orsa/INet.h"
 #include "component/orsa/ISdo.h"
 #include "component/orsa/ISecurityHelper.h"
+#include "component/orsa/IWebServiceInvoker.h"
 #include "component/orsa/IZipHelper.h"
 #include "foundation/Cipher.h"
 #include "foundation/Runtime.h"
@@ -223,6 +224,7 @@ TEST(HostServices, SealServicesAreFoundAndWorkTogether) {
   ASSERT_TRUE(obx::getService<orsa::security::ISecurityHelper>());
   ASSERT_TRUE(obx::getService<orsa::zip::IZipHelper>());
   ASSERT_TRUE(obx::getService<orsa::sdo::ISdoHelper>());
+  ASSERT_TRUE(obx::getService<orsa::ws::IWebServiceInvoker>());
 
   const std::string text = "<PatchPolicy version=\"3\"/>";
   std::string sealed;
