@@ -1,11 +1,11 @@
 #include "cycle/ReportInfo.h"
 
+#include <sys/stat.h>
 #include <tinyxml.h>
 
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <sys/stat.h>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -99,8 +99,7 @@ int ReportInfo::ReadRecords(std::string& out) {
   out.clear();
   if (!HasRecords()) return -1;
   TiXmlDocument doc;
-  if (!doc.LoadFile(platform::NativePath(path_).c_str()) || doc.RootElement() == nullptr)
-    return -1;
+  if (!doc.LoadFile(platform::NativePath(path_).c_str()) || doc.RootElement() == nullptr) return -1;
   out = Compact(*doc.RootElement());
   return 1;
 }

@@ -126,9 +126,9 @@ OBXWebService::Request OBXWebService::NewRequest() {
   return request;
 }
 
-bool OBXWebService::UpdatePatchPolicy(const std::string& computerCode,
-                                      const std::string& userName, std::string version,
-                                      std::string osVersion, std::string& policy) {
+bool OBXWebService::UpdatePatchPolicy(const std::string& computerCode, const std::string& userName,
+                                      std::string version, std::string osVersion,
+                                      std::string& policy) {
   if (!ServicesPresent()) return false;
   Request request = NewRequest();
   request.items->append(MakeItem("computerCode", computerCode, "string"));
@@ -138,8 +138,7 @@ bool OBXWebService::UpdatePatchPolicy(const std::string& computerCode,
   request.maps->append(request.map);
 
   std::string resultEncode;
-  if (!Invoke(kUpdatePatchPolicyOperation, request.message, resultEncode) ||
-      resultEncode.empty())
+  if (!Invoke(kUpdatePatchPolicyOperation, request.message, resultEncode) || resultEncode.empty())
     return false;
 
   std::string deResult;
@@ -154,8 +153,7 @@ bool OBXWebService::UpdatePatchPolicy(const std::string& computerCode,
   return true;
 }
 
-bool OBXWebService::Upload(const char* operation, const std::string& text,
-                           std::string& answer) {
+bool OBXWebService::Upload(const char* operation, const std::string& text, std::string& answer) {
   if (!ServicesPresent()) return false;
   Request request = NewRequest();
   request.items->append(MakeItem("infos", text, "string"));

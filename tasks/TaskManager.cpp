@@ -49,12 +49,23 @@ std::string EscapeXml(const std::string& text) {
   escaped.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&apos;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&apos;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -99,8 +110,8 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
   record += MakeMapItem("client_time", clientTime, "string");
 
   if (type == kVersionInfo) {
-    record += MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"),
-                          "string");
+    record +=
+        MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"), "string");
     record += MakeMapItem("boot_download_type",
                           taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
     record += MakeMapItem("patch_download_type",

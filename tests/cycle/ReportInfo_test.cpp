@@ -25,8 +25,8 @@ using obxtest::ScriptedInvoker;
 const char* const kInstallPath = "C:\\OBX";
 
 std::string Record(const std::string& type, const std::string& id, const std::string& r1) {
-  return "<map type=\"" + type + "\" id=\"" + id +
-         "\"><item><key>r1</key><value>" + r1 + "</value><type>string</type></item></map>";
+  return "<map type=\"" + type + "\" id=\"" + id + "\"><item><key>r1</key><value>" + r1 +
+         "</value><type>string</type></item></map>";
 }
 
 class ReportInfoTest : public ::testing::Test {
@@ -135,15 +135,17 @@ TEST_F(ReportInfoTest, AddAndRemoveKeepOrderAndMatchExactly) {
   };
   for (const RemoveCase& rc : cases) {
     SCOPED_TRACE(std::string(rc.type) + "/" + (rc.id ? rc.id : "first"));
-    const int result = rc.id ? reports.RemoveRecord(rc.type, rc.id) : reports.RemoveFirstOfType(rc.type);
+    const int result =
+        rc.id ? reports.RemoveRecord(rc.type, rc.id) : reports.RemoveFirstOfType(rc.type);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(StoredRecords(), rc.left);
   }
 }
 
 TEST_F(ReportInfoTest, MapWithoutAttributesNeverMatchesAndOtherElementsStay) {
-  obxtest::WriteFile(file_, "<message><note>keep</note><map id=\"1\"/><map type=\"versionInfo\"/>"
-                            "<map type=\"versionInfo\" id=\"1\">x</map></message>");
+  obxtest::WriteFile(file_,
+                     "<message><note>keep</note><map id=\"1\"/><map type=\"versionInfo\"/>"
+                     "<map type=\"versionInfo\" id=\"1\">x</map></message>");
   obx::ReportInfo reports;
   EXPECT_EQ(reports.RemoveRecord("versionInfo", "1"), 1);
   EXPECT_EQ(StoredRecords(), (std::vector<std::string>{"<note>keep</note>", "<map id=\"1\" />",
@@ -184,7 +186,8 @@ TEST_F(ReportInfoTest, EscapedValuesSurviveStoreAndCollect) {
   doc.Parse(("<message>" + out + "</message>").c_str(), nullptr, TIXML_ENCODING_UTF8);
   ASSERT_FALSE(doc.Error()) << doc.ErrorDesc();
   const TiXmlElement* value =
-      doc.RootElement()->FirstChildElement("map")->FirstChildElement("item")->FirstChildElement("value");
+      doc.RootElement()->FirstChildElement("map")->FirstChildElement("item")->FirstChildElement(
+          "value");
   ASSERT_NE(value, nullptr);
   EXPECT_STREQ(value->GetText(), "a<b&c\"d'e>");
 }

@@ -58,8 +58,9 @@ TEST_F(WebServiceTest, ServerMissingLogsUrlNullOncePerCallAndNeverCalls) {
   EXPECT_FALSE(service.UploadExecuteStatus("report", answer));
   EXPECT_EQ(runtime_.Count(kNullUrl), 2);
   EXPECT_TRUE(invoker_->Calls().empty());
-  EXPECT_EQ(LinesAt(4), (std::vector<std::string>{"OBXWebService|OBXWebService|" + std::string(kNullUrl),
-                                                   "OBXWebService|OBXWebService|" + std::string(kNullUrl)}));
+  EXPECT_EQ(LinesAt(4),
+            (std::vector<std::string>{"OBXWebService|OBXWebService|" + std::string(kNullUrl),
+                                      "OBXWebService|OBXWebService|" + std::string(kNullUrl)}));
 }
 
 TEST_F(WebServiceTest, EmptyEndpointValueLogsUrlNullWithoutRetry) {
@@ -150,8 +151,8 @@ TEST_F(WebServiceTest, ThrowThenSuccessLogsOneWarningAndGivesSecondResult) {
   EXPECT_EQ(result, "second");
   EXPECT_EQ(invoker_->Calls().size(), 2u);
   EXPECT_EQ(LinesAt(4),
-            (std::vector<std::string>{
-                "OBXConsole|OBXWebService|Failed to access WService:http://h:7,error info:connection refused"}));
+            (std::vector<std::string>{"OBXConsole|OBXWebService|Failed to access "
+                                      "WService:http://h:7,error info:connection refused"}));
 }
 
 TEST_F(WebServiceTest, TwoFailedAttemptsGiveTwoWarningsAndFalse) {
@@ -164,9 +165,10 @@ TEST_F(WebServiceTest, TwoFailedAttemptsGiveTwoWarningsAndFalse) {
   EXPECT_FALSE(service.Invoke("uploadExecuteResult", EmptyRequest(), result));
   EXPECT_EQ(result, "");
   EXPECT_EQ(invoker_->Calls().size(), 2u);
-  EXPECT_EQ(LinesAt(4), (std::vector<std::string>{
-                            "OBXConsole|OBXWebService|Failed to access WService:http://h:7,error info:one",
-                            "OBXConsole|OBXWebService|Failed to access WService,unknown exception."}));
+  EXPECT_EQ(LinesAt(4),
+            (std::vector<std::string>{
+                "OBXConsole|OBXWebService|Failed to access WService:http://h:7,error info:one",
+                "OBXConsole|OBXWebService|Failed to access WService,unknown exception."}));
 }
 
 TEST_F(WebServiceTest, EmptyResponseCountsAsNullPointerFailureAndIsRetried) {
@@ -198,7 +200,11 @@ TEST_F(WebServiceTest, AnswerShapesDecideResultWithoutRetry) {
       {"empty value is assigned", {{""}}, false, "", 0, ""},
       {"no map", {}, false, "old", 4, "funcation to call web service return get NULL result"},
       {"map without item", {{}}, false, "old", 3, "web service return value is not 1 items."},
-      {"two items, later map with one", {{"a", "b"}, {"c"}}, false, "old", 3,
+      {"two items, later map with one",
+       {{"a", "b"}, {"c"}},
+       false,
+       "old",
+       3,
        "web service return value is not 1 items."},
       {"later maps ignored", {{"first"}, {"x", "y"}}, true, "first", 0, ""},
   };
@@ -313,8 +319,9 @@ TEST_F(WebServiceTest, UndecryptablePolicyLogsDecryptFailedOnceAndLeavesPolicy) 
   std::string policy = "previous";
   EXPECT_FALSE(service.UpdatePatchPolicy("c", "u", "1", "winxp", policy));
   EXPECT_EQ(policy, "previous");
-  EXPECT_EQ(LinesAt(3),
-            (std::vector<std::string>{"OBXWebService|OBXWebService|UpdatePatchPolicy Decrypt failed."}));
+  EXPECT_EQ(
+      LinesAt(3),
+      (std::vector<std::string>{"OBXWebService|OBXWebService|UpdatePatchPolicy Decrypt failed."}));
   EXPECT_EQ(invoker_->Calls().size(), 1u);
 }
 
@@ -342,9 +349,8 @@ struct UploadCase {
 };
 
 TEST_F(WebServiceTest, OnlyExactTrueAcceptsAnUpload) {
-  const UploadCase cases[] = {{"true", true},   {"True", false}, {" true", false},
-                              {"true ", false}, {"TRUE", false}, {"false", false},
-                              {"1", false}};
+  const UploadCase cases[] = {{"true", true},  {"True", false},  {" true", false}, {"true ", false},
+                              {"TRUE", false}, {"false", false}, {"1", false}};
   obxtest::WriteServerSettingsForTest("h", 7);
   for (const UploadCase& c : cases) {
     SCOPED_TRACE(c.answer);

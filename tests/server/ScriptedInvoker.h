@@ -139,9 +139,8 @@ inline bool WriteRegDwordForTest(const std::string& subkey, const std::string& n
   if (platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, subkey, platform::kKeyWrite,
                                &key) != platform::kErrorSuccess)
     return false;
-  const long rc = platform::RegSetValueEx(key, name, platform::kRegDword,
-                                          reinterpret_cast<const unsigned char*>(&value),
-                                          sizeof value);
+  const long rc = platform::RegSetValueEx(
+      key, name, platform::kRegDword, reinterpret_cast<const unsigned char*>(&value), sizeof value);
   platform::RegCloseKey(key);
   return rc == platform::kErrorSuccess;
 }

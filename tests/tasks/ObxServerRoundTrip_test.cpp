@@ -1,12 +1,11 @@
 // The component's server client with the host's real SOAP invoker against a
 // real obx-server on 127.0.0.1 (port 0): the policy request and both uploads,
 // with the records checked in the server's own report database.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 #include <tinyxml.h>
+#include <unistd.h>
 
 #include <boost/make_shared.hpp>
 #include <chrono>
@@ -37,8 +36,12 @@ class ServerProcess {
  public:
   ServerProcess(std::string portFile, const std::vector<std::string>& options)
       : portFile_(std::move(portFile)) {
-    std::vector<std::string> args = {obxtest::BinDir() + "/obx-server", "serve", "--listen",
-                                     "127.0.0.1:0", "--port-file", portFile_};
+    std::vector<std::string> args = {obxtest::BinDir() + "/obx-server",
+                                     "serve",
+                                     "--listen",
+                                     "127.0.0.1:0",
+                                     "--port-file",
+                                     portFile_};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -74,7 +77,8 @@ class ServerProcess {
 
 std::string RunReports(const std::string& db, const std::string& scratch) {
   const std::string out = scratch + "/reports.txt";
-  const std::string command = obxtest::BinDir() + "/obx-server reports --db '" + db + "' >'" + out + "'";
+  const std::string command =
+      obxtest::BinDir() + "/obx-server reports --db '" + db + "' >'" + out + "'";
   if (std::system(command.c_str()) != 0) return "<reports failed>";
   return obxtest::ReadFile(out);
 }

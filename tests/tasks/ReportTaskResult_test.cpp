@@ -39,7 +39,9 @@ struct Item {
   std::string key;
   std::string value;
   std::string type;
-  bool operator==(const Item& o) const { return key == o.key && value == o.value && type == o.type; }
+  bool operator==(const Item& o) const {
+    return key == o.key && value == o.value && type == o.type;
+  }
 };
 
 void PrintTo(const Item& item, std::ostream* os) {
@@ -140,21 +142,23 @@ TEST_F(ReportTaskResultTest, InstallResultRecordForTask1001ItemByItem) {
   };
   EXPECT_EQ(ParseItems(record), expected);
   // The text form itself: head with its blank before ">", items run together.
-  EXPECT_EQ(record,
-            "<map type=\"installResultInfo\" id=\"1001\" >"
-            "<item><key>policy_id</key><value>1001</value><type>string</type></item>"
-            "<item><key>ip</key><value>10.0.0.5,10.0.0.6,192.168.1.2</value><type>string</type></item>"
-            "<item><key>user_name</key><value>alice</value><type>string</type></item>"
-            "<item><key>host</key><value>PC-01</value><type>string</type></item>"
-            "<item><key>computer_code</key><value>Q09ERQ==</value><type>string</type></item>"
-            "<item><key>mac</key><value>00:1A:2B:3C:4D:5E,AA:BB:CC:DD:EE:FF</value><type>string</type></item>"
-            "<item><key>client_time</key><value>2026-12-07 09:05:03</value><type>string</type></item>"
-            "<item><key>r1</key><value>unknown</value><type>string</type></item>"
-            "<item><key>r2</key><value>ok</value><type>string</type></item>"
-            "<item><key>r3</key><value></value><type>string</type></item>"
-            "<item><key>r4</key><value></value><type>string</type></item>"
-            "<item><key>r5</key><value></value><type>string</type></item>"
-            "</map>");
+  EXPECT_EQ(
+      record,
+      "<map type=\"installResultInfo\" id=\"1001\" >"
+      "<item><key>policy_id</key><value>1001</value><type>string</type></item>"
+      "<item><key>ip</key><value>10.0.0.5,10.0.0.6,192.168.1.2</value><type>string</type></item>"
+      "<item><key>user_name</key><value>alice</value><type>string</type></item>"
+      "<item><key>host</key><value>PC-01</value><type>string</type></item>"
+      "<item><key>computer_code</key><value>Q09ERQ==</value><type>string</type></item>"
+      "<item><key>mac</key><value>00:1A:2B:3C:4D:5E,AA:BB:CC:DD:EE:FF</value><type>string</type></"
+      "item>"
+      "<item><key>client_time</key><value>2026-12-07 09:05:03</value><type>string</type></item>"
+      "<item><key>r1</key><value>unknown</value><type>string</type></item>"
+      "<item><key>r2</key><value>ok</value><type>string</type></item>"
+      "<item><key>r3</key><value></value><type>string</type></item>"
+      "<item><key>r4</key><value></value><type>string</type></item>"
+      "<item><key>r5</key><value></value><type>string</type></item>"
+      "</map>");
 }
 
 TEST_F(ReportTaskResultTest, VersionRecordForTask7CarriesVersionAndDownloadTypes) {
@@ -195,17 +199,21 @@ TEST_F(ReportTaskResultTest, AddressListsTakeOnlyAdaptersWithTypeBitOneOrTwo) {
       {"none", {}, "", ""},
       {"two ethernet",
        {Adapter("e0", 6, a, {"10.0.0.1", "10.0.0.2"}), Adapter("e1", 6, b, {"10.0.1.1"})},
-       "01:02:03:04:05:06,A0:B1:C2:D3:E4:F5", "10.0.0.1,10.0.0.2,10.0.1.1"},
+       "01:02:03:04:05:06,A0:B1:C2:D3:E4:F5",
+       "10.0.0.1,10.0.0.2,10.0.1.1"},
       {"token ring and other skipped, later ones kept",
        {Adapter("tr", 9, a, {"1.1.1.1"}), Adapter("o", 1, a, {"2.2.2.2"}),
         Adapter("lo", 24, a, {"127.0.0.1"}), Adapter("ppp", 23, b, {"3.3.3.3"})},
-       "A0:B1:C2:D3:E4:F5", "3.3.3.3"},
+       "A0:B1:C2:D3:E4:F5",
+       "3.3.3.3"},
       {"adapter without address keeps the all-zero text",
        {Adapter("e0", 6, a, {"0.0.0.0"}), Adapter("w", 71, b, {"4.4.4.4"})},
-       "01:02:03:04:05:06,A0:B1:C2:D3:E4:F5", "0.0.0.0,4.4.4.4"},
+       "01:02:03:04:05:06,A0:B1:C2:D3:E4:F5",
+       "0.0.0.0,4.4.4.4"},
       {"short and long hardware addresses",
        {Adapter("s", 6, {0xde, 0xad}, {}), Adapter("l", 6, {1, 2, 3, 4, 5, 6, 7, 8}, {})},
-       "DE:AD:00:00:00:00,01:02:03:04:05:06", ""},
+       "DE:AD:00:00:00:00,01:02:03:04:05:06",
+       ""},
   };
   for (const AdapterCase& c : cases) {
     SCOPED_TRACE(c.name);
