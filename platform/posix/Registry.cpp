@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint32_t kHandleMagic = 0x52454731;  // catches a closed or foreign handle
 constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
+constexpr size_t kMaxKeyNameLength = 255;  // a longer key name is refused, as on Windows
 
 }  // namespace
 
@@ -71,6 +72,8 @@ long ResolveKey(RegistryDatabase& db, RegRoot root, const std::string& subkey, b
       return kErrorRegistryIo;
     } else if (!create) {
       return kErrorFileNotFound;
+    } else if (name.size() > kMaxKeyNameLength) {
+      return kErrorInvalidParameter;
     } else {
       insert.Reset();
       insert.BindInt(1, current);

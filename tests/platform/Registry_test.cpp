@@ -114,6 +114,16 @@ TEST_F(RegistryTest, HivesAreSeparate) {
   EXPECT_TRUE(Get(kLM, "Software\\Kelvor.Tz\\QUOR", "OsLanguage", &type, &data));
 }
 
+TEST_F(RegistryTest, KeyNamesLongerThan255AreRefused) {
+  RegKey key = nullptr;
+  EXPECT_EQ(kErrorInvalidParameter,
+            RegCreateKeyEx(kLM, "A\\" + std::string(256, 'x'), kKeyAllAccess, &key));
+  EXPECT_EQ(nullptr, key);
+  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "A", kKeyRead, &key));  // nothing half-made
+  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(kLM, std::string(255, 'x'), kKeyAllAccess, &key));
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, SeparatorsAtEitherEndAndDoubledAreIgnored) {
   Put(kLM, "\\A\\\\B\\", "v", kRegSz, {'1', 0});
   RegKey key = nullptr;
@@ -313,7 +323,8 @@ TEST_F(RegistryTest, ApplyChangesTakesNothingWhenOneChangeFails) {
   changes[1].name = "v";
   changes[1].type = kRegSz;
   changes[1].data = {'a', 0};
-  changes[2].kind = static_cast<RegChange::Kind>(42);  // not a change this registry knows
+  changes[2].kind = RegChange::kCreateKey;
+  changes[2].subkey = "Added\\" + std::string(256, 'n');  // longer than a key name may be
   EXPECT_EQ(kErrorInvalidParameter, RegApplyChanges(changes));
 
   uint32_t type = 0;
