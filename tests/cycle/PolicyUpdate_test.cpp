@@ -1,10 +1,13 @@
 #include "cycle/PolicyUpdate.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,9 +17,11 @@
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
+#include "host/WebServiceInvoker.h"
 #include "platform/StateRoot.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
+#include "tests/server/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -409,3 +414,104 @@ TEST_F(PolicyUpdateTest, DefaultStepAsksTheServerThroughTheClient) {
 }
 
 }  // namespace
+
+// ---- Against the reference server ----
+
+// One obx-server process on 127.0.0.1, port 0: stopped with SIGTERM and reaped.
+class ServerProcess {
+ public:
+  ServerProcess(const std::string& portFile, std::vector<std::string> args) {
+    args.insert(args.begin(), {obxtest::BinDir() + "/obx-server", "serve", "--listen",
+                               "127.0.0.1:0", "--port-file", portFile});
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    // The port file appears once the socket listens; give up if the server
+    // dies, or after a minute so that a hung server cannot hold the suite.
+    for (int i = 0; i < 6000 && pid_ > 0 && port_ == 0; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+      const std::string text = obxtest::ReadFile(portFile);
+      if (!text.empty() && text.back() == '\n') port_ = std::atoi(text.c_str());
+      if (port_ == 0) usleep(10000);
+    }
+  }
+  ~ServerProcess() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+  int Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(PolicyUpdateTest, CyclesAgainstTheReferenceServerFollowItsPolicy) {
+  const std::string policies = root_.Sub("policies");
+  ASSERT_TRUE(platform::CreateDirectories(policies));
+  obxtest::WriteFile(policies + "/default.xml",
+                     Policy("5", Entry("10", AnyOs() + "<bootdownload md5=\"b10\"/>") +
+                                     Entry("9", AnyOs())));
+  ServerProcess server(root_.Sub("server.port"),
+                       {"--policies", policies, "--db", root_.Sub("reports.db"),
+                        "--repository", root_.Path(), "--service-path", "/obx/service"});
+  ASSERT_GT(server.Port(), 0) << "obx-server did not start";
+
+  runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
+  orsahost::WebServiceInvokerOptions options;
+  options.connectTimeoutMs = 5000;
+  options.totalTimeoutMs = 30000;
+  runtime_.Register<orsa::ws::IWebServiceInvoker>(
+      boost::make_shared<orsahost::WebServiceInvoker>(options));
+  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1"));
+  ASSERT_TRUE(obxtest::WriteRegDwordForTest(obx::kManagementServerKey, "port",
+                                            static_cast<uint32_t>(server.Port())));
+  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy",
+                                  "/obx/service"));
+
+  // First cycle: the whole policy arrives and both tasks are inserted.
+  obx::UpdatePolicy();
+  EXPECT_TRUE(runtime_.Has("Insert id= 10 to taskList"));
+  EXPECT_TRUE(runtime_.Has("Insert id= 9 to taskList"));
+  EXPECT_NE(TaskEntry("10").find("<bootdownload status=\"false\" md5=\"b10\" />"),
+            std::string::npos);
+  // Task state kept by the runner must survive later cycles.
+  {
+    PatchPolicyManager taskList;
+    ASSERT_TRUE(taskList.Load(obx::TaskListFilePath(), false));
+    ASSERT_TRUE(taskList.SetAttribute("9", "PatchExecute", "status", "done"));
+  }
+
+  // Second cycle: the version is current, the server answers nothing and
+  // neither file changes.
+  const std::string policyBytes = obxtest::ReadFile(Native(obx::PolicyFilePath()));
+  const std::string taskListBytes = obxtest::ReadFile(Native(obx::TaskListFilePath()));
+  runtime_.ClearLines();
+  obx::UpdatePolicy();
+  EXPECT_EQ(obxtest::ReadFile(Native(obx::PolicyFilePath())), policyBytes);
+  EXPECT_EQ(obxtest::ReadFile(Native(obx::TaskListFilePath())), taskListBytes);
+  EXPECT_FALSE(runtime_.HasPrefix("Insert id="));
+
+  // Third cycle: a new policy drops 10 and brings 11; 9 keeps its state.
+  obxtest::WriteFile(policies + "/default.xml",
+                     Policy("6", Entry("9", AnyOs()) + Entry("11", AnyOs())));
+  runtime_.ClearLines();
+  obx::UpdatePolicy();
+  EXPECT_TRUE(runtime_.Has("Remove id= 10 from taskList"));
+  EXPECT_TRUE(runtime_.Has("Insert id= 11 to taskList"));
+  EXPECT_FALSE(runtime_.Has("Insert id= 9 to taskList"));
+  EXPECT_EQ(TaskEntry("10"), "");
+  EXPECT_NE(TaskEntry("9").find("status=\"done\""), std::string::npos);
+  EXPECT_NE(TaskEntry("11"), "");
+  PatchPolicyManager policy;
+  ASSERT_TRUE(policy.Load(obx::PolicyFilePath(), false));
+  EXPECT_EQ(policy.GetVersion(), "6");
+}
