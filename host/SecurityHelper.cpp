@@ -103,8 +103,8 @@ void SecurityHelper::base64Decode(const char* data, uint32_t length,
       v[k] = pad ? 0 : DecodeChar(data[i + k]);
       if (v[k] < 0) throw std::runtime_error("base64Decode: invalid character");
     }
-    uint32_t block = (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) |
-                     uint32_t(v[3]);
+    uint32_t block =
+        (uint32_t(v[0]) << 18) | (uint32_t(v[1]) << 12) | (uint32_t(v[2]) << 6) | uint32_t(v[3]);
     // Bits below the last whole byte must be zero: only one text encodes each
     // byte string, so a changed character can never decode to the same bytes.
     if (last && padding == 1 && (block & 0xFF) != 0)
@@ -156,7 +156,8 @@ void SecurityHelper::decrypt(const std::string& key, const unsigned char* data, 
   const unsigned char* nonce = data;
   const unsigned char* body = data + kNonceSize;
   uint32_t bodyLength = length - kNonceSize - kTagSize;
-  if (bodyLength > static_cast<uint32_t>(INT32_MAX)) throw std::runtime_error("decrypt: data too long");
+  if (bodyLength > static_cast<uint32_t>(INT32_MAX))
+    throw std::runtime_error("decrypt: data too long");
   // The tag check needs a writable buffer in older OpenSSL releases.
   unsigned char tag[kTagSize];
   std::copy(body + bodyLength, body + bodyLength + kTagSize, tag);
@@ -170,8 +171,8 @@ void SecurityHelper::decrypt(const std::string& key, const unsigned char* data, 
   if (EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
       EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, kNonceSize, nullptr) != 1 ||
       EVP_DecryptInit_ex(context.get(), nullptr, nullptr, derived.bytes, nonce) != 1 ||
-      EVP_DecryptUpdate(context.get(), plain.data(), &written, body, static_cast<int>(bodyLength)) !=
-          1 ||
+      EVP_DecryptUpdate(context.get(), plain.data(), &written, body,
+                        static_cast<int>(bodyLength)) != 1 ||
       EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagSize, tag) != 1)
     throw std::runtime_error("decrypt: cipher failed");
   if (EVP_DecryptFinal_ex(context.get(), plain.data() + written, &finalWritten) != 1) {

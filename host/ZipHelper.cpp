@@ -15,7 +15,8 @@ namespace {
 constexpr size_t kFirstChunk = 64 * 1024;
 constexpr size_t kLargestHint = 16 * 1024 * 1024;
 
-void CopyOut(const std::vector<unsigned char>& bytes, size_t size, orsa::Array<unsigned char>& out) {
+void CopyOut(const std::vector<unsigned char>& bytes, size_t size,
+             orsa::Array<unsigned char>& out) {
   out.resize(0);
   out.resize(static_cast<uint32_t>(size));
   std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size), out.data());
@@ -78,7 +79,8 @@ void ZipHelper::uncompress(const unsigned char* data, uint32_t length, uint32_t 
     if (rc != Z_OK && rc != Z_BUF_ERROR)
       throw std::runtime_error(ZlibText("uncompress", rc, stream));
   }
-  if (stream.avail_in != 0) throw std::runtime_error("uncompress: data after the end of the stream");
+  if (stream.avail_in != 0)
+    throw std::runtime_error("uncompress: data after the end of the stream");
   CopyOut(buffer, produced, out);
 }
 

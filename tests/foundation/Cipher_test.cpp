@@ -59,7 +59,7 @@ TEST_F(CipherTest, OpenReturnsEverySealedTextWithoutNul) {
       NonNulText(1, 1),
       NonNulText(1000, 2),
       NonNulText(65537, 3),
-      std::string(3 * 1024 * 1024, 'x'),  // compresses well: many inflate rounds
+      std::string(3 * 1024 * 1024, 'x'),   // compresses well: many inflate rounds
       NonNulText(4 * 1024 * 1024 + 3, 4),  // barely compresses
   };
   for (const std::string& text : texts) {
@@ -96,7 +96,8 @@ TEST_F(CipherTest, PlainDataEndsAtFirstNul) {
 }
 
 TEST_F(CipherTest, AnyChangedCharacterMakesOpeningThrow) {
-  std::string sealed = Seal("<TaskList><patch policyid=\"12\" status=\"to_be_executed\"/></TaskList>");
+  std::string sealed =
+      Seal("<TaskList><patch policyid=\"12\" status=\"to_be_executed\"/></TaskList>");
   const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   for (size_t i = 0; i < sealed.size(); ++i) {
     std::string changed = sealed;
@@ -117,8 +118,8 @@ TEST_F(CipherTest, WrongPassphraseMakesOpeningThrow) {
   std::string sealed = Seal("secret policy");
   std::string nearKey = kPassphrase;
   nearKey.back() = 'K';
-  for (const std::string& key : {std::string(), std::string("x"), nearKey,
-                                 std::string(kPassphrase) + " "})
+  for (const std::string& key :
+       {std::string(), std::string("x"), nearKey, std::string(kPassphrase) + " "})
     EXPECT_THROW(Open(sealed, key), std::exception) << "key '" << key << "'";
 }
 

@@ -1,11 +1,10 @@
 #include "foundation/FileReader.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <random>
 #include <string>
@@ -58,8 +57,8 @@ class FileReaderTest : public ::testing::Test {
 };
 
 TEST_F(FileReaderTest, ReadsFilesWholeAcrossChunkBoundaries) {
-  for (size_t size : {size_t{1}, size_t{307199}, size_t{307200}, size_t{307201},
-                      size_t{2 * 307200 + 1}}) {
+  for (size_t size :
+       {size_t{1}, size_t{307199}, size_t{307200}, size_t{307201}, size_t{2 * 307200 + 1}}) {
     std::string path = root_.Sub("file.bin");
     std::string content = Random(size, static_cast<unsigned>(size));
     obxtest::WriteFile(path, content);

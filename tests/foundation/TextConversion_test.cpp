@@ -1,12 +1,12 @@
 #include "foundation/TextConversion.h"
 
+#include <gtest/gtest.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "foundation/RootException.h"
 #include "platform/CodePage.h"
@@ -96,14 +96,14 @@ TEST(ConvertCodePage, NeverDropsOrReplacesWhatItCannotConvert) {
     long error;
   };
   const std::vector<Case> cases = {
-      {platform::kCpUtf8, platform::kCpUtf16, "ok\xff", 1113},          // invalid byte
-      {platform::kCpUtf8, platform::kCpUtf16, "ok\xe4\xb8", 1113},      // cut sequence
-      {platform::kCpUtf8, platform::kCpUtf16, "\xc0\xaf", 1113},        // overlong "/"
-      {936, platform::kCpUtf8, "ok\xd6", 1113},                        // cut double byte
-      {platform::kCpUtf8, 936, kEmojiUtf8, 1113},                      // no mapping
-      {platform::kCpUtf8, 1252, kZhongWenUtf8, 1113},                  // no mapping
+      {platform::kCpUtf8, platform::kCpUtf16, "ok\xff", 1113},                    // invalid byte
+      {platform::kCpUtf8, platform::kCpUtf16, "ok\xe4\xb8", 1113},                // cut sequence
+      {platform::kCpUtf8, platform::kCpUtf16, "\xc0\xaf", 1113},                  // overlong "/"
+      {936, platform::kCpUtf8, "ok\xd6", 1113},                                   // cut double byte
+      {platform::kCpUtf8, 936, kEmojiUtf8, 1113},                                 // no mapping
+      {platform::kCpUtf8, 1252, kZhongWenUtf8, 1113},                             // no mapping
       {platform::kCpUtf16, platform::kCpUtf8, std::string("\x00\xd8", 2), 1113},  // lone surrogate
-      {99999, platform::kCpUtf8, "x", 87},                             // unknown page
+      {99999, platform::kCpUtf8, "x", 87},                                        // unknown page
   };
   for (const Case& c : cases) {
     std::string out = "old";
@@ -139,8 +139,8 @@ TEST(TextConversion, PlainCLocaleFallsBackToUtf8) {
 TEST(TextConversion, InvalidUtf8ThrowsFromTheFirstStep) {
   ScopedEnv all("LC_ALL", "C");
   std::setlocale(LC_ALL, "C");
-  for (const std::string& bad : {std::string("\xff"), std::string("abc\xe4\xb8"),
-                                 std::string("\xed\xa0\x80")}) {
+  for (const std::string& bad :
+       {std::string("\xff"), std::string("abc\xe4\xb8"), std::string("\xed\xa0\x80")}) {
     Failure f = FailureOf([&] { Utf8ToAnsi(bad); });
     EXPECT_EQ(f.message, "MultiByteToWideChar");
     EXPECT_EQ(f.code, 1113);
@@ -156,8 +156,8 @@ class GbkLocale : public ::testing::Test {
   static void SetUpTestSuite() {
     folder_ = std::filesystem::temp_directory_path().string() + "/obx-locale-XXXXXX";
     if (mkdtemp(folder_.data()) == nullptr) return;
-    std::string command = "localedef -c -i zh_CN -f GBK '" + folder_ +
-                          "/zh_CN.GBK' >/dev/null 2>&1";
+    std::string command =
+        "localedef -c -i zh_CN -f GBK '" + folder_ + "/zh_CN.GBK' >/dev/null 2>&1";
     int rc = std::system(command.c_str());
     (void)rc;  // warnings give a non-zero status; the folder tells whether it worked
     made_ = std::filesystem::exists(folder_ + "/zh_CN.GBK/LC_CTYPE");

@@ -31,8 +31,13 @@ std::string Bytes(const orsa::Array<unsigned char>& a) {
 
 TEST(SecurityHelperBase64, EncodesTheStandardVectorsWithoutLineBreaks) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
       {std::string("\0\xff\xfe", 3), "AP/+"},
   };
   for (const auto& c : cases) {
@@ -47,14 +52,28 @@ TEST(SecurityHelperBase64, EncodesTheStandardVectorsWithoutLineBreaks) {
 TEST(SecurityHelperBase64, RoundTripsEveryByteValueAndLength) {
   std::string all;
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  for (size_t n = 0; n <= all.size(); n += 1) EXPECT_EQ(Decode(Encode(all.substr(0, n))), all.substr(0, n));
+  for (size_t n = 0; n <= all.size(); n += 1)
+    EXPECT_EQ(Decode(Encode(all.substr(0, n))), all.substr(0, n));
 }
 
 TEST(SecurityHelperBase64, RejectsMalformedText) {
   const std::vector<std::string> bad = {
-      "A",  "AB",   "ABC",  "Zm9v\n", "Zm9v Zg==", "Zm=v",   "=Zm9",  "Zg=A",
-      "====", "A===", "Zm9v!", "Zh==" /* trailing bits set */, "Zm9=" /* likewise */,
-      "Zg==Zg==" /* padding inside */,  "Zm9-", "Zm9_",
+      "A",
+      "AB",
+      "ABC",
+      "Zm9v\n",
+      "Zm9v Zg==",
+      "Zm=v",
+      "=Zm9",
+      "Zg=A",
+      "====",
+      "A===",
+      "Zm9v!",
+      "Zh==" /* trailing bits set */,
+      "Zm9=" /* likewise */,
+      "Zg==Zg==" /* padding inside */,
+      "Zm9-",
+      "Zm9_",
   };
   for (const std::string& text : bad) EXPECT_THROW(Decode(text), std::runtime_error) << text;
 }

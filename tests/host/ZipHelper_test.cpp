@@ -36,7 +36,11 @@ std::string Random(size_t size, unsigned seed) {
 
 TEST(ZipHelper, RoundTripsWithoutKnowingTheSize) {
   const std::vector<std::string> texts = {
-      "", "a", std::string(1, '\0'), Random(1000, 1), Random(300000, 2),
+      "",
+      "a",
+      std::string(1, '\0'),
+      Random(1000, 1),
+      Random(300000, 2),
       std::string(20 * 1024 * 1024, 'z'),  // 20 MiB from a few KiB: many growth steps
   };
   for (const std::string& text : texts) {

@@ -1,6 +1,5 @@
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
@@ -61,7 +60,8 @@ class OrsaSealTest : public ::testing::Test {
 };
 
 TEST_F(OrsaSealTest, OpensWhatTheAgentSealed) {
-  const std::string policy = "<PatchPolicy>\n  <patch policyid=\"42\" name=\"KB1\"/>\n</PatchPolicy>\n";
+  const std::string policy =
+      "<PatchPolicy>\n  <patch policyid=\"42\" name=\"KB1\"/>\n</PatchPolicy>\n";
   obxtest::WriteFile(root_.Sub("PatchPolicy.xml"), Seal(policy));
   Result r = Run({"open", root_.Sub("PatchPolicy.xml"), root_.Sub("plain.xml")});
   EXPECT_EQ(r.status, 0) << r.err;
