@@ -407,6 +407,7 @@ TEST_F(RegCommandTest, FailuresExitOneWithOneLineNamingTheKeyOrValue) {
       {{"frobnicate"}, "frobnicate"},
       {{"add", "HKLM\\K", "/v"}, "/v"},
       {{"add", "HKLM\\K", "/q"}, "/q"},
+      {{"export", "HKLM\\K", "-Z", "x.reg"}, "-Z"},
       {{}, "command"},
   };
   for (const Case& c : cases) {
@@ -515,8 +516,8 @@ TEST_F(RegCommandTest, ExportThenImportRestoresTheTree) {
   }
   EXPECT_TRUE(KeyExists(RegRoot::kLocalMachine, "Src\\Empty"));
   // Exporting again gives the same text: nothing was lost or reordered.
-  ASSERT_EQ(0, RunInProcess({"export", "HKLM\\Src", root_.Sub("again.reg")}).exitCode);
-  EXPECT_EQ(text, obxtest::ReadFile(root_.Sub("again.reg")));
+  ASSERT_EQ(0, RunInProcess({"export", "HKLM\\Src", root_.Sub("again")}).exitCode);
+  EXPECT_EQ(text, obxtest::ReadFile(root_.Sub("again")));
 }
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <exception>
 #include <fstream>
 #include <sstream>
@@ -32,6 +33,14 @@ std::string ShownValue(const std::string& name) {
 bool OptionIs(const std::string& arg, const char* name) {
   return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') &&
          strcasecmp(arg.c_str() + 1, name) == 0;
+}
+
+// "/x", "-xy", "/?": an option, known or not. Paths such as "/tmp/a.reg" are not.
+bool LooksLikeOption(const std::string& arg) {
+  if (arg.size() < 2 || arg.size() > 3 || (arg[0] != '/' && arg[0] != '-')) return false;
+  for (size_t i = 1; i < arg.size(); ++i)
+    if (!std::isalpha(static_cast<unsigned char>(arg[i])) && arg[i] != '?') return false;
+  return true;
 }
 
 bool EncodeData(uint32_t type, const std::string& text, std::vector<unsigned char>* data) {
@@ -156,8 +165,7 @@ bool RegCommand::ParseOptions(const std::vector<std::string>& args, Options* opt
       options->recursive = true;
     } else if (OptionIs(arg, "y")) {
       // export replaces an existing file anyway
-    } else if (arg.size() >= 2 && (arg[0] == '/' || (arg[0] == '-' && arg[1] != '\0')) &&
-               arg.find('\\') == std::string::npos && arg.find('.') == std::string::npos) {
+    } else if (LooksLikeOption(arg)) {
       *error = "Unknown option " + arg + ".";
       return false;
     } else {
