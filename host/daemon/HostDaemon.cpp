@@ -8,6 +8,7 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -56,11 +57,22 @@ class HostLog {
   explicit HostLog(const boost::shared_ptr<orsahost::LogManager>& logs)
       : logger_(logs->getLogger(kChannel)) {}
   void info(const std::string& m, int line) { logger_->information(m, kSource, line); }
+  void warning(const std::string& m, int line) { logger_->warning(m, kSource, line); }
   void error(const std::string& m, int line) { logger_->error(m, kSource, line); }
 
  private:
   orsa::ILoggerPtr logger_;
 };
+
+// Threads of this process other than the calling one.
+int OtherThreads() {
+  int n = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end;
+       it.increment(ec))
+    ++n;
+  return n > 0 ? n - 1 : 0;
+}
 
 int Run(const orsahost::HostOptions& options, const std::string& executable,
         const sigset_t& stopSignals) {
@@ -127,6 +139,19 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
   component.unload();
   runtime.shutdown();
   log.info("stopped", __LINE__);
+  int left = OtherThreads();
+  if (left > 0) {
+    // A component thread that did not end with its stop is still running
+    // library code. Static destructors at exit would tear down what it may
+    // still use (and can block on it), so the process leaves without them;
+    // every log line is already on disk.
+    log.warning(std::to_string(left) +
+                    " thread(s) of the component still running; leaving without static cleanup",
+                __LINE__);
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(0);
+  }
   return 0;
 }
 

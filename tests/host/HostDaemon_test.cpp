@@ -240,6 +240,23 @@ TEST(HostDaemon, ConsoleThatDoesNotStartEndsTheHostWithOne) {
             std::string::npos);
 }
 
+TEST(HostDaemon, WorkerLeftRunningByStopDoesNotHoldUpTheExit) {
+  obxtest::TempStateRoot root;
+  ScopedEnv env("OBX_TEST_CONSOLE_MODE", "abandon");
+  HostProcess host(root, {"--root", root.Path(), "--component", kConsoleLibrary});
+  std::string log = root.Sub("logs/orsa-host.log");
+  ASSERT_TRUE(WaitForLog(log, "worker running", host, std::chrono::seconds(30))) << host.Err();
+  kill(host.pid(), SIGTERM);
+  EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0) << host.Err();
+  std::string text = obxtest::ReadFile(log);
+  EXPECT_NE(text.find("worker abandoned"), std::string::npos) << text;
+  EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Warning [orsa-host] HostDaemon:"), std::string::npos) << text;
+  EXPECT_NE(text.find("1 thread(s) of the component still running; leaving without static cleanup"),
+            std::string::npos)
+      << text;
+}
+
 TEST(HostDaemon, ComponentLoadsACompositeThroughTheHost) {
   obxtest::TempStateRoot root;
   std::string composite = root.Sub("framework/Components/orsap2p.composite");

@@ -3,6 +3,9 @@
 // and takes its behaviour from the environment:
 //   OBX_TEST_CONSOLE_MODE=fail   start returns false
 //   OBX_TEST_CONSOLE_MODE=throw  start throws std::runtime_error
+//   OBX_TEST_CONSOLE_MODE=abandon stop gives up a worker that never ends
+//                                (it waits on a condition of the library's
+//                                static data), as a stop that timed out does
 //   OBX_TEST_CONSOLE_COMPOSITE   a composite to load and activate in start
 //                                (with OBX_TEST_CONSOLE_PASSPHRASE); the
 //                                outcome and the peer-to-peer lookup are logged
@@ -46,16 +49,30 @@ class TestConsole : public orsa::IConsoleExt, public orsa::IOrsaObject {
     std::string composite = Env("OBX_TEST_CONSOLE_COMPOSITE");
     if (!composite.empty()) LoadComposite(composite);
     quit_ = false;
-    worker_ = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return quit_; });
-    });
+    if (mode == "abandon") {
+      worker_ = std::thread([] {
+        static std::mutex never;
+        static std::condition_variable nobody;
+        std::unique_lock<std::mutex> lock(never);
+        for (;;) nobody.wait(lock);
+      });
+    } else {
+      worker_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return quit_; });
+      });
+    }
     Log("worker running");
     return true;
   }
 
   bool stop() override {
     if (!worker_.joinable()) return true;
+    if (Env("OBX_TEST_CONSOLE_MODE") == "abandon") {
+      worker_.detach();
+      Log("worker abandoned");
+      return true;
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       quit_ = true;
