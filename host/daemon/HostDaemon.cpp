@@ -76,7 +76,13 @@ int OtherThreads() {
 
 int Run(const orsahost::HostOptions& options, const std::string& executable,
         const sigset_t& stopSignals) {
-  if (!options.root.empty()) setenv("ORSA_ROOT", options.root.c_str(), 1);
+  // Absolute, so that the children the component starts in other folders
+  // find the same root.
+  if (!options.root.empty()) {
+    std::error_code ec;
+    std::string root = std::filesystem::absolute(options.root, ec).string();
+    setenv("ORSA_ROOT", ec ? options.root.c_str() : root.c_str(), 1);
+  }
   const char* env = std::getenv("ORSA_ROOT");
   // The children the component starts (task programs, orsa-reg) must see the
   // same state root, so the default is made explicit in the environment.
