@@ -125,16 +125,6 @@ TEST_F(PolicyUpdateTest, NoPolicyAndEmptyAnswerLeavesNoTaskList) {
   EXPECT_EQ(calls_[0].version, "");
 }
 
-TEST_F(PolicyUpdateTest, RequestCarriesMachineFactsAndStoredVersion) {
-  WriteSealed(obx::PolicyFilePath(), Policy("41", Entry("1", AnyOs())));
-  obx::UpdatePolicy(Answer(""));
-  ASSERT_EQ(calls_.size(), 1u);
-  EXPECT_EQ(calls_[0].computerCode, obx::GetComputerCode());
-  EXPECT_EQ(calls_[0].userName, obx::HostUserName());
-  EXPECT_EQ(calls_[0].version, "41");
-  EXPECT_EQ(calls_[0].osVersion, "winxp");
-}
-
 TEST_F(PolicyUpdateTest, AnswerIsStoredSealedAsReceived) {
   WriteSealed(obx::PolicyFilePath(), Policy("41", Entry("1", AnyOs())));
   // Not compared with the stored version, not reformatted.
