@@ -3,6 +3,7 @@
 #include <boost/make_shared.hpp>
 #include <set>
 #include <string>
+#include <type_traits>
 
 #include "component/IOBXConsoleImpl.h"
 #include "component/orsa/IClassMeta.h"
@@ -41,3 +42,6 @@ extern "C" PLATFORM_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
     *classes = nullptr;
   }
 }
+
+static_assert(std::is_same<decltype(&OrsaExportClass), OrsaExportClassFn>::value,
+              "the export must keep the signature the host calls it with");

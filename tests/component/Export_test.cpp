@@ -113,4 +113,15 @@ TEST_F(LoadedConsoleLibrary, ExportWithoutAResultPlaceDoesNotCrash) {
   EXPECT_EQ(1u, classes->size());
 }
 
+TEST(ConsoleLibrary, StaysLoadedAfterTheHostClosesIt) {
+  // A worker abandoned by stop may still run the library's code, so closing
+  // the library must not unmap it.
+  void* handle = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(nullptr, handle) << dlerror();
+  dlclose(handle);
+  void* again = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  EXPECT_NE(nullptr, again);
+  if (again) dlclose(again);
+}
+
 }  // namespace
