@@ -69,8 +69,10 @@ struct HttpAnswer {
   std::string body;
 };
 
-// A GET with the path sent exactly as given (no normalisation of "..").
-HttpAnswer RawGet(int port, const std::string& path, const std::string& host) {
+// A request with the path sent exactly as given (no normalisation of "..").
+HttpAnswer RawRequest(int port, const std::string& method, const std::string& path,
+                      const std::string& host, const std::string& headers = "",
+                      const std::string& body = "") {
   HttpAnswer answer;
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -81,8 +83,9 @@ HttpAnswer RawGet(int port, const std::string& path, const std::string& host) {
     ::close(fd);
     return answer;
   }
-  const std::string request =
-      "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+  const std::string request = method + " " + path + " HTTP/1.1\r\nHost: " + host +
+                              "\r\nConnection: close\r\n" + headers +
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string data;
   char buffer[4096];
@@ -95,6 +98,10 @@ HttpAnswer RawGet(int port, const std::string& path, const std::string& host) {
   answer.head = data.substr(0, split);
   answer.body = data.substr(split + 4);
   return answer;
+}
+
+HttpAnswer RawGet(int port, const std::string& path, const std::string& host) {
+  return RawRequest(port, "GET", path, host);
 }
 
 // One obx-server process for one test: started on port 0, stopped with
@@ -129,7 +136,11 @@ class ServerProcess {
       if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  ~ServerProcess() { Stop(); }
+  ~ServerProcess() {
+    if (pid_ > 0) {
+      EXPECT_EQ(Stop(), 0) << "obx-server did not stop cleanly:\n" << Stderr();
+    }
+  }
 
   int Port() const { return port_; }
   std::string Url(const std::string& path) const {
@@ -464,6 +475,25 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "unknown operation deleteEverything");
   }
+  const std::string envelope =
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
+      "<o:uploadExecuteStatus xmlns:o=\"urn:obx:patch:1\"><o:message/></o:uploadExecuteStatus>"
+      "</s:Body></s:Envelope>";
+  HttpAnswer a = RawRequest(server.Port(), "POST", "/obx/service", "h",
+                            "Content-Type: text/xml\r\nSOAPAction: \"updatePatchPolicy\"\r\n",
+                            envelope);
+  EXPECT_EQ(a.status, 500);
+  EXPECT_NE(a.body.find("<faultcode>soap:Client</faultcode>"), std::string::npos) << a.body;
+  EXPECT_NE(a.body.find("does not match"), std::string::npos) << a.body;
+  a = RawRequest(server.Port(), "POST", "/obx/service", "h", "", "<not-soap/>");
+  EXPECT_EQ(a.status, 500);
+  EXPECT_NE(a.body.find("<faultcode>soap:Client</faultcode>"), std::string::npos) << a.body;
+  // The matching action, or none, is served.
+  a = RawRequest(server.Port(), "POST", "/obx/service", "h",
+                 "SOAPAction: \"uploadExecuteStatus\"\r\n", envelope);
+  EXPECT_EQ(a.status, 200) << a.body;
+  EXPECT_NE(a.body.find("<ns:key>result</ns:key><ns:value>false</ns:value>"), std::string::npos)
+      << a.body;
 }
 
 TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
