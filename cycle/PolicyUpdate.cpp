@@ -68,9 +68,9 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
 std::string PolicyFilePath() { return ModuleFolder() + "\\PatchPolicy.xml"; }
 std::string TaskListFilePath() { return ModuleFolder() + "\\TaskList.xml"; }
 
-void UpdatePolicy() { UpdatePolicy(FetchPolicyFromServer); }
+void UpdatePolicy() { UpdatePolicyWith(FetchPolicyFromServer); }
 
-void UpdatePolicy(const PolicyFetcher& fetch) {
+void UpdatePolicyWith(const PolicyFetcher& fetch) {
   OBX_INFO(kChannel, kSource, "Update policy");
   const std::string policyPath = PolicyFilePath();
   PatchPolicyManager policy;

@@ -32,9 +32,10 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
 std::string PolicyFilePath();
 std::string TaskListFilePath();
 
-// The whole step, as the cycle runs it (with FetchPolicyFromServer).
+// The whole step, as the cycle runs it, and the same with another fetcher
+// (UpdatePolicy alone is not overloaded, so it converts to a plain function).
 void UpdatePolicy();
-void UpdatePolicy(const PolicyFetcher& fetch);
+void UpdatePolicyWith(const PolicyFetcher& fetch);
 
 // Fetches the policy for `version` (with this machine's computer code, the
 // host's user name and the current OS name) and, when an answer came, replaces

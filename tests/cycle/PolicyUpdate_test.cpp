@@ -8,7 +8,9 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "component/orsa/IWebServiceInvoker.h"
@@ -28,6 +30,10 @@
 namespace {
 
 using obx::PatchPolicyManager;
+
+// The cycle's step list takes the step as a plain function.
+static_assert(std::is_convertible<decltype(&obx::UpdatePolicy), std::function<void()>>::value,
+              "UpdatePolicy must stay a single no-argument function");
 
 struct FetchCall {
   std::string computerCode, userName, version, osVersion;
@@ -117,7 +123,7 @@ std::string Policy(const std::string& version, const std::string& entries) {
 // ---- The step ----
 
 TEST_F(PolicyUpdateTest, NoPolicyAndEmptyAnswerLeavesNoTaskList) {
-  obx::UpdatePolicy(Answer("", false));
+  obx::UpdatePolicyWith(Answer("", false));
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Update policy", "Policy is null"}));
   EXPECT_FALSE(Exists(obx::PolicyFilePath()));
   EXPECT_FALSE(Exists(obx::TaskListFilePath()));
@@ -130,7 +136,7 @@ TEST_F(PolicyUpdateTest, AnswerIsStoredSealedAsReceived) {
   // Not compared with the stored version, not reformatted.
   const std::string answer =
       "<patchs version=\"7\">\n<patch   policyid=\"2\">" + AnyOs() + "</patch></patchs>";
-  obx::UpdatePolicy(Answer(answer));
+  obx::UpdatePolicyWith(Answer(answer));
   EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), answer);
   EXPECT_NE(TaskEntry("2"), "");
   EXPECT_EQ(TaskEntry("1"), "");
@@ -139,7 +145,7 @@ TEST_F(PolicyUpdateTest, AnswerIsStoredSealedAsReceived) {
 TEST_F(PolicyUpdateTest, EmptyAnswerKeepsStoredPolicyAndStillSyncsTaskList) {
   const std::string stored = Policy("3", Entry("1", AnyOs()));
   WriteSealed(obx::PolicyFilePath(), stored);
-  obx::UpdatePolicy(Answer(""));
+  obx::UpdatePolicyWith(Answer(""));
   EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Update policy", "Update taskList",
                                                   "Insert id= 1 to taskList"}));
@@ -147,7 +153,7 @@ TEST_F(PolicyUpdateTest, EmptyAnswerKeepsStoredPolicyAndStillSyncsTaskList) {
 }
 
 TEST_F(PolicyUpdateTest, IdsAreWalkedInTextOrder) {
-  obx::UpdatePolicy(Answer(Policy("1", Entry("9", AnyOs()) + Entry("10", AnyOs()))));
+  obx::UpdatePolicyWith(Answer(Policy("1", Entry("9", AnyOs()) + Entry("10", AnyOs()))));
   EXPECT_EQ(Messages(),
             (std::vector<std::string>{"Update policy", "Update taskList",
                                       "Insert id= 10 to taskList", "Insert id= 9 to taskList"}));
@@ -169,7 +175,7 @@ TEST_F(PolicyUpdateTest, RemovesGoneInsertsNewAndKeepsCommonEntries) {
       "2", Entry("B", AnyOs() + "<bootdownload md5=\"new-boot\"/>") +
                Entry("C", AnyOs() + "<bootdownload url=\"u\" md5=\"c-boot\"/>"
                               "<download md5=\"c-patch\" url=\"p\"/>"));
-  obx::UpdatePolicy(Answer(policy));
+  obx::UpdatePolicyWith(Answer(policy));
 
   EXPECT_EQ(Messages(),
             (std::vector<std::string>{"Update policy", "Update taskList",
@@ -194,8 +200,8 @@ TEST_F(PolicyUpdateTest, EntryOutsideItsOsIsNotInsertedAndTriedAgainNextCycle) {
       Policy("1", Entry("7", "<check_os valid=\"windows\" validversion=\"xp-sp2-zh\"/>") +
                       Entry("8", "<check_os valid=\"Windows\" validversion=\"\"/>") +
                       Entry("9", "<check_os valid=\"windows\" validversion=\"XP-SP3-ZH\"/>"));
-  obx::UpdatePolicy(Answer(policy));
-  obx::UpdatePolicy(Answer(""));
+  obx::UpdatePolicyWith(Answer(policy));
+  obx::UpdatePolicyWith(Answer(""));
   EXPECT_EQ(runtime_.Count("Insert id= 7 to taskList"), 2);
   EXPECT_EQ(runtime_.Count("Insert id= 8 to taskList"), 2);
   EXPECT_EQ(runtime_.Count("Insert id= 9 to taskList"), 1);
@@ -208,13 +214,13 @@ TEST_F(PolicyUpdateTest, EntryOutsideItsOsIsNotInsertedAndTriedAgainNextCycle) {
 TEST_F(PolicyUpdateTest, EmptyTaskListFileIsFilledAndUnreadablePolicyIsNull) {
   // A task list holding only its root (as freshly created) still gets entries.
   WriteSealed(obx::TaskListFilePath(), "<patchs />");
-  obx::UpdatePolicy(Answer(Policy("1", Entry("5", AnyOs()))));
+  obx::UpdatePolicyWith(Answer(Policy("1", Entry("5", AnyOs()))));
   EXPECT_NE(TaskEntry("5"), "");
 
   runtime_.ClearLines();
   obxtest::WriteFile(Native(obx::PolicyFilePath()), "garbage");
   const std::string before = obxtest::ReadFile(Native(obx::TaskListFilePath()));
-  obx::UpdatePolicy(Answer(""));
+  obx::UpdatePolicyWith(Answer(""));
   EXPECT_EQ(Messages(), (std::vector<std::string>{"Update policy", "De policy file failed",
                                                   "De policy file failed", "Policy is null"}));
   EXPECT_EQ(obxtest::ReadFile(Native(obx::TaskListFilePath())), before);
@@ -224,7 +230,7 @@ TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
   const std::string stored = Policy("3", Entry("1", AnyOs()));
   WriteSealed(obx::PolicyFilePath(), stored);
   security_->refuse = true;
-  obx::UpdatePolicy(Answer(Policy("4", Entry("2", AnyOs()))));
+  obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs()))));
   security_->refuse = false;
   EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);
   ASSERT_TRUE(runtime_.Has("Encrpt policy file failed"));
@@ -237,7 +243,7 @@ TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
 
 TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeWrittenIsLoggedAndStepGoesOn) {
   ASSERT_TRUE(platform::CreateDirectories(Native(obx::PolicyFilePath()) + "/blocked"));
-  EXPECT_NO_THROW(obx::UpdatePolicy(Answer(Policy("4", Entry("2", AnyOs())))));
+  EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
   bool warned = false;
   for (const obxtest::LogLine& line : runtime_.Lines()) {
     if (line.message != "Write Policy Failed") continue;
@@ -251,7 +257,7 @@ TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeWrittenIsLoggedAndStepGoesOn) {
 }
 
 TEST_F(PolicyUpdateTest, StepLogsOnTheCycleChannel) {
-  obx::UpdatePolicy(Answer(Policy("1", Entry("1", AnyOs()))));
+  obx::UpdatePolicyWith(Answer(Policy("1", Entry("1", AnyOs()))));
   ASSERT_FALSE(runtime_.Lines().empty());
   for (const obxtest::LogLine& line : runtime_.Lines()) {
     EXPECT_EQ(line.channel, "OBXConsole") << line.message;
