@@ -29,11 +29,11 @@ void ComponentHost::load(const std::string& path) {
       orsa::IOrsaObjectPtr object = meta->createObject(0);
       boost::shared_ptr<orsa::IConsoleExt> console =
           boost::dynamic_pointer_cast<orsa::IConsoleExt>(object);
+      const std::string name = meta->getName() ? meta->getName() : "";
       if (!console)
-        throw ComponentError(ComponentError::kCreate, "component " + path + ": class " +
-                                                          meta->getName() +
-                                                          " made no console object");
-      consoleClass_ = meta->getName() ? meta->getName() : "";
+        throw ComponentError(ComponentError::kCreate,
+                             "component " + path + ": class " + name + " made no console object");
+      consoleClass_ = name;
       object_ = object;
       console_ = console;
     }

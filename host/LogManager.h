@@ -30,7 +30,8 @@ struct LogOptions {
 // (local time; levels spelled Error, Warning, Information, ...). Levels are Poco's priorities: 3 error, 4 warning,
 // 6 information, so `is(level)` is true for every level up to the configured one.
 //
-// Thread-safe; loggers may outlive the manager's owner (they share the pipeline).
+// Must be owned by a boost::shared_ptr (its loggers share it, so they may
+// outlive the owner's reference). Thread-safe.
 // Construction throws std::runtime_error when the log file cannot be opened.
 class LogManager : public orsa::ILogManager, public boost::enable_shared_from_this<LogManager> {
  public:

@@ -148,12 +148,11 @@ bool Runtime::activate(LoadedComposite& composite) {
       for (const std::string& service : composite.manifest.services)
         if (meta->supports(service.c_str())) types.push_back(service);
 
+      const std::string name = meta->getName() ? meta->getName() : "";
       orsa::IOrsaObjectPtr object = meta->createObject(0);
-      if (!object) throw std::runtime_error(std::string("class ") + meta->getName() + " made no object");
-      const char* name = meta->getName();
-      if (!context_.registerObject(name ? name : "", types, object, composite.owner))
-        throw std::runtime_error(std::string("the name ") + (name ? name : "") +
-                                 " is empty or registered already");
+      if (!object) throw std::runtime_error("class " + name + " made no object");
+      if (!context_.registerObject(name, types, object, composite.owner))
+        throw std::runtime_error("the name \"" + name + "\" is empty or registered already");
       served.insert(served.end(), types.begin(), types.end());
     }
     for (const std::string& service : composite.manifest.services) {

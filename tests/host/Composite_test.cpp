@@ -239,6 +239,19 @@ TEST_F(CompositeTest, UnservedManifestServiceFailsActivationAndRegistersNothing)
   EXPECT_EQ(logs.Lines().back().level, orsa::kLogError);
 }
 
+TEST_F(CompositeTest, ClassNameTakenByAnEarlierCompositeFailsOnlyTheLaterOne) {
+  std::string first = Write(P2pManifest(), "first.composite");
+  std::string second = Write(P2pManifest(), "second.composite");
+  runtime.loadComposite(first, obx::kPassphrase);
+  ASSERT_TRUE(runtime.activateComposites());
+  runtime.loadComposite(second, obx::kPassphrase);
+  EXPECT_FALSE(runtime.activateComposites());
+  EXPECT_TRUE(logs.Has("composite " + second +
+                       ": activation failed: the name \"TestP2pDownload\" is empty or registered already"));
+  EXPECT_EQ(P2pCount(), 1u);
+  EXPECT_EQ(runtime.compositePaths().size(), 2u);
+}
+
 TEST_F(CompositeTest, ShutdownReleasesObjectsBeforeTheirMetadataAndLibrary) {
   std::string path = Write(P2pManifest());
   runtime.loadComposite(path, obx::kPassphrase);
