@@ -97,7 +97,8 @@ TEST(Sdo, TreeLivesWhileReferencedAndIsFreedWithLastPointer) {
     DataObjectPtr copy = message;
     DataObjectPtr assigned;
     assigned = copy;
-    assigned = assigned;  // self-assignment must not drop the object
+    DataObjectPtr& alias = assigned;
+    assigned = alias;  // self-assignment must not drop the object
     message = DataObjectPtr();
     EXPECT_EQ(assigned->getList("map").get(0)->getList("item").get(0)->getCString("value"),
               "kept");
