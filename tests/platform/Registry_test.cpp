@@ -384,6 +384,15 @@ TEST_F(RegistryTest, ARemovedStateRootStartsAFreshRegistry) {
   EXPECT_TRUE(Get(kLM, "K", "w", &type, &data));
 }
 
+TEST_F(RegistryTest, DamagedFileGivesAnErrorNotACrash) {
+  obxtest::WriteFile(root_.Sub("registry.db"), std::string(4096, 'z'));
+  RegKey key = nullptr;
+  EXPECT_EQ(kErrorRegistryIo, RegOpenKeyEx(kLM, "K", kKeyRead, &key));
+  EXPECT_EQ(kErrorRegistryIo, RegCreateKeyEx(kLM, "K", kKeyAllAccess, &key));
+  EXPECT_EQ(nullptr, key);
+  EXPECT_EQ(std::string(4096, 'z'), obxtest::ReadFile(root_.Sub("registry.db")));
+}
+
 TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing) {
   const int kThreads = 4;
   const int kWrites = 40;
