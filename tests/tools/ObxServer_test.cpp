@@ -533,6 +533,7 @@ TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
 
 TEST_F(ObxServerTest, CommandLine) {
   const std::string bin = Quote(obxtest::BinDir() + "/obx-server");
+  obxtest::WriteFile(policies_ + "/a.xml", "<patchs/>");
   struct Case {
     std::string args;
     int status;
@@ -549,6 +550,10 @@ TEST_F(ObxServerTest, CommandLine) {
       {"frobnicate", 2, "unknown command"},
       {"reports", 2, "--db"},
       {"serve --db " + Quote(root_.Sub("x.db")) + " --listen 127.0.0.1:99999", 1, "obx-server:"},
+      {"serve --db " + Quote(root_.Sub("x.db")) + " --policies " + Quote(root_.Sub("nowhere")), 1,
+       "is not a folder"},
+      {"serve --db " + Quote(root_.Sub("x.db")) + " --repository " + Quote(policies_ + "/a.xml"), 1,
+       "is not a folder"},
   };
   for (const Case& c : cases) {
     const CommandResult r = RunCommand(bin + " " + c.args, root_.Path());

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,15 @@ int Serve(const std::map<std::string, std::string>& options) {
   // The prefix names a folder: "/download" and "/download/" both serve
   // "/download/<file>", never "/downloadX".
   if (config.repositoryPrefix.back() != '/') config.repositoryPrefix += '/';
+  // A mistyped folder would otherwise look like "no policy" or "no file" to
+  // every client; refuse to start instead.
+  for (const std::string* folder : {&config.policies, &config.repository}) {
+    struct stat st {};
+    if (!folder->empty() && (::stat(folder->c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+      std::cerr << "obx-server: " << *folder << " is not a folder\n";
+      return 1;
+    }
+  }
 
   // The signals are taken by sigwait below; blocked before any server thread
   // exists, so every thread inherits the mask and none is interrupted.
