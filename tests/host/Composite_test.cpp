@@ -10,6 +10,8 @@
 #include "foundation/Runtime.h"
 #include "host/CompositeManifest.h"
 #include "host/Runtime.h"
+#include "host/SecurityHelper.h"
+#include "host/ZipHelper.h"
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
@@ -96,17 +98,6 @@ TEST(CompositeManifest, RefusesMalformedText) {
   EXPECT_EQ(m.services, std::vector<std::string>{"x"});
 }
 
-TEST(CompositeManifest, StoredFileIsSealedNotPlain) {
-  obxtest::TempStateRoot root;
-  std::string path = root.Sub("c.composite");
-  orsahost::WriteComposite(path, P2pManifest(), obx::kPassphrase);
-  std::string stored = obxtest::ReadFile(path);
-  ASSERT_FALSE(stored.empty());
-  EXPECT_EQ(stored.find("library"), std::string::npos);
-  EXPECT_EQ(stored.find("IP2pDownload"), std::string::npos);
-  EXPECT_EQ(orsahost::ReadComposite(path, obx::kPassphrase).library, kP2pLibrary);
-}
-
 TEST_F(CompositeTest, ServiceBecomesVisibleOnlyAfterActivation) {
   std::string path = Write(P2pManifest());
   orsa::IOrsaObjectPtr composite = runtime.loadComposite(path, obx::kPassphrase);
@@ -169,22 +160,22 @@ TEST_F(CompositeTest, ChangedByteAnywhereThrows) {
   EXPECT_TRUE(runtime.compositePaths().empty());
 }
 
-TEST_F(CompositeTest, PlainManifestWithoutSealIsRefused) {
-  std::string path = root.Sub("Components/plain.composite");
+TEST_F(CompositeTest, StoredFileIsSealedAndPlainOrForeignTextIsRefused) {
+  std::string path = Write(P2pManifest());
+  std::string stored = obxtest::ReadFile(path);
+  EXPECT_EQ(stored.find("library"), std::string::npos);
+  EXPECT_EQ(stored.find("IP2pDownload"), std::string::npos);
+
   obxtest::WriteFile(path, orsahost::FormatCompositeManifest(P2pManifest()));
   ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "does not open");
-}
 
-TEST_F(CompositeTest, SealedTextThatIsNoManifestThrows) {
-  std::string path = root.Sub("Components/junk.composite");
+  // Sealed with the right passphrase, but not a manifest.
+  orsahost::SecurityHelper security;
+  orsahost::ZipHelper zip;
   const std::string junk = "<PatchPolicy/>";
-  obxtest::FakeRuntime seal;
-  seal.RegisterSealServices();
-  seal.Install();
-  std::string sealed;
-  obx::EncryptText(obx::kPassphrase, sealed, junk.data(), junk.size());
-  obxtest::WriteFile(path, sealed);
+  obxtest::WriteFile(path, obx::SealWith(security, zip, obx::kPassphrase, junk.data(), junk.size()));
   ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "bad manifest");
+  EXPECT_TRUE(runtime.compositePaths().empty());
 }
 
 TEST_F(CompositeTest, MissingFileThrows) {
