@@ -160,17 +160,4 @@ TEST(OrsaServiceObjectProxy, DeletingThroughEitherFaceDestroysTheWholeObject) {
   EXPECT_EQ(0, Probe::live);
 }
 
-TEST(OrsaObjectCreator, ConsoleCreatedThroughMetadataIsAConsoleExt) {
-  int inits = 0;
-  orsa::OrsaObjectMeta meta(
-      platform::TypeNameOf<obx::IOBXConsoleImpl>(), {platform::TypeNameOf<orsa::IConsoleExt>()},
-      new orsa::OrsaObjectCreator<obx::IOBXConsoleImpl>([&](obx::IOBXConsoleImpl*) { ++inits; }));
-  EXPECT_TRUE(meta.supports(orsa::IConsoleExt::kTypeName));
-  orsa::IOrsaObjectPtr object = meta.createObject(0);
-  EXPECT_EQ(1, inits);
-  auto console = boost::dynamic_pointer_cast<orsa::IConsoleExt>(object);
-  ASSERT_TRUE(console);
-  EXPECT_TRUE(console->stop());  // never started: nothing to stop
-}
-
 }  // namespace

@@ -272,11 +272,4 @@ TEST_F(ConsoleImpl, FailedThreadCreationIsLoggedAndTheNextStartTriesAgain) {
   EXPECT_TRUE(console.stop());
 }
 
-TEST_F(ConsoleImpl, InitializeDoesNothing) {
-  obx::IOBXConsoleImpl console;
-  console.initialize();
-  EXPECT_TRUE(runtime.Lines().empty());
-  EXPECT_TRUE(console.stop());
-}
-
 }  // namespace

@@ -221,15 +221,4 @@ TEST(WorkerThread, DestroyingARunningThreadAsksItToQuitAndLetsGo) {
   EXPECT_TRUE(sawQuit.load());
 }
 
-TEST(WorkerThread, RefusedCreationLeavesTheObjectUnstarted) {
-  platform::Thread thread;
-  platform::Thread::FailStartsForTest(true);
-  EXPECT_FALSE(thread.Start([] { return 0u; }));
-  platform::Thread::FailStartsForTest(false);
-  EXPECT_FALSE(thread.Started());
-  EXPECT_TRUE(thread.Start([] { return 5u; }));
-  EXPECT_TRUE(thread.Join(platform::kInfinite));
-  EXPECT_EQ(5u, thread.ExitCode());
-}
-
 }  // namespace

@@ -330,12 +330,4 @@ TEST_F(WorkerLoop, PeerToPeerServerSettingIsMadeOnceAndFailuresOnlyWarn) {
   }
 }
 
-TEST(ScheduleWait, HoursToMilliseconds) {
-  EXPECT_EQ(5000u, obx::OBXConsole::ScheduleWaitMs(0));
-  EXPECT_EQ(3605000u, obx::OBXConsole::ScheduleWaitMs(1));
-  EXPECT_EQ(86405000u, obx::OBXConsole::ScheduleWaitMs(24));
-  EXPECT_EQ(86405000u, obx::OBXConsole::ScheduleWaitMs(25));
-  EXPECT_EQ(86405000u, obx::OBXConsole::ScheduleWaitMs(0xFFFFFFFFu));
-}
-
 }  // namespace
