@@ -152,7 +152,7 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
     // still use (and can block on it), so the process leaves without them;
     // every log line is already on disk.
     log.warning(std::to_string(left) +
-                    " thread(s) of the component still running; leaving without static cleanup",
+                    " other thread(s) still running after the stop; leaving without static cleanup",
                 __LINE__);
     std::cout.flush();
     std::cerr.flush();

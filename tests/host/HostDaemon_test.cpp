@@ -244,7 +244,8 @@ TEST(HostDaemon, WorkerLeftRunningByStopDoesNotHoldUpTheExit) {
   EXPECT_NE(text.find("worker abandoned"), std::string::npos) << text;
   EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Warning [orsa-host] HostDaemon:"), std::string::npos) << text;
-  EXPECT_NE(text.find("1 thread(s) of the component still running; leaving without static cleanup"),
+  // The count includes any thread a sanitizer runs of its own.
+  EXPECT_NE(text.find(" other thread(s) still running after the stop; leaving without static cleanup"),
             std::string::npos)
       << text;
 }
