@@ -6,6 +6,9 @@
 // thread, so a wait deep inside any step (pause between cycles, process waits,
 // transfers, server calls) sees the quit request without the token being passed
 // through every signature. Threads without a current token never see a request.
+// The current token is one per thread for the whole process: a host service
+// running on the worker thread sees the request although it lives in the host
+// executable and the worker in a library the host loaded.
 #include <cstdint>
 #include <memory>
 

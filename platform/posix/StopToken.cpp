@@ -1,5 +1,6 @@
 #include "platform/StopToken.h"
 
+#include <dlfcn.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "platform/Clock.h"
+#include "platform/Export.h"
 
 namespace platform {
 
@@ -27,6 +29,32 @@ struct StopState {
 namespace {
 
 thread_local StopToken t_current;
+
+}  // namespace
+}  // namespace platform
+
+// This module's slot of the current token. The executable exports it (see
+// platform/CMakeLists.txt); shared libraries keep theirs hidden.
+extern "C" PLATFORM_EXPORT platform::StopToken* obx_platform_current_stop_token() {
+  return &platform::t_current;
+}
+
+namespace platform {
+namespace {
+
+// Every module that links this code (the host executable, the component
+// library, a composite) has its own copy of t_current. A worker started by the
+// component calls host services on its own thread, and those must see the same
+// quit request: so all modules use the slot the executable exports, and only
+// when it exports none, their own.
+StopToken& Current() {
+  typedef StopToken* (*SlotFn)();
+  static const SlotFn shared = [] {
+    void* symbol = dlsym(RTLD_DEFAULT, "obx_platform_current_stop_token");
+    return reinterpret_cast<SlotFn>(symbol);
+  }();
+  return shared != nullptr ? *shared() : t_current;
+}
 
 void SignalEventFd(int fd) {
   uint64_t one = 1;
@@ -82,16 +110,20 @@ void StopSource::RequestStop() {
 
 bool StopSource::StopRequested() const { return state_->stopped.load(std::memory_order_acquire); }
 
-StopToken CurrentStopToken() { return t_current; }
+StopToken CurrentStopToken() { return Current(); }
 
-ScopedStopToken::ScopedStopToken(StopToken token) : previous_(t_current) {
-  t_current = std::move(token);
+ScopedStopToken::ScopedStopToken(StopToken token) : previous_(Current()) {
+  Current() = std::move(token);
 }
 
-ScopedStopToken::~ScopedStopToken() { t_current = std::move(previous_); }
+ScopedStopToken::~ScopedStopToken() { Current() = std::move(previous_); }
 
-bool QuitRequested() { return t_current.StopRequested(); }
+bool QuitRequested() { return Current().StopRequested(); }
 
-bool WaitFor(uint32_t ms) { return CurrentClock().Sleep(ms, t_current); }
+bool WaitFor(uint32_t ms) {
+  // A copy: the clock may call back into code that changes the slot.
+  StopToken token = Current();
+  return CurrentClock().Sleep(ms, token);
+}
 
 }  // namespace platform

@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <boost/make_shared.hpp>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -11,6 +13,8 @@
 
 #include "component/orsa/IClassMeta.h"
 #include "component/orsa/IConsoleExt.h"
+#include "component/orsa/INet.h"
+#include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -102,6 +106,35 @@ TEST_F(LoadedConsoleLibrary, ConsoleMadeThroughTheMetadataStartsAndStopsWithTheG
       EXPECT_EQ("IOBXConsoleImpl", line.channel);
     }
   }
+}
+
+// A host service, built into this executable, called by the library's worker.
+class QuitWatchingP2p : public orsa::net::IP2pDownload {
+ public:
+  int download(const std::string&, const std::string&, int) override { return 0; }
+  int setServerHost(const std::string&, int, int) override {
+    called.set_value(platform::CurrentStopToken().Stoppable());
+    return 0;
+  }
+  std::promise<bool> called;
+};
+
+TEST_F(LoadedConsoleLibrary, HostServicesCalledByTheWorkerSeeItsQuitRequest) {
+  auto p2p = boost::make_shared<QuitWatchingP2p>();
+  runtime.Register<orsa::net::IP2pDownload>(p2p);
+  std::future<bool> stoppable = p2p->called.get_future();
+  orsa::ClassMetaArray* classes = nullptr;
+  exportClass(&classes, &runtime);
+  ASSERT_NE(nullptr, classes);
+  std::unique_ptr<orsa::ClassMetaArray> owned(classes);
+  orsa::IOrsaObjectPtr object = classes->at(0)->createObject(0);
+  auto console = boost::dynamic_pointer_cast<orsa::IConsoleExt>(object);
+  ASSERT_TRUE(console);
+  ASSERT_TRUE(console->start());
+  // The worker runs the library's copy of the thread code, this service this
+  // executable's copy of the wait code; both must use one quit request.
+  EXPECT_TRUE(stoppable.get());
+  EXPECT_TRUE(console->stop());
 }
 
 TEST_F(LoadedConsoleLibrary, ExportWithoutAResultPlaceDoesNotCrash) {
