@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "component/DefaultCycleSteps.h"
 #include "cycle/OBXConsole.h"
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"

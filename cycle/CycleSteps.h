@@ -14,7 +14,4 @@ struct CycleSteps {
   std::function<void()> taskExecute;    // the task list initialised and run
 };
 
-// The steps of the real cycle.
-CycleSteps DefaultCycleSteps();
-
 }  // namespace obx
