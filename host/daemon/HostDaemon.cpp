@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -120,6 +121,12 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
     log.error(e.what(), __LINE__);
     return Fail(2, e.what());
   }
+
+  // The daemon works in its state root, so a file the agent names relative to
+  // its current folder (the report file when no install folder is set) lands
+  // under the root and not wherever the daemon happened to be started.
+  if (chdir(root.c_str()) != 0)
+    log.warning("cannot enter state root " + root + ": " + strerror(errno), __LINE__);
 
   try {
     if (!component.start()) {

@@ -318,6 +318,11 @@ TEST(HostDaemon, AgentComponentStopsFromItsPauseOnSigterm) {
   EXPECT_NE(text.find("stopping on SIGTERM"), std::string::npos) << text;
   EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("still in use"), std::string::npos) << text;
+  // The real cycle ran: without a server setting the policy request is refused,
+  // and the report file, named relative to the current folder when no install
+  // folder is set, is kept in the state root the daemon works in.
+  EXPECT_NE(text.find("service url is null."), std::string::npos) << text;
+  EXPECT_TRUE(std::filesystem::exists(root.Sub("reportInfo.xml")));
 }
 
 }  // namespace
