@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Helpers of scripts/demo: checks the sample policy against the repository and
+prints the agent's task list and the server's reports as readable tables.
+
+    show.py check-policy POLICY.xml REPOSITORY   every md5 matches its file
+    show.py tasks TASKLIST.xml POLICY.xml         task list table (opened XML)
+    show.py reports < reports.json                reports table
+
+Exit status 0 when done, 1 when a check fails or an input cannot be read.
+"""
+import hashlib
+import html
+import json
+import os
+import re
+import sys
+import xml.etree.ElementTree as ET
+
+
+def split_list(text):
+    # Lists in the policy are ";"-separated; empty pieces do not count.
+    return [piece for piece in (text or "").split(";") if piece]
+
+
+def check_policy(policy_path, repository):
+    """Every address of bootdownload/download must name a file of the
+    repository whose MD5 is the one the policy gives at the same position."""
+    root = ET.parse(policy_path).getroot()
+    problems = []
+    checked = 0
+    for patch in root.findall("patch"):
+        task = patch.get("policyid", "?")
+        for element in ("bootdownload", "download"):
+            node = patch.find(element)
+            if node is None:
+                continue
+            urls = split_list(node.get("url"))
+            md5s = split_list(node.get("md5"))
+            if len(urls) != len(md5s):
+                problems.append(f"task {task} {element}: {len(urls)} addresses but {len(md5s)} md5 values")
+                continue
+            for url, expected in zip(urls, md5s):
+                path = os.path.join(repository, url)
+                try:
+                    with open(path, "rb") as f:
+                        actual = hashlib.md5(f.read()).hexdigest()
+                except OSError as e:
+                    problems.append(f"task {task} {element}: {url}: {e.strerror}")
+                    continue
+                checked += 1
+                if actual != expected:
+                    problems.append(f"task {task} {element}: {url} has md5 {actual}, the policy says {expected}")
+    for line in problems:
+        print(f"demo: policy {policy_path}: {line}", file=sys.stderr)
+    if checked == 0 and not problems:
+        print(f"demo: policy {policy_path} names no file to download", file=sys.stderr)
+        return 1
+    return 1 if problems else 0
+
+
+def print_table(header, rows):
+    widths = [max(len(str(row[i])) for row in [header] + rows) for i in range(len(header))]
+    for row in [header] + rows:
+        print("  " + "  ".join(str(cell).ljust(width) for cell, width in zip(row, widths)).rstrip())
+
+
+def attribute(patch, element, name):
+    # A missing element or attribute shows as "-", an empty value as "''",
+    # so the two stay apart in the table.
+    node = patch.find(element)
+    if node is None or node.get(name) is None:
+        return "-"
+    value = node.get(name)
+    return value if value else "''"
+
+
+def tasks(tasklist_path, policy_path):
+    """One row per task of the task list; exit 1 when a task of the policy has
+    no entry (its OS condition did not match) or the list cannot be read."""
+    root = ET.parse(tasklist_path).getroot()
+    policy_ids = [p.get("policyid") for p in ET.parse(policy_path).getroot().findall("patch")]
+    header = ["policyid", "PatchExecute", "times", "bootdownload", "bootrun", "download",
+              "versionReport"]
+    rows = []
+    seen = set()
+    for patch in root.findall("patch"):
+        task = patch.get("policyid", "?")
+        seen.add(task)
+        rows.append([task,
+                     attribute(patch, "PatchExecute", "status"),
+                     attribute(patch, "PatchExecute", "times"),
+                     attribute(patch, "bootdownload", "status"),
+                     attribute(patch, "bootrun", "result"),
+                     attribute(patch, "download", "status"),
+                     attribute(patch, "versionReport", "status")])
+    if rows:
+        print_table(header, rows)
+    else:
+        print("  (no task)")
+    missing = [task for task in policy_ids if task not in seen]
+    if missing:
+        print(f"demo: the task list has no entry for {', '.join(missing)} of the policy",
+              file=sys.stderr)
+        return 1
+    return 0
+
+
+ITEM = re.compile(r"<item><key>(.*?)</key><value>(.*?)</value>", re.S)
+# What a record says beyond the machine facts every record repeats.
+SHOWN_ITEMS = ("client_version", "boot_download_type", "patch_download_type",
+               "r1", "r2", "r3", "r4", "r5")
+
+
+def reports():
+    rows = json.load(sys.stdin)
+    if not rows:
+        print("  (none)")
+        return 0
+    table = []
+    for row in rows:
+        items = dict(ITEM.findall(row.get("record", "")))
+        said = "; ".join(f"{key}={html.unescape(items[key])}" for key in SHOWN_ITEMS if items.get(key))
+        table.append([row.get("seq"), row.get("operation"), row.get("type"), row.get("id"), said])
+    print_table(["seq", "operation", "type", "id", "content"], table)
+    return 0
+
+
+def main(argv):
+    try:
+        if len(argv) == 4 and argv[1] == "check-policy":
+            return check_policy(argv[2], argv[3])
+        if len(argv) == 4 and argv[1] == "tasks":
+            return tasks(argv[2], argv[3])
+        if len(argv) == 2 and argv[1] == "reports":
+            return reports()
+    except (OSError, ET.ParseError, ValueError) as e:
+        print(f"demo: {e}", file=sys.stderr)
+        return 1
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
