@@ -23,8 +23,9 @@
 #include "platform/StateRoot.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
-#include "tests/server/ScriptedInvoker.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ObxServerProcess.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -344,65 +345,33 @@ TEST(PolicyUpdateOs, CheckLinesAreExact) {
 
 // ---- Through the real server client ----
 
-// Answers every call with one item whose value is `answer`, and keeps the
-// request's items.
-class ScriptedInvoker : public orsa::ws::IWebServiceInvoker {
- public:
-  explicit ScriptedInvoker(boost::shared_ptr<orsa::sdo::ISdoHelper> sdo) : sdo_(std::move(sdo)) {}
-  std::string answer;
-  std::vector<std::string> operations;
-  std::vector<std::string> urls;
-  std::vector<std::pair<std::string, std::string>> items;
-
-  int invoke(const char* actionUrl, const char* operation, orsa::sdo::DataObjectPtr* request,
-             orsa::sdo::DataObjectPtr* response, int, int, int, int) override {
-    urls.push_back(actionUrl);
-    operations.push_back(operation);
-    orsa::sdo::IDataObjectList& maps = (*request)->getList("map");
-    for (uint32_t m = 0; m < maps.size(); ++m) {
-      orsa::sdo::IDataObjectList& list = maps.get(m)->getList("item");
-      for (uint32_t i = 0; i < list.size(); ++i) {
-        items.emplace_back(list.get(i)->getCString("key"), list.get(i)->getCString("value"));
-      }
-    }
-    orsa::sdo::DataObjectPtr message = sdo_->createDataObject(orsa::ws::kObxNamespace, "Message");
-    orsa::sdo::DataObjectPtr map = sdo_->createDataObject(orsa::ws::kObxNamespace, "Map");
-    orsa::sdo::DataObjectPtr item = sdo_->createDataObject(orsa::ws::kObxNamespace, "Item");
-    item->setCString("key", "policy");
-    item->setCString("value", answer);
-    item->setCString("type", "string");
-    map->getList("item").append(item);
-    message->getList("map").append(map);
-    *response = message;
-    return 0;
-  }
-
- private:
-  boost::shared_ptr<orsa::sdo::ISdoHelper> sdo_;
-};
-
 TEST_F(PolicyUpdateTest, DefaultStepAsksTheServerThroughTheClient) {
-  auto sdo = boost::make_shared<orsahost::SdoHelper>();
-  auto invoker = boost::make_shared<ScriptedInvoker>(sdo);
-  runtime_.Register<orsa::sdo::ISdoHelper>(sdo);
+  auto invoker = boost::make_shared<obxtest::ScriptedInvoker>();
+  runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
   runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker);
   ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1"));
   ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy",
                                   "/obx/policy"));
   WriteSealed(obx::PolicyFilePath(), Policy("5", Entry("1", AnyOs())));
   const std::string policy = Policy("6", Entry("2", AnyOs()));
-  obx::EncryptText(obx::kPassphrase, invoker->answer, policy.data(), policy.size());
+  std::string sealed;
+  obx::EncryptText(obx::kPassphrase, sealed, policy.data(), policy.size());
+  invoker->Push(obxtest::ScriptedInvoker::Answer(sealed));
 
   obx::UpdatePolicy();
 
-  ASSERT_EQ(invoker->operations, (std::vector<std::string>{"updatePatchPolicy"}));
-  EXPECT_EQ(invoker->urls[0].substr(invoker->urls[0].size() - 11), "/obx/policy");
-  EXPECT_EQ(invoker->items,
-            (std::vector<std::pair<std::string, std::string>>{
-                {"computerCode", obx::GetComputerCode()},
-                {"userName", obx::HostUserName()},
-                {"version", "5"},
-                {"osVersion", "winxp"}}));
+  ASSERT_EQ(invoker->Calls().size(), 1u);
+  const obxtest::SentCall& call = invoker->Calls()[0];
+  EXPECT_EQ(call.operation, "updatePatchPolicy");
+  EXPECT_EQ(call.actionUrl, "http://127.0.0.1:7080/obx/policy");
+  std::vector<std::pair<std::string, std::string>> items;
+  for (const obxtest::SentMap& map : call.maps)
+    for (const obxtest::SentItem& item : map.items) items.emplace_back(item.key, item.value);
+  EXPECT_EQ(items, (std::vector<std::pair<std::string, std::string>>{
+                       {"computerCode", obx::GetComputerCode()},
+                       {"userName", obx::HostUserName()},
+                       {"version", "5"},
+                       {"osVersion", "winxp"}}));
   EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), policy);
   EXPECT_FALSE(runtime_.Has("Insert id= 1 to taskList"));
   EXPECT_TRUE(runtime_.Has("Insert id= 2 to taskList"));
@@ -413,53 +382,16 @@ TEST_F(PolicyUpdateTest, DefaultStepAsksTheServerThroughTheClient) {
 
 // ---- Against the reference server ----
 
-// One obx-server process on 127.0.0.1, port 0: stopped with SIGTERM and reaped.
-class ServerProcess {
- public:
-  ServerProcess(const std::string& portFile, std::vector<std::string> args) {
-    args.insert(args.begin(), {obxtest::BinDir() + "/obx-server", "serve", "--listen",
-                               "127.0.0.1:0", "--port-file", portFile});
-    pid_ = fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    // The port file appears once the socket listens; give up if the server
-    // dies, or after a minute so that a hung server cannot hold the suite.
-    for (int i = 0; i < 6000 && pid_ > 0 && port_ == 0; ++i) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
-      const std::string text = obxtest::ReadFile(portFile);
-      if (!text.empty() && text.back() == '\n') port_ = std::atoi(text.c_str());
-      if (port_ == 0) usleep(10000);
-    }
-  }
-  ~ServerProcess() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  int Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
-
 TEST_F(PolicyUpdateTest, CyclesAgainstTheReferenceServerFollowItsPolicy) {
   const std::string policies = root_.Sub("policies");
   ASSERT_TRUE(platform::CreateDirectories(policies));
   obxtest::WriteFile(policies + "/default.xml",
                      Policy("5", Entry("10", AnyOs() + "<bootdownload md5=\"b10\"/>") +
                                      Entry("9", AnyOs())));
-  ServerProcess server(root_.Sub("server.port"),
-                       {"--policies", policies, "--db", root_.Sub("reports.db"),
-                        "--repository", root_.Path(), "--service-path", "/obx/service"});
-  ASSERT_GT(server.Port(), 0) << "obx-server did not start";
+  obxtest::ObxServerProcess server(root_, {"--policies", policies, "--db", root_.Sub("reports.db"),
+                                           "--repository", root_.Path(), "--service-path",
+                                           "/obx/service"});
+  ASSERT_GT(server.Port(), 0) << server.Stderr();
 
   runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
   orsahost::WebServiceInvokerOptions options;

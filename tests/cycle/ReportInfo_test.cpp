@@ -14,7 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/ManualClock.h"
 #include "platform/StateRoot.h"
-#include "tests/server/ScriptedInvoker.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
 

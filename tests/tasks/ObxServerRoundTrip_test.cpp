@@ -25,55 +25,12 @@
 #include "server/OBXWebService.h"
 #include "tasks/ResultRecordSources.h"
 #include "tasks/TaskManager.h"
-#include "tests/server/ScriptedInvoker.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ObxServerProcess.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
-
-// One obx-server process: started on port 0, stopped with SIGTERM and reaped.
-class ServerProcess {
- public:
-  ServerProcess(std::string portFile, const std::vector<std::string>& options)
-      : portFile_(std::move(portFile)) {
-    std::vector<std::string> args = {obxtest::BinDir() + "/obx-server",
-                                     "serve",
-                                     "--listen",
-                                     "127.0.0.1:0",
-                                     "--port-file",
-                                     portFile_};
-    args.insert(args.end(), options.begin(), options.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      std::_Exit(127);
-    }
-    // Ready once the port file exists (it is written after the socket listens).
-    for (int i = 0; i < 3000 && port_ == 0 && pid_ > 0; ++i) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
-      const std::string text = obxtest::ReadFile(portFile_);
-      if (!text.empty() && text.back() == '\n') port_ = std::atoi(text.c_str());
-      if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ~ServerProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  int Port() const { return port_; }
-
- private:
-  std::string portFile_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
 
 std::string RunReports(const std::string& db, const std::string& scratch) {
   const std::string out = scratch + "/reports.txt";
@@ -132,9 +89,9 @@ TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
       "<patchs version=\"5\"><patch policyid=\"1001\"><check_os valid=\"winxp\"/></patch></patchs>";
   obxtest::WriteFile(policies + "/default.xml", policy);
   const std::string db = root.Sub("reports.db");
-  ServerProcess server(root.Sub("server.port"),
-                       {"--policies", policies, "--db", db, "--service-path", "/obx/service"});
-  ASSERT_GT(server.Port(), 0) << "obx-server did not start";
+  obxtest::ObxServerProcess server(
+      root, {"--policies", policies, "--db", db, "--service-path", "/obx/service"});
+  ASSERT_GT(server.Port(), 0) << server.Stderr();
 
   obxtest::FakeRuntime runtime;
   runtime.Install();

@@ -14,7 +14,7 @@
 #include "platform/StateRoot.h"
 #include "tasks/ResultRecordSources.h"
 #include "tasks/TaskManager.h"
-#include "tests/server/ScriptedInvoker.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
 

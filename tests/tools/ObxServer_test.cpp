@@ -23,6 +23,7 @@
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
+#include "tests/support/ObxServerProcess.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -104,68 +105,7 @@ HttpAnswer RawGet(int port, const std::string& path, const std::string& host) {
   return RawRequest(port, "GET", path, host);
 }
 
-// One obx-server process for one test: started on port 0, stopped with
-// SIGTERM (or a chosen signal) and reaped.
-class ServerProcess {
- public:
-  ServerProcess(const obxtest::TempStateRoot& root, std::vector<std::string> extra)
-      : portFile_(root.Sub("server.port")), errFile_(root.Sub("server.err")) {
-    std::filesystem::remove(portFile_);
-    std::vector<std::string> args = {obxtest::BinDir() + "/obx-server", "serve", "--listen",
-                                     "127.0.0.1:0", "--port-file", portFile_};
-    args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      FILE* err = std::freopen(errFile_.c_str(), "w", stderr);
-      (void)err;
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      std::_Exit(127);
-    }
-    // Readiness: the port file appears only once the socket listens.
-    for (int i = 0; i < 3000 && port_ == 0; ++i) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
-      const std::string text = obxtest::ReadFile(portFile_);
-      if (!text.empty() && text.back() == '\n') port_ = std::atoi(text.c_str());
-      if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ~ServerProcess() {
-    if (pid_ > 0) {
-      EXPECT_EQ(Stop(), 0) << "obx-server did not stop cleanly:\n" << Stderr();
-    }
-  }
-
-  int Port() const { return port_; }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  std::string Stderr() const { return obxtest::ReadFile(errFile_); }
-
-  // The exit code after `sig` (-1 when it did not exit normally).
-  int Stop(int sig = SIGTERM) {
-    if (pid_ <= 0) return exit_;
-    ::kill(pid_, sig);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return exit_;
-  }
-
- private:
-  std::string portFile_;
-  std::string errFile_;
-  pid_t pid_ = -1;
-  int port_ = 0;
-  int exit_ = -1;
-};
+using ServerProcess = obxtest::ObxServerProcess;
 
 struct Answer {
   std::vector<std::pair<std::string, std::string>> items;  // of the first map

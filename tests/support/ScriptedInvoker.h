@@ -1,8 +1,8 @@
 #pragma once
 // A web service invoker for tests: records every call with a snapshot of its
 // request and answers each one with the next scripted step. Answers are built
-// from the host's real data objects. Header-only so that the tests of the
-// cycle and task folders can use it too.
+// from the host's real data objects. Shared by the tests of the server
+// client, the cycle and the task runner.
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
