@@ -29,9 +29,12 @@ class Descriptor {
 };
 
 void ReadOpenFile(const std::string& path, std::vector<unsigned char>& out) {
-  Descriptor file(::open(platform::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
+  // that may never come; it changes nothing for the reads of a regular file.
+  Descriptor file(
+      ::open(platform::NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat info {};
-  // A directory or a device opens on Linux but not as a file on Windows.
+  // A directory, FIFO or device opens on Linux but not as a file on Windows.
   if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
       ::flock(file.get(), LOCK_SH | LOCK_NB) != 0)
     OBX_THROW_ROOT(0, "Could not open file: %s", path.c_str());

@@ -16,7 +16,8 @@ constexpr size_t kWholeFileChunk = 307200;
 // may read but not write": a writer that takes an exclusive lock waits, and a
 // file under an exclusive lock is refused as if it could not be opened.
 // Throws CRootException:
-//   "Could not open file: <path>"  missing, unreadable, locked, not a regular file
+//   "Could not open file: <path>"  missing, unreadable, locked, not a regular
+//       file (a FIFO is refused at once, never waited on)
 //   "File size is not within the expected range: size = <n>"  empty or above
 //       kMaxWholeFileSize (n is the low 32 bits of the size, printed signed)
 //   "Read file error"  the file ended before its size was read (it shrank)

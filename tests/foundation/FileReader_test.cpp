@@ -99,10 +99,14 @@ TEST_F(FileReaderTest, RefusesSizesOutsideTheRangeWithTheLow32Bits) {
   }
 }
 
-TEST_F(FileReaderTest, MissingDirectoryOrLockedFileCannotBeOpened) {
+TEST_F(FileReaderTest, MissingDirectoryFifoOrLockedFileCannotBeOpened) {
   std::string missing = root_.Sub("no such file.bin");
   EXPECT_EQ(ErrorOf(missing), "Could not open file: " + missing);
   EXPECT_EQ(ErrorOf(root_.Path()), "Could not open file: " + root_.Path());
+  // A FIFO without a writer: refused at once instead of blocking the reader.
+  std::string fifo = root_.Sub("boot.exe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(ErrorOf(fifo), "Could not open file: " + fifo);
 
   std::string locked = root_.Sub("locked.bin");
   obxtest::WriteFile(locked, "being written");
