@@ -34,7 +34,9 @@ class TaskManager {
   // Items policy_id, ip, user_name, host, computer_code, mac, client_time, then
   // client_version, boot_download_type, patch_download_type for "versionInfo"
   // or r1..r5 (r1 "unknown" when empty) for any other type. Keys, values, the
-  // type and the id are XML-escaped, so every value reads back exactly.
+  // type and the id are XML-escaped, so every value reads back exactly. A user
+  // or computer name that is not valid in the system code page is sent with
+  // U+FFFD for each unreadable byte (one warning) rather than failing.
   std::string MakeResultRecord(const std::string& id, const std::string& type);
 
   // One "<item>" element with `key`, `value` and `itemType`, XML-escaped.
