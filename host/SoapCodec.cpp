@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "component/orsa/IWebServiceInvoker.h"
+#include "host/XmlMarkup.h"
 
 namespace orsahost {
 namespace soap {
@@ -31,43 +32,18 @@ std::string ProtectWhitespace(const std::string& xml) {
   bool afterStartTag = false;
   size_t i = 0;
   const size_t n = xml.size();
-  auto copyUntil = [&](const char* terminator) {
-    size_t end = xml.find(terminator, i);
-    if (end == std::string::npos) throw std::runtime_error("malformed XML: unterminated markup");
-    end += std::strlen(terminator);
-    out.append(xml, i, end - i);
-    i = end;
-  };
   while (i < n) {
     if (xml[i] == '<') {
-      if (StartsWith(xml, i, "<!--")) {
-        copyUntil("-->");
-        afterStartTag = false;
-      } else if (StartsWith(xml, i, "<![CDATA[")) {
-        copyUntil("]]>");
-        afterStartTag = false;
-      } else if (StartsWith(xml, i, "<?")) {
-        copyUntil("?>");
-        afterStartTag = false;
-      } else if (StartsWith(xml, i, "<!")) {
+      const XmlMarkup markup = ScanXmlMarkup(xml, i);
+      if (markup.kind == XmlMarkupKind::kDeclaration) {
         throw std::runtime_error("malformed SOAP message: document type declarations are refused");
-      } else {
-        size_t j = i + 1;
-        char quote = 0;
-        for (; j < n; ++j) {
-          if (quote) {
-            if (xml[j] == quote) quote = 0;
-          } else if (xml[j] == '"' || xml[j] == '\'') {
-            quote = xml[j];
-          } else if (xml[j] == '>') {
-            break;
-          }
-        }
-        if (j >= n) throw std::runtime_error("malformed XML: unterminated tag");
-        afterStartTag = xml[i + 1] != '/' && xml[j - 1] != '/';
-        out.append(xml, i, j + 1 - i);
-        i = j + 1;
       }
+      if (markup.end == std::string::npos) {
+        throw std::runtime_error("malformed XML: unterminated markup");
+      }
+      out.append(xml, i, markup.end - i);
+      afterStartTag = markup.kind == XmlMarkupKind::kStartTag;
+      i = markup.end;
       continue;
     }
     size_t end = xml.find('<', i);

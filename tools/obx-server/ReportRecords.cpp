@@ -2,8 +2,9 @@
 
 #include <tinyxml.h>
 
-#include <cstring>
 #include <stdexcept>
+
+#include "host/XmlMarkup.h"
 
 namespace obxserver {
 
@@ -21,60 +22,39 @@ std::vector<RawChild> RawChildrenOfRoot(const std::string& xml) {
   int depth = 0;
   size_t start = std::string::npos;
   std::string name;
-  size_t i = 0;
-  auto skipPast = [&](const char* terminator) {
-    size_t end = xml.find(terminator, i);
-    i = end == std::string::npos ? xml.size() : end + std::strlen(terminator);
-  };
-  while (i < xml.size()) {
+  for (size_t i = 0; i < xml.size();) {
     if (xml[i] != '<') {
       ++i;
-    } else if (xml.compare(i, 4, "<!--") == 0) {
-      skipPast("-->");
-    } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
-      skipPast("]]>");
-    } else if (xml.compare(i, 2, "<?") == 0) {
-      skipPast("?>");
-    } else if (xml.compare(i, 2, "<!") == 0) {
-      skipPast(">");
-    } else {
-      size_t j = i + 1;
-      char quote = 0;
-      for (; j < xml.size(); ++j) {
-        if (quote) {
-          if (xml[j] == quote) quote = 0;
-        } else if (xml[j] == '"' || xml[j] == '\'') {
-          quote = xml[j];
-        } else if (xml[j] == '>') {
-          break;
-        }
-      }
-      if (j >= xml.size()) break;
-      const bool closing = xml[i + 1] == '/';
-      const bool selfClosing = !closing && xml[j - 1] == '/';
-      if (closing) {
+      continue;
+    }
+    const orsahost::XmlMarkup markup = orsahost::ScanXmlMarkup(xml, i);
+    if (markup.end == std::string::npos) break;
+    switch (markup.kind) {
+      case orsahost::XmlMarkupKind::kEndTag:
         --depth;
         if (depth == 1 && start != std::string::npos) {
-          children.push_back({name, xml.substr(start, j + 1 - start)});
+          children.push_back({name, xml.substr(start, markup.end - start)});
           start = std::string::npos;
         }
-      } else {
+        break;
+      case orsahost::XmlMarkupKind::kStartTag:
+      case orsahost::XmlMarkupKind::kEmptyElementTag:
         if (depth == 1) {
           start = i;
-          size_t nameEnd = xml.find_first_of(" \t\r\n/>", i + 1);
+          const size_t nameEnd = xml.find_first_of(" \t\r\n/>", i + 1);
           name = xml.substr(i + 1, nameEnd - i - 1);
         }
-        if (selfClosing) {
-          if (depth == 1) {
-            children.push_back({name, xml.substr(start, j + 1 - start)});
-            start = std::string::npos;
-          }
-        } else {
+        if (markup.kind == orsahost::XmlMarkupKind::kStartTag) {
           ++depth;
+        } else if (depth == 1) {
+          children.push_back({name, xml.substr(start, markup.end - start)});
+          start = std::string::npos;
         }
-      }
-      i = j + 1;
+        break;
+      default:
+        break;  // comments, CDATA, processing instructions, declarations
     }
+    i = markup.end;
   }
   return children;
 }
