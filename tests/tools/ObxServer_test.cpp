@@ -268,18 +268,26 @@ TEST_F(ObxServerTest, UploadsRecordedOneRowPerMapWithExactText) {
   ASSERT_NE(server.Port(), 0) << server.Stderr();
   const std::string a = Record("installResultInfo", "1001", "unknown");
   const std::string b = Record("installResultInfo", "1002", "ok &amp; &lt;done&gt;");
+  // Markup a record may hold: a quoted ">" in an attribute, a CDATA section
+  // that looks like an end tag; a comment between records belongs to none.
+  const std::string c =
+      "<map type=\"installResultInfo\" id=\"1003\" note=\"a>b\" ><item><key>r1</key><value>"
+      "<![CDATA[</map> & x]]></value><type>string</type></item></map>";
   const std::string v = Record("versionInfo", "7", "1.0");
-  EXPECT_EQ(Upload(server, "uploadExecuteResult", Seal("<message>" + a + b + "</message>")), "true");
+  EXPECT_EQ(Upload(server, "uploadExecuteResult",
+                   Seal("<message>" + a + b + "<!-- <map> -->" + c + "</message>")),
+            "true");
   EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + v + "</message>")), "true");
   EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message/>")), "true");
   EXPECT_EQ(server.Stop(), 0);
 
   const auto rows = ReportRows(db_, root_.Path());
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 4u);
   const std::vector<std::vector<std::string>> expected = {
       {"1", "uploadExecuteResult", "installResultInfo", "1001", a},
       {"2", "uploadExecuteResult", "installResultInfo", "1002", b},
-      {"3", "uploadExecuteStatus", "versionInfo", "7", v},
+      {"3", "uploadExecuteResult", "installResultInfo", "1003", c},
+      {"4", "uploadExecuteStatus", "versionInfo", "7", v},
   };
   for (size_t i = 0; i < rows.size(); ++i) {
     ASSERT_EQ(rows[i].size(), 6u);
