@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -100,6 +101,8 @@ long KeyExists(RegistryDatabase& db, int64_t id) {
 
 long SetValueIn(RegistryDatabase& db, int64_t id, const std::string& name, uint32_t type,
                 const unsigned char* data, size_t size) {
+  // SQLite takes a blob's size as an int; a larger one would be undefined behaviour there.
+  if (size > static_cast<size_t>(INT_MAX)) return kErrorInvalidParameter;
   RegistryStatement upsert(db.db(),
                            "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
                            "ON CONFLICT(key, name) DO UPDATE SET type = ?3, data = ?4");

@@ -156,6 +156,15 @@ TEST_F(RegistryTest, ValuesKeepTypeAndRawBytes) {
     EXPECT_EQ(c.type, type) << c.name;
     EXPECT_EQ(c.data, data) << c.name;
   }
+  // A size the database cannot take is refused before any byte is read.
+  RegKey key = nullptr;
+  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "K", kKeyAllAccess, &key));
+  const unsigned char one[1] = {0};
+  EXPECT_EQ(kErrorInvalidParameter, RegSetValueEx(key, "huge", kRegBinary, one, 0x80000000u));
+  RegCloseKey(key);
+  uint32_t type = 0;
+  std::vector<unsigned char> data;
+  EXPECT_FALSE(Get(kLM, "K", "huge", &type, &data));
 }
 
 TEST_F(RegistryTest, QueryFollowsTheSizeRules) {
