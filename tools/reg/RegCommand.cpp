@@ -43,6 +43,22 @@ bool LooksLikeOption(const std::string& arg) {
   return true;
 }
 
+// The key argument of a command that takes `count` arguments, the key first.
+// False, with the error line written, when the count is wrong or the key
+// names no known root.
+bool KeyArgument(const std::vector<std::string>& positional, size_t count, const char* usage,
+                 platform::RegRoot* root, std::string* subkey, std::ostream& err) {
+  if (positional.size() != count) {
+    err << "ERROR: " << usage << ".\n";
+    return false;
+  }
+  if (!SplitKeyArgument(positional[0], root, subkey)) {
+    err << "ERROR: Invalid key name \"" << positional[0] << "\".\n";
+    return false;
+  }
+  return true;
+}
+
 bool EncodeData(uint32_t type, const std::string& text, std::vector<unsigned char>* data) {
   switch (type) {
     case platform::kRegSz:
@@ -184,14 +200,7 @@ bool RegCommand::ParseOptions(const std::vector<std::string>& args, Options* opt
 int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
-  if (options.positional.size() != 1) {
-    err << "ERROR: add takes one key.\n";
-    return 1;
-  }
-  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
-    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
-    return 1;
-  }
+  if (!KeyArgument(options.positional, 1, "add takes one key", &root, &subkey, err)) return 1;
   const std::string key = ShownKey(root, subkey);
   uint32_t type = platform::kRegSz;
   if (!ParseRegTypeName(options.type, &type)) {
@@ -289,14 +298,7 @@ bool RegCommand::QueryKey(platform::RegRoot root, const std::string& subkey, con
 int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
-  if (options.positional.size() != 1) {
-    err << "ERROR: query takes one key.\n";
-    return 1;
-  }
-  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
-    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
-    return 1;
-  }
+  if (!KeyArgument(options.positional, 1, "query takes one key", &root, &subkey, err)) return 1;
   if (!QueryKey(root, subkey, options, out, err)) return 1;
   out << "\n";
   return 0;
@@ -305,14 +307,7 @@ int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& e
 int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
-  if (options.positional.size() != 1) {
-    err << "ERROR: delete takes one key.\n";
-    return 1;
-  }
-  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
-    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
-    return 1;
-  }
+  if (!KeyArgument(options.positional, 1, "delete takes one key", &root, &subkey, err)) return 1;
   const std::string key = ShownKey(root, subkey);
   bool wholeKey = !options.hasValueName && !options.defaultValue && !options.allValues;
   if (wholeKey && subkey.find_first_not_of('\\') == std::string::npos) {
@@ -396,16 +391,10 @@ int RegCommand::Import(const Options& options, std::ostream& out, std::ostream& 
 }
 
 int RegCommand::Export(const Options& options, std::ostream& out, std::ostream& err) {
-  if (options.positional.size() != 2) {
-    err << "ERROR: export takes a key and a file.\n";
-    return 1;
-  }
   platform::RegRoot root;
   std::string subkey;
-  if (!SplitKeyArgument(options.positional[0], &root, &subkey)) {
-    err << "ERROR: Invalid key name \"" << options.positional[0] << "\".\n";
+  if (!KeyArgument(options.positional, 2, "export takes a key and a file", &root, &subkey, err))
     return 1;
-  }
   std::string text = RegFileWriter::Header();
   long rc = RegFileWriter::AppendTree(root, subkey, &text);
   if (rc != platform::kErrorSuccess) {
