@@ -84,8 +84,10 @@ HttpAnswer RawRequest(int port, const std::string& method, const std::string& pa
     ::close(fd);
     return answer;
   }
-  const std::string request = method + " " + path + " HTTP/1.1\r\nHost: " + host +
-                              "\r\nConnection: close\r\n" + headers +
+  // Without a host, an HTTP/1.0 request with no Host header at all.
+  const std::string request = method + " " + path +
+                              (host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n") +
+                              "Connection: close\r\n" + headers +
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string data;
@@ -94,7 +96,7 @@ HttpAnswer RawRequest(int port, const std::string& method, const std::string& pa
   while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) data.append(buffer, static_cast<size_t>(n));
   ::close(fd);
   const size_t split = data.find("\r\n\r\n");
-  if (split == std::string::npos || data.compare(0, 9, "HTTP/1.1 ") != 0) return answer;
+  if (split == std::string::npos || data.compare(0, 7, "HTTP/1.") != 0) return answer;
   answer.status = std::atoi(data.c_str() + 9);
   answer.head = data.substr(0, split);
   answer.body = data.substr(split + 4);
@@ -406,6 +408,10 @@ TEST_F(ObxServerTest, WsdlCarriesTheAddressItWasReachedAt) {
   EXPECT_NE(wsdl.body.find("location=\"http://" + own + "/svc/patch\""), std::string::npos)
       << wsdl.body;
   EXPECT_EQ(wsdl.body.find("evil"), std::string::npos);
+  wsdl = RawGet(server.Port(), "/svc/patch?wsdl", "");
+  EXPECT_EQ(wsdl.status, 200);
+  EXPECT_NE(wsdl.body.find("location=\"http://" + own + "/svc/patch\""), std::string::npos)
+      << wsdl.body;
 
   EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 404);
   EXPECT_EQ(RawGet(server.Port(), "/svc/patch", "h").status, 405);

@@ -206,7 +206,9 @@ class WsdlHandler : public HTTPRequestHandler {
  public:
   explicit WsdlHandler(std::shared_ptr<ServiceState> state) : state_(std::move(state)) {}
   void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
-    std::string authority = request.getHost();
+    // An HTTP/1.0 client may send no Host at all; the listening address serves then.
+    std::string authority =
+        request.has(Poco::Net::HTTPRequest::HOST) ? request.get(Poco::Net::HTTPRequest::HOST) : "";
     if (!IsPlainAuthority(authority)) authority = request.serverAddress().toString();
     Send(response, HTTPResponse::HTTP_OK, "text/xml; charset=utf-8",
          WsdlWithAddress("http://" + authority + state_->config.servicePath));
