@@ -17,10 +17,8 @@ enum : long {
   kErrorAccessDenied = 5,
   kErrorInvalidHandle = 6,
   kErrorNotEnoughMemory = 8,
-  kErrorInvalidData = 13,
   kErrorInvalidParameter = 87,
   kErrorMoreData = 234,
-  kErrorNoMoreItems = 259,
   kErrorRegistryIo = 1016,
   kErrorKeyDeleted = 1018,  // the key was deleted after this handle opened it
 };

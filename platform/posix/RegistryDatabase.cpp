@@ -196,10 +196,4 @@ void RegistryDatabase::Rollback() {
   inTransaction_ = false;
 }
 
-void RegistryDatabase::CloseAllForTest() {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  for (auto& entry : Cache()) sqlite3_close_v2(entry.second.db);
-  Cache().clear();
-}
-
 }  // namespace platform

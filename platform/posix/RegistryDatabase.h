@@ -71,9 +71,6 @@ class RegistryDatabase {
   bool Commit();
   void Rollback();
 
-  // Closes every cached connection (tests; the next use reopens).
-  static void CloseAllForTest();
-
  private:
   std::unique_lock<std::mutex> lock_;
   sqlite3* db_ = nullptr;
