@@ -1,5 +1,6 @@
 #pragma once
 // A runtime for tests: records every log line and hands out scripted services.
+#include <atomic>
 #include <boost/make_shared.hpp>
 #include <functional>
 #include <boost/shared_ptr.hpp>
@@ -82,8 +83,9 @@ class FakeRuntime : public orsa::IRuntime, public orsa::IRuntimeContext, public 
   std::vector<std::pair<std::string, std::string>> compositeLoads_;
   std::function<orsa::IOrsaObjectPtr(const std::string&, const std::string&)> composite_;
   int activateCalls_ = 0;
-  bool contextMissing_ = false;
-  bool logManagerMissing_ = false;
+  // Read by the component's threads while a test may flip them.
+  std::atomic<bool> contextMissing_{false};
+  std::atomic<bool> logManagerMissing_{false};
   bool installed_ = false;
 };
 
