@@ -318,6 +318,10 @@ TEST(HostDaemon, AgentComponentStopsFromItsPauseOnSigterm) {
   EXPECT_NE(text.find("stopping on SIGTERM"), std::string::npos) << text;
   EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("still in use"), std::string::npos) << text;
+  // The worker ended inside its pause: no thread outlived the stop and the
+  // last resort (abandoning it) was not needed.
+  EXPECT_EQ(text.find("did not end in time"), std::string::npos) << text;
+  EXPECT_EQ(text.find("still running after the stop"), std::string::npos) << text;
   // The real cycle ran: without a server setting the policy request is refused,
   // and the report file, named relative to the current folder when no install
   // folder is set, is kept in the state root the daemon works in.
