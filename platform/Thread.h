@@ -14,6 +14,14 @@
 // (its shared library is marked never to be unloaded), so unloading the
 // component cannot pull the code from under it. Files are only ever replaced
 // atomically, so whatever the thread was writing is either whole or absent.
+//
+// Signals (POSIX). A new thread starts with the signal mask of the thread
+// that made it, and orsa-host blocks SIGTERM and SIGINT in every thread (only
+// its main thread takes them, with sigwait). A process started from such a
+// thread keeps that mask across exec, so the process launcher must reset it in
+// the child (posix_spawn with POSIX_SPAWN_SETSIGMASK and an empty mask, plus
+// POSIX_SPAWN_SETSIGDEF for both signals); otherwise a task program could not
+// be stopped by SIGTERM or interrupted with SIGINT.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -174,6 +174,10 @@ int main(int argc, char** argv) {
   // Block the stop signals before any thread exists: every thread made later
   // (the component's worker among them) inherits the mask, so the signals are
   // taken only by the sigwait of the main thread.
+  // A blocked mask also survives fork and exec: a program the component starts
+  // from its worker would begin with SIGTERM and SIGINT blocked and could not
+  // be stopped by them. Whatever starts processes must hand the child an empty
+  // mask and default dispositions (platform/Thread.h).
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
