@@ -46,7 +46,9 @@ namespace {
 // library, a composite) has its own copy of t_current. A worker started by the
 // component calls host services on its own thread, and those must see the same
 // quit request: so all modules use the slot the executable exports, and only
-// when it exports none, their own.
+// when it exports none, their own. Under such a host the worker's own waits
+// still end at once on stop; only a wait inside a host service called by the
+// worker does not see the request, and stop falls back on its time-out.
 StopToken& Current() {
   typedef StopToken* (*SlotFn)();
   static const SlotFn shared = [] {
