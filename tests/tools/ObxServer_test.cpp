@@ -329,7 +329,11 @@ TEST_F(ObxServerTest, ReportsJsonIsValidAndExact) {
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0);
   const std::string tricky = Record("versionInfo", "q&quot;\\", "tab\there \xe4\xb8\xad");
+  // Not UTF-8: a stray byte, an overlong "/", a surrogate, a code point past U+10FFFF.
+  const std::string broken =
+      Record("versionInfo", "8", "\xff|\xe0\x80\xaf|\xed\xa0\x80|\xf4\x90\x80\x80");
   EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + tricky + "</message>")), "true");
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + broken + "</message>")), "true");
   server.Stop();
   const CommandResult r = RunCommand(
       Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " + Quote(db_),
@@ -345,10 +349,13 @@ TEST_F(ObxServerTest, ReportsJsonIsValidAndExact) {
                 "want=open(sys.argv[2],encoding='utf-8').read()\n"
                 "r=rows[0]\n"
                 "print(len(rows), r['seq'], r['operation'], r['type'], r['id'], r['record']==want,"
-                " len(r['time']))") +
+                " len(r['time']))\n"
+                "v=rows[1]['record']\n"
+                "print(v.count('\\ufffd'))") +
           " " + Quote(root_.Sub("reports.json")) + " " + Quote(root_.Sub("expected.txt")),
       root_.Path());
-  EXPECT_EQ(check.out, "1 1 uploadExecuteStatus versionInfo q\"\\ True 20\n") << check.err << r.out;
+  EXPECT_EQ(check.out, "2 1 uploadExecuteStatus versionInfo q\"\\ True 20\n11\n")
+      << check.err << r.out;
 
   const CommandResult empty = RunCommand(
       Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " +
