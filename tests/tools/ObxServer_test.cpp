@@ -85,9 +85,9 @@ HttpAnswer RawRequest(int port, const std::string& method, const std::string& pa
     return answer;
   }
   // Without a host, an HTTP/1.0 request with no Host header at all.
-  const std::string request = method + " " + path +
-                              (host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n") +
-                              "Connection: close\r\n" + headers +
+  const std::string version =
+      host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n";
+  const std::string request = method + " " + path + version + "Connection: close\r\n" + headers +
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string data;
