@@ -19,12 +19,15 @@ constexpr uint32_t kMsPerHour = 3600000;
 constexpr uint32_t kPauseExtraMs = 5000;
 constexpr int kP2pPort = 20100;
 
-}  // namespace
-
-uint32_t OBXConsole::ScheduleWaitMs(uint32_t hours) {
+// The pause after a cycle of `taskSchedule` hours: at most a day, plus the 5
+// seconds every pause has. The hours are unsigned, so a negative setting
+// counts as a day too.
+uint32_t ScheduleWaitMs(uint32_t hours) {
   if (hours > kMaxScheduleHours) hours = kMaxScheduleHours;
   return hours * kMsPerHour + kPauseExtraMs;
 }
+
+}  // namespace
 
 OBXConsole::OBXConsole(CycleSteps steps) : steps_(std::move(steps)) {}
 

@@ -8,10 +8,6 @@ namespace obx {
 
 class OBXConsole {
  public:
-  // Pause after a cycle of `taskSchedule` hours (above 24 counts as 24), plus
-  // the 5 seconds every pause has.
-  static uint32_t ScheduleWaitMs(uint32_t hours);
-
   explicit OBXConsole(CycleSteps steps);
 
   // The worker routine; runs on the worker thread only. Logs its start, hands
@@ -22,12 +18,12 @@ class OBXConsole {
   // cuts the pause short. Never throws.
   uint32_t Run();
 
+ private:
   // The peer-to-peer server setting: the update folder (FileSavedPath) and
   // ports 20100. Failures, including of the service lookup, are logged as
   // warnings and go no further.
   static void SetP2pServerHost();
 
- private:
   // One cycle; false when the quit request ends the loop.
   bool RunCycle();
 
