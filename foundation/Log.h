@@ -23,14 +23,14 @@ std::string ChannelOfTypeName(const std::string& typeName);
 }  // namespace obx
 
 // OBX_LOG("OBXConsole", orsa::kLogInformation, "OBXConsole", "text " << value);
-#define OBX_LOG(channel, level, source, parts)                              \
-  do {                                                                      \
-    ::orsa::ILoggerPtr obx_logger_ = ::obx::GetLogger(channel);             \
-    if (obx_logger_ && obx_logger_->is(level)) {                            \
-      std::ostringstream obx_message_;                                      \
-      obx_message_ << parts;                                                \
+#define OBX_LOG(channel, level, source, parts)                                   \
+  do {                                                                           \
+    ::orsa::ILoggerPtr obx_logger_ = ::obx::GetLogger(channel);                  \
+    if (obx_logger_ && obx_logger_->is(level)) {                                 \
+      std::ostringstream obx_message_;                                           \
+      obx_message_ << parts;                                                     \
       ::obx::EmitLog(*obx_logger_, level, obx_message_.str(), source, __LINE__); \
-    }                                                                       \
+    }                                                                            \
   } while (0)
 
 #define OBX_ERROR(channel, source, parts) OBX_LOG(channel, ::orsa::kLogError, source, parts)

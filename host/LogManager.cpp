@@ -8,6 +8,7 @@
 #include <Poco/PatternFormatter.h>
 #include <Poco/SplitterChannel.h>
 
+#include <algorithm>
 #include <boost/make_shared.hpp>
 #include <cstdlib>
 #include <filesystem>
@@ -84,10 +85,9 @@ orsa::ILoggerPtr LogManager::getLogger(const std::string& channel) {
 void LogManager::write(int level, const std::string& channel, const std::string& message,
                        const char* source, int line) {
   if (!is(level)) return;
-  Poco::Message::Priority priority =
-      level < Poco::Message::PRIO_FATAL   ? Poco::Message::PRIO_FATAL
-      : level > Poco::Message::PRIO_TRACE ? Poco::Message::PRIO_TRACE
-                                          : static_cast<Poco::Message::Priority>(level);
+  auto priority = static_cast<Poco::Message::Priority>(
+      std::clamp(level, static_cast<int>(Poco::Message::PRIO_FATAL),
+                 static_cast<int>(Poco::Message::PRIO_TRACE)));
   // Poco keeps the file name as a pointer; the message lives only for this call.
   Poco::Message m(channel, message, priority, source ? source : "", line);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -104,8 +104,8 @@ std::string LogManager::DefaultFile(const std::string& stateRoot) {
 }
 
 bool LogManager::ParseLevel(const std::string& text, int* level) {
-  static const char* const kNames[] = {"fatal",       "critical", "error", "warning",
-                                       "notice", "information", "debug",    "trace"};
+  static const char* const kNames[] = {"fatal",  "critical",    "error", "warning",
+                                       "notice", "information", "debug", "trace"};
   for (int i = 0; i < 8; ++i) {
     if (text == kNames[i]) {
       *level = i + 1;

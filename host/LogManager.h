@@ -3,6 +3,7 @@
 // channel pipeline to a rotating file and, when asked, to the terminal.
 #include <Poco/AutoPtr.h>
 #include <Poco/Channel.h>
+
 #include <atomic>
 #include <boost/enable_shared_from_this.hpp>
 #include <mutex>
@@ -27,8 +28,9 @@ struct LogOptions {
 
 // One line per message:
 //   2026-12-07 20:14:03.512 Information [channel] source:line message
-// (local time; levels spelled Error, Warning, Information, ...). Levels are Poco's priorities: 3 error, 4 warning,
-// 6 information, so `is(level)` is true for every level up to the configured one.
+// (local time; levels spelled Error, Warning, Information, ...). Levels are
+// Poco's priorities: 3 error, 4 warning, 6 information, so `is(level)` is true
+// for every level up to the configured one.
 //
 // Must be owned by a boost::shared_ptr (its loggers share it, so they may
 // outlive the owner's reference). Thread-safe.
@@ -48,8 +50,8 @@ class LogManager : public orsa::ILogManager, public boost::enable_shared_from_th
   bool is(int level) const { return level <= level_.load(); }
 
   // Writes one line when `level` passes the configured level.
-  void write(int level, const std::string& channel, const std::string& message,
-             const char* source, int line);
+  void write(int level, const std::string& channel, const std::string& message, const char* source,
+             int line);
 
   // The default log file under the state root: <root>/logs/orsa-host.log.
   static std::string DefaultFile(const std::string& stateRoot);

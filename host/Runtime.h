@@ -36,7 +36,8 @@ class Runtime : public orsa::IRuntime {
   // holds a bad manifest, or its library or the library's export
   // OrsaExportClass cannot be found. The answer is the composite itself;
   // dropping it changes nothing.
-  orsa::IOrsaObjectPtr loadComposite(const std::string& path, const std::string& passphrase) override;
+  orsa::IOrsaObjectPtr loadComposite(const std::string& path,
+                                     const std::string& passphrase) override;
   orsa::ILogManagerPtr getLogManager() override;
   // Calls the export of every composite loaded since the last call, creates an
   // object of each concrete class it describes and registers it (name: the
@@ -63,7 +64,7 @@ class Runtime : public orsa::IRuntime {
 
   RuntimeContext context_;
   mutable std::mutex mutex_;  // composites_, logs_, nextOwner_
-  std::mutex activateMutex_;   // one activation at a time
+  std::mutex activateMutex_;  // one activation at a time
   orsa::ILogManagerPtr logs_;
   std::vector<boost::shared_ptr<LoadedComposite>> composites_;
   RuntimeContext::Owner nextOwner_ = 1;

@@ -121,9 +121,7 @@ bool FakeRuntime::activateComposites() {
   return true;
 }
 
-orsa::IRuntimeContext* FakeRuntime::getRuntimeContext() {
-  return contextMissing_ ? nullptr : this;
-}
+orsa::IRuntimeContext* FakeRuntime::getRuntimeContext() { return contextMissing_ ? nullptr : this; }
 
 orsa::IOrsaObjectPtr FakeRuntime::getObject(const std::string& name, int) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -2,8 +2,8 @@
 // A runtime for tests: records every log line and hands out scripted services.
 #include <atomic>
 #include <boost/make_shared.hpp>
-#include <functional>
 #include <boost/shared_ptr.hpp>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -58,7 +58,8 @@ class FakeRuntime : public orsa::IRuntime, public orsa::IRuntimeContext, public 
   int ActivateCalls() const;
 
   // orsa::IRuntime
-  orsa::IOrsaObjectPtr loadComposite(const std::string& path, const std::string& passphrase) override;
+  orsa::IOrsaObjectPtr loadComposite(const std::string& path,
+                                     const std::string& passphrase) override;
   orsa::ILogManagerPtr getLogManager() override;
   bool activateComposites() override;
   orsa::IRuntimeContext* getRuntimeContext() override;
