@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/SystemInfo.h"
@@ -223,6 +225,33 @@ TEST_F(OsLanguage, ChineseDesktopFolderEndingIsChinese) {
     ScopedEnv desktop("XDG_DESKTOP_DIR", c.path.c_str());
     EXPECT_EQ(c.expected, obx::GetOsLanguageId()) << c.path;
   }
+}
+
+TEST_F(OsLanguage, ChineseDesktopIsRecognisedInADoubleByteAnsiCodePage) {
+  // A GBK locale built into the test's own root: the folder name reaches the
+  // comparison as GBK bytes, and the word must be compared in that code page.
+  const std::string locales = root_.Sub("locales");
+  std::filesystem::create_directories(locales);
+  const std::string build = "localedef -c -i zh_CN -f GBK '" + locales + "/zh_CN.GBK' >/dev/null 2>&1";
+  (void)std::system(build.c_str());  // warnings give a non-zero status
+  if (!std::filesystem::exists(locales + "/zh_CN.GBK/LC_CTYPE"))
+    GTEST_SKIP() << "localedef could not build zh_CN.GBK";
+  ScopedEnv locpath("LOCPATH", locales.c_str());
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(nullptr, std::setlocale(LC_ALL, "zh_CN.GBK"));
+
+  ScopedEnv chinese("XDG_DESKTOP_DIR", ("/home/tester/" + std::string(kDesktopWord)).c_str());
+  std::string path;
+  const bool found = platform::GetDesktopDirectory(&path);
+  const uint16_t chineseId = obx::GetOsLanguageId();
+  ScopedEnv english("XDG_DESKTOP_DIR", "/home/tester/Desktop");
+  const uint16_t englishId = obx::GetOsLanguageId();
+  std::setlocale(LC_ALL, previous.c_str());
+
+  ASSERT_TRUE(found);
+  EXPECT_EQ("/home/tester/\xD7\xC0\xC3\xE6", path);
+  EXPECT_EQ(2052, chineseId);
+  EXPECT_EQ(1033, englishId);
 }
 
 TEST_F(OsLanguage, DesktopFromUserDirsFile) {
