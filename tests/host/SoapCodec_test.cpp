@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/SoapCodec.h"
+#include "host/XmlMarkup.h"
 
 namespace {
 
@@ -119,6 +120,34 @@ TEST(SoapCodec, EscapeRefusesControlBytesAndNamesAreChecked) {
   for (const char* no : {"", "9a", "-a", ".a", "a b", "a:b", "a\"", "a\n"})
     EXPECT_FALSE(IsValidOperationName(no)) << no;
   EXPECT_THROW(BuildEnvelope("a b", Message()), std::invalid_argument);
+}
+
+TEST(XmlMarkup, EachConstructEndsWhereItsTerminatorIs) {
+  using orsahost::XmlMarkupKind;
+  const size_t npos = std::string::npos;
+  struct Case {
+    const char* text;
+    XmlMarkupKind kind;
+    size_t end;
+  };
+  const Case cases[] = {
+      {"<a>x", XmlMarkupKind::kStartTag, 3},
+      {"<a b=\"1>2\" c='>'>x", XmlMarkupKind::kStartTag, 17},
+      {"</a >x", XmlMarkupKind::kEndTag, 5},
+      {"<a b=\"/\"/>x", XmlMarkupKind::kEmptyElementTag, 10},
+      {"<!-- <a> -->x", XmlMarkupKind::kComment, 12},
+      {"<!-->x-->", XmlMarkupKind::kComment, 9},
+      {"<![CDATA[</a>]]>x", XmlMarkupKind::kCData, 16},
+      {"<?xml version=\"1.0\"?>x", XmlMarkupKind::kProcessingInstruction, 21},
+      {"<!DOCTYPE a>x", XmlMarkupKind::kDeclaration, 12},
+      {"<a b=\">", XmlMarkupKind::kStartTag, npos},
+      {"<!-- open", XmlMarkupKind::kComment, npos},
+  };
+  for (const Case& c : cases) {
+    const orsahost::XmlMarkup markup = orsahost::ScanXmlMarkup(c.text, 0);
+    EXPECT_EQ(static_cast<int>(markup.kind), static_cast<int>(c.kind)) << c.text;
+    EXPECT_EQ(markup.end, c.end) << c.text;
+  }
 }
 
 }  // namespace
