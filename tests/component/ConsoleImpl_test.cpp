@@ -52,6 +52,15 @@ class ConsoleImpl : public ::testing::Test {
 
   bool WorkerPaused() const { return runtime.HasPrefix(kWaitPrefix); }
 
+  // Lines of the console's own logger with this level and text.
+  int ConsoleLines(int level, const std::string& message) const {
+    int n = 0;
+    for (const obxtest::LogLine& line : runtime.Lines())
+      n += line.level == level && line.message == message && line.channel == "IOBXConsoleImpl" &&
+           line.source == "IOBXConsoleImpl";
+    return n;
+  }
+
   obxtest::TempStateRoot root;
   obxtest::FakeRuntime runtime;
 };
@@ -62,8 +71,9 @@ TEST_F(ConsoleImpl, SecondStartReportsAlreadyStartedAndLoadsNothing) {
   console.SetCycleStepsForTest(obx::CycleSteps());
   EXPECT_TRUE(console.start());
   EXPECT_FALSE(console.start());
-  EXPECT_EQ(1, runtime.Count(kAlready));
-  EXPECT_EQ(1, runtime.Count(kStartLine));
+  EXPECT_EQ(1, ConsoleLines(orsa::kLogInformation, kAlready));
+  EXPECT_EQ(1, ConsoleLines(orsa::kLogInformation, kStartLine));
+  EXPECT_EQ(1, ConsoleLines(orsa::kLogInformation, "Load p2p comosite"));
   EXPECT_EQ(1u, runtime.CompositeLoads().size());
   EXPECT_EQ(1, runtime.ActivateCalls());
   EXPECT_TRUE(console.stop());
@@ -120,16 +130,8 @@ TEST_F(ConsoleImpl, EmptyFrameworkFolderLogsTheErrorAndStartsTheWorkerAnyway) {
   EXPECT_TRUE(Eventually([&] { return runtime.Has(kWorkerStart); }));
   EXPECT_TRUE(runtime.CompositeLoads().empty());
   EXPECT_EQ(0, runtime.ActivateCalls());
-  int errors = 0;
-  for (const obxtest::LogLine& line : runtime.Lines()) {
-    if (line.message == kNoRuntimePath) {
-      ++errors;
-      EXPECT_EQ(orsa::kLogError, line.level);
-      EXPECT_EQ("IOBXConsoleImpl", line.channel);
-      EXPECT_EQ("IOBXConsoleImpl", line.source);
-    }
-  }
-  EXPECT_EQ(1, errors);
+  EXPECT_EQ(1, ConsoleLines(orsa::kLogError, kNoRuntimePath));
+  EXPECT_EQ(1, runtime.Count(kNoRuntimePath));
   EXPECT_FALSE(runtime.Has("Load p2p comosite"));
   EXPECT_TRUE(console.stop());
 }
@@ -265,7 +267,7 @@ TEST_F(ConsoleImpl, FailedThreadCreationIsLoggedAndTheNextStartTriesAgain) {
   console.SetCycleStepsForTest(obx::CycleSteps());
   platform::Thread::FailStartsForTest(true);
   EXPECT_FALSE(console.start());
-  EXPECT_EQ(1, runtime.Count("Create start thread failed"));
+  EXPECT_EQ(1, ConsoleLines(orsa::kLogError, "Create start thread failed"));
   platform::Thread::FailStartsForTest(false);
   EXPECT_TRUE(console.start());
   EXPECT_EQ(0, runtime.Count(kAlready));
