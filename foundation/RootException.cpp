@@ -6,6 +6,8 @@
 
 namespace obx {
 
+CRootException::CRootException(long code) : CRootException(code, "", 0) {}
+
 CRootException::CRootException(long code, const char* file, int line)
     : code_(code), message_("Unknow error"), file_(file ? file : ""), line_(line) {}
 

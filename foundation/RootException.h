@@ -10,7 +10,9 @@ namespace obx {
 class CRootException : public std::exception {
  public:
   // A code without text: the message is "Unknow error".
-  explicit CRootException(long code = 0, const char* file = "", int line = 0);
+  explicit CRootException(long code = 0);
+  CRootException(long code, const char* file, int line);
+  // CRootException(code, "text") carries "text" as its message.
   CRootException(long code, const std::string& message, const char* file = "", int line = 0);
   // Message formatted with printf rules; the format must come from the
   // program, never from input.

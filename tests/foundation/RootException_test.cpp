@@ -10,6 +10,13 @@ TEST(CRootException, CarriesCodeMessageFileAndLine) {
   obx::CRootException plain(5);
   EXPECT_EQ(plain.Code(), 5);
   EXPECT_STREQ(plain.what(), "Unknow error");
+  obx::CRootException placed(6, "Digest.cpp", 9);
+  EXPECT_STREQ(placed.what(), "Unknow error");
+  EXPECT_EQ(placed.File(), "Digest.cpp");
+  // A code and a text alone: the text is the message, not taken for a file name.
+  obx::CRootException shortForm(3, "Read file error");
+  EXPECT_STREQ(shortForm.what(), "Read file error");
+  EXPECT_EQ(shortForm.File(), "");
   obx::CRootException text(0, std::string("Read file error"), "FileReader.cpp", 42);
   EXPECT_EQ(text.Message(), "Read file error");
   EXPECT_EQ(text.File(), "FileReader.cpp");
