@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "component/DefaultCycleSteps.h"
 #include "cycle/OBXConsole.h"
@@ -86,13 +87,14 @@ bool IOBXConsoleImpl::start() {
 
 bool IOBXConsoleImpl::stop() {
   if (!worker_) return true;
-  worker_->RequestQuit();
-  if (!worker_->Join(stopTimeoutMs_)) {
+  // The object holds no worker from here on, whatever a logger below throws.
+  std::unique_ptr<platform::Thread> worker = std::move(worker_);
+  worker->RequestQuit();
+  if (!worker->Join(stopTimeoutMs_)) {
+    worker->Abandon();
     OBX_WARNING(Channel(), kSource,
                 "the task thread did not end in time, it is left to end at its next wait");
-    worker_->Abandon();
   }
-  worker_.reset();
   return true;
 }
 
