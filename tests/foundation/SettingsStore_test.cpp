@@ -1,64 +1,21 @@
 #include "foundation/SettingsStore.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
 
 using namespace obx;
-
-struct ProcessResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Starts `program` with `args` (environment inherited), output into files of
-// the state root; returns its pid, or -1.
-pid_t Start(const std::string& program, const std::vector<std::string>& args,
-            const std::string& outFile, const std::string& errFile) {
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (out < 0 || err < 0) _exit(127);
-  dup2(out, 1);
-  dup2(err, 2);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(program.c_str(), argv.data());
-  _exit(127);
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-ProcessResult RunChild(const obxtest::TempStateRoot& root, const std::string& program,
-                       const std::vector<std::string>& args) {
-  ProcessResult result;
-  std::string outFile = root.Sub("child.out");
-  std::string errFile = root.Sub("child.err");
-  pid_t pid = Start(program, args, outFile, errFile);
-  if (pid < 0) return result;
-  result.exitCode = Wait(pid);
-  result.out = obxtest::ReadFile(outFile);
-  result.err = obxtest::ReadFile(errFile);
-  return result;
-}
+using obxtest::ChildOutcome;
+using obxtest::RunChild;
 
 std::string OrsaReg() { return obxtest::BinDir() + "/orsa-reg"; }
 
@@ -229,7 +186,7 @@ TEST_F(SettingsStoreTest, ModuleFolderIsReadAtLoad) {
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   ASSERT_GT(n, 0);
   self[n] = '\0';
-  ProcessResult child = RunChild(
+  ChildOutcome child = RunChild(
       root_, self, {"--gtest_filter=SettingsStoreLoad.ChildSeesInstallPathOfItsStartingRoot"});
   unsetenv("OBX_TEST_EXPECTED_MODULE_FOLDER");
   EXPECT_EQ(0, child.exitCode) << child.out << child.err;
@@ -239,23 +196,23 @@ TEST_F(SettingsStoreTest, ModuleFolderIsReadAtLoad) {
 
 TEST_F(SettingsStoreTest, ValuesCrossBetweenOrsaRegAndThisProcess) {
   const std::string taskKey = std::string(kPatchInfoKey) + "\\42";
-  ProcessResult add =
+  ChildOutcome add =
       RunChild(root_, OrsaReg(),
                {"add", "hklm\\software\\kelvor\\quor5.0\\composites\\zeb\\obx\\PATCHINFO\\42", "/v",
                 "PATCHFILE", "/d", "kb123-x86.exe", "/f"});
   ASSERT_EQ(0, add.exitCode) << add.err;
   EXPECT_EQ("kb123-x86.exe", ReadRegString(HKLM, taskKey, "patchFile"));
 
-  ProcessResult dword = RunChild(root_, OrsaReg(),
-                                 {"add", std::string("HKLM\\") + kModuleKey, "/v", "taskSchedule",
-                                  "/t", "REG_DWORD", "/d", "0x18", "/f"});
+  ChildOutcome dword = RunChild(root_, OrsaReg(),
+                                {"add", std::string("HKLM\\") + kModuleKey, "/v", "taskSchedule",
+                                 "/t", "REG_DWORD", "/d", "0x18", "/f"});
   ASSERT_EQ(0, dword.exitCode) << dword.err;
   uint32_t hours = 1;
   EXPECT_TRUE(ReadRegDword(HKLM, kModuleKey, "TASKSCHEDULE", hours));
   EXPECT_EQ(24u, hours);
 
   ASSERT_TRUE(WriteRegString(HKLM, taskKey, "Result1", "Running ..."));
-  ProcessResult query = RunChild(
+  ChildOutcome query = RunChild(
       root_, OrsaReg(), {"query", std::string("HKEY_LOCAL_MACHINE\\") + taskKey, "/v", "result1"});
   ASSERT_EQ(0, query.exitCode) << query.err;
   EXPECT_NE(std::string::npos, query.out.find("    Result1    REG_SZ    Running ...\n"))
@@ -271,8 +228,8 @@ TEST_F(SettingsStoreTest, ConcurrentWritersFromSeveralProcessesLoseNothing) {
     std::string script = "i=0; while [ $i -lt " + std::to_string(kEach) + " ]; do \"" + OrsaReg() +
                          "\" add 'HKLM\\" + kPatchInfoKey + "\\shared' /v c" + std::to_string(c) +
                          "v$i /d x$i /f >/dev/null || exit 1; i=$((i+1)); done";
-    pid_t pid = Start("/bin/sh", {"-c", script}, root_.Sub("out" + std::to_string(c)),
-                      root_.Sub("err" + std::to_string(c)));
+    pid_t pid = obxtest::StartChild("/bin/sh", {"-c", script}, root_.Sub("out" + std::to_string(c)),
+                                    root_.Sub("err" + std::to_string(c)));
     ASSERT_GT(pid, 0);
     pids.push_back(pid);
   }
@@ -281,7 +238,8 @@ TEST_F(SettingsStoreTest, ConcurrentWritersFromSeveralProcessesLoseNothing) {
   for (int i = 0; i < 30; ++i)
     ownWrites += WriteRegString(HKLM, shared, "p" + std::to_string(i), "y") ? 1 : 0;
   for (size_t c = 0; c < pids.size(); ++c)
-    EXPECT_EQ(0, Wait(pids[c])) << obxtest::ReadFile(root_.Sub("err" + std::to_string(c)));
+    EXPECT_EQ(0, obxtest::WaitChild(pids[c]))
+        << obxtest::ReadFile(root_.Sub("err" + std::to_string(c)));
   EXPECT_EQ(30, ownWrites);
 
   for (int c = 0; c < kChildren; ++c)

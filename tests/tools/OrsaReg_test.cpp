@@ -1,14 +1,12 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <strings.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/Registry.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempStateRoot.h"
 #include "tools/reg/RegCommand.h"
 #include "tools/reg/RegFileParser.h"
@@ -27,11 +25,7 @@ std::vector<unsigned char> Bytes(const std::string& s) {
   return std::vector<unsigned char>(s.begin(), s.end());
 }
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = obxtest::ChildOutcome;
 
 // The command classes in this process.
 Outcome RunInProcess(const std::vector<std::string>& args) {
@@ -45,31 +39,9 @@ Outcome RunInProcess(const std::vector<std::string>& args) {
   return outcome;
 }
 
-// The orsa-reg executable in a child process; its output goes through files.
+// The orsa-reg executable in a child process.
 Outcome RunTool(const obxtest::TempStateRoot& root, const std::vector<std::string>& args) {
-  std::string program = obxtest::BinDir() + "/orsa-reg";
-  std::string outFile = root.Sub("tool.out");
-  std::string errFile = root.Sub("tool.err");
-  Outcome outcome;
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0) _exit(127);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return outcome;
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  outcome.out = obxtest::ReadFile(outFile);
-  outcome.err = obxtest::ReadFile(errFile);
-  return outcome;
+  return obxtest::RunChild(root, obxtest::BinDir() + "/orsa-reg", args);
 }
 
 bool ReadValue(RegRoot root, const std::string& subkey, const std::string& name, uint32_t* type,
