@@ -113,16 +113,18 @@ class QuitWatchingP2p : public orsa::net::IP2pDownload {
  public:
   int download(const std::string&, const std::string&, int) override { return 0; }
   int setServerHost(const std::string&, int, int) override {
-    called.set_value(platform::CurrentStopToken().Stoppable());
+    seen = platform::CurrentStopToken();
+    called.set_value();
     return 0;
   }
-  std::promise<bool> called;
+  platform::StopToken seen;  // written before `called` is set
+  std::promise<void> called;
 };
 
 TEST_F(LoadedConsoleLibrary, HostServicesCalledByTheWorkerSeeItsQuitRequest) {
   auto p2p = boost::make_shared<QuitWatchingP2p>();
   runtime.Register<orsa::net::IP2pDownload>(p2p);
-  std::future<bool> stoppable = p2p->called.get_future();
+  std::future<void> called = p2p->called.get_future();
   orsa::ClassMetaArray* classes = nullptr;
   exportClass(&classes, &runtime);
   ASSERT_NE(nullptr, classes);
@@ -133,8 +135,11 @@ TEST_F(LoadedConsoleLibrary, HostServicesCalledByTheWorkerSeeItsQuitRequest) {
   ASSERT_TRUE(console->start());
   // The worker runs the library's copy of the thread code, this service this
   // executable's copy of the wait code; both must use one quit request.
-  EXPECT_TRUE(stoppable.get());
+  called.get();
+  EXPECT_TRUE(p2p->seen.Stoppable());
+  EXPECT_FALSE(p2p->seen.StopRequested());
   EXPECT_TRUE(console->stop());
+  EXPECT_TRUE(p2p->seen.StopRequested());  // the request stop made
 }
 
 TEST_F(LoadedConsoleLibrary, ExportWithoutAResultPlaceDoesNotCrash) {
