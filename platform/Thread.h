@@ -18,10 +18,9 @@
 // Signals (POSIX). A new thread starts with the signal mask of the thread
 // that made it, and orsa-host blocks SIGTERM and SIGINT in every thread (only
 // its main thread takes them, with sigwait). A process started from such a
-// thread keeps that mask across exec, so the process launcher must reset it in
-// the child (posix_spawn with POSIX_SPAWN_SETSIGMASK and an empty mask, plus
-// POSIX_SPAWN_SETSIGDEF for both signals); otherwise a task program could not
-// be stopped by SIGTERM or interrupted with SIGINT.
+// thread keeps that mask across exec, so the process launcher must give the
+// child an empty mask (posix_spawn with POSIX_SPAWN_SETSIGMASK); otherwise a
+// task program could not be stopped by SIGTERM or interrupted with SIGINT.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
   // A blocked mask also survives fork and exec: a program the component starts
   // from its worker would begin with SIGTERM and SIGINT blocked and could not
   // be stopped by them. Whatever starts processes must hand the child an empty
-  // mask and default dispositions (platform/Thread.h).
+  // mask (platform/Thread.h).
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
