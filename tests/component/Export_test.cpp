@@ -14,6 +14,7 @@
 #include "component/orsa/IClassMeta.h"
 #include "component/orsa/IConsoleExt.h"
 #include "component/orsa/INet.h"
+#include "foundation/SettingsStore.h"
 #include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
@@ -44,6 +45,9 @@ TEST(ConsoleLibrary, ExportsOnlyItsEntryPoint) {
 class LoadedConsoleLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The worker runs the real cycle; its files belong in the temporary root,
+    // not in whatever folder the test runs from.
+    ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", root.Path()));
     handle = dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(nullptr, handle) << dlerror();
     exportClass = reinterpret_cast<OrsaExportClassFn>(dlsym(handle, "OrsaExportClass"));
