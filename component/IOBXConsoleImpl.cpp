@@ -44,8 +44,7 @@ IOBXConsoleImpl::~IOBXConsoleImpl() {
 void IOBXConsoleImpl::initialize() {}
 
 const std::string& IOBXConsoleImpl::Channel() {
-  static const std::string channel =
-      ChannelOfTypeName(platform::TypeNameOf<IOBXConsoleImpl>());
+  static const std::string channel = ChannelOfTypeName(platform::TypeNameOf<IOBXConsoleImpl>());
   return channel;
 }
 

@@ -38,9 +38,9 @@ void ComponentHost::load(const std::string& path) {
       console_ = console;
     }
     if (!console_)
-      throw ComponentError(ComponentError::kNoConsole,
-                           "component " + path + " has no class supporting " +
-                               orsa::IConsoleExt::kTypeName);
+      throw ComponentError(
+          ComponentError::kNoConsole,
+          "component " + path + " has no class supporting " + orsa::IConsoleExt::kTypeName);
   } catch (...) {
     console_.reset();
     object_.reset();

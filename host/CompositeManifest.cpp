@@ -105,8 +105,9 @@ CompositeManifest ReadComposite(const std::string& path, const std::string& pass
   } catch (const std::exception&) {
     // The services cannot tell a wrong passphrase from a changed file, and
     // neither should the message: both mean the file is not to be trusted.
-    throw std::runtime_error("composite " + path +
-                             ": does not open with the passphrase (wrong passphrase or damaged file)");
+    throw std::runtime_error(
+        "composite " + path +
+        ": does not open with the passphrase (wrong passphrase or damaged file)");
   }
   try {
     return ParseCompositeManifest(text);

@@ -55,7 +55,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
     }
     *target = args[++i];
   }
-  if (o.makeComposite.empty() && (!o.library.empty() || !o.services.empty() || !o.passphrase.empty())) {
+  if (o.makeComposite.empty() &&
+      (!o.library.empty() || !o.services.empty() || !o.passphrase.empty())) {
     *error = "--library, --service and --passphrase belong to --make-composite";
     return false;
   }

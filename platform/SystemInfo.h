@@ -26,9 +26,9 @@ extern const char* const kProductOptionsKey;  // SYSTEM\CurrentControlSet\Contro
 constexpr uint32_t kVerPlatformWin32Windows = 1;  // the 9x family
 constexpr uint32_t kVerPlatformWin32Nt = 2;
 
-constexpr uint8_t kVerNtWorkstation = 1;        // ProductType "WinNT"
-constexpr uint8_t kVerNtDomainController = 2;   // ProductType "LanmanNT"
-constexpr uint8_t kVerNtServer = 3;             // ProductType "ServerNT"
+constexpr uint8_t kVerNtWorkstation = 1;       // ProductType "WinNT"
+constexpr uint8_t kVerNtDomainController = 2;  // ProductType "LanmanNT"
+constexpr uint8_t kVerNtServer = 3;            // ProductType "ServerNT"
 
 constexpr uint32_t kOsVersionInfoSize = 148;    // the basic form
 constexpr uint32_t kOsVersionInfoExSize = 156;  // the extended form
@@ -89,13 +89,13 @@ constexpr uint32_t kAdapterTypeLoopback = 24;
 constexpr uint32_t kAdapterTypeIeee80211 = 71;
 
 struct AdapterInfo {
-  std::string name;         // interface name, e.g. "eth0"
+  std::string name;  // interface name, e.g. "eth0"
   // The name, the driver in parentheses when known, then " - " and the
   // interface alias when one is set, e.g. "eth0 (xen-netfront) - Citrix PV".
   std::string description;
   uint32_t type = kAdapterTypeOther;
-  std::vector<unsigned char> address;     // hardware address, 0 to 8 bytes
-  std::vector<std::string> ipAddresses;   // IPv4 texts in order; "0.0.0.0" when none
+  std::vector<unsigned char> address;    // hardware address, 0 to 8 bytes
+  std::vector<std::string> ipAddresses;  // IPv4 texts in order; "0.0.0.0" when none
 };
 
 // The network adapters in interface-index order, as GetAdaptersInfo lists

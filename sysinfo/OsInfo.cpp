@@ -86,7 +86,8 @@ void GetOsVersionName(uint32_t type, uint32_t servicePack, std::string& osName,
                                        "WIN2003", "VISTA", "WIN2008", "WIN7",    "WIN2008R2"};
   osName = type >= 1 && type <= 9 ? kNames[type] : kNames[0];
   servicePackName = "SP0";
-  if (servicePack >= 1 && servicePack <= 6) servicePackName[2] = static_cast<char>('0' + servicePack);
+  if (servicePack >= 1 && servicePack <= 6)
+    servicePackName[2] = static_cast<char>('0' + servicePack);
 }
 
 uint16_t GetOsLanguageId() {

@@ -187,8 +187,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   orsahost::HostOptions options;
   std::string error;
-  if (!orsahost::ParseHostOptions(args, &options, &error))
-    return Fail(2, error + " (see --help)");
+  if (!orsahost::ParseHostOptions(args, &options, &error)) return Fail(2, error + " (see --help)");
   if (options.help) {
     std::cout << orsahost::HostUsage();
     return 0;

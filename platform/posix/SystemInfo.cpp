@@ -1,4 +1,6 @@
 // Language, desktop folder, GUID, computer and user names.
+#include "platform/SystemInfo.h"
+
 #include <errno.h>
 #include <pwd.h>
 #include <sys/random.h>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "platform/CodePage.h"
-#include "platform/SystemInfo.h"
 #include "platform/posix/SystemFacts.h"
 
 namespace platform {

@@ -71,8 +71,7 @@ void RunThread(std::shared_ptr<ThreadState> state) {
 // into the main program this is a harmless no-op.
 void PinThisModule() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&RunThread), &info) == 0 || info.dli_fname == nullptr)
-    return;
+  if (dladdr(reinterpret_cast<void*>(&RunThread), &info) == 0 || info.dli_fname == nullptr) return;
   void* handle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
   if (handle != nullptr) dlclose(handle);  // the no-delete mark stays
 }

@@ -50,7 +50,8 @@ TEST(TypeName, ChannelOfClassBoundLogger) {
       {"ends::", ""},
       {"", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.channel, obx::ChannelOfTypeName(c.typeName)) << c.typeName;
+  for (const Case& c : cases)
+    EXPECT_EQ(c.channel, obx::ChannelOfTypeName(c.typeName)) << c.typeName;
   EXPECT_EQ("IOBXConsoleImpl", obx::IOBXConsoleImpl::Channel());
 }
 

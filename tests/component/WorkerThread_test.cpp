@@ -1,6 +1,6 @@
 // The worker thread, its quit request and the clock the waits go through.
-#include <poll.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <future>
@@ -36,7 +36,7 @@ TEST(StopToken, RequestEndsWaitsAtOnceAndForever) {
   EXPECT_TRUE(token.StopRequested());
   EXPECT_TRUE(source.StopRequested());
   EXPECT_FALSE(token.WaitFor(3600000));  // already requested: no wait at all
-  source.RequestStop();                   // twice is harmless
+  source.RequestStop();                  // twice is harmless
 }
 
 TEST(StopToken, EventDescriptorBecomesReadableWithTheRequest) {
@@ -116,10 +116,10 @@ TEST(ManualClock, LocalTimeFollowsTheDateAndTheOffset) {
     platform::LocalTime local;
   };
   const Case cases[] = {
-      {0, {2024, 1, 1, 1, 0, 0, 0, 0}},           // a Monday
+      {0, {2024, 1, 1, 1, 0, 0, 0, 0}},          // a Monday
       {480, {2024, 2, 4, 29, 23, 59, 58, 999}},  // leap day, a Thursday
-      {-300, {1999, 12, 5, 31, 7, 30, 0, 0}},   // a Friday
-      {0, {2038, 1, 2, 19, 3, 14, 8, 0}},   // past 32-bit seconds, a Tuesday
+      {-300, {1999, 12, 5, 31, 7, 30, 0, 0}},    // a Friday
+      {0, {2038, 1, 2, 19, 3, 14, 8, 0}},        // past 32-bit seconds, a Tuesday
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.local.year);

@@ -119,10 +119,14 @@ struct ScheduleCase {
 
 TEST_F(WorkerLoop, PauseFollowsTaskScheduleCappedAtADay) {
   const ScheduleCase cases[] = {
-      {"absent", false, 0, 3605000u},   {"zero", true, 0, 5000u},
-      {"one", true, 1, 3605000u},       {"seven", true, 7, 25205000u},
-      {"24", true, 24, 86405000u},      {"25", true, 25, 86405000u},
-      {"100", true, 100, 86405000u},    {"all ones", true, 0xFFFFFFFFu, 86405000u},
+      {"absent", false, 0, 3605000u},
+      {"zero", true, 0, 5000u},
+      {"one", true, 1, 3605000u},
+      {"seven", true, 7, 25205000u},
+      {"24", true, 24, 86405000u},
+      {"25", true, 25, 86405000u},
+      {"100", true, 100, 86405000u},
+      {"all ones", true, 0xFFFFFFFFu, 86405000u},
       {"negative", true, 0x80000000u, 86405000u},
   };
   for (const ScheduleCase& c : cases) {
@@ -162,10 +166,10 @@ TEST_F(WorkerLoop, ScheduleIsReadAfreshEveryCycle) {
   };
   RunLoop(steps, 3);
   EXPECT_EQ((std::vector<uint32_t>{3605000u, 5000u, 5000u}), clock.Sleeps());
-  EXPECT_EQ((std::vector<std::string>{std::string(kWaitPrefix) + "3605",
-                                      std::string(kWaitPrefix) + "5",
-                                      std::string(kWaitPrefix) + "5"}),
-            WaitLines());
+  EXPECT_EQ(
+      (std::vector<std::string>{std::string(kWaitPrefix) + "3605", std::string(kWaitPrefix) + "5",
+                                std::string(kWaitPrefix) + "5"}),
+      WaitLines());
 }
 
 TEST_F(WorkerLoop, StepThatThrowsEndsTheWorkerAfterOneMessage) {
@@ -176,8 +180,8 @@ TEST_F(WorkerLoop, StepThatThrowsEndsTheWorkerAfterOneMessage) {
     int cycle;         // the cycle (1-based) in which it throws
   };
   const Case cases[] = {
-      {"os info, first cycle", 0, true, 1},  {"reports, first cycle", 1, false, 1},
-      {"policy, first cycle", 2, true, 1},   {"tasks, first cycle", 3, false, 1},
+      {"os info, first cycle", 0, true, 1}, {"reports, first cycle", 1, false, 1},
+      {"policy, first cycle", 2, true, 1},  {"tasks, first cycle", 3, false, 1},
       {"policy, third cycle", 2, true, 3},
   };
   const char* const names[] = {"os", "reports", "policy", "tasks"};
@@ -244,8 +248,15 @@ TEST_F(WorkerLoop, QuitRequestDuringThePauseEndsTheLoop) {
   EXPECT_EQ(1u, WaitLines().size());
 }
 
-enum class P2pSetup { kNone, kAnswersZero, kAnswersOne, kThrowsStd, kThrowsOther, kWrongType,
-                      kNoContext };
+enum class P2pSetup {
+  kNone,
+  kAnswersZero,
+  kAnswersOne,
+  kThrowsStd,
+  kThrowsOther,
+  kWrongType,
+  kNoContext
+};
 
 struct P2pCase {
   const char* name;

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -138,8 +137,9 @@ TEST_F(CompositeTest, LoadingTheSameFileTwiceKeepsOneComposite) {
 
 TEST_F(CompositeTest, WrongPassphraseThrowsAndLoadsNothing) {
   std::string path = Write(P2pManifest());
-  for (const std::string& wrong : {std::string(), std::string("Grey owls hum softly over the marsh oK"),
-                                   std::string(obx::kPassphrase) + " "}) {
+  for (const std::string& wrong :
+       {std::string(), std::string("Grey owls hum softly over the marsh oK"),
+        std::string(obx::kPassphrase) + " "}) {
     ExpectFailure([&] { runtime.loadComposite(path, wrong); }, path, "does not open");
   }
   EXPECT_TRUE(runtime.compositePaths().empty());
@@ -173,7 +173,8 @@ TEST_F(CompositeTest, StoredFileIsSealedAndPlainOrForeignTextIsRefused) {
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
   const std::string junk = "<PatchPolicy/>";
-  obxtest::WriteFile(path, obx::SealWith(security, zip, obx::kPassphrase, junk.data(), junk.size()));
+  obxtest::WriteFile(path,
+                     obx::SealWith(security, zip, obx::kPassphrase, junk.data(), junk.size()));
   ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "bad manifest");
   EXPECT_TRUE(runtime.compositePaths().empty());
 }
@@ -226,7 +227,8 @@ TEST_F(CompositeTest, UnservedManifestServiceFailsActivationAndRegistersNothing)
   runtime.loadComposite(path, obx::kPassphrase);
   EXPECT_FALSE(runtime.activateComposites());
   EXPECT_EQ(P2pCount(), 0u);
-  EXPECT_TRUE(logs.HasPrefix("composite " + path + ": activation failed: no class serves orsa::net::INotThere"));
+  EXPECT_TRUE(logs.HasPrefix("composite " + path +
+                             ": activation failed: no class serves orsa::net::INotThere"));
   EXPECT_EQ(logs.Lines().back().level, orsa::kLogError);
 }
 
@@ -237,8 +239,9 @@ TEST_F(CompositeTest, ClassNameTakenByAnEarlierCompositeFailsOnlyTheLaterOne) {
   ASSERT_TRUE(runtime.activateComposites());
   runtime.loadComposite(second, obx::kPassphrase);
   EXPECT_FALSE(runtime.activateComposites());
-  EXPECT_TRUE(logs.Has("composite " + second +
-                       ": activation failed: the name \"TestP2pDownload\" is empty or registered already"));
+  EXPECT_TRUE(
+      logs.Has("composite " + second +
+               ": activation failed: the name \"TestP2pDownload\" is empty or registered already"));
   EXPECT_EQ(P2pCount(), 1u);
   EXPECT_EQ(runtime.compositePaths().size(), 2u);
 }
@@ -261,8 +264,8 @@ TEST_F(CompositeTest, ObjectStillHeldAtShutdownKeepsItsLibraryLoaded) {
   ASSERT_TRUE(runtime.activateComposites());
   orsa::IOrsaObjectPtr held = runtime.context().getObject("TestP2pDownload", 3);
   runtime.shutdown();
-  EXPECT_TRUE(logs.Has("composite " + path +
-                       ": objects still in use at shutdown; library left loaded"));
+  EXPECT_TRUE(
+      logs.Has("composite " + path + ": objects still in use at shutdown; library left loaded"));
   // The code behind the object is still mapped: calling it works.
   auto p2p = boost::dynamic_pointer_cast<orsa::net::IP2pDownload>(held);
   ASSERT_TRUE(p2p);
@@ -288,9 +291,8 @@ TEST(CompositeTool, MadeByOrsaHostLoads) {
   EXPECT_NO_THROW(second.loadComposite(path, "other"));
 
   // Without a library the tool refuses with a usage error.
-  int status = std::system((obxtest::BinDir() + "/orsa-host --make-composite '" + path +
-                            "' 2>/dev/null")
-                               .c_str());
+  int status = std::system(
+      (obxtest::BinDir() + "/orsa-host --make-composite '" + path + "' 2>/dev/null").c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 2);
 }

@@ -1,7 +1,6 @@
 // orsa-host as a process: started by the test, stopped by a signal.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -73,7 +72,8 @@ class HostProcess {
   int Threads() const {
     int n = 0;
     std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec);
+    for (auto it =
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
       ++n;
     return n;
@@ -159,8 +159,8 @@ TEST(HostDaemon, RootLogAndVerboseOptions) {
   obxtest::TempStateRoot root;
   std::string other = root.Sub("elsewhere");
   std::string log = root.Sub("custom/host.log");
-  HostProcess host(root, {"--root", other, "--component", kConsoleLibrary, "--log", log,
-                          "--verbose"});
+  HostProcess host(root,
+                   {"--root", other, "--component", kConsoleLibrary, "--log", log, "--verbose"});
   ASSERT_TRUE(WaitForLog(log, "worker running", host, std::chrono::seconds(30))) << host.Err();
   kill(host.pid(), SIGTERM);
   EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0);
@@ -179,9 +179,10 @@ TEST(HostDaemon, ComponentThatCannotBeUsedExitsWithTwoAndOneLine) {
   } cases[] = {
       {root.Sub("missing/libobxconsole.so"),
        "orsa-host: cannot load component " + root.Sub("missing/libobxconsole.so") + ": "},
-      {kNoExportLibrary, "orsa-host: component " + kNoExportLibrary + " has no export OrsaExportClass\n"},
-      {kP2pLibrary, "orsa-host: component " + kP2pLibrary +
-                        " has no class supporting orsa::IConsoleExt\n"},
+      {kNoExportLibrary,
+       "orsa-host: component " + kNoExportLibrary + " has no export OrsaExportClass\n"},
+      {kP2pLibrary,
+       "orsa-host: component " + kP2pLibrary + " has no class supporting orsa::IConsoleExt\n"},
   };
   for (const Case& c : cases) {
     HostProcess host(root, {"--root", root.Path(), "--component", c.component});
@@ -203,9 +204,12 @@ TEST(HostDaemon, UsageErrorsExitWithTwoAndHelpWithZero) {
       {{"--bogus"}, 2, "orsa-host: unknown option --bogus (see --help)\n"},
       {{"--root"}, 2, "orsa-host: option --root needs a value (see --help)\n"},
       {{"stray"}, 2, "orsa-host: unexpected argument stray (see --help)\n"},
-      {{"--library", "x.so"}, 2,
-       "orsa-host: --library, --service and --passphrase belong to --make-composite (see --help)\n"},
-      {{"--root", root.Path(), "--log-level", "loud", "--component", kConsoleLibrary}, 2,
+      {{"--library", "x.so"},
+       2,
+       "orsa-host: --library, --service and --passphrase belong to --make-composite (see "
+       "--help)\n"},
+      {{"--root", root.Path(), "--log-level", "loud", "--component", kConsoleLibrary},
+       2,
        "orsa-host: unknown log level loud\n"},
       {{"--help"}, 0, ""},
   };
@@ -245,8 +249,9 @@ TEST(HostDaemon, WorkerLeftRunningByStopDoesNotHoldUpTheExit) {
   EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Warning [orsa-host] HostDaemon:"), std::string::npos) << text;
   // The count includes any thread a sanitizer runs of its own.
-  EXPECT_NE(text.find(" other thread(s) still running after the stop; leaving without static cleanup"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find(" other thread(s) still running after the stop; leaving without static cleanup"),
+      std::string::npos)
       << text;
 }
 
@@ -294,14 +299,13 @@ TEST(HostDaemon, AgentComponentStopsFromItsPauseOnSigterm) {
   // No --component: the host finds the library in ../lib beside its own folder.
   HostProcess host(root, {"--root", root.Path()});
   std::string log = root.Sub("logs/orsa-host.log");
-  ASSERT_TRUE(WaitForLog(log, "************Wait for next schedule*********at lease (seconds):", host,
-                         std::chrono::seconds(120)))
+  ASSERT_TRUE(WaitForLog(log, "************Wait for next schedule*********at lease (seconds):",
+                         host, std::chrono::seconds(120)))
       << obxtest::ReadFile(log) << host.Err();
   auto before = std::chrono::steady_clock::now();
   kill(host.pid(), SIGTERM);
   int code = host.WaitExit(std::chrono::seconds(8));
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
   std::cout << "[ measured ] orsa-host stop after SIGTERM: " << seconds << " s" << std::endl;
   RecordProperty("stop_seconds", std::to_string(seconds));
   EXPECT_EQ(code, 0) << host.Err();

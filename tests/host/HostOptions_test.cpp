@@ -32,9 +32,9 @@ TEST(HostOptions, ParsesEveryOptionAndKeepsServicesInOrder) {
   EXPECT_TRUE(o.verbose);
   EXPECT_FALSE(o.help);
 
-  ASSERT_TRUE(orsahost::ParseHostOptions({"--make-composite", "out", "--service", "a::I",
-                                          "--library", "x.so", "--service", "b::I"},
-                                         &o, &error))
+  ASSERT_TRUE(orsahost::ParseHostOptions(
+      {"--make-composite", "out", "--service", "a::I", "--library", "x.so", "--service", "b::I"},
+      &o, &error))
       << error;
   EXPECT_EQ(o.makeComposite, "out");
   EXPECT_EQ(o.library, "x.so");
@@ -43,10 +43,14 @@ TEST(HostOptions, ParsesEveryOptionAndKeepsServicesInOrder) {
 }
 
 TEST(HostOptions, RefusesBadCommandLinesWithoutChangingTheOptions) {
-  const std::vector<std::vector<std::string>> bad = {
-      {"--root"},           {"--root", ""},          {"--make-composite", "out"},
-      {"--service", "a::I"}, {"--passphrase", "p"},  {"-x"},
-      {"extra"},            {"--component", "c", "--log"}};
+  const std::vector<std::vector<std::string>> bad = {{"--root"},
+                                                     {"--root", ""},
+                                                     {"--make-composite", "out"},
+                                                     {"--service", "a::I"},
+                                                     {"--passphrase", "p"},
+                                                     {"-x"},
+                                                     {"extra"},
+                                                     {"--component", "c", "--log"}};
   for (const auto& args : bad) {
     orsahost::HostOptions o;
     o.root = "kept";

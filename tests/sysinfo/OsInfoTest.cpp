@@ -10,8 +10,8 @@
 
 #include "platform/SystemInfo.h"
 #include "sysinfo/OsInfo.h"
-#include "tests/sysinfo/SysinfoTestSupport.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/sysinfo/SysinfoTestSupport.h"
 
 namespace {
 
@@ -83,8 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"5", "WinNT", "Service Pack 3", "UNKNOWN", "SP0"}));
 
 TEST(OsVersionName, TypesAndServicePacksOutsideTheTablesAreUnknownAndSp0) {
-  const char* const names[] = {"UNKNOWN", "WIN9X", "WINNT",   "WIN2000", "WINXP",    "WIN2003",
-                               "VISTA",   "WIN2008", "WIN7", "WIN2008R2", "UNKNOWN"};
+  const char* const names[] = {"UNKNOWN", "WIN9X",   "WINNT", "WIN2000",   "WINXP",  "WIN2003",
+                               "VISTA",   "WIN2008", "WIN7",  "WIN2008R2", "UNKNOWN"};
   for (uint32_t type = 0; type <= 10; ++type) {
     std::string name;
     std::string servicePack;
@@ -215,8 +215,8 @@ TEST_F(OsLanguage, ChineseDesktopFolderEndingIsChinese) {
   const std::string word = kDesktopWord;
   const Case cases[] = {
       {"/home/tester/" + word, 2052},
-      {"/home/tester/" + word + "/", 2052},   // trailing separator is dropped
-      {"/home/tester/" + word + "\\", 2052},  // Windows separator after the word
+      {"/home/tester/" + word + "/", 2052},      // trailing separator is dropped
+      {"/home/tester/" + word + "\\", 2052},     // Windows separator after the word
       {"/home/tester/" + word + "/Work", 1033},  // only the end of the path counts
       {"/home/tester/" + word.substr(3), 1033},  // half of the word
       {"/home/" + word + "/Desktop", 1033},
@@ -232,7 +232,8 @@ TEST_F(OsLanguage, ChineseDesktopIsRecognisedInADoubleByteAnsiCodePage) {
   // comparison as GBK bytes, and the word must be compared in that code page.
   const std::string locales = root_.Sub("locales");
   std::filesystem::create_directories(locales);
-  const std::string build = "localedef -c -i zh_CN -f GBK '" + locales + "/zh_CN.GBK' >/dev/null 2>&1";
+  const std::string build =
+      "localedef -c -i zh_CN -f GBK '" + locales + "/zh_CN.GBK' >/dev/null 2>&1";
   (void)std::system(build.c_str());  // warnings give a non-zero status
   if (!std::filesystem::exists(locales + "/zh_CN.GBK/LC_CTYPE"))
     GTEST_SKIP() << "localedef could not build zh_CN.GBK";
@@ -261,7 +262,8 @@ TEST_F(OsLanguage, DesktopFromUserDirsFile) {
   obxtest::WriteFile(root_.Sub("config/user-dirs.dirs"),
                      "# written by xdg-user-dirs-update\n"
                      "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
-                     "XDG_DESKTOP_DIR=\"$HOME/" + std::string(kDesktopWord) + "\"\n");
+                     "XDG_DESKTOP_DIR=\"$HOME/" +
+                         std::string(kDesktopWord) + "\"\n");
   std::string path;
   ASSERT_TRUE(platform::GetDesktopDirectory(&path));
   EXPECT_EQ(root_.Sub("home/") + kDesktopWord, path);
@@ -293,9 +295,21 @@ TEST(LowerMultibyte, FollowsTheLocaleAndKeepsStrayBytes) {
   const std::string previous = std::setlocale(LC_ALL, nullptr);
   ASSERT_NE(nullptr, std::setlocale(LC_ALL, "C.UTF-8"));
   EXPECT_EQ("winxp", obx::LowerMultibyte("WINXP"));
-  EXPECT_EQ("\xC3\xA4" "b", obx::LowerMultibyte("\xC3\x84" "B"));  // A-umlaut
-  EXPECT_EQ("\xFF" "ab", obx::LowerMultibyte("\xFF" "AB"));
-  EXPECT_EQ("x\xE6" "a", obx::LowerMultibyte("X\xE6" "A"));  // a cut-off sequence
+  EXPECT_EQ(
+      "\xC3\xA4"
+      "b",
+      obx::LowerMultibyte("\xC3\x84"
+                          "B"));  // A-umlaut
+  EXPECT_EQ(
+      "\xFF"
+      "ab",
+      obx::LowerMultibyte("\xFF"
+                          "AB"));
+  EXPECT_EQ(
+      "x\xE6"
+      "a",
+      obx::LowerMultibyte("X\xE6"
+                          "A"));  // a cut-off sequence
   EXPECT_EQ(std::string("a\0b", 3), obx::LowerMultibyte(std::string("A\0B", 3)));
   std::setlocale(LC_ALL, previous.c_str());
 }

@@ -13,8 +13,8 @@
 #include "platform/StateRoot.h"
 #include "platform/SystemInfo.h"
 #include "platform/posix/SystemFacts.h"
-#include "tests/sysinfo/SysinfoTestSupport.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/sysinfo/SysinfoTestSupport.h"
 
 namespace {
 
@@ -35,9 +35,9 @@ TEST(UserDirs, DesktopEntryIsResolvedAgainstHome) {
       {"# comment\n  XDG_DESKTOP_DIR=\"$HOME/My \\\"Desk\\\"\"\n", "/home/u/My \"Desk\""},
       {"XDG_DESKTOP_DIR=\"/srv/desk\"\n", "/srv/desk"},
       {"XDG_DESKTOP_DIR=\"$HOME\"\n", "/home/u"},
-      {"XDG_DESKTOP_DIR=\"Desktop\"\n", ""},          // relative paths are refused
-      {"XDG_DESKTOP_DIR=\"$HOMEWORK/x\"\n", ""},      // not the $HOME variable
-      {"XDG_DESKTOP_DIR=\"$HOME/open\n", ""},         // no closing quote
+      {"XDG_DESKTOP_DIR=\"Desktop\"\n", ""},      // relative paths are refused
+      {"XDG_DESKTOP_DIR=\"$HOMEWORK/x\"\n", ""},  // not the $HOME variable
+      {"XDG_DESKTOP_DIR=\"$HOME/open\n", ""},     // no closing quote
       {"XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n", ""},
       {"#XDG_DESKTOP_DIR=\"$HOME/Commented\"\n", ""},
       {"XDG_DESKTOP_DIR=\"$HOME/One\"\nXDG_DESKTOP_DIR=\"$HOME/Two\"\n", "/home/u/Two"},
@@ -67,11 +67,12 @@ TEST(LocaleLanguage, OnlyChineseLocalesGive2052) {
     const char* locale;
     unsigned short expected;
   };
-  const Case cases[] = {{"zh_CN.UTF-8", 2052}, {"zh_CN.GBK", 2052}, {"zh", 2052},
-                        {"zh_TW", 2052},       {"zh@pinyin", 2052}, {"zhx", 1033},
-                        {"en_US.UTF-8", 1033}, {"C", 1033},         {"ja_JP", 1033},
-                        {"", 1033}};
-  for (const Case& c : cases) EXPECT_EQ(c.expected, posix::LangIdFromLocaleName(c.locale)) << c.locale;
+  const Case cases[] = {
+      {"zh_CN.UTF-8", 2052}, {"zh_CN.GBK", 2052}, {"zh", 2052},          {"zh_TW", 2052},
+      {"zh@pinyin", 2052},   {"zhx", 1033},       {"en_US.UTF-8", 1033}, {"C", 1033},
+      {"ja_JP", 1033},       {"", 1033}};
+  for (const Case& c : cases)
+    EXPECT_EQ(c.expected, posix::LangIdFromLocaleName(c.locale)) << c.locale;
 }
 
 TEST(LocaleLanguage, FirstNonEmptyOfLcAllLcMessagesLang) {
@@ -188,17 +189,22 @@ TEST_F(FakeSysBlock, SerialSourcesAreTriedInOrder) {
   // The tail of a world-wide name is what tells disks apart.
   EXPECT_EQ("A0   WD-WCC6Y1234567", posix::ReadDiskSerial(Block(), Udev(), "sda", &NoIdentify));
 
-  EXPECT_EQ("ATA-sda             ", posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
+  EXPECT_EQ("ATA-sda             ",
+            posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
 
-  Write(Udev() + "/b8:0", "S:disk/by-id/ata-WDC\nE:ID_SERIAL=WDC_WD10EZEX_WD-WCC6Y1234567\n"
-                          "E:ID_SERIAL_SHORT=WD-WCC6Y1234567\n");
-  EXPECT_EQ("WD-WCC6Y1234567     ", posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
+  Write(Udev() + "/b8:0",
+        "S:disk/by-id/ata-WDC\nE:ID_SERIAL=WDC_WD10EZEX_WD-WCC6Y1234567\n"
+        "E:ID_SERIAL_SHORT=WD-WCC6Y1234567\n");
+  EXPECT_EQ("WD-WCC6Y1234567     ",
+            posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
 
   Write(root_.Sub("block/sda/device/serial"), "  S3Z9NB0K123456\n");
-  EXPECT_EQ("  S3Z9NB0K123456    ", posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
+  EXPECT_EQ("  S3Z9NB0K123456    ",
+            posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
 
   Write(root_.Sub("block/sda/serial"), "virtio-0001\n");
-  EXPECT_EQ("virtio-0001         ", posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
+  EXPECT_EQ("virtio-0001         ",
+            posix::ReadDiskSerial(Block(), Udev(), "sda", &IdentifyAnswers));
 }
 
 TEST(Adapters, HardwareTypesMapToWindowsAdapterTypes) {
@@ -222,7 +228,8 @@ TEST(Adapters, DescriptionCarriesDriverAndAlias) {
   EXPECT_EQ("virtio_net", posix::InterfaceDriver(root.Sub("net/eth0")));
   platform::CreateDirectories(root.Sub("drivers/e1000e"));
   platform::CreateDirectories(root.Sub("net/eth1/device"));
-  ASSERT_EQ(0, symlink(root.Sub("drivers/e1000e").c_str(), root.Sub("net/eth1/device/driver").c_str()));
+  ASSERT_EQ(
+      0, symlink(root.Sub("drivers/e1000e").c_str(), root.Sub("net/eth1/device/driver").c_str()));
   EXPECT_EQ("e1000e", posix::InterfaceDriver(root.Sub("net/eth1")));
   EXPECT_EQ("", posix::InterfaceDriver(root.Sub("net/none")));
 }
