@@ -183,6 +183,9 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A peer that closes its socket while a service writes to it must cost that
+  // one write (EPIPE), not the whole host.
+  signal(SIGPIPE, SIG_IGN);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   orsahost::HostOptions options;
