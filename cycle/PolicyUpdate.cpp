@@ -40,16 +40,11 @@ void InsertInitialState(PatchPolicyManager& taskList, const PatchPolicyManager& 
     const char* value;
   };
   const Value values[] = {
-      {"PatchExecute", "status", "to_be_executed"},
-      {"PatchExecute", "times", ""},
-      {"bootdownload", "status", "false"},
-      {"bootdownload", "md5", bootMd5.c_str()},
-      {"bootdownload", "status", "false"},
-      {"download", "status", "false"},
-      {"download", "md5", patchMd5.c_str()},
-      {"Installation", "result", ""},
-      {"Installation", "repeat", "false"},
-      {"versionReport", "status", "false"},
+      {"PatchExecute", "status", "to_be_executed"}, {"PatchExecute", "times", ""},
+      {"bootdownload", "status", "false"},          {"bootdownload", "md5", bootMd5.c_str()},
+      {"bootdownload", "status", "false"},          {"download", "status", "false"},
+      {"download", "md5", patchMd5.c_str()},        {"Installation", "result", ""},
+      {"Installation", "repeat", "false"},          {"versionReport", "status", "false"},
   };
   // A failed write is not fatal here: the next write retries the whole
   // document, and the task runner reads whatever reached the file.
@@ -151,8 +146,8 @@ bool CheckOsVersion(const std::string& valid, const std::string& validVersion) {
   if (versions.empty() || versions == "windows") return true;
   const std::string token = OsVersionToken();
   OBX_INFO(kChannel, kSource,
-           "Check OS version: " << CurOsVer() << ":" << CurOsVerNum() << ":" << CurOsLang()
-                                << ":" << token << " ");
+           "Check OS version: " << CurOsVer() << ":" << CurOsVerNum() << ":" << CurOsLang() << ":"
+                                << token << " ");
   if (Contains(versions, token.c_str())) return true;
   OBX_INFO(kChannel, kSource, "Check OS version: " << token << " does not in PolicyList");
   return false;

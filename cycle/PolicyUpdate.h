@@ -18,10 +18,9 @@ namespace obx {
 // Asks the server for the policy: computer code, user name, stored version,
 // OS version, out policy text (plain XML; left empty when there is none).
 // The result tells only whether the call worked; the step looks at the text.
-using PolicyFetcher =
-    std::function<bool(const std::string& computerCode, const std::string& userName,
-                       const std::string& version, const std::string& osVersion,
-                       std::string& policy)>;
+using PolicyFetcher = std::function<bool(const std::string& computerCode,
+                                         const std::string& userName, const std::string& version,
+                                         const std::string& osVersion, std::string& policy)>;
 
 // The default fetcher: one short-lived OBXWebService and its UpdatePatchPolicy.
 bool FetchPolicyFromServer(const std::string& computerCode, const std::string& userName,

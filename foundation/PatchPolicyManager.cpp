@@ -2,9 +2,9 @@
 
 #include <tinyxml.h>
 
+#include <exception>
 #include <fstream>
 #include <iterator>
-#include <exception>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"

@@ -37,8 +37,7 @@ class PatchPolicyManager {
   // The attribute of the named child element of the entry `id`: the first
   // entry with that id that has such a child is used. "" when anything is
   // missing, also when `element` or `attribute` is null.
-  std::string GetAttribute(const std::string& id, const char* element,
-                           const char* attribute) const;
+  std::string GetAttribute(const std::string& id, const char* element, const char* attribute) const;
 
   // Sets the attribute on the first entry with `id`, creating the entry (last
   // child of the root) and the element (last child of the entry) when

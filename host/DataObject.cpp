@@ -16,7 +16,9 @@ orsa::sdo::DataObjectPtr DataObjectList::get(uint32_t index) {
 
 uint32_t DataObjectList::size() { return static_cast<uint32_t>(items_.size()); }
 
-void DataObjectList::append(orsa::sdo::DataObjectPtr object) { items_.push_back(std::move(object)); }
+void DataObjectList::append(orsa::sdo::DataObjectPtr object) {
+  items_.push_back(std::move(object));
+}
 
 DataObject::DataObject(std::string namespaceUri, std::string typeName)
     : namespace_(std::move(namespaceUri)), type_(std::move(typeName)) {

@@ -68,14 +68,21 @@ std::string ProtectWhitespace(const std::string& xml) {
     } else {
       for (size_t k = i; k < end; ++k) {
         switch (xml[k]) {
-          case ' ': out += "&#32;"; break;
-          case '\t': out += "&#9;"; break;
-          case '\n': out += "&#10;"; break;
+          case ' ':
+            out += "&#32;";
+            break;
+          case '\t':
+            out += "&#9;";
+            break;
+          case '\n':
+            out += "&#10;";
+            break;
           case '\r':
             out += "&#10;";
             if (k + 1 < end && xml[k + 1] == '\n') ++k;
             break;
-          default: out += xml[k];
+          default:
+            out += xml[k];
         }
       }
     }
@@ -145,12 +152,22 @@ std::string EscapeText(const std::string& text) {
   out.reserve(text.size() + 16);
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\r': out += "&#13;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
       case '\t':
-      case '\n': out += c; break;
+      case '\n':
+        out += c;
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           throw std::runtime_error("text holds a control character that XML cannot carry");

@@ -166,8 +166,8 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
 }
 
 int WebServiceInvoker::invoke(const char* actionUrl, const char* operation,
-                              orsa::sdo::DataObjectPtr* request,
-                              orsa::sdo::DataObjectPtr* response, int, int, int, int) {
+                              orsa::sdo::DataObjectPtr* request, orsa::sdo::DataObjectPtr* response,
+                              int, int, int, int) {
   if (actionUrl == nullptr || operation == nullptr || response == nullptr) {
     throw std::runtime_error("SOAP call: missing address, operation or response");
   }

@@ -208,8 +208,7 @@ std::string ComputeMachineId(const MachineSources& sources) {
 std::string EncodeComputerCode(const std::string& machineId) {
   std::string encoded;
   CryptoPP::StringSource pump(
-      machineId, true,
-      new CryptoPP::Base64Encoder(new CryptoPP::StringSink(encoded), true, 72));
+      machineId, true, new CryptoPP::Base64Encoder(new CryptoPP::StringSink(encoded), true, 72));
   // The encoder closes with a line break; the code is the text before it.
   if (!encoded.empty() && encoded.back() == '\n') encoded.pop_back();
   return encoded;

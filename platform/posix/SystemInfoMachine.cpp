@@ -62,9 +62,9 @@ std::string AtaIdentifySerial(const std::string& disk) {
   std::memset(&identity, 0, sizeof(identity));
   std::string serial;
   if (ioctl(fd, HDIO_GET_IDENTITY, &identity) == 0) {
-    serial.assign(reinterpret_cast<const char*>(identity.serial_no),
-                  strnlen(reinterpret_cast<const char*>(identity.serial_no),
-                          sizeof(identity.serial_no)));
+    serial.assign(
+        reinterpret_cast<const char*>(identity.serial_no),
+        strnlen(reinterpret_cast<const char*>(identity.serial_no), sizeof(identity.serial_no)));
   }
   close(fd);
   return serial;
@@ -121,7 +121,7 @@ std::string ReadDiskSerial(const std::string& sysBlockDir, const std::string& ud
                            const std::string& disk,
                            std::string (*identify)(const std::string& disk)) {
   const std::string base = sysBlockDir + "/" + disk;
-  std::string serial = IdentifyForm(ReadLine(base + "/serial"));  // virtio
+  std::string serial = IdentifyForm(ReadLine(base + "/serial"));                 // virtio
   if (serial.empty()) serial = IdentifyForm(ReadLine(base + "/device/serial"));  // NVMe, SCSI
   if (serial.empty()) serial = IdentifyForm(UdevSerial(udevDataDir, base));
   if (serial.empty() && identify != nullptr) serial = IdentifyForm(identify(disk));
@@ -143,9 +143,9 @@ bool DmiNamesVirtualHardware(const std::string& dmiDir) {
                             Lower(ReadLine(dmiDir + "/board_vendor")) + "\n" +
                             Lower(ReadLine(dmiDir + "/bios_vendor")) + "\n" +
                             Lower(ReadLine(dmiDir + "/product_version"));
-  static const char* const kMarks[] = {"vmware",    "virtualbox", "innotek gmbh", "qemu",
-                                       "kvm",       "xen",        "bochs",        "parallels",
-                                       "bhyve",     "google compute engine"};
+  static const char* const kMarks[] = {
+      "vmware", "virtualbox", "innotek gmbh", "qemu",  "kvm",
+      "xen",    "bochs",      "parallels",    "bhyve", "google compute engine"};
   for (const char* mark : kMarks) {
     if (texts.find(mark) != std::string::npos) return true;
   }

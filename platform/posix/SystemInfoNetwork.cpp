@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <limits.h>
-#include <net/if_arp.h>
-#include <netpacket/packet.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
+#include <netpacket/packet.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,8 +141,8 @@ bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters) {
     if (entry->loopback || (entry->hasLink && entry->arphrd == ARPHRD_LOOPBACK)) continue;
     const std::string dir = "/sys/class/net/" + entry->info.name;
     const bool wireless = posix::Exists(dir + "/wireless") || posix::Exists(dir + "/phy80211");
-    entry->info.type = entry->hasLink ? AdapterTypeFromHardwareType(entry->arphrd, wireless)
-                                      : kAdapterTypeOther;
+    entry->info.type =
+        entry->hasLink ? AdapterTypeFromHardwareType(entry->arphrd, wireless) : kAdapterTypeOther;
     entry->info.description = posix::AdapterDescription(
         entry->info.name, posix::InterfaceDriver(dir), posix::FirstLine(dir + "/ifalias"));
     // An adapter without an IPv4 address shows the all-zero one, as Windows lists it.

@@ -23,9 +23,9 @@
 #include "platform/StateRoot.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
-#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ObxServerProcess.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -172,10 +172,10 @@ TEST_F(PolicyUpdateTest, RemovesGoneInsertsNewAndKeepsCommonEntries) {
   WriteSealed(obx::TaskListFilePath(),
               "<patchs><patch policyid=\"A\"><PatchExecute status=\"done\"/></patch>" + keptB +
                   "</patchs>");
-  const std::string policy = Policy(
-      "2", Entry("B", AnyOs() + "<bootdownload md5=\"new-boot\"/>") +
-               Entry("C", AnyOs() + "<bootdownload url=\"u\" md5=\"c-boot\"/>"
-                              "<download md5=\"c-patch\" url=\"p\"/>"));
+  const std::string policy =
+      Policy("2", Entry("B", AnyOs() + "<bootdownload md5=\"new-boot\"/>") +
+                      Entry("C", AnyOs() + "<bootdownload url=\"u\" md5=\"c-boot\"/>"
+                                           "<download md5=\"c-patch\" url=\"p\"/>"));
   obx::UpdatePolicyWith(Answer(policy));
 
   EXPECT_EQ(Messages(),
@@ -385,12 +385,12 @@ TEST_F(PolicyUpdateTest, DefaultStepAsksTheServerThroughTheClient) {
 TEST_F(PolicyUpdateTest, CyclesAgainstTheReferenceServerFollowItsPolicy) {
   const std::string policies = root_.Sub("policies");
   ASSERT_TRUE(platform::CreateDirectories(policies));
-  obxtest::WriteFile(policies + "/default.xml",
-                     Policy("5", Entry("10", AnyOs() + "<bootdownload md5=\"b10\"/>") +
-                                     Entry("9", AnyOs())));
-  obxtest::ObxServerProcess server(root_, {"--policies", policies, "--db", root_.Sub("reports.db"),
-                                           "--repository", root_.Path(), "--service-path",
-                                           "/obx/service"});
+  obxtest::WriteFile(
+      policies + "/default.xml",
+      Policy("5", Entry("10", AnyOs() + "<bootdownload md5=\"b10\"/>") + Entry("9", AnyOs())));
+  obxtest::ObxServerProcess server(
+      root_, {"--policies", policies, "--db", root_.Sub("reports.db"), "--repository", root_.Path(),
+              "--service-path", "/obx/service"});
   ASSERT_GT(server.Port(), 0) << server.Stderr();
 
   runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());

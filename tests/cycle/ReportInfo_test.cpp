@@ -14,8 +14,8 @@
 #include "platform/Clock.h"
 #include "platform/ManualClock.h"
 #include "platform/StateRoot.h"
-#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {

@@ -223,10 +223,10 @@ TEST_F(PatchPolicyManagerTest, GetAttributeAnswersEmptyForAnythingMissing) {
       {"A", "bootdownload", "md5", "aa"},
       {"A", "bootdownload", "status", "true"},
       {"B", "download", "status", "false"},
-      {"A", "download", "status", ""},      // element missing
-      {"A", "bootdownload", "url", ""},     // attribute missing
-      {"C", "bootdownload", "md5", ""},     // entry missing
-      {"a", "bootdownload", "md5", ""},     // ids compare exactly
+      {"A", "download", "status", ""},   // element missing
+      {"A", "bootdownload", "url", ""},  // attribute missing
+      {"C", "bootdownload", "md5", ""},  // entry missing
+      {"a", "bootdownload", "md5", ""},  // ids compare exactly
       {"A", nullptr, "md5", ""},
       {"A", "bootdownload", nullptr, ""},
   };
@@ -248,7 +248,8 @@ TEST_F(PatchPolicyManagerTest, BeforeAnyLoadNothingIsReadOrWritten) {
 // ---- Writing attributes ----
 
 TEST_F(PatchPolicyManagerTest, SetAttributeOnNewIdAppendsEntryAndPrintsIndented) {
-  WriteSealed(taskList_, "<patchs><patch policyid=\"A\"><PatchExecute status=\"done\"/></patch></patchs>");
+  WriteSealed(taskList_,
+              "<patchs><patch policyid=\"A\"><PatchExecute status=\"done\"/></patch></patchs>");
   PatchPolicyManager store;
   ASSERT_TRUE(store.Load(taskList_, false));
   EXPECT_TRUE(store.SetAttribute("B", "bootrun", "result", "true"));

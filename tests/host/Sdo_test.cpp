@@ -100,8 +100,7 @@ TEST(Sdo, TreeLivesWhileReferencedAndIsFreedWithLastPointer) {
     DataObjectPtr& alias = assigned;
     assigned = alias;  // self-assignment must not drop the object
     message = DataObjectPtr();
-    EXPECT_EQ(assigned->getList("map").get(0)->getList("item").get(0)->getCString("value"),
-              "kept");
+    EXPECT_EQ(assigned->getList("map").get(0)->getList("item").get(0)->getCString("value"), "kept");
     EXPECT_EQ(DataObject::LiveCountForTest(), before + 3);
   }
   EXPECT_EQ(DataObject::LiveCountForTest(), before);

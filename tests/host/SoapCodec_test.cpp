@@ -1,10 +1,11 @@
 // The wire form shared by the invoker and obx-server.
+#include "host/SoapCodec.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "host/SoapCodec.h"
 #include "host/XmlMarkup.h"
 
 namespace {
@@ -14,7 +15,9 @@ using namespace orsahost::soap;
 std::string Wrap(const std::string& value) {
   return "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
          "<o:opResponse xmlns:o=\"urn:obx:patch:1\"><o:message><o:map><o:item><o:key>k</o:key>"
-         "<o:value>" + value + "</o:value><o:type>string</o:type></o:item></o:map></o:message>"
+         "<o:value>" +
+         value +
+         "</o:value><o:type>string</o:type></o:item></o:map></o:message>"
          "</o:opResponse></s:Body></s:Envelope>";
 }
 
@@ -116,7 +119,8 @@ TEST(SoapCodec, EscapeRefusesControlBytesAndNamesAreChecked) {
   EXPECT_THROW(EscapeText(std::string("a\0b", 3)), std::runtime_error);
   EXPECT_THROW(EscapeText("\x1f"), std::runtime_error);
   EXPECT_EQ(EscapeText("\x7f\xc3\xa9"), "\x7f\xc3\xa9");
-  for (const char* ok : {"updatePatchPolicy", "_a", "a-b.c9"}) EXPECT_TRUE(IsValidOperationName(ok)) << ok;
+  for (const char* ok : {"updatePatchPolicy", "_a", "a-b.c9"})
+    EXPECT_TRUE(IsValidOperationName(ok)) << ok;
   for (const char* no : {"", "9a", "-a", ".a", "a b", "a:b", "a\"", "a\n"})
     EXPECT_FALSE(IsValidOperationName(no)) << no;
   EXPECT_THROW(BuildEnvelope("a b", Message()), std::invalid_argument);

@@ -1,7 +1,8 @@
 // The SOAP invoker against scripted loopback servers: what goes on the wire,
 // how answers, Faults, HTTP errors and hung servers come back.
-#include <gtest/gtest.h>
+#include "host/WebServiceInvoker.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,15 +10,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "component/orsa/IWebServiceInvoker.h"
 #include "host/SdoHelper.h"
 #include "host/SoapCodec.h"
-#include "host/WebServiceInvoker.h"
 #include "platform/StopToken.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/TempStateRoot.h"
@@ -32,7 +32,8 @@ using orsahost::WebServiceInvoker;
 using orsahost::WebServiceInvokerOptions;
 
 // Message -> one Map per inner vector -> Items with type "string".
-DataObjectPtr MakeMessage(const std::vector<std::vector<std::pair<std::string, std::string>>>& maps) {
+DataObjectPtr MakeMessage(
+    const std::vector<std::vector<std::pair<std::string, std::string>>>& maps) {
   orsahost::SdoHelper sdo;
   const std::string ns = orsa::ws::kObxNamespace;
   DataObjectPtr message = sdo.createDataObject(ns, "Message");
@@ -51,8 +52,10 @@ DataObjectPtr MakeMessage(const std::vector<std::vector<std::pair<std::string, s
 }
 
 std::string AnswerEnvelope(const std::string& inner) {
-  return "<?xml version=\"1.0\"?>\n<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-         "<e:Body>" + inner + "</e:Body></e:Envelope>";
+  return "<?xml version=\"1.0\"?>\n<e:Envelope "
+         "xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+         "<e:Body>" +
+         inner + "</e:Body></e:Envelope>";
 }
 
 // Calls `operation` and returns the text of the exception it throws ("" when none).
@@ -69,15 +72,20 @@ std::string FailureOf(WebServiceInvoker& invoker, const std::string& url,
 
 TEST(WebServiceInvoker, RequestFollowsWireContract) {
   LoopbackHttpServer server([](const HttpRequest&) {
-    return HttpResponse(200, "OK", AnswerEnvelope(
-        "<r:updatePatchPolicyResponse xmlns:r=\"urn:obx:patch:1\"><r:message/></r:updatePatchPolicyResponse>"));
+    return HttpResponse(
+        200, "OK",
+        AnswerEnvelope("<r:updatePatchPolicyResponse "
+                       "xmlns:r=\"urn:obx:patch:1\"><r:message/></r:updatePatchPolicyResponse>"));
   });
   WebServiceInvoker invoker;
-  DataObjectPtr request = MakeMessage({{{"computerCode", "QUJD"}, {"userName", "alice"},
-                                        {"version", "3"}, {"osVersion", "winxp"}}});
+  DataObjectPtr request = MakeMessage({{{"computerCode", "QUJD"},
+                                        {"userName", "alice"},
+                                        {"version", "3"},
+                                        {"osVersion", "winxp"}}});
   DataObjectPtr response;
   EXPECT_EQ(invoker.invoke(server.Url("/obx/service").c_str(), "updatePatchPolicy", &request,
-                           &response, 0, 0, 0, 0), 0);
+                           &response, 0, 0, 0, 0),
+            0);
 
   ASSERT_EQ(server.Requests().size(), 1u);
   const HttpRequest r = server.Requests()[0];
@@ -104,8 +112,10 @@ TEST(WebServiceInvoker, RequestFollowsWireContract) {
 
 TEST(WebServiceInvoker, LargeBodyIsSentWithLengthAndWithoutExpect) {
   LoopbackHttpServer server([](const HttpRequest&) {
-    return HttpResponse(200, "OK", AnswerEnvelope(
-        "<uploadExecuteResultResponse xmlns=\"urn:obx:patch:1\"><message/></uploadExecuteResultResponse>"));
+    return HttpResponse(
+        200, "OK",
+        AnswerEnvelope("<uploadExecuteResultResponse "
+                       "xmlns=\"urn:obx:patch:1\"><message/></uploadExecuteResultResponse>"));
   });
   WebServiceInvoker invoker;
   DataObjectPtr request = MakeMessage({{{"infos", std::string(300000, 'A')}}});
@@ -123,13 +133,15 @@ TEST(WebServiceInvoker, AnswerBecomesMessageWhateverThePrefixes) {
   // Default namespace on the wrapper, a prefix on the envelope, layout
   // whitespace between elements, two maps.
   LoopbackHttpServer server([](const HttpRequest&) {
-    return HttpResponse(200, "OK", AnswerEnvelope(
-        "<uploadExecuteStatusResponse xmlns=\"urn:obx:patch:1\">\n  <message>\n"
-        "    <map><item><key>result</key><value>true</value><type>string</type></item></map>\n"
-        "    <p:map xmlns:p=\"urn:obx:patch:1\"><p:item><p:key>a</p:key><p:value/>"
-        "<p:type>string</p:type></p:item><p:item><p:key>b</p:key><p:value>2</p:value>"
-        "<p:type>string</p:type></p:item></p:map>\n"
-        "  </message>\n</uploadExecuteStatusResponse>"));
+    return HttpResponse(
+        200, "OK",
+        AnswerEnvelope(
+            "<uploadExecuteStatusResponse xmlns=\"urn:obx:patch:1\">\n  <message>\n"
+            "    <map><item><key>result</key><value>true</value><type>string</type></item></map>\n"
+            "    <p:map xmlns:p=\"urn:obx:patch:1\"><p:item><p:key>a</p:key><p:value/>"
+            "<p:type>string</p:type></p:item><p:item><p:key>b</p:key><p:value>2</p:value>"
+            "<p:type>string</p:type></p:item></p:map>\n"
+            "  </message>\n</uploadExecuteStatusResponse>"));
   });
   WebServiceInvoker invoker;
   DataObjectPtr response;
@@ -169,7 +181,8 @@ TEST(WebServiceInvoker, SpecialCharactersRoundTrip) {
       "\xe4\xb8\xad\xe6\x96\x87 utf-8",
   };
   std::vector<std::pair<std::string, std::string>> entries;
-  for (size_t i = 0; i < values.size(); ++i) entries.emplace_back("k" + std::to_string(i), values[i]);
+  for (size_t i = 0; i < values.size(); ++i)
+    entries.emplace_back("k" + std::to_string(i), values[i]);
   DataObjectPtr request = MakeMessage({entries});
   DataObjectPtr response;
   WebServiceInvoker invoker;
@@ -188,9 +201,10 @@ TEST(WebServiceInvoker, SpecialCharactersRoundTrip) {
 TEST(WebServiceInvoker, FaultThrowsFaultTextAndLeavesResponseAlone) {
   for (int status : {500, 200}) {
     LoopbackHttpServer server([status](const HttpRequest&) {
-      return HttpResponse(status, status == 500 ? "Internal Server Error" : "OK", AnswerEnvelope(
-          "<e:Fault><faultcode>e:Server</faultcode>"
-          "<faultstring>policy store &lt;unavailable&gt;</faultstring></e:Fault>"));
+      return HttpResponse(
+          status, status == 500 ? "Internal Server Error" : "OK",
+          AnswerEnvelope("<e:Fault><faultcode>e:Server</faultcode>"
+                         "<faultstring>policy store &lt;unavailable&gt;</faultstring></e:Fault>"));
     });
     WebServiceInvoker invoker;
     DataObjectPtr response;
@@ -220,13 +234,15 @@ TEST(WebServiceInvoker, HttpErrorsAndBadAnswersThrow) {
       {"not XML", HttpResponse(200, "OK", "hello"), "malformed"},
       {"not an envelope", HttpResponse(200, "OK", "<a/>"), "Envelope"},
       {"answer for another operation",
-       HttpResponse(200, "OK", AnswerEnvelope("<ns:uploadExecuteResultResponse "
-                                              "xmlns:ns=\"urn:obx:patch:1\"><ns:message/>"
-                                              "</ns:uploadExecuteResultResponse>")),
+       HttpResponse(200, "OK",
+                    AnswerEnvelope("<ns:uploadExecuteResultResponse "
+                                   "xmlns:ns=\"urn:obx:patch:1\"><ns:message/>"
+                                   "</ns:uploadExecuteResultResponse>")),
        "unexpected answer element uploadExecuteResultResponse"},
       {"wrong namespace",
-       HttpResponse(200, "OK", AnswerEnvelope("<ns:updatePatchPolicyResponse xmlns:ns=\"urn:other\">"
-                                              "<ns:message/></ns:updatePatchPolicyResponse>")),
+       HttpResponse(200, "OK",
+                    AnswerEnvelope("<ns:updatePatchPolicyResponse xmlns:ns=\"urn:other\">"
+                                   "<ns:message/></ns:updatePatchPolicyResponse>")),
        "namespace"},
       {"document type declaration",
        HttpResponse(200, "OK", "<!DOCTYPE x [<!ENTITY a \"b\">]>" + good), "document type"},
@@ -280,9 +296,8 @@ TEST(WebServiceInvoker, WorkerQuitRequestAbortsTransferByDefault) {
 }
 
 TEST(WebServiceInvoker, OversizedAnswerIsRefused) {
-  LoopbackHttpServer server([](const HttpRequest&) {
-    return HttpResponse(200, "OK", std::string(100000, ' '));
-  });
+  LoopbackHttpServer server(
+      [](const HttpRequest&) { return HttpResponse(200, "OK", std::string(100000, ' ')); });
   WebServiceInvokerOptions options;
   options.maxResponseBytes = 1000;
   WebServiceInvoker invoker(options);
@@ -303,9 +318,9 @@ TEST(WebServiceInvoker, RefusedCallsSendNothing) {
   EXPECT_NE(FailureOf(invoker, "file:///etc/passwd", "updatePatchPolicy", response), "");
   // A value XML cannot carry.
   DataObjectPtr bad = MakeMessage({{{"infos", std::string("a\x01") + "b"}}});
-  EXPECT_THROW(invoker.invoke(server.Url("/s").c_str(), "uploadExecuteResult", &bad, &response, 0,
-                              0, 0, 0),
-               std::runtime_error);
+  EXPECT_THROW(
+      invoker.invoke(server.Url("/s").c_str(), "uploadExecuteResult", &bad, &response, 0, 0, 0, 0),
+      std::runtime_error);
   // An empty request pointer.
   DataObjectPtr empty;
   try {
@@ -326,8 +341,8 @@ class TlsServer {
     const std::string key = root.Sub("key.pem"), out = root.Sub("s_server.out");
     const std::string make =
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2"
-        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" + key +
-        "' -out '" + cert_ + "' >/dev/null 2>&1";
+        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        key + "' -out '" + cert_ + "' >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {

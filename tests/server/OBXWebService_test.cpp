@@ -10,8 +10,8 @@
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "platform/StopToken.h"
-#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {

@@ -3,11 +3,10 @@
 // 127.0.0.1:0`, its port read from the port file in the state root, stopped
 // with SIGTERM (or a chosen signal) and reaped. Its standard error goes to a
 // file in the state root. Destroying a running server expects a clean stop.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -27,8 +26,8 @@ class ObxServerProcess {
   ObxServerProcess(const TempStateRoot& root, std::vector<std::string> extra)
       : portFile_(root.Sub("server.port")), errFile_(root.Sub("server.err")) {
     std::filesystem::remove(portFile_);
-    std::vector<std::string> args = {BinDir() + "/obx-server", "serve", "--listen",
-                                     "127.0.0.1:0", "--port-file", portFile_};
+    std::vector<std::string> args = {
+        BinDir() + "/obx-server", "serve", "--listen", "127.0.0.1:0", "--port-file", portFile_};
     args.insert(args.end(), extra.begin(), extra.end());
     pid_ = ::fork();
     if (pid_ == 0) {

@@ -12,8 +12,8 @@
 #include "platform/ProfileFile.h"
 #include "platform/StateRoot.h"
 #include "sysinfo/MachineIdentity.h"
-#include "tests/sysinfo/SysinfoTestSupport.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/sysinfo/SysinfoTestSupport.h"
 
 namespace {
 
@@ -78,8 +78,8 @@ class MachineIdentityTest : public ::testing::Test {
   }
   void StoreFlag(const std::string& value) {
     platform::CreateDirectories(platform::WindowsDirectory());
-    ASSERT_TRUE(platform::WritePrivateProfileStringA("WINSET", "Flag", value.c_str(),
-                                                     obx::WinIniPath()));
+    ASSERT_TRUE(
+        platform::WritePrivateProfileStringA("WINSET", "Flag", value.c_str(), obx::WinIniPath()));
   }
   int Count(const std::string& path) const {
     int n = 0;
@@ -95,7 +95,8 @@ class MachineIdentityTest : public ::testing::Test {
   std::string fallbackSerial_;
   bool virtualHardware_ = false;
   std::string computerName_ = "WS-0042";
-  platform::Guid guid_ = {0x0123ABCD, 0x4567, 0x489A, {0x8B, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}};
+  platform::Guid guid_ = {
+      0x0123ABCD, 0x4567, 0x489A, {0x8B, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}};
   std::atomic<int> adapterCalls_{0};
   std::atomic<int> vmCalls_{0};
   std::atomic<int> guidCalls_{0};
@@ -147,9 +148,8 @@ TEST_F(MachineIdentityTest, WorkstationsOfNt6NeverCountAsVirtual) {
     const char* productType;
     bool virtualAnswer;
   };
-  const Case cases[] = {{"6.1", "WinNT", false}, {"6.0", "WinNT", false},
-                        {"6.2", "WinNT", false}, {"5.1", "WinNT", true},
-                        {"6.1", "ServerNT", true}, {"", "", true}};
+  const Case cases[] = {{"6.1", "WinNT", false}, {"6.0", "WinNT", false},   {"6.2", "WinNT", false},
+                        {"5.1", "WinNT", true},  {"6.1", "ServerNT", true}, {"", "", true}};
   virtualHardware_ = true;
   for (const Case& c : cases) {
     obxtest::TempStateRoot root;

@@ -25,9 +25,9 @@
 #include "server/OBXWebService.h"
 #include "tasks/ResultRecordSources.h"
 #include "tasks/TaskManager.h"
-#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ObxServerProcess.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include "platform/StateRoot.h"
 #include "tasks/ResultRecordSources.h"
 #include "tasks/TaskManager.h"
-#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -324,7 +324,11 @@ TEST_F(ReportTaskResultTest, NameBytesInvalidInTheCodePageBecomeReplacementChara
       freelocale(utf8);
     }
   };
-  sources_.userName = [] { return std::string("al\xff" "ice"); };
+  sources_.userName = [] {
+    return std::string(
+        "al\xff"
+        "ice");
+  };
   sources_.computerName = [] { return std::string("PC-\xc3\xa9-\xe9"); };
   obx::SetResultRecordSourcesForTest(sources_);
   obx::TaskManager tasks;
@@ -345,7 +349,10 @@ TEST_F(ReportTaskResultTest, NameBytesInvalidInTheCodePageBecomeReplacementChara
   record << *doc.RootElement()->FirstChildElement("map");
   const std::vector<Item> items = ParseItems(record);
   ASSERT_EQ(items.size(), 12u);
-  EXPECT_EQ(items[2], (Item{"user_name", "al\xef\xbf\xbd" "ice", "string"}));
+  EXPECT_EQ(items[2], (Item{"user_name",
+                            "al\xef\xbf\xbd"
+                            "ice",
+                            "string"}));
   EXPECT_EQ(items[3], (Item{"host", "PC-\xc3\xa9-\xef\xbf\xbd", "string"}));
   EXPECT_TRUE(runtime_.HasPrefix("a user or computer name is not valid text"));
 }

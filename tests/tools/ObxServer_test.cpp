@@ -1,13 +1,12 @@
 // obx-server as a process on 127.0.0.1 (port 0), called through the host's
 // SOAP invoker, raw HTTP and a standard SOAP toolkit reading its WSDL.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -93,7 +92,8 @@ HttpAnswer RawRequest(int port, const std::string& method, const std::string& pa
   std::string data;
   char buffer[4096];
   ssize_t n;
-  while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0) data.append(buffer, static_cast<size_t>(n));
+  while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
+    data.append(buffer, static_cast<size_t>(n));
   ::close(fd);
   const size_t split = data.find("\r\n\r\n");
   if (split == std::string::npos || data.compare(0, 7, "HTTP/1.") != 0) return answer;
@@ -145,9 +145,9 @@ Answer Call(const std::string& url, const std::string& operation,
 // The policy text obx-server delivers for a code and version ("" for none).
 std::string PolicyFor(const ServerProcess& server, const std::string& code,
                       const std::string& version) {
-  const Answer a = Call(server.Url("/obx/service"), "updatePatchPolicy",
-                        {{"computerCode", code}, {"userName", "u"}, {"version", version},
-                         {"osVersion", "winxp"}});
+  const Answer a = Call(
+      server.Url("/obx/service"), "updatePatchPolicy",
+      {{"computerCode", code}, {"userName", "u"}, {"version", version}, {"osVersion", "winxp"}});
   EXPECT_EQ(a.maps, 1u);
   EXPECT_EQ(a.items.size(), 1u);
   if (a.items.size() != 1) return "?";
@@ -164,9 +164,10 @@ std::string Upload(const ServerProcess& server, const std::string& operation,
   return a.items[0].second;
 }
 
-std::vector<std::vector<std::string>> ReportRows(const std::string& db, const std::string& scratch) {
-  const CommandResult r = RunCommand(
-      Quote(obxtest::BinDir() + "/obx-server") + " reports --db " + Quote(db), scratch);
+std::vector<std::vector<std::string>> ReportRows(const std::string& db,
+                                                 const std::string& scratch) {
+  const CommandResult r =
+      RunCommand(Quote(obxtest::BinDir() + "/obx-server") + " reports --db " + Quote(db), scratch);
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::vector<std::string>> rows;
   std::istringstream lines(r.out);
@@ -224,11 +225,8 @@ TEST_F(ObxServerTest, PolicyChosenByComputerCodeElseDefault) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {"QUJDRA==", own},
-      {"QUJDRA==\n", own},  // trailing line break of a Base64 encoder
-      {"a/b+c", slashed},
-      {"unknown", fallback},
-      {"", fallback},
+      {"QUJDRA==", own},          {"QUJDRA==\n", own},  // trailing line break of a Base64 encoder
+      {"a/b+c", slashed},         {"unknown", fallback}, {"", fallback},
       {"../QUJDRA==", fallback},  // never a path
       {"QUJDRA==.xml", fallback},
   };
@@ -313,7 +311,8 @@ TEST_F(ObxServerTest, InfosThatDoNotOpenOrParseAnswerFalseAndRecordNothing) {
       {"tampered", tampered},
       {"not XML", Seal("<message><map type=\"a\" id=\"1\" ><item>")},
       {"other root", Seal("<reports><map type=\"a\" id=\"1\" /></reports>")},
-      {"value with raw <", Seal("<message><map type=\"a\" id=\"1\" ><value>a<b</value></map></message>")},
+      {"value with raw <",
+       Seal("<message><map type=\"a\" id=\"1\" ><value>a<b</value></map></message>")},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Upload(server, "uploadExecuteResult", c.second), "false") << c.first;
@@ -332,12 +331,14 @@ TEST_F(ObxServerTest, ReportsJsonIsValidAndExact) {
   // Not UTF-8: a stray byte, an overlong "/", a surrogate, a code point past U+10FFFF.
   const std::string broken =
       Record("versionInfo", "8", "\xff|\xe0\x80\xaf|\xed\xa0\x80|\xf4\x90\x80\x80");
-  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + tricky + "</message>")), "true");
-  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + broken + "</message>")), "true");
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + tricky + "</message>")),
+            "true");
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message>" + broken + "</message>")),
+            "true");
   server.Stop();
-  const CommandResult r = RunCommand(
-      Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " + Quote(db_),
-      root_.Path());
+  const CommandResult r =
+      RunCommand(Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " + Quote(db_),
+                 root_.Path());
   ASSERT_EQ(r.status, 0) << r.err;
   obxtest::WriteFile(root_.Sub("reports.json"), r.out);
   obxtest::WriteFile(root_.Sub("expected.txt"), tricky);
@@ -357,10 +358,9 @@ TEST_F(ObxServerTest, ReportsJsonIsValidAndExact) {
   EXPECT_EQ(check.out, "2 1 uploadExecuteStatus versionInfo q\"\\ True 20\n11\n")
       << check.err << r.out;
 
-  const CommandResult empty = RunCommand(
-      Quote(obxtest::BinDir() + "/obx-server") + " reports --json --db " +
-          Quote(root_.Sub("none.db")),
-      root_.Path());
+  const CommandResult empty = RunCommand(Quote(obxtest::BinDir() + "/obx-server") +
+                                             " reports --json --db " + Quote(root_.Sub("none.db")),
+                                         root_.Path());
   EXPECT_EQ(empty.status, 1);
 }
 
@@ -386,8 +386,9 @@ TEST_F(ObxServerTest, RepositoryServesFilesAndRefusesTraversal) {
   }
   for (const char* evil :
        {"/download/../secret.txt", "/download/%2e%2e/secret.txt", "/download/sub/../../secret.txt",
-        "/download/..%2fsecret.txt", "/download/..%5csecret.txt", "/download/%2E%2E%2F%2E%2E%2Fetc/passwd",
-        "/download//etc/passwd", "/download/link.txt", "/download/", "/download/./boot.sh"}) {
+        "/download/..%2fsecret.txt", "/download/..%5csecret.txt",
+        "/download/%2E%2E%2F%2E%2E%2Fetc/passwd", "/download//etc/passwd", "/download/link.txt",
+        "/download/", "/download/./boot.sh"}) {
     const HttpAnswer a = RawGet(port, evil, "127.0.0.1");
     EXPECT_TRUE(a.status == 403 || a.status == 404 || a.status == 400) << evil << " " << a.status;
     EXPECT_EQ(a.body.find("SECRET"), std::string::npos) << evil;
@@ -423,8 +424,9 @@ TEST_F(ObxServerTest, WsdlCarriesTheAddressItWasReachedAt) {
   EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 404);
   EXPECT_EQ(RawGet(server.Port(), "/svc/patch", "h").status, 405);
   // The operations live at the configured path.
-  EXPECT_EQ(Call(server.Url("/svc/patch"), "uploadExecuteStatus", {{"infos", ""}}).items.at(0).second,
-            "false");
+  EXPECT_EQ(
+      Call(server.Url("/svc/patch"), "uploadExecuteStatus", {{"infos", ""}}).items.at(0).second,
+      "false");
 }
 
 TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
@@ -440,9 +442,9 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
       "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
       "<o:uploadExecuteStatus xmlns:o=\"urn:obx:patch:1\"><o:message/></o:uploadExecuteStatus>"
       "</s:Body></s:Envelope>";
-  HttpAnswer a = RawRequest(server.Port(), "POST", "/obx/service", "h",
-                            "Content-Type: text/xml\r\nSOAPAction: \"updatePatchPolicy\"\r\n",
-                            envelope);
+  HttpAnswer a =
+      RawRequest(server.Port(), "POST", "/obx/service", "h",
+                 "Content-Type: text/xml\r\nSOAPAction: \"updatePatchPolicy\"\r\n", envelope);
   EXPECT_EQ(a.status, 500);
   EXPECT_NE(a.body.find("<faultcode>soap:Client</faultcode>"), std::string::npos) << a.body;
   EXPECT_NE(a.body.find("does not match"), std::string::npos) << a.body;
@@ -458,7 +460,8 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
 }
 
 TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
-  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"4\"><patch policyid=\"5\"/></patchs>");
+  obxtest::WriteFile(policies_ + "/default.xml",
+                     "<patchs version=\"4\"><patch policyid=\"5\"/></patchs>");
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0) << server.Stderr();
   const std::string status = Record("versionInfo", "5", "2.0");
@@ -466,8 +469,9 @@ TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
   const std::string script = std::string(OBX_SOURCE_DIR) + "/tests/tools/obx_server_zeep.py";
   const CommandResult r = RunCommand(
       "env -u http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY NO_PROXY=127.0.0.1 "
-      "/usr/bin/python3 " + Quote(script) + " " + Quote(server.Url("/obx/service?wsdl")) +
-          " zeepcode '' " + Quote(Seal("<message>" + status + "</message>")) + " " +
+      "/usr/bin/python3 " +
+          Quote(script) + " " + Quote(server.Url("/obx/service?wsdl")) + " zeepcode '' " +
+          Quote(Seal("<message>" + status + "</message>")) + " " +
           Quote(Seal("<message>" + result + "</message>")),
       root_.Path());
   ASSERT_EQ(r.status, 0) << r.err;

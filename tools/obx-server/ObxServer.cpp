@@ -1,5 +1,6 @@
 #include "tools/obx-server/ObxServer.h"
 
+#include <Poco/File.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
 #include <Poco/Net/HTTPServerParams.h>
@@ -7,7 +8,6 @@
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
-#include <Poco/File.h>
 #include <Poco/URI.h>
 
 #include <iostream>
@@ -110,7 +110,8 @@ class SoapHandler : public HTTPRequestHandler {
  private:
   bool ReadBody(HTTPServerRequest& request, std::string& body) {
     const size_t limit = state_->config.maxRequestBytes;
-    if (request.hasContentLength() && request.getContentLength64() > static_cast<Poco::Int64>(limit)) {
+    if (request.hasContentLength() &&
+        request.getContentLength64() > static_cast<Poco::Int64>(limit)) {
       return false;
     }
     std::istream& in = request.stream();
@@ -304,7 +305,8 @@ class Factory : public Poco::Net::HTTPRequestHandlerFactory {
     }
     const std::string& prefix = config.repositoryPrefix;
     if (!config.repository.empty() && path.compare(0, prefix.size(), prefix) == 0) {
-      if (method == Poco::Net::HTTPRequest::HTTP_GET || method == Poco::Net::HTTPRequest::HTTP_HEAD) {
+      if (method == Poco::Net::HTTPRequest::HTTP_GET ||
+          method == Poco::Net::HTTPRequest::HTTP_HEAD) {
         return new RepositoryHandler(state_, path.substr(prefix.size()));
       }
       return new StatusHandler(state_, HTTPResponse::HTTP_METHOD_NOT_ALLOWED, "GET only");
@@ -342,8 +344,9 @@ void ObxServer::Start() {
     Stop();
     throw std::runtime_error("cannot write the port file " + state_->config.portFile);
   }
-  if (state_->log.Verbose()) state_->log.Line("listening on " + socket.address().host().toString() + ":" +
-                   std::to_string(port_) + state_->config.servicePath);
+  if (state_->log.Verbose())
+    state_->log.Line("listening on " + socket.address().host().toString() + ":" +
+                     std::to_string(port_) + state_->config.servicePath);
 }
 
 void ObxServer::Stop() {

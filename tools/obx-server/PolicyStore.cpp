@@ -1,11 +1,11 @@
 #include "tools/obx-server/PolicyStore.h"
 
+#include <sys/stat.h>
 #include <tinyxml.h>
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
 
 #include "foundation/Cipher.h"
 #include "host/SecurityHelper.h"
@@ -53,7 +53,8 @@ std::string PolicyStore::FileNameForCode(const std::string& computerCode) {
   return code + ".xml";
 }
 
-PolicyAnswer PolicyStore::Lookup(const std::string& computerCode, const std::string& version) const {
+PolicyAnswer PolicyStore::Lookup(const std::string& computerCode,
+                                 const std::string& version) const {
   PolicyAnswer answer;
   if (folder_.empty()) return answer;
   const std::string own = FileNameForCode(computerCode);

@@ -45,13 +45,14 @@ ReportDatabase::ReportDatabase(const std::string& path, bool readOnly) : readOnl
     if (!readOnly) {
       Exec("PRAGMA journal_mode=WAL");
       Exec("PRAGMA synchronous=FULL");
-      Exec("CREATE TABLE IF NOT EXISTS reports ("
-           " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-           " received TEXT NOT NULL,"
-           " operation TEXT NOT NULL,"
-           " type TEXT NOT NULL,"
-           " record_id TEXT NOT NULL,"
-           " record TEXT NOT NULL)");
+      Exec(
+          "CREATE TABLE IF NOT EXISTS reports ("
+          " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+          " received TEXT NOT NULL,"
+          " operation TEXT NOT NULL,"
+          " type TEXT NOT NULL,"
+          " record_id TEXT NOT NULL,"
+          " record TEXT NOT NULL)");
     }
   } catch (...) {
     sqlite3_close(db_);
@@ -86,7 +87,8 @@ void ReportDatabase::Add(const std::string& operation, const std::vector<ReportR
     Statement insert(raw);
     for (const ReportRecord& r : records) {
       sqlite3_reset(insert.get());
-      sqlite3_bind_text(insert.get(), 1, time.data(), static_cast<int>(time.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_text(insert.get(), 1, time.data(), static_cast<int>(time.size()),
+                        SQLITE_TRANSIENT);
       sqlite3_bind_text(insert.get(), 2, operation.data(), static_cast<int>(operation.size()),
                         SQLITE_TRANSIENT);
       sqlite3_bind_text(insert.get(), 3, r.type.data(), static_cast<int>(r.type.size()),

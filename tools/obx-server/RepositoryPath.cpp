@@ -1,8 +1,9 @@
 #include "tools/obx-server/RepositoryPath.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace obxserver {
 
@@ -23,7 +24,8 @@ RepositoryLookup ResolveRepositoryPath(const std::string& folder, const std::str
   size_t start = 0;
   for (;;) {
     size_t end = relative.find('/', start);
-    const std::string segment = relative.substr(start, end == std::string::npos ? end : end - start);
+    const std::string segment =
+        relative.substr(start, end == std::string::npos ? end : end - start);
     if (segment.empty() || segment == "." || segment == ".." ||
         segment.find('\\') != std::string::npos || segment.find('\0') != std::string::npos) {
       return RepositoryLookup::kRefused;

@@ -7,13 +7,13 @@
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
+#include <pthread.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
-#include <pthread.h>
-#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -85,11 +85,21 @@ std::string JsonString(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7f) {
           char buf[8];
@@ -155,8 +165,8 @@ int Reports(const std::map<std::string, std::string>& options) {
   } else {
     std::cout << "SEQ\tTIME\tOPERATION\tTYPE\tID\tRECORD\n";
     for (const obxserver::ReportRow& r : rows) {
-      std::cout << r.seq << "\t" << r.time << "\t" << r.operation << "\t" << r.type << "\t"
-                << r.id << "\t" << r.record << "\n";
+      std::cout << r.seq << "\t" << r.time << "\t" << r.operation << "\t" << r.type << "\t" << r.id
+                << "\t" << r.record << "\n";
     }
   }
   return std::cout.good() ? 0 : 1;
