@@ -38,6 +38,24 @@ class Logger : public orsa::ILogger {
   std::string channel_;
 };
 
+// A line break inside a message (a server's answer, a file's content) would
+// let that text pass for entries of its own; it goes out escaped, so every
+// entry stays one line.
+std::string OneLine(const std::string& message) {
+  if (message.find_first_of("\r\n") == std::string::npos) return message;
+  std::string out;
+  out.reserve(message.size() + 8);
+  for (char c : message) {
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 LogManager::LogManager(const LogOptions& options) : level_(options.level) {
@@ -89,7 +107,7 @@ void LogManager::write(int level, const std::string& channel, const std::string&
       std::clamp(level, static_cast<int>(Poco::Message::PRIO_FATAL),
                  static_cast<int>(Poco::Message::PRIO_TRACE)));
   // Poco keeps the file name as a pointer; the message lives only for this call.
-  Poco::Message m(channel, message, priority, source ? source : "", line);
+  Poco::Message m(channel, OneLine(message), priority, source ? source : "", line);
   std::lock_guard<std::mutex> lock(mutex_);
   try {
     channel_->log(m);

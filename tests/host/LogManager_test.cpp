@@ -46,9 +46,12 @@ TEST(LogManager, EachLineCarriesTimeLevelChannelSourceLineAndMessage) {
   // Message texts go out byte for byte: no format directives, no recoding.
   const std::string raw = "C:\\orsa\\Components/orsap2p.composite %s %d 100% \xe6\xa1\x8c";
   logger->information(raw, nullptr, 0);
+  // A text with line breaks (say, a server's answer) cannot forge entries.
+  logger->error("error info:bad\n2026-01-01 00:00:00.000 Error [orsa] x:1 forged\r\n",
+                "OBXWebService", 90);
 
   std::vector<std::string> lines = LinesOf(file);
-  ASSERT_EQ(lines.size(), 4u);
+  ASSERT_EQ(lines.size(), 5u);
   struct Expected {
     const char* level;
     const char* source;
@@ -72,6 +75,8 @@ TEST(LogManager, EachLineCarriesTimeLevelChannelSourceLineAndMessage) {
   ASSERT_TRUE(std::regex_match(lines[3], m, kLine)) << lines[3];
   EXPECT_EQ(m[4], "");  // no source given
   EXPECT_EQ(m[6], raw);
+  ASSERT_TRUE(std::regex_match(lines[4], m, kLine)) << lines[4];
+  EXPECT_EQ(m[6], "error info:bad\\n2026-01-01 00:00:00.000 Error [orsa] x:1 forged\\r\\n");
 }
 
 TEST(LogManager, IsHonoursTheConfiguredLevel) {
