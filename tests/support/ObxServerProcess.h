@@ -1,21 +1,21 @@
 #pragma once
 // One obx-server process for one test: started with `serve --listen
 // 127.0.0.1:0`, its port read from the port file in the state root, stopped
-// with SIGTERM (or a chosen signal) and reaped. Its standard error goes to a
-// file in the state root. Destroying a running server expects a clean stop.
+// with SIGTERM (or a chosen signal) and reaped. Its standard output and error
+// go to files in the state root. Destroying a running server expects a clean stop.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace obxtest {
@@ -26,22 +26,12 @@ class ObxServerProcess {
   ObxServerProcess(const TempStateRoot& root, std::vector<std::string> extra)
       : portFile_(root.Sub("server.port")), errFile_(root.Sub("server.err")) {
     std::filesystem::remove(portFile_);
-    std::vector<std::string> args = {
-        BinDir() + "/obx-server", "serve", "--listen", "127.0.0.1:0", "--port-file", portFile_};
+    std::vector<std::string> args = {"serve", "--listen", "127.0.0.1:0", "--port-file", portFile_};
     args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      FILE* err = std::freopen(errFile_.c_str(), "w", stderr);
-      (void)err;
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      std::_Exit(127);
-    }
+    pid_ = StartChild(BinDir() + "/obx-server", args, root.Sub("server.out"), errFile_);
     // Readiness: the port file appears only once the socket listens. A server
     // that dies, or is not ready within a minute, leaves Port() at 0.
-    for (int i = 0; i < 6000 && port_ == 0; ++i) {
+    for (int i = 0; pid_ > 0 && i < 6000 && port_ == 0; ++i) {
       int status = 0;
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
@@ -70,10 +60,8 @@ class ObxServerProcess {
   int Stop(int sig = SIGTERM) {
     if (pid_ <= 0) return exit_;
     ::kill(pid_, sig);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
+    exit_ = WaitChild(pid_);
     pid_ = -1;
-    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return exit_;
   }
 
