@@ -77,17 +77,16 @@ int OtherThreads() {
 
 int Run(const orsahost::HostOptions& options, const std::string& executable,
         const sigset_t& stopSignals) {
-  // Absolute, so that the children the component starts in other folders
-  // find the same root.
-  if (!options.root.empty()) {
+  // The root is made explicit and absolute in the environment: the children the
+  // component starts (task programs, orsa-reg) must see the same root, and the
+  // daemon later works inside it, where a relative root would point elsewhere.
+  if (!options.root.empty()) setenv("ORSA_ROOT", options.root.c_str(), 1);
+  {
     std::error_code ec;
-    std::string root = std::filesystem::absolute(options.root, ec).string();
-    setenv("ORSA_ROOT", ec ? options.root.c_str() : root.c_str(), 1);
+    std::string absolute =
+        std::filesystem::absolute(platform::StateRoot(), ec).lexically_normal().string();
+    if (!ec) setenv("ORSA_ROOT", absolute.c_str(), 1);
   }
-  const char* env = std::getenv("ORSA_ROOT");
-  // The children the component starts (task programs, orsa-reg) must see the
-  // same state root, so the default is made explicit in the environment.
-  if (env == nullptr || *env == '\0') setenv("ORSA_ROOT", platform::StateRoot().c_str(), 1);
   std::string root = platform::StateRoot();
   if (!platform::CreateDirectories(root)) return Fail(1, "cannot create state root " + root);
 

@@ -171,6 +171,23 @@ TEST(HostDaemon, RootLogAndVerboseOptions) {
   EXPECT_EQ(host.Err(), obxtest::ReadFile(log));
 }
 
+TEST(HostDaemon, RelativeRootFromTheEnvironmentIsMadeAbsolute) {
+  obxtest::TempStateRoot root;
+  std::string wanted = root.Sub("relative");
+  std::string relative = std::filesystem::relative(wanted).string();
+  ASSERT_EQ(relative.front() == '/', false) << relative;
+  setenv("ORSA_ROOT", relative.c_str(), 1);  // restored by `root`
+  HostProcess host(root, {"--component", kConsoleLibrary});
+  std::string log = wanted + "/logs/orsa-host.log";
+  ASSERT_TRUE(WaitForLog(log, "worker running", host, std::chrono::seconds(30))) << host.Err();
+  kill(host.pid(), SIGTERM);
+  EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0);
+  // The daemon works inside its root; the component and its children must
+  // still name the root the operator meant, not one relative to that folder.
+  EXPECT_NE(obxtest::ReadFile(log).find("start root=" + wanted + "\n"), std::string::npos)
+      << obxtest::ReadFile(log);
+}
+
 TEST(HostDaemon, ComponentThatCannotBeUsedExitsWithTwoAndOneLine) {
   obxtest::TempStateRoot root;
   struct Case {
