@@ -50,11 +50,7 @@ bool Exists(const std::string& nativePath) {
 }
 
 std::string TimeStamp() {
-  const platform::LocalTime t = platform::GetLocalTime();
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return text;
+  return platform::FormatLocalTime(platform::GetLocalTime(), "%04d%02d%02d%02d%02d%02d");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // ManualClock (platform/ManualClock.h) to set the time and to make waits
 // return at once.
 #include <cstdint>
+#include <string>
 
 #include "platform/StopToken.h"
 
@@ -52,5 +53,9 @@ void SetClockForTest(Clock* clock);
 inline int64_t UnixTimeSeconds() { return CurrentClock().UnixTimeMs() / 1000; }
 inline LocalTime GetLocalTime() { return CurrentClock().Local(); }
 inline uint64_t MonotonicMs() { return CurrentClock().MonotonicMs(); }
+
+// `t` written with a printf format that takes year, month, day, hour, minute
+// and second as six ints, in that order (e.g. "%04d-%02d-%02d %02d:%02d:%02d").
+std::string FormatLocalTime(const LocalTime& t, const char* format);
 
 }  // namespace platform

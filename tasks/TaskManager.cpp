@@ -37,11 +37,7 @@ std::string HardwareAddressText(const std::vector<unsigned char>& address) {
 }
 
 std::string ClientTime() {
-  const platform::LocalTime t = platform::GetLocalTime();
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
-  return text;
+  return platform::FormatLocalTime(platform::GetLocalTime(), "%04d-%02d-%02d %02d:%02d:%02d");
 }
 
 // Length of the well-formed UTF-8 sequence at text[at], 0 when there is none
