@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "component/orsa/IConsoleExt.h"
+#include "orsa/IConsoleExt.h"
 #include "cycle/CycleSteps.h"
 #include "platform/Thread.h"
 

@@ -6,9 +6,9 @@
 #include <type_traits>
 
 #include "component/IOBXConsoleImpl.h"
-#include "component/orsa/IClassMeta.h"
-#include "component/orsa/OrsaObjectCreator.h"
-#include "component/orsa/OrsaObjectMeta.h"
+#include "orsa/IClassMeta.h"
+#include "orsa/OrsaObjectCreator.h"
+#include "orsa/OrsaObjectMeta.h"
 #include "foundation/Runtime.h"
 #include "platform/Export.h"
 #include "platform/TypeName.h"

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "component/orsa/INet.h"
+#include "orsa/INet.h"
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"

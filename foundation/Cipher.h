@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <string>
 
-#include "component/orsa/ISecurityHelper.h"
-#include "component/orsa/IZipHelper.h"
+#include "orsa/ISecurityHelper.h"
+#include "orsa/IZipHelper.h"
 
 namespace obx {
 

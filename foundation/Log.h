@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "component/orsa/ILogger.h"
+#include "orsa/ILogger.h"
 
 namespace obx {
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "component/orsa/IRuntime.h"
+#include "orsa/IRuntime.h"
 
 namespace obx {
 

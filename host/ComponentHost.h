@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "component/orsa/IClassMeta.h"
-#include "component/orsa/IConsoleExt.h"
+#include "orsa/IClassMeta.h"
+#include "orsa/IConsoleExt.h"
 #include "host/SharedLibrary.h"
 
 namespace orsahost {

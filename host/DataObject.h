@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "component/orsa/ISdo.h"
+#include "orsa/ISdo.h"
 
 namespace orsahost {
 

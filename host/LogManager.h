@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "component/orsa/ILogger.h"
+#include "orsa/ILogger.h"
 
 namespace orsahost {
 

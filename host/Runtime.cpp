@@ -3,7 +3,7 @@
 #include <boost/make_shared.hpp>
 #include <stdexcept>
 
-#include "component/orsa/IClassMeta.h"
+#include "orsa/IClassMeta.h"
 #include "host/CompositeManifest.h"
 #include "host/SharedLibrary.h"
 #include "platform/StateRoot.h"

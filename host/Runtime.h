@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "component/orsa/IRuntime.h"
+#include "orsa/IRuntime.h"
 #include "host/RuntimeContext.h"
 
 namespace orsahost {

@@ -3,7 +3,7 @@
 // answers of the SOAP invoker are built from.
 #include <string>
 
-#include "component/orsa/ISdo.h"
+#include "orsa/ISdo.h"
 
 namespace orsahost {
 

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "component/orsa/ISecurityHelper.h"
+#include "orsa/ISecurityHelper.h"
 
 namespace orsahost {
 

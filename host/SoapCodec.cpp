@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "host/XmlMarkup.h"
 
 namespace orsahost {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "component/orsa/ISdo.h"
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/ISdo.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "host/SoapCodec.h"
 
 namespace orsahost {

@@ -13,7 +13,7 @@
 // a zlib error; the out array is then left unspecified. `flags` are ignored.
 #include <cstdint>
 
-#include "component/orsa/IZipHelper.h"
+#include "orsa/IZipHelper.h"
 
 namespace orsahost {
 

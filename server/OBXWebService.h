@@ -6,8 +6,8 @@
 #include <boost/shared_ptr.hpp>
 #include <string>
 
-#include "component/orsa/ISdo.h"
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/ISdo.h"
+#include "orsa/IWebServiceInvoker.h"
 
 namespace obx {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "component/IOBXConsoleImpl.h"
-#include "component/orsa/IConsoleExt.h"
-#include "component/orsa/INet.h"
-#include "component/orsa/OrsaObjectCreator.h"
-#include "component/orsa/OrsaObjectMeta.h"
+#include "orsa/IConsoleExt.h"
+#include "orsa/INet.h"
+#include "orsa/OrsaObjectCreator.h"
+#include "orsa/OrsaObjectMeta.h"
 #include "foundation/Log.h"
 #include "platform/TypeName.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "component/orsa/IClassMeta.h"
-#include "component/orsa/IConsoleExt.h"
-#include "component/orsa/INet.h"
+#include "orsa/IClassMeta.h"
+#include "orsa/IConsoleExt.h"
+#include "orsa/INet.h"
 #include "foundation/SettingsStore.h"
 #include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"

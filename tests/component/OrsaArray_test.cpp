@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "component/orsa/Array.h"
+#include "orsa/Array.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "foundation/Cipher.h"
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/SettingsStore.h"

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "component/orsa/INet.h"
+#include "orsa/INet.h"
 #include "cycle/OBXConsole.h"
 #include "foundation/SettingsStore.h"
 #include "platform/ManualClock.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "component/orsa/INet.h"
+#include "orsa/INet.h"
 #include "foundation/Cipher.h"
 #include "foundation/Runtime.h"
 #include "host/CompositeManifest.h"

@@ -7,11 +7,11 @@
 #include <boost/make_shared.hpp>
 #include <thread>
 
-#include "component/orsa/INet.h"
-#include "component/orsa/ISdo.h"
-#include "component/orsa/ISecurityHelper.h"
-#include "component/orsa/IWebServiceInvoker.h"
-#include "component/orsa/IZipHelper.h"
+#include "orsa/INet.h"
+#include "orsa/ISdo.h"
+#include "orsa/ISecurityHelper.h"
+#include "orsa/IWebServiceInvoker.h"
+#include "orsa/IZipHelper.h"
 #include "foundation/Cipher.h"
 #include "foundation/Runtime.h"
 #include "host/HostServices.h"

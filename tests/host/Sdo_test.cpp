@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "host/DataObject.h"
 #include "host/SdoHelper.h"
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "host/SdoHelper.h"
 #include "host/SoapCodec.h"
 #include "platform/StopToken.h"

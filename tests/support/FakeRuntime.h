@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "component/orsa/IRuntime.h"
+#include "orsa/IRuntime.h"
 
 namespace obxtest {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "component/orsa/ISdo.h"
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/ISdo.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "platform/Registry.h"

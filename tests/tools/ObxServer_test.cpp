@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "component/orsa/IWebServiceInvoker.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "foundation/Cipher.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "component/orsa/IClassMeta.h"
+#include "orsa/IClassMeta.h"
 
 namespace obxtest {
 

@@ -15,8 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "component/orsa/IConsoleExt.h"
-#include "component/orsa/INet.h"
+#include "orsa/IConsoleExt.h"
+#include "orsa/INet.h"
 #include "tests/host/composite/TestClassMeta.h"
 
 namespace {

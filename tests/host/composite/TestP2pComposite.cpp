@@ -1,7 +1,7 @@
 // A composite library for the host's tests: serves a fake peer-to-peer
 // download service. It "stores" a file only after it was given a folder, so a
 // test can tell the registered object is a live one.
-#include "component/orsa/INet.h"
+#include "orsa/INet.h"
 #include "tests/host/composite/TestClassMeta.h"
 
 namespace {

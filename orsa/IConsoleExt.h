@@ -1,5 +1,5 @@
 #pragma once
-#include "component/orsa/IOrsaObject.h"
+#include "orsa/IOrsaObject.h"
 
 namespace orsa {
 

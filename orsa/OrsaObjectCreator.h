@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "component/orsa/IOrsaObjectCreator.h"
-#include "component/orsa/OrsaServiceObjectProxy.h"
+#include "orsa/IOrsaObjectCreator.h"
+#include "orsa/OrsaServiceObjectProxy.h"
 
 namespace orsa {
 

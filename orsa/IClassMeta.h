@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "component/orsa/Array.h"
-#include "component/orsa/IOrsaObject.h"
-#include "component/orsa/IRuntime.h"
+#include "orsa/Array.h"
+#include "orsa/IOrsaObject.h"
+#include "orsa/IRuntime.h"
 
 namespace orsa {
 

@@ -1,6 +1,6 @@
 #pragma once
-#include "component/orsa/IOrsaObject.h"
-#include "component/orsa/ISdo.h"
+#include "orsa/IOrsaObject.h"
+#include "orsa/ISdo.h"
 
 namespace orsa {
 namespace ws {

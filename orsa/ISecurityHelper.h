@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "component/orsa/Array.h"
-#include "component/orsa/IOrsaObject.h"
+#include "orsa/Array.h"
+#include "orsa/IOrsaObject.h"
 
 namespace orsa {
 namespace security {

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "component/orsa/IClassMeta.h"
-#include "component/orsa/IOrsaObjectCreator.h"
+#include "orsa/IClassMeta.h"
+#include "orsa/IOrsaObjectCreator.h"
 
 namespace orsa {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "component/orsa/OrsaServiceObject.h"
+#include "orsa/OrsaServiceObject.h"
 
 namespace orsa {
 

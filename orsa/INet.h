@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "component/orsa/IOrsaObject.h"
+#include "orsa/IOrsaObject.h"
 
 namespace orsa {
 namespace net {

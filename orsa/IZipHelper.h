@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "component/orsa/Array.h"
-#include "component/orsa/IOrsaObject.h"
+#include "orsa/Array.h"
+#include "orsa/IOrsaObject.h"
 
 namespace orsa {
 namespace zip {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "component/orsa/IOrsaObject.h"
+#include "orsa/IOrsaObject.h"
 
 namespace orsa {
 namespace sdo {

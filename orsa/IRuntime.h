@@ -2,9 +2,9 @@
 #include <boost/shared_ptr.hpp>
 #include <string>
 
-#include "component/orsa/Array.h"
-#include "component/orsa/ILogger.h"
-#include "component/orsa/IOrsaObject.h"
+#include "orsa/Array.h"
+#include "orsa/ILogger.h"
+#include "orsa/IOrsaObject.h"
 
 namespace orsa {
 
