@@ -6,14 +6,31 @@
 #include <type_traits>
 
 #include "component/IOBXConsoleImpl.h"
+#include "foundation/Runtime.h"
+#include "foundation/SettingsStore.h"
 #include "orsa/IClassMeta.h"
 #include "orsa/OrsaObjectCreator.h"
 #include "orsa/OrsaObjectMeta.h"
-#include "foundation/Runtime.h"
 #include "platform/Export.h"
 #include "platform/TypeName.h"
+#include "sysinfo/OsInfo.h"
 
 namespace {
+
+// Values fixed when the library is loaded, as a Windows DLL reads them when
+// it is attached: the install folder and the user name of the host process.
+// Only this library does it, so no other program of the project touches the
+// registry before its main.
+struct LoadTimeValues {
+  LoadTimeValues() {
+    try {
+      obx::CaptureModuleFolder();
+      obx::CaptureHostUserName();
+    } catch (...) {
+      // Nothing may leave a load-time constructor; the values stay empty.
+    }
+  }
+} const g_loadTimeValues;
 
 void InitializeConsole(obx::IOBXConsoleImpl* console) { console->initialize(); }
 
@@ -22,8 +39,8 @@ void InitializeConsole(obx::IOBXConsoleImpl* console) { console->initialize(); }
 // Keeps `runtime` for the library's life and stores in *classes a new array
 // holding the console's class metadata; the host owns the array. Nothing
 // thrown inside reaches the host: on failure *classes stays null.
-extern "C" PLATFORM_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
-                                                orsa::IRuntime* runtime) {
+extern "C" MODULE_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
+                                              orsa::IRuntime* runtime) {
   obx::SetRuntime(runtime);
   if (classes == nullptr) return;
   *classes = nullptr;

@@ -4,6 +4,7 @@
 #include "foundation/Log.h"
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/SettingsStore.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "server/OBXWebService.h"
 #include "sysinfo/MachineIdentity.h"

@@ -11,6 +11,7 @@
 #include "foundation/Log.h"
 #include "foundation/SettingsStore.h"
 #include "platform/Clock.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "server/OBXWebService.h"
 

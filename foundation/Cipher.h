@@ -4,13 +4,12 @@
 #include <cstddef>
 #include <string>
 
-#include "orsa/ISecurityHelper.h"
-#include "orsa/IZipHelper.h"
+#include "orsa/Seal.h"
 
 namespace obx {
 
 // The key of every seal and unseal, and of the peer-to-peer composite load.
-extern const char kPassphrase[];  // 38 characters
+using orsa::kPassphrase;  // 38 characters
 
 // Looks up both host services; when either is missing returns with `out`
 // unchanged. Otherwise appends the sealed text of the `length` bytes at `data`.
@@ -19,11 +18,5 @@ void EncryptText(const std::string& key, std::string& out, const char* data, siz
 // Replaces `out` with the opened text (up to its first NUL); unchanged when a
 // service is missing. Throws when the text does not open.
 void DecryptText(const std::string& key, std::string& out, const std::string& sealed);
-
-// The same three steps with the services given (used by the host's tools).
-std::string SealWith(orsa::security::ISecurityHelper& security, orsa::zip::IZipHelper& zip,
-                     const std::string& key, const char* data, size_t length);
-std::string OpenWith(orsa::security::ISecurityHelper& security, orsa::zip::IZipHelper& zip,
-                     const std::string& key, const std::string& sealed);
 
 }  // namespace obx

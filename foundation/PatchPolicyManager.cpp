@@ -8,6 +8,7 @@
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 
 namespace obx {

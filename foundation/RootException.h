@@ -5,6 +5,8 @@
 #include <exception>
 #include <string>
 
+#include "platform/Export.h"
+
 namespace obx {
 
 class CRootException : public std::exception {
@@ -17,7 +19,7 @@ class CRootException : public std::exception {
   // Message formatted with printf rules; the format must come from the
   // program, never from input.
   CRootException(long code, const char* file, int line, const char* format, ...)
-      __attribute__((format(printf, 5, 6)));
+      PLATFORM_PRINTF(5, 6);
 
   long Code() const noexcept { return code_; }
   const std::string& Message() const noexcept { return message_; }

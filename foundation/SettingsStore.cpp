@@ -93,14 +93,8 @@ bool WriteRegString(RegRoot root, const std::string& subkey, const std::string& 
 
 const std::string& ModuleFolder() { return ModuleFolderStorage(); }
 
-void SetModuleFolderForTest(const std::string& folder) { ModuleFolderStorage() = folder; }
-
-namespace {
-
-// Captured once when the library is loaded; later changes of the value are not seen.
-const bool g_moduleFolderCaptured =
-    (ModuleFolderStorage() = ReadRegString(HKLM, kModuleKey, "InstallPath"), true);
-
-}  // namespace
+void CaptureModuleFolder() {
+  ModuleFolderStorage() = ReadRegString(HKLM, kModuleKey, "InstallPath");
+}
 
 }  // namespace obx

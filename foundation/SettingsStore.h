@@ -35,10 +35,13 @@ std::string ReadRegString(RegRoot root, const std::string& subkey, const std::st
 bool WriteRegString(RegRoot root, const std::string& subkey, const std::string& name,
                     const std::string& text);
 
-// The module folder: InstallPath of the module key, read once when the library
-// is loaded ("" when absent). Later changes of the value are not seen.
+// The module folder: InstallPath of the module key as CaptureModuleFolder
+// last read it ("" when absent or never read). Later changes of the value are
+// not seen.
 const std::string& ModuleFolder();
-// Tests replace the captured value (the library is loaded before they set up a root).
-void SetModuleFolderForTest(const std::string& folder);
+// Reads InstallPath and keeps it as the module folder. The component library
+// calls it once when it is loaded, as a Windows DLL reads its settings at
+// attach; nothing else in the process does registry work before main.
+void CaptureModuleFolder();
 
 }  // namespace obx

@@ -4,9 +4,10 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "foundation/Cipher.h"
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
+#include "orsa/Seal.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 
 namespace orsahost {
@@ -76,7 +77,7 @@ void WriteComposite(const std::string& path, const CompositeManifest& manifest,
   std::string text = FormatCompositeManifest(manifest);
   SecurityHelper security;
   ZipHelper zip;
-  std::string sealed = obx::SealWith(security, zip, passphrase, text.data(), text.size());
+  std::string sealed = orsa::SealWith(security, zip, passphrase, text.data(), text.size());
   std::string native = platform::NativePath(path);
   std::string::size_type slash = native.rfind('/');
   if (slash != std::string::npos && slash > 0) platform::CreateDirectories(native.substr(0, slash));
@@ -101,7 +102,7 @@ CompositeManifest ReadComposite(const std::string& path, const std::string& pass
   try {
     SecurityHelper security;
     ZipHelper zip;
-    text = obx::OpenWith(security, zip, passphrase, sealed);
+    text = orsa::OpenWith(security, zip, passphrase, sealed);
   } catch (const std::exception&) {
     // The services cannot tell a wrong passphrase from a changed file, and
     // neither should the message: both mean the file is not to be trusted.

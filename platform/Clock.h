@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Export.h"
 #include "platform/StopToken.h"
 
 namespace platform {
@@ -22,7 +23,7 @@ struct LocalTime {
   int milliseconds = 0;
 };
 
-class Clock {
+class PLATFORM_EXPORT Clock {
  public:
   virtual ~Clock() = default;
   // Milliseconds since 1970-01-01 00:00:00 UTC.
@@ -38,16 +39,16 @@ class Clock {
 };
 
 // The machine's clock.
-Clock& SystemClock();
+PLATFORM_EXPORT Clock& SystemClock();
 
 // The clock every component read goes through: the one a test installed, else
 // SystemClock().
-Clock& CurrentClock();
+PLATFORM_EXPORT Clock& CurrentClock();
 
 // Installs `clock` for the whole process (null restores the system clock). The
 // caller keeps ownership and must keep it alive until it is replaced; install
 // before starting threads that read it.
-void SetClockForTest(Clock* clock);
+PLATFORM_EXPORT void SetClockForTest(Clock* clock);
 
 // Shorthands over CurrentClock().
 inline int64_t UnixTimeSeconds() { return CurrentClock().UnixTimeMs() / 1000; }
@@ -56,6 +57,6 @@ inline uint64_t MonotonicMs() { return CurrentClock().MonotonicMs(); }
 
 // `t` written with a printf format that takes year, month, day, hour, minute
 // and second as six ints, in that order (e.g. "%04d-%02d-%02d %02d:%02d:%02d").
-std::string FormatLocalTime(const LocalTime& t, const char* format);
+PLATFORM_EXPORT std::string FormatLocalTime(const LocalTime& t, const char* format);
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 // codeset of the process locale (UTF-8 in the usual locale, CP936 in a GBK one).
 #include <string>
 
+#include "platform/Export.h"
+
 namespace platform {
 
 constexpr unsigned kCpAcp = 0;
@@ -15,7 +17,7 @@ constexpr unsigned kCpUtf16 = 1200;
 // the calling thread's locale; when that is the plain C locale (ASCII), the
 // codeset of the environment's locale (LC_ALL, LC_CTYPE, LANG); when that too
 // is ASCII, "UTF-8". Read at every call.
-std::string AnsiCodePageName();
+PLATFORM_EXPORT std::string AnsiCodePageName();
 
 // Converts `text` from one code page to the other. Code pages: kCpAcp, kCpUtf8,
 // kCpUtf16, or any other Windows number n, which names iconv's "CP<n>" (936,
@@ -23,7 +25,7 @@ std::string AnsiCodePageName();
 // `*error` to a Windows error code: 1113 when a byte sequence is invalid or
 // incomplete in the source or a character has no mapping in the target (never
 // dropped or replaced), 87 for an unknown code page or a null pointer.
-bool ConvertCodePage(unsigned fromCodePage, unsigned toCodePage, const std::string& text,
-                     std::string* out, long* error);
+PLATFORM_EXPORT bool ConvertCodePage(unsigned fromCodePage, unsigned toCodePage,
+                                     const std::string& text, std::string* out, long* error);
 
 }  // namespace platform

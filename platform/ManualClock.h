@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Export.h"
 
 namespace platform {
 
-class ManualClock : public Clock {
+class PLATFORM_EXPORT ManualClock : public Clock {
  public:
   // Starts at `unixTimeMs` (default 2024-01-01 00:00:00 UTC) with local time
   // equal to UTC plus `utcOffsetMinutes`.

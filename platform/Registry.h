@@ -8,20 +8,10 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/Export.h"
+#include "platform/WinError.h"
 
-// Windows error codes, which the callers expect.
-enum : long {
-  kErrorSuccess = 0,
-  kErrorFileNotFound = 2,
-  kErrorAccessDenied = 5,
-  kErrorInvalidHandle = 6,
-  kErrorNotEnoughMemory = 8,
-  kErrorInvalidParameter = 87,
-  kErrorMoreData = 234,
-  kErrorRegistryIo = 1016,
-  kErrorKeyDeleted = 1018,  // the key was deleted after this handle opened it
-};
+namespace platform {
 
 enum RegType : uint32_t {
   kRegNone = 0,
@@ -43,30 +33,33 @@ constexpr uint32_t kKeyAllAccess = 0xF003F;
 enum class RegRoot { kLocalMachine, kCurrentUser };
 
 // Parses "HKLM", "HKEY_LOCAL_MACHINE", "HKCU", "HKEY_CURRENT_USER" (any case).
-bool ParseRegRoot(const std::string& name, RegRoot* root);
-const char* RegRootName(RegRoot root);  // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
+PLATFORM_EXPORT bool ParseRegRoot(const std::string& name, RegRoot* root);
+PLATFORM_EXPORT const char* RegRootName(
+    RegRoot root);  // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
 
 struct RegKeyImpl;
 typedef RegKeyImpl* RegKey;  // Closed with RegCloseKey; one thread at a time.
 
 // Subkey paths use "\" between names; leading and trailing "\" and empty
 // names are ignored. An empty subkey names the root itself.
-long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key);
+PLATFORM_EXPORT long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
+                                  RegKey* key);
 // Opens the key, creating it and every missing parent first.
-long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key);
+PLATFORM_EXPORT long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
+                                    RegKey* key);
 // Windows rules: `data` null asks for the size only; a buffer smaller than the
 // value gives kErrorMoreData with `*size` set to the needed size; `type` may be
 // null. An empty name is the key's default value.
-long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, unsigned char* data,
-                     uint32_t* size);
-long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const unsigned char* data,
-                   uint32_t size);
-long RegDeleteValue(RegKey key, const std::string& name);
+PLATFORM_EXPORT long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type,
+                                     unsigned char* data, uint32_t* size);
+PLATFORM_EXPORT long RegSetValueEx(RegKey key, const std::string& name, uint32_t type,
+                                   const unsigned char* data, uint32_t size);
+PLATFORM_EXPORT long RegDeleteValue(RegKey key, const std::string& name);
 // Deletes the key with all its subkeys and values.
-long RegDeleteTree(RegRoot root, const std::string& subkey);
+PLATFORM_EXPORT long RegDeleteTree(RegRoot root, const std::string& subkey);
 // Returns when everything written through this key is on disk.
-long RegFlushKey(RegKey key);
-long RegCloseKey(RegKey key);
+PLATFORM_EXPORT long RegFlushKey(RegKey key);
+PLATFORM_EXPORT long RegCloseKey(RegKey key);
 
 struct RegValue {
   std::string name;  // as stored (original letter case)
@@ -74,10 +67,10 @@ struct RegValue {
   std::vector<unsigned char> data;
 };
 // Values in name order (case-insensitive) and direct subkey names in order.
-long RegEnumValues(RegKey key, std::vector<RegValue>* values);
-long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
+PLATFORM_EXPORT long RegEnumValues(RegKey key, std::vector<RegValue>* values);
+PLATFORM_EXPORT long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
 // The key's full path as stored, e.g. "SOFTWARE\Kelvor\QUOR5.0".
-std::string RegKeyPath(RegKey key);
+PLATFORM_EXPORT std::string RegKeyPath(RegKey key);
 
 // One change of a batch (what a .reg file describes).
 struct RegChange {
@@ -93,6 +86,6 @@ struct RegChange {
 // effect or none does. Setting a value creates its key with all missing
 // parents; deleting a missing key or value is not an error. On disk when it
 // returns kErrorSuccess.
-long RegApplyChanges(const std::vector<RegChange>& changes);
+PLATFORM_EXPORT long RegApplyChanges(const std::vector<RegChange>& changes);
 
 }  // namespace platform

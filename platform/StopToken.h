@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/Export.h"
+
 namespace platform {
 
 struct StopState;
@@ -19,7 +21,7 @@ struct StopState;
 // Wait length meaning "until the quit request, however long that takes".
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
-class StopToken {
+class PLATFORM_EXPORT StopToken {
  public:
   // A token that is never stopped.
   StopToken() = default;
@@ -43,7 +45,7 @@ class StopToken {
   std::shared_ptr<StopState> state_;
 };
 
-class StopSource {
+class PLATFORM_EXPORT StopSource {
  public:
   StopSource();
   // Makes the request; wakes every wait on its tokens. Thread-safe, idempotent.
@@ -56,12 +58,12 @@ class StopSource {
 };
 
 // The current thread's token (a never-stopped one when none was set).
-StopToken CurrentStopToken();
+PLATFORM_EXPORT StopToken CurrentStopToken();
 
 // Makes `token` the current token of the calling thread for the life of the
 // guard, restoring the previous one afterwards. Tests use it to run worker code
 // on their own thread.
-class ScopedStopToken {
+class PLATFORM_EXPORT ScopedStopToken {
  public:
   explicit ScopedStopToken(StopToken token);
   ~ScopedStopToken();
@@ -73,12 +75,12 @@ class ScopedStopToken {
 };
 
 // True when the calling thread has been asked to quit.
-bool QuitRequested();
+PLATFORM_EXPORT bool QuitRequested();
 
 // Waits `ms` milliseconds on the current clock (platform/Clock.h), ending early
 // when the calling thread is asked to quit. True when the whole time passed,
 // false when the wait was cut short by the quit request. On a thread without a
 // stop token, kInfinite is refused at once (returns false) instead of hanging.
-bool WaitFor(uint32_t ms);
+PLATFORM_EXPORT bool WaitFor(uint32_t ms);
 
 }  // namespace platform

@@ -15,13 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/Export.h"
+
 namespace platform {
 
 // ---------------------------------------------------------------- version
 
 // Registry location of the version record and its values.
-extern const char* const kCurrentVersionKey;  // SOFTWARE\Microsoft\Windows NT\CurrentVersion
-extern const char* const kProductOptionsKey;  // SYSTEM\CurrentControlSet\Control\ProductOptions
+PLATFORM_EXPORT extern const char* const
+    kCurrentVersionKey;  // SOFTWARE\Microsoft\Windows NT\CurrentVersion
+PLATFORM_EXPORT extern const char* const
+    kProductOptionsKey;  // SYSTEM\CurrentControlSet\Control\ProductOptions
 
 constexpr uint32_t kVerPlatformWin32Windows = 1;  // the 9x family
 constexpr uint32_t kVerPlatformWin32Nt = 2;
@@ -57,12 +61,12 @@ static_assert(sizeof(OsVersionInfoEx) == kOsVersionInfoExSize, "version record l
 // unknown, or, for the extended form, when the product type is unknown. The
 // platform id is always kVerPlatformWin32Nt; the service-pack numbers come
 // from the "Service Pack N[.M]" text of CSDVersion.
-bool GetVersionExA(OsVersionInfoEx* info);
+PLATFORM_EXPORT bool GetVersionExA(OsVersionInfoEx* info);
 
 // Major version in the low byte, minor in the next, build number in the high
 // word; the top bit (set on the 9x family) is never set here. 0 when the
 // version is unknown.
-uint32_t GetVersion();
+PLATFORM_EXPORT uint32_t GetVersion();
 
 // ---------------------------------------------------------------- language
 
@@ -71,13 +75,13 @@ constexpr uint16_t kLangEnUs = 1033;  // 0x0409, English (United States)
 
 // From the locale of the environment (the first non-empty of LC_ALL,
 // LC_MESSAGES, LANG): "zh" or "zh_*" gives kLangZhCn, everything else kLangEnUs.
-uint16_t GetSystemDefaultLangID();
+PLATFORM_EXPORT uint16_t GetSystemDefaultLangID();
 
 // The user's desktop folder in the ANSI code page (see CodePage.h), without a
 // trailing separator: $XDG_DESKTOP_DIR, else XDG_DESKTOP_DIR of user-dirs.dirs
 // under $XDG_CONFIG_HOME (default ~/.config), else ~/Desktop. False when no
 // home folder is known or the path cannot be represented in the code page.
-bool GetDesktopDirectory(std::string* path);
+PLATFORM_EXPORT bool GetDesktopDirectory(std::string* path);
 
 // ---------------------------------------------------------------- adapters
 
@@ -101,11 +105,11 @@ struct AdapterInfo {
 // The network adapters in interface-index order, as GetAdaptersInfo lists
 // them: the loopback interface is not listed. False (list empty) when the
 // interfaces cannot be read.
-bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters);
+PLATFORM_EXPORT bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters);
 
 // The Windows adapter type for a Linux ARPHRD_* hardware type; `wireless`
 // tells an Ethernet-framed 802.11 interface from a wired one.
-uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
+PLATFORM_EXPORT uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
 
 // ---------------------------------------------------------------- machine
 
@@ -115,12 +119,12 @@ uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
 // characters and padded with blanks. Sources in order: sysfs (device/serial,
 // then device/wwid), udev data (ID_SERIAL_SHORT), the ATA identify ioctl.
 // False when the path names no disk or no source gives a serial.
-bool GetDiskSerialNumber(const std::string& devicePath, std::string* serial);
+PLATFORM_EXPORT bool GetDiskSerialNumber(const std::string& devicePath, std::string* serial);
 
 // True when DMI (sys_vendor, product_name, board_vendor, bios_vendor) names
 // virtual hardware (VMware, VirtualBox, QEMU, KVM, Xen, Hyper-V, Parallels,
 // Bochs, ...). False when DMI cannot be read.
-bool IsVirtualHardware();
+PLATFORM_EXPORT bool IsVirtualHardware();
 
 struct Guid {
   uint32_t data1;
@@ -129,14 +133,14 @@ struct Guid {
   uint8_t data4[8];
 };
 // A new random (version 4) GUID from the kernel's random source.
-bool CoCreateGuid(Guid* guid);
+PLATFORM_EXPORT bool CoCreateGuid(Guid* guid);
 
 // The host name (gethostname), at most 255 characters. On failure returns
 // false and sets `*error` (when not null) to a Windows error code.
-bool GetComputerNameA(std::string* name, long* error = nullptr);
+PLATFORM_EXPORT bool GetComputerNameA(std::string* name, long* error = nullptr);
 
 // The account name of the process's effective user (the account database,
 // else $USER). False when neither knows it.
-bool GetUserNameA(std::string* name);
+PLATFORM_EXPORT bool GetUserNameA(std::string* name);
 
 }  // namespace platform

@@ -25,13 +25,14 @@
 #include <functional>
 #include <memory>
 
+#include "platform/Export.h"
 #include "platform/StopToken.h"
 
 namespace platform {
 
 struct ThreadState;
 
-class Thread {
+class PLATFORM_EXPORT Thread {
  public:
   static constexpr uint32_t kExitByException = 0xFFFFFFFFu;
 
@@ -73,8 +74,8 @@ class Thread {
 };
 
 // Threads abandoned by Abandon() whose routine has not returned yet.
-int AbandonedThreadsRunning();
+PLATFORM_EXPORT int AbandonedThreadsRunning();
 // Waits up to `timeoutMs` of real time until no abandoned thread runs; true then.
-bool WaitForAbandonedThreads(uint32_t timeoutMs);
+PLATFORM_EXPORT bool WaitForAbandonedThreads(uint32_t timeoutMs);
 
 }  // namespace platform

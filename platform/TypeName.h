@@ -5,13 +5,15 @@
 #include <string>
 #include <typeinfo>
 
+#include "platform/Export.h"
+
 namespace platform {
 
 // The readable name of `type`; the raw name when it cannot be made readable.
-std::string ReadableTypeName(const std::type_info& type);
+PLATFORM_EXPORT std::string ReadableTypeName(const std::type_info& type);
 
 template <class T>
-std::string TypeNameOf() {
+PLATFORM_EXPORT std::string TypeNameOf() {
   return ReadableTypeName(typeid(T));
 }
 

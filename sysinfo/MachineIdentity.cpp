@@ -5,14 +5,15 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <random>
-#include <thread>
 
+#include "platform/File.h"
+#include "platform/MachineFacts.h"
 #include "platform/ProfileFile.h"
 #include "platform/StateRoot.h"
+#include "platform/StopToken.h"
 #include "sysinfo/OsInfo.h"
 
 namespace obx {
@@ -30,43 +31,34 @@ constexpr int kPrimaryDiskAttempts = 10;
 constexpr int kFallbackDiskAttempts = 3;
 constexpr unsigned kDiskRetryPauseMs = 50;
 
-MachineSources RealSources() {
-  MachineSources sources;
-  sources.adapters = [] {
-    std::vector<platform::AdapterInfo> adapters;
-    platform::GetAdaptersInfo(&adapters);
-    return adapters;
-  };
-  sources.diskSerial = [](const std::string& devicePath) {
-    std::string serial;
-    return platform::GetDiskSerialNumber(devicePath, &serial) ? serial : std::string();
-  };
-  sources.isVirtualHardware = [] { return platform::IsVirtualHardware(); };
-  sources.computerName = [] {
-    std::string name;
-    return platform::GetComputerNameA(&name) ? name : std::string();
-  };
-  sources.newGuid = [] {
-    platform::Guid guid{};
-    if (!platform::CoCreateGuid(&guid)) {
-      // The kernel's source failed; any unpredictable value still serves.
-      std::random_device random;
-      guid.data1 = random();
-      guid.data2 = static_cast<uint16_t>(random());
-      guid.data3 = static_cast<uint16_t>(random());
-      for (uint8_t& byte : guid.data4) byte = static_cast<uint8_t>(random());
-    }
-    return guid;
-  };
-  sources.pause = [](unsigned milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  };
-  return sources;
+platform::MachineFacts& Facts() { return platform::CurrentMachineFacts(); }
+
+std::vector<platform::AdapterInfo> Adapters() {
+  std::vector<platform::AdapterInfo> adapters;
+  Facts().Adapters(&adapters);
+  return adapters;
+}
+
+std::string ComputerName() {
+  std::string name;
+  Facts().ComputerName(&name);
+  return name;
+}
+
+platform::Guid NewGuid() {
+  platform::Guid guid{};
+  if (Facts().NewGuid(&guid) != platform::kErrorSuccess) {
+    // The system's source failed; any unpredictable value still serves.
+    std::random_device random;
+    guid.data1 = random();
+    guid.data2 = static_cast<uint16_t>(random());
+    guid.data3 = static_cast<uint16_t>(random());
+    for (uint8_t& byte : guid.data4) byte = static_cast<uint8_t>(random());
+  }
+  return guid;
 }
 
 struct IdentityState {
-  std::mutex sourcesMutex;
-  MachineSources sources = RealSources();
   std::mutex computeMutex;  // serialises the first computation
   bool computed = false;
   std::string machineId;
@@ -78,12 +70,6 @@ IdentityState& State() {
   return state;
 }
 
-MachineSources CurrentSources() {
-  IdentityState& state = State();
-  std::lock_guard<std::mutex> lock(state.sourcesMutex);
-  return state.sources;
-}
-
 bool HasCitrixAdapterIn(const std::vector<platform::AdapterInfo>& adapters) {
   for (const platform::AdapterInfo& adapter : adapters) {
     std::string description = adapter.description;
@@ -91,25 +77,6 @@ bool HasCitrixAdapterIn(const std::vector<platform::AdapterInfo>& adapters) {
     if (description.find("citrix") != std::string::npos) return true;
   }
   return false;
-}
-
-bool IsVirtualMachineWith(const MachineSources& sources) {
-  const osVersion version = GetOsVersion();
-  if (version.type == kOsVista || version.type == kOsWin7) return false;
-  return sources.isVirtualHardware();
-}
-
-std::string DiskSerialWith(const MachineSources& sources, const std::string& devicePath,
-                           int attempts) {
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    if ((platform::GetVersion() & 0x80000000u) == 0) {
-      std::string serial = sources.diskSerial(devicePath);
-      while (!serial.empty() && serial.back() == ' ') serial.pop_back();
-      if (!serial.empty()) return serial;
-    }
-    if (attempt + 1 < attempts) sources.pause(kDiskRetryPauseMs);
-  }
-  return std::string();
 }
 
 // ASCII letters and digits of `source`, at most 32, padded with "0" to 32.
@@ -165,13 +132,13 @@ void WriteFlag(const std::string& value) {
   platform::WritePrivateProfileStringA(kSection, kFlagKey, value.c_str(), WinIniPath());
 }
 
-std::string ComputeMachineId(const MachineSources& sources) {
-  const std::vector<platform::AdapterInfo> adapters = sources.adapters();
+std::string ComputeMachineId() {
+  const std::vector<platform::AdapterInfo> adapters = Adapters();
   std::string source;
-  if (HasCitrixAdapterIn(adapters) || IsVirtualMachineWith(sources)) {
-    source = sources.computerName().substr(0, kComputerNameLimit);
+  if (HasCitrixAdapterIn(adapters) || IsVirtualMachine()) {
+    source = ComputerName().substr(0, kComputerNameLimit);
   } else {
-    source = DiskSerialWith(sources, kPrimaryDiskPath, kPrimaryDiskAttempts);
+    source = GetDiskSerial(kPrimaryDiskPath, kPrimaryDiskAttempts);
   }
   std::string id = FilterAndPad(source);
   if (!id.empty()) {
@@ -182,9 +149,9 @@ std::string ComputeMachineId(const MachineSources& sources) {
   const std::string stored = ReadFlag("");
   if (!stored.empty()) return stored;
 
-  id = FirstHardwareAddress(sources.adapters());
+  id = FirstHardwareAddress(Adapters());
   if (id.empty()) {
-    id = DiskSerialWith(sources, kFallbackDiskPath, kFallbackDiskAttempts);
+    id = GetDiskSerial(kFallbackDiskPath, kFallbackDiskAttempts);
     // Drives pad their serial on the left too; win.ini gives a value back
     // without those blanks, and the next process would otherwise read an
     // identifier (and send a code) different from the one used now.
@@ -195,7 +162,7 @@ std::string ComputeMachineId(const MachineSources& sources) {
     // Another process may have stored an identifier since the read above.
     const std::string flag = ReadFlag("ERROR");
     if (flag == "ERROR" || flag.size() != kMachineIdLength) {
-      id = FormatGuid(sources.newGuid());
+      id = FormatGuid(NewGuid());
       WriteFlag(id);
     } else {
       id = flag;
@@ -218,7 +185,7 @@ void EnsureComputed() {
   IdentityState& state = State();
   std::lock_guard<std::mutex> lock(state.computeMutex);
   if (state.computed) return;
-  state.machineId = ComputeMachineId(CurrentSources());
+  state.machineId = ComputeMachineId();
   state.computerCode = EncodeComputerCode(state.machineId);
   state.computed = true;
 }
@@ -239,37 +206,35 @@ std::string GetMachineId() {
   return State().machineId;
 }
 
-bool HasCitrixAdapter() { return HasCitrixAdapterIn(CurrentSources().adapters()); }
+bool HasCitrixAdapter() { return HasCitrixAdapterIn(Adapters()); }
 
-bool IsVirtualMachine() { return IsVirtualMachineWith(CurrentSources()); }
+bool IsVirtualMachine() {
+  const osVersion version = GetOsVersion();
+  if (version.type == kOsVista || version.type == kOsWin7) return false;
+  bool isVirtual = false;
+  return Facts().VirtualHardware(&isVirtual) == platform::kErrorSuccess && isVirtual;
+}
 
 std::string GetDiskSerial(const std::string& devicePath, int attempts) {
-  return DiskSerialWith(CurrentSources(), devicePath, attempts);
-}
-
-void SetMachineSourcesForTest(const MachineSources& sources) {
-  MachineSources merged = RealSources();
-  if (sources.adapters) merged.adapters = sources.adapters;
-  if (sources.diskSerial) merged.diskSerial = sources.diskSerial;
-  if (sources.isVirtualHardware) merged.isVirtualHardware = sources.isVirtualHardware;
-  if (sources.computerName) merged.computerName = sources.computerName;
-  if (sources.newGuid) merged.newGuid = sources.newGuid;
-  if (sources.pause) merged.pause = sources.pause;
-  IdentityState& state = State();
-  std::lock_guard<std::mutex> lock(state.sourcesMutex);
-  state.sources = merged;
-}
-
-void ResetMachineIdentityForTest() {
-  IdentityState& state = State();
-  {
-    std::lock_guard<std::mutex> lock(state.computeMutex);
-    state.computed = false;
-    state.machineId.clear();
-    state.computerCode.clear();
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if ((platform::GetVersion() & 0x80000000u) == 0) {
+      std::string serial;
+      Facts().DiskSerialNumber(devicePath, &serial);
+      while (!serial.empty() && serial.back() == ' ') serial.pop_back();
+      if (!serial.empty()) return serial;
+    }
+    // Every attempt that gave nothing is followed by the pause, the last one too.
+    platform::WaitFor(kDiskRetryPauseMs);
   }
-  std::lock_guard<std::mutex> lock(state.sourcesMutex);
-  state.sources = RealSources();
+  return std::string();
+}
+
+void ForgetMachineIdentity() {
+  IdentityState& state = State();
+  std::lock_guard<std::mutex> lock(state.computeMutex);
+  state.computed = false;
+  state.machineId.clear();
+  state.computerCode.clear();
 }
 
 }  // namespace obx

@@ -9,7 +9,6 @@
 // code are worked out once per process, on first use, and kept; the first
 // computation is serialised, so any thread may ask. Nothing here logs or
 // throws; an unavailable source just yields to the next one.
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,27 +31,13 @@ bool HasCitrixAdapter();
 bool IsVirtualMachine();
 
 // The serial of the disk at `devicePath` ("\\.\PhysicalDrive0"), trying up to
-// `attempts` times with a 50 ms pause between attempts that give nothing;
+// `attempts` times with a 50 ms pause after every attempt that gives nothing;
 // trailing blanks removed; "" when unavailable.
 std::string GetDiskSerial(const std::string& devicePath, int attempts);
 
-// Where the identifier's facts come from. Each member left empty means the
-// real system source.
-struct MachineSources {
-  std::function<std::vector<platform::AdapterInfo>()> adapters;
-  // One read of the disk serial at a device path: the 20-character identify
-  // form (blank-padded) or "".
-  std::function<std::string(const std::string& devicePath)> diskSerial;
-  std::function<bool()> isVirtualHardware;
-  std::function<std::string()> computerName;
-  std::function<platform::Guid()> newGuid;
-  std::function<void(unsigned milliseconds)> pause;
-};
-
-// Replaces the sources (tests only; not while another thread computes).
-void SetMachineSourcesForTest(const MachineSources& sources);
-// Forgets the kept identifier and code and restores the real sources.
-void ResetMachineIdentityForTest();
+// Drops the kept identifier and code, so that the next request works them
+// out again from the machine facts in effect (platform/MachineFacts.h).
+void ForgetMachineIdentity();
 
 // The win.ini path as the component builds it: the Windows folder, "\win.ini".
 std::string WinIniPath();

@@ -7,6 +7,7 @@
 
 #include "foundation/SettingsStore.h"
 #include "platform/CodePage.h"
+#include "platform/MachineFacts.h"
 #include "platform/SystemInfo.h"
 
 namespace obx {
@@ -26,8 +27,10 @@ std::string& OsLangText() {
   return text;
 }
 
-// The user name is fixed while the library loads, before any cycle runs.
-[[maybe_unused]] const std::string& gLoadTimeUserName = HostUserName();
+std::string& UserNameText() {
+  static std::string text;
+  return text;
+}
 
 // "桌面" (desktop) in UTF-8; compared in the ANSI code page of the process.
 const char kDesktopWordUtf8[] = "\xE6\xA1\x8C\xE9\x9D\xA2";
@@ -163,13 +166,12 @@ void SetOsInfoForTest(const std::string& ver, const std::string& verNum, const s
   OsLangText() = lang;
 }
 
-const std::string& HostUserName() {
-  static const std::string name = [] {
-    std::string user;
-    if (!platform::GetUserNameA(&user)) user.clear();
-    return user;
-  }();
-  return name;
+const std::string& HostUserName() { return UserNameText(); }
+
+void CaptureHostUserName() {
+  std::string name;
+  platform::CurrentMachineFacts().UserName(&name);
+  UserNameText() = name;
 }
 
 }  // namespace obx

@@ -59,9 +59,12 @@ const std::string& CurOsVerNum();
 const std::string& CurOsLang();
 void SetOsInfoForTest(const std::string& ver, const std::string& verNum, const std::string& lang);
 
-// The user name of the host process, read once when the library is loaded
-// ("" when the account cannot be named).
+// The user name of the host process as CaptureHostUserName last read it (""
+// when the account cannot be named or it was never read).
 const std::string& HostUserName();
+// Reads the user name from the machine facts and keeps it. The component
+// library calls it once when it is loaded.
+void CaptureHostUserName();
 
 // Lower-cases multibyte text the way the C library's locale says; bytes that
 // do not form a character of the locale's code set are kept as they are.

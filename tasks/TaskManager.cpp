@@ -10,7 +10,9 @@
 #include "foundation/SettingsStore.h"
 #include "foundation/TextConversion.h"
 #include "platform/Clock.h"
-#include "tasks/ResultRecordSources.h"
+#include "platform/MachineFacts.h"
+#include "sysinfo/MachineIdentity.h"
+#include "sysinfo/OsInfo.h"
 
 namespace obx {
 
@@ -19,6 +21,16 @@ namespace {
 // Only adapters with one of these type bits count (Ethernet 6, 802.11 71,
 // PPP 23, ...); token ring, loopback and "other" do not.
 const unsigned kAddressAdapterTypeBits = 6;
+
+// The computer name in the ANSI code page; throws CRootException carrying
+// "GetComputerName()" and the system's error code when it cannot be had.
+std::string ComputerName() {
+  std::string name;
+  const long error = platform::CurrentMachineFacts().ComputerName(&name);
+  if (error != platform::kErrorSuccess)
+    throw CRootException(error, "GetComputerName()", __FILE__, __LINE__);
+  return name;
+}
 
 void AppendListItem(std::string& list, const std::string& item) {
   if (!list.empty()) list += ",";
@@ -135,7 +147,7 @@ std::string TaskManager::MakeMapItem(const std::string& key, const std::string& 
 
 void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
   std::vector<platform::AdapterInfo> adapters;
-  if (!CurrentResultRecordSources().adapters(&adapters)) return;
+  if (platform::CurrentMachineFacts().Adapters(&adapters) != platform::kErrorSuccess) return;
   for (const platform::AdapterInfo& adapter : adapters) {
     if ((adapter.type & kAddressAdapterTypeBits) == 0) continue;
     AppendListItem(macs, HardwareAddressText(adapter.address));
@@ -145,16 +157,15 @@ void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
 
 std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
   const std::string regPatchId = std::string(kPatchInfoKey) + "\\" + id;
-  const ResultRecordSources sources = CurrentResultRecordSources();
 
   std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
 
   std::string macs;
   std::string ips;
   GetNetAddressLists(macs, ips);
-  const std::string host = NameToUtf8(sources.computerName());
-  const std::string userName = NameToUtf8(sources.userName());
-  const std::string computerCode = sources.computerCode();
+  const std::string host = NameToUtf8(ComputerName());
+  const std::string userName = NameToUtf8(HostUserName());
+  const std::string computerCode = GetComputerCode();
   const std::string clientTime = ClientTime();
 
   record += MakeMapItem("policy_id", id, "string");

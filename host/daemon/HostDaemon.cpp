@@ -14,13 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Cipher.h"
 #include "host/ComponentHost.h"
 #include "host/CompositeManifest.h"
 #include "host/HostOptions.h"
 #include "host/HostServices.h"
 #include "host/LogManager.h"
 #include "host/Runtime.h"
+#include "orsa/Seal.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 
 namespace {
@@ -46,7 +47,7 @@ int MakeComposite(const orsahost::HostOptions& options) {
     manifest.library = options.library;
     manifest.services = options.services;
     orsahost::WriteComposite(options.makeComposite, manifest,
-                             options.passphrase.empty() ? obx::kPassphrase : options.passphrase);
+                             options.passphrase.empty() ? orsa::kPassphrase : options.passphrase);
     return 0;
   } catch (const std::exception& e) {
     return Fail(1, e.what());

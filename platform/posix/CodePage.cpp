@@ -8,11 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/WinError.h"
+
 namespace platform {
 namespace {
-
-constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorNoUnicodeTranslation = 1113;
 
 bool IsAscii(const char* codeset) {
   return codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "ANSI_X3.4-1968") == 0 ||

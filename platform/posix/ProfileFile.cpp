@@ -12,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 
 namespace platform {

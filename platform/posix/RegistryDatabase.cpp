@@ -7,6 +7,7 @@
 #include <map>
 #include <thread>
 
+#include "platform/File.h"
 #include "platform/Registry.h"
 #include "platform/StateRoot.h"
 

@@ -1,6 +1,5 @@
 #include "platform/StopToken.h"
 
-#include <dlfcn.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <thread>
 
 #include "platform/Clock.h"
-#include "platform/Export.h"
 
 namespace platform {
 
@@ -28,35 +26,12 @@ struct StopState {
 
 namespace {
 
+// The platform is one shared library in the process, so this slot is the
+// same for the host, the component and every composite: a host service that
+// runs on the worker's thread sees the worker's quit request.
 thread_local StopToken t_current;
 
-}  // namespace
-}  // namespace platform
-
-// This module's slot of the current token. The executable exports it (see
-// platform/CMakeLists.txt); shared libraries keep theirs hidden.
-extern "C" PLATFORM_EXPORT platform::StopToken* obx_platform_current_stop_token() {
-  return &platform::t_current;
-}
-
-namespace platform {
-namespace {
-
-// Every module that links this code (the host executable, the component
-// library, a composite) has its own copy of t_current. A worker started by the
-// component calls host services on its own thread, and those must see the same
-// quit request: so all modules use the slot the executable exports, and only
-// when it exports none, their own. Under such a host the worker's own waits
-// still end at once on stop; only a wait inside a host service called by the
-// worker does not see the request, and stop falls back on its time-out.
-StopToken& Current() {
-  typedef StopToken* (*SlotFn)();
-  static const SlotFn shared = [] {
-    void* symbol = dlsym(RTLD_DEFAULT, "obx_platform_current_stop_token");
-    return reinterpret_cast<SlotFn>(symbol);
-  }();
-  return shared != nullptr ? *shared() : t_current;
-}
+StopToken& Current() { return t_current; }
 
 void SignalEventFd(int fd) {
   uint64_t one = 1;

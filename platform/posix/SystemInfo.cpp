@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/WinError.h"
 #include "platform/posix/SystemFacts.h"
 
 namespace platform {
@@ -154,7 +155,7 @@ bool GetComputerNameA(std::string* name, long* error) {
   char buffer[256] = {};
   if (gethostname(buffer, sizeof(buffer) - 1) != 0) {
     // ENAMETOOLONG is the buffer-too-small case of the Windows call.
-    if (error != nullptr) *error = errno == ENAMETOOLONG ? 111 /* ERROR_BUFFER_OVERFLOW */ : 31;
+    if (error != nullptr) *error = errno == ENAMETOOLONG ? kErrorBufferOverflow : kErrorGenFailure;
     return false;
   }
   name->assign(buffer);

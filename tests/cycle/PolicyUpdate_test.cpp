@@ -13,20 +13,22 @@
 #include <type_traits>
 #include <vector>
 
-#include "orsa/IWebServiceInvoker.h"
 #include "foundation/Cipher.h"
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
+#include "orsa/IWebServiceInvoker.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/FaultySecurity.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ScriptedInvoker.h"
-#include "tests/support/TempStateRoot.h"
+#include "tests/support/TestMachine.h"
 
 namespace {
 
@@ -40,29 +42,17 @@ struct FetchCall {
   std::string computerCode, userName, version, osVersion;
 };
 
-// Security service that refuses to seal, to see the answer's seal failing.
-class RefusingSecurity : public orsahost::SecurityHelper {
- public:
-  bool refuse = false;
-  void encrypt(const std::string& key, const unsigned char* data, uint32_t length,
-               orsa::Array<unsigned char>& out) override {
-    if (refuse) throw std::runtime_error("sealing refused");
-    orsahost::SecurityHelper::encrypt(key, data, length, out);
-  }
-};
-
 class PolicyUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    security_ = boost::make_shared<RefusingSecurity>();
+    security_ = boost::make_shared<obxtest::FaultySecurity>();
     runtime_.Register<orsa::security::ISecurityHelper>(security_);
     runtime_.RegisterSealServices();
     runtime_.Install();
     ASSERT_TRUE(platform::CreateDirectories(platform::NativePath("C:\\OBX")));
-    obx::SetModuleFolderForTest("C:\\OBX");
+    machine_.SetModuleFolder("C:\\OBX");
     obx::SetOsInfoForTest("winxp", "sp3", "zh");
   }
-  void TearDown() override { obx::SetOsInfoForTest("", "", ""); }
 
   // A fetcher that records its arguments and answers `answer`.
   obx::PolicyFetcher Answer(const std::string& answer, bool result = true) {
@@ -107,9 +97,10 @@ class PolicyUpdateTest : public ::testing::Test {
   }
   std::vector<std::string> Messages() const { return runtime_.Messages(); }
 
-  obxtest::TempStateRoot root_;
+  obxtest::TestMachine machine_;
+  const obxtest::TempStateRoot& root_ = machine_.root;
   obxtest::FakeRuntime runtime_;
-  boost::shared_ptr<RefusingSecurity> security_;
+  boost::shared_ptr<obxtest::FaultySecurity> security_;
   std::vector<FetchCall> calls_;
 };
 
@@ -230,9 +221,9 @@ TEST_F(PolicyUpdateTest, EmptyTaskListFileIsFilledAndUnreadablePolicyIsNull) {
 TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
   const std::string stored = Policy("3", Entry("1", AnyOs()));
   WriteSealed(obx::PolicyFilePath(), stored);
-  security_->refuse = true;
+  security_->mode = obxtest::FaultySecurity::kThrow;
   obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs()))));
-  security_->refuse = false;
+  security_->mode = obxtest::FaultySecurity::kNormal;
   EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);
   ASSERT_TRUE(runtime_.Has("Encrpt policy file failed"));
   for (const obxtest::LogLine& line : runtime_.Lines()) {
@@ -400,8 +391,8 @@ TEST_F(PolicyUpdateTest, CyclesAgainstTheReferenceServerFollowItsPolicy) {
   runtime_.Register<orsa::ws::IWebServiceInvoker>(
       boost::make_shared<orsahost::WebServiceInvoker>(options));
   ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1"));
-  ASSERT_TRUE(obxtest::WriteRegDwordForTest(obx::kManagementServerKey, "port",
-                                            static_cast<uint32_t>(server.Port())));
+  ASSERT_TRUE(obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kManagementServerKey,
+                                     "port", static_cast<uint32_t>(server.Port())));
   ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy",
                                   "/obx/service"));
 

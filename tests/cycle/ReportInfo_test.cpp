@@ -12,6 +12,7 @@
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "platform/Clock.h"
+#include "platform/File.h"
 #include "platform/ManualClock.h"
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"

@@ -15,43 +15,28 @@
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
 #include "host/SecurityHelper.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
-#include "tests/support/TempStateRoot.h"
+#include "tests/support/FaultySecurity.h"
+#include "tests/support/TestMachine.h"
 
 namespace {
 
 using obx::PatchPolicyManager;
 
-// Wraps the host's security service; can be switched to fail sealing.
-class SwitchableSecurity : public orsahost::SecurityHelper {
- public:
-  enum Mode { kNormal, kThrow, kEmpty };
-  Mode mode = kNormal;
-  void encrypt(const std::string& key, const unsigned char* data, uint32_t length,
-               orsa::Array<unsigned char>& out) override {
-    if (mode == kThrow) throw std::runtime_error("sealing refused");
-    orsahost::SecurityHelper::encrypt(key, data, length, out);
-  }
-  void base64Encode(const unsigned char* data, uint32_t length, orsa::Array<char>& out) override {
-    if (mode == kEmpty) {
-      out.resize(0);
-      return;
-    }
-    orsahost::SecurityHelper::base64Encode(data, length, out);
-  }
-};
+using obxtest::FaultySecurity;
 
 class PatchPolicyManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    security_ = boost::make_shared<SwitchableSecurity>();
+    security_ = boost::make_shared<FaultySecurity>();
     runtime_.Register<orsa::security::ISecurityHelper>(security_);
     runtime_.RegisterSealServices();
     runtime_.Install();
     folder_ = "C:\\Program Files\\OBX";
     ASSERT_TRUE(platform::CreateDirectories(platform::NativePath(folder_)));
-    obx::SetModuleFolderForTest(folder_);
+    machine_.SetModuleFolder(folder_);
     taskList_ = folder_ + "\\TaskList.xml";
   }
 
@@ -71,9 +56,9 @@ class PatchPolicyManagerTest : public ::testing::Test {
     return plain;
   }
 
-  obxtest::TempStateRoot root_;
+  obxtest::TestMachine machine_;
   obxtest::FakeRuntime runtime_;
-  boost::shared_ptr<SwitchableSecurity> security_;
+  boost::shared_ptr<FaultySecurity> security_;
   std::string folder_;
   std::string taskList_;
 };
@@ -394,7 +379,7 @@ TEST_F(PatchPolicyManagerTest, SealFailuresAnswerFalseAndKeepTheFile) {
   PatchPolicyManager store;
   ASSERT_TRUE(store.Load(taskList_, false));
 
-  security_->mode = SwitchableSecurity::kThrow;
+  security_->mode = FaultySecurity::kThrow;
   EXPECT_FALSE(store.SetAttribute("A", "bootrun", "result", "true"));
   EXPECT_EQ(runtime_.Count("Encrpt policy file failed"), 1);
   for (const obxtest::LogLine& line : runtime_.Lines()) {
@@ -406,12 +391,12 @@ TEST_F(PatchPolicyManagerTest, SealFailuresAnswerFalseAndKeepTheFile) {
   EXPECT_EQ(ReadRaw(taskList_), before);
 
   runtime_.ClearLines();
-  security_->mode = SwitchableSecurity::kEmpty;
+  security_->mode = FaultySecurity::kEmpty;
   EXPECT_FALSE(store.RemovePatch("B"));
   EXPECT_TRUE(runtime_.Messages().empty());
   EXPECT_EQ(ReadRaw(taskList_), before);
 
-  security_->mode = SwitchableSecurity::kNormal;
+  security_->mode = FaultySecurity::kNormal;
   EXPECT_TRUE(store.SetAttribute("A", "bootdownload", "md5", "bb"));
   PatchPolicyManager again;
   ASSERT_TRUE(again.Load(taskList_, false));

@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "orsa/INet.h"
-#include "foundation/Cipher.h"
-#include "foundation/Runtime.h"
 #include "host/CompositeManifest.h"
 #include "host/Runtime.h"
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
+#include "orsa/INet.h"
+#include "orsa/Seal.h"
+#include "orsa/ServiceLookup.h"
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
@@ -45,7 +45,7 @@ class CompositeTest : public ::testing::Test {
  protected:
   CompositeTest() : runtime(logs.getLogManager()) {}
   std::string Write(const orsahost::CompositeManifest& m, const std::string& name = "p2p.composite",
-                    const std::string& passphrase = obx::kPassphrase) {
+                    const std::string& passphrase = orsa::kPassphrase) {
     std::string path = root.Sub("Components/" + name);
     orsahost::WriteComposite(path, m, passphrase);
     return path;
@@ -99,7 +99,7 @@ TEST(CompositeManifest, RefusesMalformedText) {
 
 TEST_F(CompositeTest, ServiceBecomesVisibleOnlyAfterActivation) {
   std::string path = Write(P2pManifest());
-  orsa::IOrsaObjectPtr composite = runtime.loadComposite(path, obx::kPassphrase);
+  orsa::IOrsaObjectPtr composite = runtime.loadComposite(path, orsa::kPassphrase);
   EXPECT_TRUE(composite);
   composite.reset();  // the component drops it at once; the composite stays loaded
   EXPECT_EQ(P2pCount(), 0u);
@@ -108,9 +108,8 @@ TEST_F(CompositeTest, ServiceBecomesVisibleOnlyAfterActivation) {
   ASSERT_EQ(P2pCount(), 1u);
   EXPECT_TRUE(runtime.context().getObject("TestP2pDownload", 3));
 
-  obx::SetRuntime(&runtime);
-  boost::shared_ptr<orsa::net::IP2pDownload> p2p = obx::getService<orsa::net::IP2pDownload>();
-  obx::SetRuntime(nullptr);
+  boost::shared_ptr<orsa::net::IP2pDownload> p2p =
+      orsa::getService<orsa::net::IP2pDownload>(&runtime);
   ASSERT_TRUE(p2p);
   // The object is live code of the loaded library: it stores only once it has a folder.
   EXPECT_EQ(p2p->download("0123456789abcdef0123456789abcdef", "patch.exe", 0), 0);
@@ -125,9 +124,9 @@ TEST_F(CompositeTest, ServiceBecomesVisibleOnlyAfterActivation) {
 
 TEST_F(CompositeTest, LoadingTheSameFileTwiceKeepsOneComposite) {
   std::string path = Write(P2pManifest());
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   runtime.activateComposites();
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   runtime.activateComposites();
   EXPECT_EQ(runtime.compositePaths().size(), 1u);
   EXPECT_EQ(P2pCount(), 1u);
@@ -139,7 +138,7 @@ TEST_F(CompositeTest, WrongPassphraseThrowsAndLoadsNothing) {
   std::string path = Write(P2pManifest());
   for (const std::string& wrong :
        {std::string(), std::string("Grey owls hum softly over the marsh oK"),
-        std::string(obx::kPassphrase) + " "}) {
+        std::string(orsa::kPassphrase) + " "}) {
     ExpectFailure([&] { runtime.loadComposite(path, wrong); }, path, "does not open");
   }
   EXPECT_TRUE(runtime.compositePaths().empty());
@@ -153,10 +152,10 @@ TEST_F(CompositeTest, ChangedByteAnywhereThrows) {
     std::string bad = good;
     bad[i] = bad[i] == 'A' ? 'B' : 'A';
     obxtest::WriteFile(path, bad);
-    ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "composite");
+    ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path, "composite");
   }
   obxtest::WriteFile(path, good.substr(0, good.size() - 4));
-  ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "does not open");
+  ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path, "does not open");
   EXPECT_TRUE(runtime.compositePaths().empty());
 }
 
@@ -167,33 +166,33 @@ TEST_F(CompositeTest, StoredFileIsSealedAndPlainOrForeignTextIsRefused) {
   EXPECT_EQ(stored.find("IP2pDownload"), std::string::npos);
 
   obxtest::WriteFile(path, orsahost::FormatCompositeManifest(P2pManifest()));
-  ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "does not open");
+  ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path, "does not open");
 
   // Sealed with the right passphrase, but not a manifest.
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
   const std::string junk = "<PatchPolicy/>";
   obxtest::WriteFile(path,
-                     obx::SealWith(security, zip, obx::kPassphrase, junk.data(), junk.size()));
-  ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "bad manifest");
+                     orsa::SealWith(security, zip, orsa::kPassphrase, junk.data(), junk.size()));
+  ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path, "bad manifest");
   EXPECT_TRUE(runtime.compositePaths().empty());
 }
 
 TEST_F(CompositeTest, MissingFileThrows) {
   std::string path = root.Sub("Components/orsap2p.composite");
-  ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path, "file not found");
+  ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path, "file not found");
 }
 
 TEST_F(CompositeTest, MissingLibraryThrows) {
   std::string path = Write(P2pManifest(root.Sub("nowhere/liborsap2p.so")));
-  ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path,
+  ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path,
                 "cannot load library " + root.Sub("nowhere/liborsap2p.so"));
   EXPECT_TRUE(runtime.compositePaths().empty());
 }
 
 TEST_F(CompositeTest, LibraryWithoutExportThrows) {
   std::string path = Write(P2pManifest(kNoExportLibrary));
-  ExpectFailure([&] { runtime.loadComposite(path, obx::kPassphrase); }, path,
+  ExpectFailure([&] { runtime.loadComposite(path, orsa::kPassphrase); }, path,
                 "has no export OrsaExportClass");
 }
 
@@ -204,7 +203,7 @@ TEST_F(CompositeTest, RelativeLibraryResolvesBesideTheManifest) {
   // The process's own folder must not matter.
   std::string cwd = std::filesystem::current_path().string();
   std::filesystem::current_path("/");
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   std::filesystem::current_path(cwd);
   EXPECT_TRUE(runtime.activateComposites());
   EXPECT_EQ(P2pCount(), 1u);
@@ -213,9 +212,9 @@ TEST_F(CompositeTest, RelativeLibraryResolvesBesideTheManifest) {
 TEST_F(CompositeTest, WindowsStylePathFromTheComponentMapsIntoTheStateRoot) {
   // The component joins the framework folder and "Components/orsap2p.composite".
   orsahost::WriteComposite("C:\\orsa\\Components/orsap2p.composite", P2pManifest(),
-                           obx::kPassphrase);
+                           orsa::kPassphrase);
   EXPECT_TRUE(std::filesystem::exists(root.Sub("drive_c/orsa/Components/orsap2p.composite")));
-  runtime.loadComposite("C:\\orsa\\Components/orsap2p.composite", obx::kPassphrase);
+  runtime.loadComposite("C:\\orsa\\Components/orsap2p.composite", orsa::kPassphrase);
   EXPECT_TRUE(runtime.activateComposites());
   EXPECT_EQ(P2pCount(), 1u);
 }
@@ -224,7 +223,7 @@ TEST_F(CompositeTest, UnservedManifestServiceFailsActivationAndRegistersNothing)
   orsahost::CompositeManifest m = P2pManifest();
   m.services.push_back("orsa::net::INotThere");
   std::string path = Write(m);
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   EXPECT_FALSE(runtime.activateComposites());
   EXPECT_EQ(P2pCount(), 0u);
   EXPECT_TRUE(logs.HasPrefix("composite " + path +
@@ -235,9 +234,9 @@ TEST_F(CompositeTest, UnservedManifestServiceFailsActivationAndRegistersNothing)
 TEST_F(CompositeTest, ClassNameTakenByAnEarlierCompositeFailsOnlyTheLaterOne) {
   std::string first = Write(P2pManifest(), "first.composite");
   std::string second = Write(P2pManifest(), "second.composite");
-  runtime.loadComposite(first, obx::kPassphrase);
+  runtime.loadComposite(first, orsa::kPassphrase);
   ASSERT_TRUE(runtime.activateComposites());
-  runtime.loadComposite(second, obx::kPassphrase);
+  runtime.loadComposite(second, orsa::kPassphrase);
   EXPECT_FALSE(runtime.activateComposites());
   EXPECT_TRUE(
       logs.Has("composite " + second +
@@ -248,7 +247,7 @@ TEST_F(CompositeTest, ClassNameTakenByAnEarlierCompositeFailsOnlyTheLaterOne) {
 
 TEST_F(CompositeTest, ShutdownReleasesObjectsBeforeTheirMetadataAndLibrary) {
   std::string path = Write(P2pManifest());
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   ASSERT_TRUE(runtime.activateComposites());
   // The test library aborts when its metadata goes while an object lives;
   // reaching the next line means the order was right.
@@ -260,7 +259,7 @@ TEST_F(CompositeTest, ShutdownReleasesObjectsBeforeTheirMetadataAndLibrary) {
 
 TEST_F(CompositeTest, ObjectStillHeldAtShutdownKeepsItsLibraryLoaded) {
   std::string path = Write(P2pManifest());
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   ASSERT_TRUE(runtime.activateComposites());
   orsa::IOrsaObjectPtr held = runtime.context().getObject("TestP2pDownload", 3);
   runtime.shutdown();
@@ -279,7 +278,7 @@ TEST(CompositeTool, MadeByOrsaHostLoads) {
                         "' --library '" + kP2pLibrary + "' --service " + kP2p;
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   orsahost::Runtime runtime;
-  runtime.loadComposite(path, obx::kPassphrase);
+  runtime.loadComposite(path, orsa::kPassphrase);
   EXPECT_TRUE(runtime.activateComposites());
   EXPECT_EQ(runtime.context().getObjects(kP2p, "", 3)->size(), 1u);
 
@@ -287,7 +286,7 @@ TEST(CompositeTool, MadeByOrsaHostLoads) {
   command += " --passphrase other";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   orsahost::Runtime second;
-  EXPECT_THROW(second.loadComposite(path, obx::kPassphrase), std::runtime_error);
+  EXPECT_THROW(second.loadComposite(path, orsa::kPassphrase), std::runtime_error);
   EXPECT_NO_THROW(second.loadComposite(path, "other"));
 
   // Without a library the tool refuses with a usage error.

@@ -13,9 +13,9 @@
 #include <sstream>
 #include <thread>
 
-#include "foundation/Cipher.h"
-#include "foundation/SettingsStore.h"
 #include "host/CompositeManifest.h"
+#include "orsa/Seal.h"
+#include "tests/support/RegistryValues.h"
 #include "tests/support/TempStateRoot.h"
 
 extern char** environ;
@@ -278,9 +278,9 @@ TEST(HostDaemon, ComponentLoadsACompositeThroughTheHost) {
   orsahost::CompositeManifest manifest;
   manifest.library = kP2pLibrary;
   manifest.services = {"orsa::net::IP2pDownload"};
-  orsahost::WriteComposite(composite, manifest, obx::kPassphrase);
+  orsahost::WriteComposite(composite, manifest, orsa::kPassphrase);
 
-  for (const std::string& passphrase : {std::string(obx::kPassphrase), std::string("wrong")}) {
+  for (const std::string& passphrase : {std::string(orsa::kPassphrase), std::string("wrong")}) {
     ScopedEnv path("OBX_TEST_CONSOLE_COMPOSITE", composite);
     ScopedEnv key("OBX_TEST_CONSOLE_PASSPHRASE", passphrase);
     HostProcess host(root, {"--root", root.Path(), "--component", kConsoleLibrary});
@@ -290,7 +290,7 @@ TEST(HostDaemon, ComponentLoadsACompositeThroughTheHost) {
     EXPECT_EQ(host.WaitExit(std::chrono::seconds(8)), 0);
     std::string text = obxtest::ReadFile(log);
     std::filesystem::remove(log);
-    if (passphrase == obx::kPassphrase) {
+    if (passphrase == orsa::kPassphrase) {
       EXPECT_NE(text.find("composite activated=true p2p services=1"), std::string::npos) << text;
     } else {
       EXPECT_NE(text.find("composite failed: composite " + composite + ": does not open"),
@@ -310,8 +310,10 @@ TEST(HostDaemon, AgentComponentStopsFromItsPauseOnSigterm) {
   orsahost::CompositeManifest manifest;
   manifest.library = kP2pLibrary;
   manifest.services = {"orsa::net::IP2pDownload"};
-  orsahost::WriteComposite(framework + "Components/orsap2p.composite", manifest, obx::kPassphrase);
-  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kFrameworkKey, "InstallPath", framework));
+  orsahost::WriteComposite(framework + "Components/orsap2p.composite", manifest, orsa::kPassphrase);
+  ASSERT_TRUE(obxtest::WriteRegText(platform::RegRoot::kLocalMachine,
+                                    "SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\Framework",
+                                    "InstallPath", framework));
 
   // No --component: the host finds the library in ../lib beside its own folder.
   HostProcess host(root, {"--root", root.Path()});

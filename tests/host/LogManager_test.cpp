@@ -8,8 +8,6 @@
 #include <sstream>
 #include <thread>
 
-#include "foundation/Log.h"
-#include "foundation/Runtime.h"
 #include "host/Runtime.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -101,29 +99,6 @@ TEST(LogManager, IsHonoursTheConfiguredLevel) {
   EXPECT_TRUE(logger->is(orsa::kLogInformation));
 }
 
-TEST(LogManager, ComponentMacrosReachTheFileThroughTheRuntime) {
-  obxtest::TempStateRoot root;
-  std::string file = root.Sub("logs/orsa-host.log");
-  orsahost::Runtime runtime(MakeLogs(file));
-  obx::SetRuntime(&runtime);
-  const int line = __LINE__ + 1;
-  OBX_INFO("OBXConsole", "OBXConsole", "Wait " << 3605);
-  OBX_ERROR("OBXWebService", "OBXWebService", "error info:" << "refused");
-  obx::SetRuntime(nullptr);
-
-  std::vector<std::string> lines = LinesOf(file);
-  ASSERT_EQ(lines.size(), 2u);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(lines[0], m, kLine)) << lines[0];
-  EXPECT_EQ(m[3], "OBXConsole");
-  EXPECT_EQ(m[5], std::to_string(line));
-  EXPECT_EQ(m[6], "Wait 3605");
-  ASSERT_TRUE(std::regex_match(lines[1], m, kLine)) << lines[1];
-  EXPECT_EQ(m[2], "Error");
-  EXPECT_EQ(m[3], "OBXWebService");
-  EXPECT_EQ(m[6], "error info:refused");
-}
-
 TEST(LogManager, LinesFromManyThreadsStayWhole) {
   obxtest::TempStateRoot root;
   std::string file = root.Sub("l.log");
@@ -180,10 +155,10 @@ TEST(LogManager, ParsesLevelNamesAndNumbers) {
     const char* text;
     bool ok;
     int level;
-  } cases[] = {{"error", true, 3},   {"warning", true, 4}, {"information", true, 6},
-               {"debug", true, 7},   {"1", true, 1},       {"8", true, 8},
-               {"0", false, 0},      {"9", false, 0},      {"", false, 0},
-               {"Error", false, 0},  {"66", false, 0},     {"info", false, 0}};
+  } cases[] = {{"error", true, 3},  {"warning", true, 4}, {"information", true, 6},
+               {"debug", true, 7},  {"1", true, 1},       {"8", true, 8},
+               {"0", false, 0},     {"9", false, 0},      {"", false, 0},
+               {"Error", false, 0}, {"66", false, 0},     {"info", false, 0}};
   for (const Case& c : cases) {
     int level = -1;
     EXPECT_EQ(orsahost::LogManager::ParseLevel(c.text, &level), c.ok) << c.text;

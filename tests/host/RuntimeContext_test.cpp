@@ -3,19 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <boost/weak_ptr.hpp>
 #include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
 #include <thread>
 
+#include "host/HostServices.h"
+#include "host/Runtime.h"
 #include "orsa/INet.h"
 #include "orsa/ISdo.h"
 #include "orsa/ISecurityHelper.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "orsa/IZipHelper.h"
-#include "foundation/Cipher.h"
-#include "foundation/Runtime.h"
-#include "host/HostServices.h"
-#include "host/Runtime.h"
+#include "orsa/Seal.h"
+#include "orsa/ServiceLookup.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -38,27 +38,28 @@ const char kP2p[] = "orsa::net::IP2pDownload";
 
 int IdOf(const orsa::IOrsaObjectPtr& o) { return boost::dynamic_pointer_cast<Plain>(o)->id; }
 
-// The library-wide runtime for the life of one test.
-class InstalledRuntime {
- public:
-  explicit InstalledRuntime(orsa::IRuntime* runtime) { obx::SetRuntime(runtime); }
-  ~InstalledRuntime() { obx::SetRuntime(nullptr); }
-};
-
 TEST(NamePattern, WildcardMatching) {
   struct Case {
     const char* pattern;
     const char* name;
     bool match;
   } cases[] = {
-      {"", "anything", true},       {"*", "", true},
-      {"*", "orsa.p2p", true},      {"orsa.p2p", "orsa.p2p", true},
-      {"orsa.p2p", "orsa.p2", false}, {"orsa.p2", "orsa.p2p", false},
-      {"orsa.*", "orsa.p2p", true}, {"orsa.*", "orsa.", true},
-      {"orsa.*", "orsa", false},    {"*.p2p", "orsa.p2p", true},
-      {"*.p2p", "orsa.p2p.x", false}, {"o*a*p", "orsa.p2p", true},
-      {"*p2p*", "my.p2p.service", true}, {"a*b*c", "aXbYbZc", true},
-      {"a*b*c", "aXcYb", false},    {"**", "x", true},
+      {"", "anything", true},
+      {"*", "", true},
+      {"*", "orsa.p2p", true},
+      {"orsa.p2p", "orsa.p2p", true},
+      {"orsa.p2p", "orsa.p2", false},
+      {"orsa.p2", "orsa.p2p", false},
+      {"orsa.*", "orsa.p2p", true},
+      {"orsa.*", "orsa.", true},
+      {"orsa.*", "orsa", false},
+      {"*.p2p", "orsa.p2p", true},
+      {"*.p2p", "orsa.p2p.x", false},
+      {"o*a*p", "orsa.p2p", true},
+      {"*p2p*", "my.p2p.service", true},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXcYb", false},
+      {"**", "x", true},
       {"ORSA.*", "orsa.p2p", false},  // names are case-sensitive
   };
   for (const Case& c : cases)
@@ -159,32 +160,30 @@ TEST(RuntimeContext, ConcurrentRegistrationAndLookupLoseNothing) {
   EXPECT_EQ(context.getObjects(kP2p, "*", 3)->size(), static_cast<uint32_t>(kThreads * kEach));
 }
 
-// The component's lookup (obx::getService) through the host's real runtime.
+// The lookup every user of the host makes, through the host's real runtime.
 TEST(ServiceLookup, FindsFirstRegisteredObjectOfTheInterface) {
   orsahost::Runtime runtime;
-  InstalledRuntime installed(&runtime);
   runtime.context().registerObject("first", {kP2p}, boost::make_shared<FakeP2p>(11));
   runtime.context().registerObject("second", {kP2p}, boost::make_shared<FakeP2p>(22));
-  boost::shared_ptr<orsa::net::IP2pDownload> p2p = obx::getService<orsa::net::IP2pDownload>();
+  boost::shared_ptr<orsa::net::IP2pDownload> p2p =
+      orsa::getService<orsa::net::IP2pDownload>(&runtime);
   ASSERT_TRUE(p2p);
   EXPECT_EQ(p2p->download("", "", 0), 11);
 }
 
 TEST(ServiceLookup, EmptyRegistryGivesEmptyResult) {
   orsahost::Runtime runtime;
-  InstalledRuntime installed(&runtime);
-  EXPECT_FALSE(obx::getService<orsa::net::IP2pDownload>());
+  EXPECT_FALSE(orsa::getService<orsa::net::IP2pDownload>(&runtime));
   // Another interface's object does not answer for this one.
   runtime.context().registerObject("plain", {"other::IType"}, boost::make_shared<Plain>());
-  EXPECT_FALSE(obx::getService<orsa::net::IP2pDownload>());
+  EXPECT_FALSE(orsa::getService<orsa::net::IP2pDownload>(&runtime));
 }
 
 TEST(ServiceLookup, ObjectOfWrongTypeThrowsTheCastText) {
   orsahost::Runtime runtime;
-  InstalledRuntime installed(&runtime);
   runtime.context().registerObject("liar", {kP2p}, boost::make_shared<Plain>());
   try {
-    obx::getService<orsa::net::IP2pDownload>();
+    orsa::getService<orsa::net::IP2pDownload>(&runtime);
     FAIL() << "no exception";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "Can't cast service to the specified type, please check the config.");
@@ -192,9 +191,8 @@ TEST(ServiceLookup, ObjectOfWrongTypeThrowsTheCastText) {
 }
 
 TEST(ServiceLookup, NoRuntimeContextThrows) {
-  InstalledRuntime installed(nullptr);
   try {
-    obx::getService<orsa::net::IP2pDownload>();
+    orsa::getService<orsa::net::IP2pDownload>(nullptr);
     FAIL() << "no exception";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(), "Null runtime context.");
@@ -204,24 +202,23 @@ TEST(ServiceLookup, NoRuntimeContextThrows) {
 TEST(HostServices, SealServicesAreFoundAndWorkTogether) {
   obxtest::TempStateRoot root;
   orsahost::Runtime runtime;
-  InstalledRuntime installed(&runtime);
   orsahost::RegisterHostServices(runtime.context());
   orsahost::RegisterHostServices(runtime.context());  // a second call adds nothing
   EXPECT_EQ(runtime.context().getObjects(orsa::security::ISecurityHelper::kTypeName, "", 3)->size(),
             1u);
-  ASSERT_TRUE(obx::getService<orsa::security::ISecurityHelper>());
-  ASSERT_TRUE(obx::getService<orsa::zip::IZipHelper>());
-  ASSERT_TRUE(obx::getService<orsa::sdo::ISdoHelper>());
-  ASSERT_TRUE(obx::getService<orsa::ws::IWebServiceInvoker>());
+  ASSERT_TRUE(orsa::getService<orsa::security::ISecurityHelper>(&runtime));
+  ASSERT_TRUE(orsa::getService<orsa::zip::IZipHelper>(&runtime));
+  ASSERT_TRUE(orsa::getService<orsa::sdo::ISdoHelper>(&runtime));
+  ASSERT_TRUE(orsa::getService<orsa::ws::IWebServiceInvoker>(&runtime));
 
   const std::string text = "<PatchPolicy version=\"3\"/>";
-  std::string sealed;
-  obx::EncryptText(obx::kPassphrase, sealed, text.data(), text.size());
+  auto security = orsa::getService<orsa::security::ISecurityHelper>(&runtime);
+  auto zip = orsa::getService<orsa::zip::IZipHelper>(&runtime);
+  const std::string sealed =
+      orsa::SealWith(*security, *zip, orsa::kPassphrase, text.data(), text.size());
   ASSERT_FALSE(sealed.empty());
   EXPECT_EQ(sealed.find("PatchPolicy"), std::string::npos);
-  std::string opened;
-  obx::DecryptText(obx::kPassphrase, opened, sealed);
-  EXPECT_EQ(opened, text);
+  EXPECT_EQ(orsa::OpenWith(*security, *zip, orsa::kPassphrase, sealed), text);
 }
 
 }  // namespace

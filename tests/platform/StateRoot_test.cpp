@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {

@@ -97,7 +97,9 @@ TEST_F(WebServiceTest, ActionAddressIsSchemaServerPortAndEndpointRunTogether) {
     obxtest::TempStateRoot root;  // a fresh registry per case
     if (c.schema) obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "schema", c.schema);
     obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", c.server);
-    if (c.writePort) obxtest::WriteRegDwordForTest(obx::kManagementServerKey, "port", c.port);
+    if (c.writePort)
+      obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kManagementServerKey, "port",
+                             c.port);
     obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "uploadExecuteStatus", c.endpoint);
     runtime_.ClearLines();
     const size_t before = invoker_->Calls().size();

@@ -2,7 +2,6 @@
 
 #include <boost/enable_shared_from_this.hpp>
 
-#include "foundation/Runtime.h"
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
 
@@ -36,12 +35,7 @@ struct NullDeleter {
 FakeRuntime::FakeRuntime() = default;
 
 FakeRuntime::~FakeRuntime() {
-  if (installed_ && obx::GetRuntime() == this) obx::SetRuntime(nullptr);
-}
-
-void FakeRuntime::Install() {
-  obx::SetRuntime(this);
-  installed_ = true;
+  if (uninstall_) uninstall_();
 }
 
 void FakeRuntime::RegisterService(const std::string& typeName, const orsa::IOrsaObjectPtr& object,

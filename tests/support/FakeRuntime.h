@@ -27,7 +27,8 @@ class FakeRuntime : public orsa::IRuntime, public orsa::IRuntimeContext, public 
   FakeRuntime();
   ~FakeRuntime() override;
 
-  // Makes this runtime the library-wide one for the life of the object.
+  // Makes this runtime the component's library-wide one for the life of the
+  // object (defined with the component's test support, ComponentRuntime.cpp).
   void Install();
 
   // Registers `object` for interface `typeName`; getService finds the first.
@@ -87,7 +88,7 @@ class FakeRuntime : public orsa::IRuntime, public orsa::IRuntimeContext, public 
   // Read by the component's threads while a test may flip them.
   std::atomic<bool> contextMissing_{false};
   std::atomic<bool> logManagerMissing_{false};
-  bool installed_ = false;
+  std::function<void()> uninstall_;  // set by Install
 };
 
 }  // namespace obxtest

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "orsa/ISdo.h"
-#include "orsa/IWebServiceInvoker.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
+#include "orsa/ISdo.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "platform/Registry.h"
+#include "tests/support/RegistryValues.h"
 
 namespace obxtest {
 
@@ -133,23 +134,11 @@ class ScriptedInvoker : public orsa::ws::IWebServiceInvoker {
 };
 
 // Stores a REG_DWORD under HKLM (the settings store only reads DWORDs).
-inline bool WriteRegDwordForTest(const std::string& subkey, const std::string& name,
-                                 uint32_t value) {
-  platform::RegKey key = nullptr;
-  if (platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, subkey, platform::kKeyWrite,
-                               &key) != platform::kErrorSuccess)
-    return false;
-  const long rc = platform::RegSetValueEx(
-      key, name, platform::kRegDword, reinterpret_cast<const unsigned char*>(&value), sizeof value);
-  platform::RegCloseKey(key);
-  return rc == platform::kErrorSuccess;
-}
-
 // The management server settings every test of the client starts from:
 // server, port and the three endpoint paths.
 inline void WriteServerSettingsForTest(const std::string& server, uint32_t port) {
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", server);
-  WriteRegDwordForTest(obx::kManagementServerKey, "port", port);
+  WriteRegDword(platform::RegRoot::kLocalMachine, obx::kManagementServerKey, "port", port);
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy", "/obx/policy");
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "uploadExecuteStatus", "/obx/status");
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "uploadExecuteResult", "/obx/result");

@@ -21,14 +21,15 @@
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "host/WebServiceInvoker.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "server/OBXWebService.h"
-#include "tasks/ResultRecordSources.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/support/TestMachine.h"
 
 namespace {
 
@@ -82,7 +83,8 @@ std::string ItemValue(const std::string& record, const std::string& key) {
 }
 
 TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
-  obxtest::TempStateRoot root;
+  obxtest::TestMachine machine;
+  const obxtest::TempStateRoot& root = machine.root;
   const std::string policies = root.Sub("policies");
   std::filesystem::create_directories(policies);
   const std::string policy =
@@ -104,8 +106,8 @@ TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
       boost::make_shared<orsahost::WebServiceInvoker>(options));
 
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1");
-  obxtest::WriteRegDwordForTest(obx::kManagementServerKey, "port",
-                                static_cast<uint32_t>(server.Port()));
+  obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kManagementServerKey, "port",
+                         static_cast<uint32_t>(server.Port()));
   for (const char* op : {"updatePatchPolicy", "uploadExecuteStatus", "uploadExecuteResult"})
     obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, op, "/obx/service");
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", "C:\\OBX");
@@ -121,12 +123,9 @@ TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
     EXPECT_EQ(unchanged, "kept");
   }
 
-  obx::ResultRecordSources sources;
-  sources.adapters = [](std::vector<platform::AdapterInfo>*) { return false; };
-  sources.computerName = [] { return std::string("PC-01"); };
-  sources.userName = [] { return std::string("alice"); };
-  sources.computerCode = [] { return std::string("Q09ERQ=="); };
-  obx::SetResultRecordSourcesForTest(sources);
+  machine.facts.adaptersError = platform::kErrorNotEnoughMemory;
+  machine.facts.computerName = "PC-01";
+  machine.SetMachineId("CODE");  // computer code "Q09ERQ=="
   const std::string result = "exit<1> & \"done\"";
   obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\1001", "Result1", result);
   obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\7", "clientVersion", "2.1");
@@ -135,7 +134,6 @@ TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
     tasks.ReportTaskResult("1001", "installResultInfo");
     tasks.ReportTaskResult("7", "versionInfo");
   }
-  obx::SetResultRecordSourcesForTest(obx::ResultRecordSources{});
 
   // Both were accepted, so the report file holds nothing any more.
   obx::ReportInfo reports;

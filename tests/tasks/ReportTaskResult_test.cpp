@@ -11,13 +11,15 @@
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "platform/Clock.h"
+#include "platform/File.h"
+#include "platform/MachineFacts.h"
 #include "platform/ManualClock.h"
 #include "platform/StateRoot.h"
-#include "tasks/ResultRecordSources.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/support/TestMachine.h"
 
 namespace {
 
@@ -78,20 +80,12 @@ class ReportTaskResultTest : public ::testing::Test {
     obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", kInstallPath);
     folder_ = platform::NativePath(kInstallPath);
     platform::CreateDirectories(folder_);
-    clock_.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
-    platform::SetClockForTest(&clock_);
-    sources_.adapters = [this](std::vector<platform::AdapterInfo>* out) {
-      *out = adapters_;
-      return !adapters_.empty();
-    };
-    sources_.computerName = [] { return std::string("PC-01"); };
-    sources_.userName = [] { return std::string("alice"); };
-    sources_.computerCode = [] { return std::string("Q09ERQ=="); };
-    obx::SetResultRecordSourcesForTest(sources_);
-  }
-  void TearDown() override {
-    obx::SetResultRecordSourcesForTest(obx::ResultRecordSources{});
-    platform::SetClockForTest(nullptr);
+    machine_.clock.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
+    facts_.adapters = {
+        Adapter("eth0", 6, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {"10.0.0.5", "10.0.0.6"}),
+        Adapter("wlan0", 71, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}, {"192.168.1.2"})};
+    facts_.computerName = "PC-01";
+    machine_.SetMachineId("CODE");  // computer code "Q09ERQ=="
   }
 
   void SetResult(const std::string& id, const std::string& name, const std::string& value) {
@@ -112,14 +106,10 @@ class ReportTaskResultTest : public ::testing::Test {
     return records;
   }
 
-  obxtest::TempStateRoot root_;
+  obxtest::TestMachine machine_;
+  obxtest::FakeMachine& facts_ = machine_.facts;
   obxtest::FakeRuntime runtime_;
   boost::shared_ptr<ScriptedInvoker> invoker_ = boost::make_shared<ScriptedInvoker>();
-  platform::ManualClock clock_;
-  obx::ResultRecordSources sources_;
-  std::vector<platform::AdapterInfo> adapters_ = {
-      Adapter("eth0", 6, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {"10.0.0.5", "10.0.0.6"}),
-      Adapter("wlan0", 71, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}, {"192.168.1.2"})};
   std::string folder_;
 };
 
@@ -218,7 +208,7 @@ TEST_F(ReportTaskResultTest, AddressListsTakeOnlyAdaptersWithTypeBitOneOrTwo) {
   };
   for (const AdapterCase& c : cases) {
     SCOPED_TRACE(c.name);
-    adapters_ = c.adapters;
+    facts_.adapters = c.adapters;
     std::string macs = "", ips = "";
     obx::TaskManager::GetNetAddressLists(macs, ips);
     EXPECT_EQ(macs, c.macs);
@@ -230,8 +220,7 @@ TEST_F(ReportTaskResultTest, SpecialCharactersAreEscapedAndReadBackExactly) {
   const std::string nasty = "exit<1> & \"quoted\" 'single' </value>";
   SetResult("42", "Result1", nasty);
   SetResult("42", "Result3", "a&b");
-  sources_.computerName = [] { return std::string("PC<&>"); };
-  obx::SetResultRecordSourcesForTest(sources_);
+  facts_.computerName = "PC<&>";
   obx::TaskManager tasks;
   const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("42", "installResultInfo"));
   ASSERT_EQ(items.size(), 12u);
@@ -324,13 +313,11 @@ TEST_F(ReportTaskResultTest, NameBytesInvalidInTheCodePageBecomeReplacementChara
       freelocale(utf8);
     }
   };
-  sources_.userName = [] {
-    return std::string(
-        "al\xff"
-        "ice");
-  };
-  sources_.computerName = [] { return std::string("PC-\xc3\xa9-\xe9"); };
-  obx::SetResultRecordSourcesForTest(sources_);
+  facts_.userName =
+      "al\xff"
+      "ice";
+  machine_.CaptureUserName();
+  facts_.computerName = "PC-\xc3\xa9-\xe9";
   obx::TaskManager tasks;
   invoker_->Push(ScriptedInvoker::Answer("true"));
   {
@@ -358,7 +345,7 @@ TEST_F(ReportTaskResultTest, NameBytesInvalidInTheCodePageBecomeReplacementChara
 }
 
 TEST_F(ReportTaskResultTest, SystemSourcesGiveACompleteRecord) {
-  obx::SetResultRecordSourcesForTest(obx::ResultRecordSources{});
+  platform::SetMachineFactsForTest(nullptr);  // the system's own facts
   obx::TaskManager tasks;
   const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("5", "installResultInfo"));
   ASSERT_EQ(items.size(), 12u);

@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "orsa/IWebServiceInvoker.h"
-#include "foundation/Cipher.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
+#include "orsa/IWebServiceInvoker.h"
+#include "orsa/Seal.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -54,13 +54,13 @@ CommandResult RunCommand(const std::string& command, const std::string& scratch)
 std::string Seal(const std::string& text) {
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
-  return obx::SealWith(security, zip, obx::kPassphrase, text.data(), text.size());
+  return orsa::SealWith(security, zip, orsa::kPassphrase, text.data(), text.size());
 }
 
 std::string Open(const std::string& sealed) {
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
-  return obx::OpenWith(security, zip, obx::kPassphrase, sealed);
+  return orsa::OpenWith(security, zip, orsa::kPassphrase, sealed);
 }
 
 struct HttpAnswer {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Cipher.h"
+#include "orsa/Seal.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -46,12 +47,12 @@ class OrsaSealTest : public ::testing::Test {
 
   std::string Seal(const std::string& text) {
     std::string sealed;
-    obx::EncryptText(obx::kPassphrase, sealed, text.data(), text.size());
+    obx::EncryptText(orsa::kPassphrase, sealed, text.data(), text.size());
     return sealed;
   }
   std::string Open(const std::string& sealed) {
     std::string text;
-    obx::DecryptText(obx::kPassphrase, text, sealed);
+    obx::DecryptText(orsa::kPassphrase, text, sealed);
     return text;
   }
 

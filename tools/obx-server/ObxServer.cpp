@@ -15,10 +15,11 @@
 #include <map>
 #include <stdexcept>
 
-#include "foundation/Cipher.h"
 #include "host/SecurityHelper.h"
 #include "host/SoapCodec.h"
 #include "host/ZipHelper.h"
+#include "orsa/Seal.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "tools/obx-server/ReportRecords.h"
 #include "tools/obx-server/RepositoryPath.h"
@@ -163,7 +164,7 @@ class SoapHandler : public HTTPRequestHandler {
     try {
       orsahost::SecurityHelper security;
       orsahost::ZipHelper zip;
-      records = SplitReportRecords(obx::OpenWith(security, zip, obx::kPassphrase, infos));
+      records = SplitReportRecords(orsa::OpenWith(security, zip, orsa::kPassphrase, infos));
     } catch (const std::exception& e) {
       state_->log.Line(operation + ": infos refused, nothing recorded: " + e.what());
       return false;

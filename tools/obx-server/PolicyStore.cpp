@@ -7,9 +7,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "foundation/Cipher.h"
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
+#include "orsa/Seal.h"
 
 namespace obxserver {
 
@@ -76,7 +76,7 @@ PolicyAnswer PolicyStore::Lookup(const std::string& computerCode,
   if (!current.empty() && current == version) return answer;
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
-  answer.sealed = obx::SealWith(security, zip, obx::kPassphrase, text.data(), text.size());
+  answer.sealed = orsa::SealWith(security, zip, orsa::kPassphrase, text.data(), text.size());
   return answer;
 }
 

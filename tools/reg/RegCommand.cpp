@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "tools/reg/RegFileParser.h"
 #include "tools/reg/RegFileWriter.h"

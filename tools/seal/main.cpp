@@ -18,9 +18,10 @@
 #include <sstream>
 #include <string>
 
-#include "foundation/Cipher.h"
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
+#include "orsa/Seal.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 
 namespace {
@@ -69,7 +70,7 @@ int Run(const std::string& command, const std::string& in, const std::string& ou
   std::string output;
   if (command == "seal") {
     try {
-      output = obx::SealWith(security, zip, obx::kPassphrase, input.data(), input.size());
+      output = orsa::SealWith(security, zip, orsa::kPassphrase, input.data(), input.size());
     } catch (const std::exception& e) {
       std::cerr << "orsa-seal: cannot seal " << in << ": " << e.what() << "\n";
       return kExitFailure;
@@ -80,7 +81,7 @@ int Run(const std::string& command, const std::string& in, const std::string& ou
     size_t end = input.find_last_not_of(" \t\r\n");
     input.erase(end == std::string::npos ? 0 : end + 1);
     try {
-      output = obx::OpenWith(security, zip, obx::kPassphrase, input);
+      output = orsa::OpenWith(security, zip, orsa::kPassphrase, input);
     } catch (const std::exception& e) {
       std::cerr << "orsa-seal: " << in << " does not open: " << e.what() << "\n";
       return kExitFailure;

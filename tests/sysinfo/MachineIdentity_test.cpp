@@ -1,5 +1,7 @@
 // Every branch of the machine identifier, its copy in win.ini and the
 // computer code, with scripted sources in a fresh state root.
+#include "sysinfo/MachineIdentity.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/ProfileFile.h"
 #include "platform/StateRoot.h"
-#include "sysinfo/MachineIdentity.h"
-#include "tests/support/TempStateRoot.h"
+#include "tests/support/TestMachine.h"
 #include "tests/sysinfo/SysinfoTestSupport.h"
 
 namespace {
@@ -20,56 +22,11 @@ namespace {
 const char kPrimary[] = "\\\\.\\PhysicalDrive0";
 const char kFallback[] = "\\\\.\\PHYSICALDRIVE0";
 
-platform::AdapterInfo Adapter(const std::string& description, std::vector<unsigned char> address,
-                              uint32_t type = platform::kAdapterTypeEthernet) {
-  platform::AdapterInfo adapter;
-  adapter.name = "eth0";
-  adapter.description = description;
-  adapter.type = type;
-  adapter.address = std::move(address);
-  adapter.ipAddresses = {"0.0.0.0"};
-  return adapter;
-}
+using obxtest::MakeAdapter;
 
-// Scripted sources; counts how often each one is asked.
+// A scripted machine in a fresh state root; the fixture counts what is asked.
 class MachineIdentityTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    obx::ResetMachineIdentityForTest();
-    Install();
-  }
-  void TearDown() override { obx::ResetMachineIdentityForTest(); }
-
-  void Install() {
-    obx::MachineSources sources;
-    sources.adapters = [this] {
-      ++adapterCalls_;
-      if (onAdapters_) onAdapters_(adapterCalls_);
-      return adapters_;
-    };
-    sources.diskSerial = [this](const std::string& path) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      diskPaths_.push_back(path);
-      if (path == kPrimary) return primarySerial_;
-      if (path == kFallback) return fallbackSerial_;
-      return std::string();
-    };
-    sources.isVirtualHardware = [this] {
-      ++vmCalls_;
-      return virtualHardware_;
-    };
-    sources.computerName = [this] { return computerName_; };
-    sources.newGuid = [this] {
-      ++guidCalls_;
-      return guid_;
-    };
-    sources.pause = [this](unsigned ms) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      pauses_.push_back(ms);
-    };
-    obx::SetMachineSourcesForTest(sources);
-  }
-
   std::string StoredFlag() const {
     char buffer[256] = {};
     platform::GetPrivateProfileStringA("WINSET", "Flag", "<none>", buffer, sizeof(buffer),
@@ -81,31 +38,17 @@ class MachineIdentityTest : public ::testing::Test {
     ASSERT_TRUE(
         platform::WritePrivateProfileStringA("WINSET", "Flag", value.c_str(), obx::WinIniPath()));
   }
-  int Count(const std::string& path) const {
-    int n = 0;
-    for (const std::string& p : diskPaths_) n += p == path ? 1 : 0;
-    return n;
-  }
+  int Count(const std::string& path) const { return facts_.DiskReads(path); }
+  std::vector<uint32_t> Pauses() const { return machine_.clock.Sleeps(); }
+  // The next process: nothing kept, the same machine.
+  void Restart() { obx::ForgetMachineIdentity(); }
 
-  obxtest::TempStateRoot root_;
-  std::mutex mutex_;
-  std::vector<platform::AdapterInfo> adapters_;
-  std::function<void(int)> onAdapters_;
-  std::string primarySerial_;
-  std::string fallbackSerial_;
-  bool virtualHardware_ = false;
-  std::string computerName_ = "WS-0042";
-  platform::Guid guid_ = {
-      0x0123ABCD, 0x4567, 0x489A, {0x8B, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}};
-  std::atomic<int> adapterCalls_{0};
-  std::atomic<int> vmCalls_{0};
-  std::atomic<int> guidCalls_{0};
-  std::vector<std::string> diskPaths_;
-  std::vector<unsigned> pauses_;
+  obxtest::TestMachine machine_;
+  obxtest::FakeMachine& facts_ = machine_.facts;
 };
 
 TEST_F(MachineIdentityTest, DiskSerialIsFilteredPaddedAndStored) {
-  primarySerial_ = "WD-WCAV12345678     ";  // the 20-character identify form
+  facts_.diskSerials[kPrimary] = "WD-WCAV12345678     ";  // the 20-character identify form
   const std::string expected = "WDWCAV12345678" + std::string(18, '0');
   EXPECT_EQ(expected, obx::GetMachineId());
   EXPECT_EQ(32u, expected.size());
@@ -115,31 +58,32 @@ TEST_F(MachineIdentityTest, DiskSerialIsFilteredPaddedAndStored) {
 
 TEST_F(MachineIdentityTest, PresentSourceOverwritesAnOldStoredValue) {
   StoreFlag("OLDVALUE");
-  primarySerial_ = "Z1X2";
+  facts_.diskSerials[kPrimary] = "Z1X2";
   EXPECT_EQ("Z1X2" + std::string(28, '0'), obx::GetMachineId());
   EXPECT_EQ("Z1X2" + std::string(28, '0'), StoredFlag());
 }
 
 TEST_F(MachineIdentityTest, CitrixAdapterMakesTheComputerNameTheSource) {
-  primarySerial_ = "WD-WCAV12345678";
-  adapters_ = {Adapter("eth0 (e1000)", {1, 2, 3, 4, 5, 6}),
-               Adapter("eth1 (xen-netfront) - CITRIX PV Ethernet Adapter", {1, 2, 3, 4, 5, 7})};
-  computerName_ = "ws-042.corp_lab";
+  facts_.diskSerials[kPrimary] = "WD-WCAV12345678";
+  facts_.adapters = {
+      MakeAdapter("eth0 (e1000)", {1, 2, 3, 4, 5, 6}),
+      MakeAdapter("eth1 (xen-netfront) - CITRIX PV Ethernet Adapter", {1, 2, 3, 4, 5, 7})};
+  facts_.computerName = "ws-042.corp_lab";
   EXPECT_EQ("ws042corplab" + std::string(20, '0'), obx::GetMachineId());
   EXPECT_EQ("ws042corplab" + std::string(20, '0'), StoredFlag());
-  EXPECT_TRUE(diskPaths_.empty());
-  EXPECT_EQ(0, vmCalls_.load());  // the Citrix answer is enough
+  EXPECT_TRUE(facts_.DiskPaths().empty());
+  EXPECT_EQ(0, facts_.virtualCalls.load());  // the Citrix answer is enough
 }
 
 TEST_F(MachineIdentityTest, VirtualMachineMakesTheComputerNameTheSource) {
   obxtest::WriteVersionRecord("6.1", "ServerNT", "Service Pack 1");
-  primarySerial_ = "WD-WCAV12345678";
-  virtualHardware_ = true;
-  computerName_ = "VM-Build-Agent-With-A-Very-Long-Computer-Name-01";
+  facts_.diskSerials[kPrimary] = "WD-WCAV12345678";
+  facts_.virtualHardware = true;
+  facts_.computerName = "VM-Build-Agent-With-A-Very-Long-Computer-Name-01";
   const std::string expected = "VMBuildAgentWithAVeryLongCompute";  // 32 letters and digits
   EXPECT_EQ(expected, obx::GetMachineId());
   EXPECT_EQ(expected, StoredFlag());
-  EXPECT_TRUE(diskPaths_.empty());
+  EXPECT_TRUE(facts_.DiskPaths().empty());
 }
 
 TEST_F(MachineIdentityTest, WorkstationsOfNt6NeverCountAsVirtual) {
@@ -150,30 +94,29 @@ TEST_F(MachineIdentityTest, WorkstationsOfNt6NeverCountAsVirtual) {
   };
   const Case cases[] = {{"6.1", "WinNT", false}, {"6.0", "WinNT", false},   {"6.2", "WinNT", false},
                         {"5.1", "WinNT", true},  {"6.1", "ServerNT", true}, {"", "", true}};
-  virtualHardware_ = true;
+  facts_.virtualHardware = true;
   for (const Case& c : cases) {
     obxtest::TempStateRoot root;
     obxtest::WriteVersionRecord(c.version, c.productType, "");
-    vmCalls_ = 0;
+    facts_.virtualCalls = 0;
     EXPECT_EQ(c.virtualAnswer, obx::IsVirtualMachine()) << c.version << " " << c.productType;
-    EXPECT_EQ(c.virtualAnswer ? 1 : 0, vmCalls_.load()) << c.version;
+    EXPECT_EQ(c.virtualAnswer ? 1 : 0, facts_.virtualCalls.load()) << c.version;
   }
 }
 
 TEST_F(MachineIdentityTest, Windows7InAVirtualMachineUsesTheDiskSerial) {
   obxtest::WriteVersionRecord("6.1", "WinNT", "Service Pack 1");
-  virtualHardware_ = true;
-  primarySerial_ = "S2Y3NX0K123456";
+  facts_.virtualHardware = true;
+  facts_.diskSerials[kPrimary] = "S2Y3NX0K123456";
   EXPECT_EQ("S2Y3NX0K123456" + std::string(18, '0'), obx::GetMachineId());
-  EXPECT_EQ(0, vmCalls_.load());
+  EXPECT_EQ(0, facts_.virtualCalls.load());
 }
 
 TEST_F(MachineIdentityTest, StoredValueOfAnyLengthIsUsedUnchanged) {
   for (const std::string stored : {"abc", "x-y z", "0123456789ABCDEF0123456789ABCDEF"}) {
-    obx::ResetMachineIdentityForTest();
-    Install();
+    Restart();
     StoreFlag(stored);
-    adapters_ = {Adapter("eth0", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
+    facts_.adapters = {MakeAdapter("eth0", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
     EXPECT_EQ(stored, obx::GetMachineId());
     EXPECT_EQ(stored, StoredFlag());
   }
@@ -182,16 +125,15 @@ TEST_F(MachineIdentityTest, StoredValueOfAnyLengthIsUsedUnchanged) {
 TEST_F(MachineIdentityTest, StoredValueIsReadWithA32CharacterLimitAndEncodedAsIs) {
   StoreFlag("0123456789ABCDEF0123456789ABCDEFtail");
   EXPECT_EQ("0123456789ABCDEF0123456789ABCDEF", obx::GetMachineId());
-  obx::ResetMachineIdentityForTest();
-  Install();
+  Restart();
   StoreFlag("abc");
   EXPECT_EQ("YWJj", obx::GetComputerCode());
 }
 
 TEST_F(MachineIdentityTest, HardwareAddressOfTheFirstAdapterIsStored) {
-  adapters_ = {Adapter("eth0 (e1000e)", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}),
-               Adapter("wlan0 (iwlwifi)", {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
-                       platform::kAdapterTypeIeee80211)};
+  facts_.adapters = {MakeAdapter("eth0 (e1000e)", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}),
+                     MakeAdapter("wlan0 (iwlwifi)", {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF},
+                                 platform::kAdapterTypeIeee80211)};
   EXPECT_EQ("001A2B3C4D5E", obx::GetMachineId());
   EXPECT_EQ("001A2B3C4D5E", StoredFlag());
   EXPECT_EQ("MDAxQTJCM0M0RDVF", obx::GetComputerCode());
@@ -200,27 +142,26 @@ TEST_F(MachineIdentityTest, HardwareAddressOfTheFirstAdapterIsStored) {
 }
 
 TEST_F(MachineIdentityTest, AdapterOfAnyTypeCountsButOneWithoutAnAddressDoesNot) {
-  adapters_ = {Adapter("tun0", {}, platform::kAdapterTypeOther),
-               Adapter("ppp0", {0, 0, 0, 0, 0, 0}, platform::kAdapterTypePpp),
-               Adapter("tr0", {0x00, 0x60, 0x94, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e}, 9)};
+  facts_.adapters = {MakeAdapter("tun0", {}, platform::kAdapterTypeOther),
+                     MakeAdapter("ppp0", {0, 0, 0, 0, 0, 0}, platform::kAdapterTypePpp),
+                     MakeAdapter("tr0", {0x00, 0x60, 0x94, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e}, 9)};
   EXPECT_EQ("0060940A0B0C", obx::GetMachineId());
 }
 
 TEST_F(MachineIdentityTest, FallbackDiskSerialIsUsedUnfilteredAndStored) {
-  fallbackSerial_ = "  S3Z-9 ABC         ";
+  facts_.diskSerials[kFallback] = "  S3Z-9 ABC         ";
   EXPECT_EQ("S3Z-9 ABC", obx::GetMachineId());
   EXPECT_EQ("S3Z-9 ABC", StoredFlag());
   EXPECT_EQ(10, Count(kPrimary));
   EXPECT_EQ(1, Count(kFallback));
-  // A pause after every empty attempt that another follows.
-  EXPECT_EQ(std::vector<unsigned>(9, 50u), pauses_);
-  EXPECT_EQ(0, guidCalls_.load());
+  // A pause after every empty attempt, the last one included.
+  EXPECT_EQ(std::vector<uint32_t>(10, 50u), Pauses());
+  EXPECT_EQ(0, facts_.guidCalls.load());
 
   // The next process, whose disk answers nothing, reads the same identifier back.
   const std::string code = obx::GetComputerCode();
-  obx::ResetMachineIdentityForTest();
-  Install();
-  fallbackSerial_.clear();
+  Restart();
+  facts_.diskSerials.erase(kFallback);
   EXPECT_EQ("S3Z-9 ABC", obx::GetMachineId());
   EXPECT_EQ(code, obx::GetComputerCode());
 }
@@ -229,28 +170,28 @@ TEST_F(MachineIdentityTest, NewGuidIsUpperCaseHexAndStored) {
   EXPECT_EQ("0123ABCD4567489A8BCDEF0123456789", obx::GetMachineId());
   EXPECT_EQ(10, Count(kPrimary));
   EXPECT_EQ(3, Count(kFallback));
-  EXPECT_EQ(std::vector<unsigned>(9 + 2, 50u), pauses_);
+  EXPECT_EQ(std::vector<uint32_t>(10 + 3, 50u), Pauses());
   EXPECT_EQ("0123ABCD4567489A8BCDEF0123456789", obx::GetMachineId());
   EXPECT_EQ("0123ABCD4567489A8BCDEF0123456789", StoredFlag());
   EXPECT_EQ("MDEyM0FCQ0Q0NTY3NDg5QThCQ0RFRjAxMjM0NTY3ODk=", obx::GetComputerCode());
   EXPECT_EQ(44u, obx::GetComputerCode().size());
-  EXPECT_EQ(1, guidCalls_.load());
+  EXPECT_EQ(1, facts_.guidCalls.load());
 }
 
 TEST_F(MachineIdentityTest, GuidStepReusesA32CharacterValueStoredMeanwhile) {
   // Another process stores an identifier after the stored-value step has
   // looked (the adapter list is asked for the second time in between).
   const std::string other = "FEDCBA9876543210FEDCBA9876543210";
-  onAdapters_ = [this, other](int call) {
+  facts_.onAdapters = [this, other](int call) {
     if (call == 2) StoreFlag(other);
   };
   EXPECT_EQ(other, obx::GetMachineId());
-  EXPECT_EQ(0, guidCalls_.load());
+  EXPECT_EQ(0, facts_.guidCalls.load());
   EXPECT_EQ(other, StoredFlag());
 }
 
 TEST_F(MachineIdentityTest, GuidStepReplacesAStoredValueOfAnotherLength) {
-  onAdapters_ = [this](int call) {
+  facts_.onAdapters = [this](int call) {
     if (call == 2) StoreFlag("SHORT");
   };
   EXPECT_EQ("0123ABCD4567489A8BCDEF0123456789", obx::GetMachineId());
@@ -258,17 +199,17 @@ TEST_F(MachineIdentityTest, GuidStepReplacesAStoredValueOfAnotherLength) {
 }
 
 TEST_F(MachineIdentityTest, SourceWithoutLettersOrDigitsYieldsToTheNextSource) {
-  virtualHardware_ = true;
-  computerName_ = "\xE6\xB5\x8B\xE8\xAF\x95-#";  // a name with no ASCII letter or digit
-  adapters_ = {Adapter("eth0", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
+  facts_.virtualHardware = true;
+  facts_.computerName = "\xE6\xB5\x8B\xE8\xAF\x95-#";  // a name with no ASCII letter or digit
+  facts_.adapters = {MakeAdapter("eth0", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
   EXPECT_EQ("001A2B3C4D5E", obx::GetMachineId());
 }
 
 TEST_F(MachineIdentityTest, ComputedOnceAndKept) {
-  primarySerial_ = "FIRST";
+  facts_.diskSerials[kPrimary] = "FIRST";
   const std::string first = obx::GetMachineId();
   const std::string code = obx::GetComputerCode();
-  primarySerial_ = "SECOND";
+  facts_.diskSerials[kPrimary] = "SECOND";
   StoreFlag("CHANGED");
   EXPECT_EQ(first, obx::GetMachineId());
   EXPECT_EQ(code, obx::GetComputerCode());
@@ -284,26 +225,22 @@ TEST_F(MachineIdentityTest, ConcurrentFirstCallsComputeOnce) {
   for (std::thread& t : threads) t.join();
   for (const std::string& code : codes)
     EXPECT_EQ("MDEyM0FCQ0Q0NTY3NDg5QThCQ0RFRjAxMjM0NTY3ODk=", code);
-  EXPECT_EQ(1, guidCalls_.load());
+  EXPECT_EQ(1, facts_.guidCalls.load());
 }
 
 TEST_F(MachineIdentityTest, DiskSerialRetriesAndTrimsTrailingBlanks) {
-  int calls = 0;
-  obx::MachineSources sources;
-  sources.diskSerial = [&calls](const std::string&) {
-    return ++calls < 3 ? std::string() : std::string("  AB-12    ");
+  facts_.onDiskRead = [this](int call) {
+    if (call == 3) facts_.diskSerials[kPrimary] = "  AB-12    ";
   };
-  sources.pause = [this](unsigned ms) { pauses_.push_back(ms); };
-  obx::SetMachineSourcesForTest(sources);
   EXPECT_EQ("  AB-12", obx::GetDiskSerial(kPrimary, 10));
-  EXPECT_EQ(3, calls);
-  EXPECT_EQ(std::vector<unsigned>(2, 50u), pauses_);
+  EXPECT_EQ(3, Count(kPrimary));
+  EXPECT_EQ(std::vector<uint32_t>(2, 50u), Pauses());
 
-  calls = -100;
-  pauses_.clear();
+  facts_.onDiskRead = nullptr;
+  facts_.diskSerials.clear();
   EXPECT_EQ("", obx::GetDiskSerial(kPrimary, 4));
-  EXPECT_EQ(-96, calls);
-  EXPECT_EQ(3u, pauses_.size());
+  EXPECT_EQ(3 + 4, Count(kPrimary));
+  EXPECT_EQ(2u + 4u, Pauses().size());
 }
 
 TEST_F(MachineIdentityTest, CitrixIsFoundInAnyCaseInAnyAdapter) {
@@ -316,10 +253,10 @@ TEST_F(MachineIdentityTest, CitrixIsFoundInAnyCaseInAnyAdapter) {
                         {"eth1 - XenServer CITRIX vif", true},
                         {"citri x", false}};
   for (const Case& c : cases) {
-    adapters_ = {Adapter("lo0", {1, 2, 3, 4, 5, 6}), Adapter(c.description, {1})};
+    facts_.adapters = {MakeAdapter("lo0", {1, 2, 3, 4, 5, 6}), MakeAdapter(c.description, {1})};
     EXPECT_EQ(c.citrix, obx::HasCitrixAdapter()) << c.description;
   }
-  adapters_.clear();
+  facts_.adapters.clear();
   EXPECT_FALSE(obx::HasCitrixAdapter());
 }
 

@@ -1,5 +1,7 @@
 // OS release, service pack and language, read through the registry-backed
 // version record and the XDG desktop folder of a fresh state root.
+#include "sysinfo/OsInfo.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "platform/SystemInfo.h"
-#include "sysinfo/OsInfo.h"
 #include "tests/support/TempStateRoot.h"
 #include "tests/sysinfo/SysinfoTestSupport.h"
 

@@ -1,5 +1,7 @@
 // The Linux sources of the system facts, read from prepared folders that
 // stand in for /sys, /run/udev and the user's configuration.
+#include "platform/posix/SystemFacts.h"
+
 #include <gtest/gtest.h>
 #include <net/if_arp.h>
 #include <sys/stat.h>
@@ -10,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/SystemInfo.h"
-#include "platform/posix/SystemFacts.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempStateRoot.h"
-#include "tests/sysinfo/SysinfoTestSupport.h"
 
 namespace {
 

@@ -1,0 +1,210 @@
+#include "platform/File.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+
+#include "platform/StateRoot.h"
+#include "platform/posix/PosixError.h"
+
+namespace platform {
+
+namespace {
+
+long LastError() { return WindowsErrorFromErrno(errno); }
+
+bool IsDirectory(const std::string& nativePath) {
+  struct stat st;
+  return ::stat(nativePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes the whole buffer, riding over short writes and signals.
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+long GetFileInfo(const std::string& path, FileInfo* info) {
+  struct stat st;
+  if (::stat(NativePath(path).c_str(), &st) != 0) return LastError();
+  if (info != nullptr) {
+    info->directory = S_ISDIR(st.st_mode);
+    info->size = info->directory ? 0 : static_cast<uint64_t>(st.st_size);
+  }
+  return kErrorSuccess;
+}
+
+bool PathExists(const std::string& path) { return GetFileInfo(path, nullptr) == kErrorSuccess; }
+
+ReadOnlyFile::~ReadOnlyFile() { Close(); }
+
+long ReadOnlyFile::Open(const std::string& path) {
+  Close();
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
+  // that may never come; it changes nothing for the reads of a regular file.
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return LastError();
+  struct stat st;
+  long error = kErrorSuccess;
+  if (::fstat(fd, &st) != 0) {
+    error = LastError();
+  } else if (!S_ISREG(st.st_mode)) {
+    // A folder, FIFO or device opens on Linux but not as a file on Windows.
+    error = kErrorAccessDenied;
+  } else if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    // The nearest match of "others may read, not write": a writer that takes
+    // the exclusive lock waits for us, one that holds it refuses us.
+    error = errno == EWOULDBLOCK ? kErrorSharingViolation : LastError();
+  }
+  if (error != kErrorSuccess) {
+    ::close(fd);
+    return error;
+  }
+  handle_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return kErrorSuccess;
+}
+
+long ReadOnlyFile::Read(void* buffer, size_t capacity, size_t* got) {
+  *got = 0;
+  if (handle_ < 0) return kErrorInvalidHandle;
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(handle_), buffer, capacity);
+    if (n >= 0) {
+      *got = static_cast<size_t>(n);
+      return kErrorSuccess;
+    }
+    if (errno != EINTR) return LastError();
+  }
+}
+
+void ReadOnlyFile::Close() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));  // also drops the lock
+  handle_ = -1;
+  size_ = 0;
+}
+
+long ReadFileToString(const std::string& path, std::string* out, uint64_t maxSize) {
+  out->clear();
+  ReadOnlyFile file;
+  long error = file.Open(path);
+  if (error != kErrorSuccess) return error;
+  if (file.Size() > maxSize) return kErrorNotEnoughMemory;
+  try {
+    out->reserve(static_cast<size_t>(file.Size()));
+    char chunk[65536];
+    for (;;) {
+      size_t got = 0;
+      error = file.Read(chunk, sizeof chunk, &got);
+      if (error != kErrorSuccess) break;
+      if (got == 0) return kErrorSuccess;
+      // The file may have grown since it was opened.
+      if (out->size() + got > maxSize) {
+        error = kErrorNotEnoughMemory;
+        break;
+      }
+      out->append(chunk, got);
+    }
+  } catch (const std::bad_alloc&) {
+    error = kErrorNotEnoughMemory;
+  }
+  out->clear();
+  return error;
+}
+
+long RenameFile(const std::string& from, const std::string& to) {
+  if (std::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0) return LastError();
+  return kErrorSuccess;
+}
+
+long RemoveFile(const std::string& path) {
+  if (::unlink(NativePath(path).c_str()) != 0) return LastError();
+  return kErrorSuccess;
+}
+
+bool CreateDirectories(const std::string& path) {
+  const std::string nativePath = NativePath(path);
+  if (nativePath.empty()) return false;
+  if (IsDirectory(nativePath)) return true;
+  size_t pos = 0;
+  while (pos <= nativePath.size()) {
+    size_t next = nativePath.find('/', pos);
+    if (next == std::string::npos) next = nativePath.size();
+    const std::string partial = nativePath.substr(0, next);
+    // Another process may create the same folder at the same moment: EEXIST is success.
+    if (!partial.empty() && !IsDirectory(partial) && ::mkdir(partial.c_str(), 0755) != 0 &&
+        errno != EEXIST)
+      return false;
+    pos = next + 1;
+  }
+  return IsDirectory(nativePath);
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::string& data, long* error) {
+  long ignored = 0;
+  long& result = error ? *error : ignored;
+  const std::string nativePath = NativePath(path);
+  if (nativePath.empty() || nativePath.back() == '/') {
+    result = kErrorInvalidParameter;
+    return false;
+  }
+  const size_t slash = nativePath.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : nativePath.substr(0, slash);
+  if (folder.empty()) folder = "/";
+  const std::string name = slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
+
+  // The temporary file lives in the target's folder so that rename stays on one file system.
+  std::string temp = folder + "/." + name + ".tmpXXXXXX";
+  int fd = ::mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0) {
+    result = LastError();
+    return false;
+  }
+
+  // Keep the mode of the file being replaced; a new file gets the usual 0644
+  // rather than mkstemp's 0600, since other processes of the agent read it.
+  struct stat st;
+  mode_t mode = ::stat(nativePath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+  if (!ok) result = LastError();
+  if (::close(fd) != 0 && ok) {
+    result = LastError();
+    ok = false;
+  }
+  if (ok && ::rename(temp.c_str(), nativePath.c_str()) != 0) {
+    result = LastError();
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk only with the folder's metadata.
+  SyncFolder(folder);
+  result = kErrorSuccess;
+  return true;
+}
+
+}  // namespace platform

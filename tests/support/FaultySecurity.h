@@ -1,0 +1,34 @@
+#pragma once
+// The host's security service with faults on demand, for tests of what a
+// failing seal does to the code above it.
+#include <stdexcept>
+#include <string>
+
+#include "host/SecurityHelper.h"
+
+namespace obxtest {
+
+class FaultySecurity : public orsahost::SecurityHelper {
+ public:
+  enum Mode {
+    kNormal,
+    kThrow,  // encrypt throws "sealing refused"
+    kEmpty,  // the encoder gives an empty text
+  };
+  Mode mode = kNormal;
+
+  void encrypt(const std::string& key, const unsigned char* data, uint32_t length,
+               orsa::Array<unsigned char>& out) override {
+    if (mode == kThrow) throw std::runtime_error("sealing refused");
+    orsahost::SecurityHelper::encrypt(key, data, length, out);
+  }
+  void base64Encode(const unsigned char* data, uint32_t length, orsa::Array<char>& out) override {
+    if (mode == kEmpty) {
+      out.resize(0);
+      return;
+    }
+    orsahost::SecurityHelper::base64Encode(data, length, out);
+  }
+};
+
+}  // namespace obxtest
