@@ -14,6 +14,12 @@ namespace obx {
 
 namespace {
 
+// The folder part of a Windows-style path ("" for a bare name).
+std::string ParentFolder(const std::string& path) {
+  const std::string::size_type cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "OBXConsole";
 
@@ -114,10 +120,17 @@ void UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
     OBX_ERROR(kChannel, kSource, "Encrpt policy file failed");
   }
   if (sealed.empty()) return;
+  // A file that cannot be opened for writing (no install folder, a folder in
+  // its place) ends the step without a message, as a failed open would.
+  const std::string path = PolicyFilePath();
+  platform::FileInfo info;
+  if (!platform::PathExists(ParentFolder(path)) ||
+      (platform::GetFileInfo(path, &info) == platform::kErrorSuccess && info.directory))
+    return;
   // The answer is stored as received, without parsing or comparing versions.
   // A failed write keeps the previous policy whole, and the step goes on with
   // it as after a failed server call.
-  if (!platform::ReplaceFileAtomically(platform::NativePath(PolicyFilePath()), sealed)) {
+  if (!platform::ReplaceFileAtomically(path, sealed)) {
     OBX_WARNING(kChannel, kSource, "Write Policy Failed");
   }
 }

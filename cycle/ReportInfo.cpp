@@ -1,9 +1,7 @@
 #include "cycle/ReportInfo.h"
 
-#include <sys/stat.h>
 #include <tinyxml.h>
 
-#include <cstdio>
 #include <exception>
 #include <string>
 
@@ -38,18 +36,6 @@ bool ParseInto(TiXmlDocument& doc, const std::string& text) {
   return !doc.Error();
 }
 
-bool FileSize(const std::string& nativePath, long long& size) {
-  struct stat info {};
-  if (::stat(nativePath.c_str(), &info) != 0) return false;
-  size = static_cast<long long>(info.st_size);
-  return true;
-}
-
-bool Exists(const std::string& nativePath) {
-  long long size = 0;
-  return FileSize(nativePath, size);
-}
-
 std::string TimeStamp() {
   return platform::FormatLocalTime(platform::GetLocalTime(), "%04d%02d%02d%02d%02d%02d");
 }
@@ -65,13 +51,13 @@ std::string ReportFilePath() {
 ReportInfo::ReportInfo() : path_(ReportFilePath()) {}
 
 void ReportInfo::KeepUnreadableAside(const std::string& nativePath) {
-  long long size = 0;
+  platform::FileInfo info;
   // A missing or empty file holds nothing worth keeping.
-  if (!FileSize(nativePath, size) || size == 0) return;
+  if (platform::GetFileInfo(nativePath, &info) != platform::kErrorSuccess || info.size == 0) return;
   const std::string suffix = ".unreadable-" + TimeStamp();
   std::string aside = suffix;
-  for (int n = 1; Exists(nativePath + aside); ++n) aside = suffix + "-" + std::to_string(n);
-  if (std::rename(nativePath.c_str(), (nativePath + aside).c_str()) == 0) {
+  for (int n = 1; platform::PathExists(nativePath + aside); ++n) aside = suffix + "-" + std::to_string(n);
+  if (platform::RenameFile(nativePath, nativePath + aside) == platform::kErrorSuccess) {
     OBX_WARNING("OBXConsole", "ReportInfo",
                 "report file is unreadable, kept as " << path_ << aside);
   } else {

@@ -11,10 +11,9 @@ constexpr unsigned long long kMaxWholeFileSize = 100000000ULL;
 constexpr size_t kWholeFileChunk = 307200;
 
 // Replaces `out` with the content of the file at `path` (a Windows-style path
-// is accepted; see platform::NativePath). While the file is read it holds a
-// shared lock (flock), the nearest Linux match for "open for reading, others
-// may read but not write": a writer that takes an exclusive lock waits, and a
-// file under an exclusive lock is refused as if it could not be opened.
+// is accepted). The file is open as platform::ReadOnlyFile opens it: others
+// may read it meanwhile but not write it, and a file a writer holds is refused
+// as if it could not be opened.
 // Throws CRootException:
 //   "Could not open file: <path>"  missing, unreadable, locked, not a regular
 //       file (a FIFO is refused at once, never waited on)

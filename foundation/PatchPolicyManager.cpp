@@ -3,7 +3,6 @@
 #include <tinyxml.h>
 
 #include <exception>
-#include <fstream>
 #include <iterator>
 
 #include "foundation/Cipher.h"
@@ -66,14 +65,8 @@ bool PatchPolicyManager::ReadAndOpen(std::string& plain) const {
   plain.clear();
   if (filePath_.empty()) return false;
   std::string sealed;
-  try {
-    std::ifstream in(platform::NativePath(filePath_), std::ios::binary);
-    if (!in) return false;
-    sealed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::exception&) {
-    // A path that names a folder opens but cannot be read: unreadable.
-    return false;
-  }
+  // Missing, a folder in its place, or unreadable: no document.
+  if (platform::ReadFileToString(filePath_, &sealed) != platform::kErrorSuccess) return false;
   // The sealed text never holds a NUL; anything after one is not part of it.
   const std::string::size_type nul = sealed.find('\0');
   if (nul != std::string::npos) sealed.resize(nul);

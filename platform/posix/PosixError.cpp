@@ -28,6 +28,7 @@ long WindowsErrorFromErrno(int error) {
     case ENFILE:
       return kErrorTooManyOpenFiles;
     case ENOSPC:
+    case EFBIG:
     case EDQUOT:
       return kErrorDiskFull;
     case EEXIST:

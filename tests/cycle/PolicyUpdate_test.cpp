@@ -26,6 +26,7 @@
 #include "sysinfo/OsInfo.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/FaultySecurity.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TestMachine.h"
@@ -234,8 +235,12 @@ TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
 }
 
 TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeWrittenIsLoggedAndStepGoesOn) {
-  ASSERT_TRUE(platform::CreateDirectories(Native(obx::PolicyFilePath()) + "/blocked"));
-  EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
+  const std::string stored = Policy("3", Entry("1", AnyOs()));
+  WriteSealed(obx::PolicyFilePath(), stored);
+  {
+    obxtest::FileSizeLimit full(16);
+    EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
+  }
   bool warned = false;
   for (const obxtest::LogLine& line : runtime_.Lines()) {
     if (line.message != "Write Policy Failed") continue;
@@ -245,6 +250,16 @@ TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeWrittenIsLoggedAndStepGoesOn) {
     EXPECT_EQ(line.source, "OBXConsole");
   }
   EXPECT_TRUE(warned);
+  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);  // the old policy, whole
+}
+
+TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeOpenedEndsTheStepSilently) {
+  // A folder where the file should be, and an install folder that is missing.
+  ASSERT_TRUE(platform::CreateDirectories(Native(obx::PolicyFilePath()) + "/blocked"));
+  EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
+  machine_.SetModuleFolder("C:\\Missing");
+  EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
+  EXPECT_FALSE(runtime_.Has("Write Policy Failed"));
   EXPECT_TRUE(runtime_.Has("Policy is null"));
 }
 
