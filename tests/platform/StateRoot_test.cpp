@@ -1,15 +1,12 @@
 #include "platform/StateRoot.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "platform/File.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -44,18 +41,6 @@ class EnvGuard {
   };
   std::vector<Saved> saved_;
 };
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-  std::vector<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return names;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  return names;
-}
 
 TEST(StateRoot, FollowsOrsaRootThenTheAccountDefaults) {
   EnvGuard env;
@@ -96,59 +81,6 @@ TEST(StateRoot, NativePathMapsWindowsPaths) {
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(c.out, NativePath(c.in)) << c.in;
-}
-
-TEST(StateRoot, CreateDirectoriesMakesParentsAndAcceptsExisting) {
-  obxtest::TempStateRoot root;
-  std::string deep = root.Sub("a/b/c");
-  EXPECT_TRUE(CreateDirectories(deep));
-  struct stat st;
-  ASSERT_EQ(0, stat(deep.c_str(), &st));
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_TRUE(CreateDirectories(deep));  // already there
-  obxtest::WriteFile(root.Sub("file"), "x");
-  EXPECT_FALSE(CreateDirectories(root.Sub("file/sub")));
-  EXPECT_FALSE(CreateDirectories(root.Sub("file")));
-  EXPECT_FALSE(CreateDirectories(""));
-}
-
-TEST(StateRoot, ReplaceFileAtomicallyWritesWholeFileAndLeavesNoTemporary) {
-  obxtest::TempStateRoot root;
-  std::string target = root.Sub("TaskList.xml");
-  std::string big(1 << 20, 'q');
-  ASSERT_TRUE(ReplaceFileAtomically(target, big));
-  EXPECT_EQ(big, obxtest::ReadFile(target));
-  ASSERT_TRUE(ReplaceFileAtomically(target, "second"));
-  EXPECT_EQ("second", obxtest::ReadFile(target));
-  ASSERT_TRUE(ReplaceFileAtomically(target, ""));
-  EXPECT_EQ("", obxtest::ReadFile(target));
-  EXPECT_EQ(std::vector<std::string>{"TaskList.xml"}, FolderEntries(root.Path()));
-}
-
-TEST(StateRoot, ReplaceFileAtomicallyKeepsModeOrGivesReadableNewFile) {
-  obxtest::TempStateRoot root;
-  std::string fresh = root.Sub("fresh");
-  ASSERT_TRUE(ReplaceFileAtomically(fresh, "x"));
-  struct stat st;
-  ASSERT_EQ(0, stat(fresh.c_str(), &st));
-  EXPECT_EQ(0644u, st.st_mode & 0777);
-
-  std::string script = root.Sub("boot.sh");
-  obxtest::WriteFile(script, "old");
-  ASSERT_EQ(0, chmod(script.c_str(), 0750));
-  ASSERT_TRUE(ReplaceFileAtomically(script, "#!/bin/sh\n"));
-  ASSERT_EQ(0, stat(script.c_str(), &st));
-  EXPECT_EQ(0750u, st.st_mode & 0777);
-}
-
-TEST(StateRoot, ReplaceFileAtomicallyFailsWithoutTouchingAnything) {
-  obxtest::TempStateRoot root;
-  EXPECT_FALSE(ReplaceFileAtomically(root.Sub("missing/folder/file"), "x"));
-  EXPECT_FALSE(ReplaceFileAtomically("", "x"));
-  // The target is a folder: rename cannot replace it, and no temporary stays behind.
-  ASSERT_TRUE(CreateDirectories(root.Sub("dir")));
-  EXPECT_FALSE(ReplaceFileAtomically(root.Sub("dir"), "x"));
-  EXPECT_EQ(std::vector<std::string>{"dir"}, FolderEntries(root.Path()));
 }
 
 }  // namespace
