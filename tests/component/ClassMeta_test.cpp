@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "component/IOBXConsoleImpl.h"
+#include "foundation/Log.h"
 #include "orsa/IConsoleExt.h"
 #include "orsa/INet.h"
 #include "orsa/OrsaObjectCreator.h"
 #include "orsa/OrsaObjectMeta.h"
-#include "foundation/Log.h"
 #include "platform/TypeName.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "foundation/SettingsStore.h"
 #include "orsa/IClassMeta.h"
 #include "orsa/IConsoleExt.h"
 #include "orsa/INet.h"
-#include "foundation/SettingsStore.h"
 #include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TempStateRoot.h"

@@ -29,6 +29,7 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ScriptedInvoker.h"
+#include "tests/support/SealedFiles.h"
 #include "tests/support/TestMachine.h"
 
 namespace {
@@ -50,7 +51,6 @@ class PolicyUpdateTest : public ::testing::Test {
     runtime_.Register<orsa::security::ISecurityHelper>(security_);
     runtime_.RegisterSealServices();
     runtime_.Install();
-    ASSERT_TRUE(platform::CreateDirectories(platform::NativePath("C:\\OBX")));
     machine_.SetModuleFolder("C:\\OBX");
     obx::SetOsInfoForTest("winxp", "sp3", "zh");
   }
@@ -70,16 +70,9 @@ class PolicyUpdateTest : public ::testing::Test {
   std::string Native(const std::string& path) const { return platform::NativePath(path); }
   bool Exists(const std::string& path) const { return access(Native(path).c_str(), F_OK) == 0; }
   void WriteSealed(const std::string& path, const std::string& xml) {
-    std::string sealed;
-    obx::EncryptText(obx::kPassphrase, sealed, xml.data(), xml.size());
-    ASSERT_FALSE(sealed.empty());
-    obxtest::WriteFile(Native(path), sealed);
+    obxtest::WriteSealedFile(path, xml);
   }
-  std::string ReadOpened(const std::string& path) const {
-    std::string plain;
-    obx::DecryptText(obx::kPassphrase, plain, obxtest::ReadFile(Native(path)));
-    return plain;
-  }
+  std::string ReadOpened(const std::string& path) const { return obxtest::ReadOpenedFile(path); }
   // The printed `patch` entry of `id` in the task list, "" when there is none.
   std::string TaskEntry(const std::string& id) const {
     TiXmlDocument doc;

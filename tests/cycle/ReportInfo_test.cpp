@@ -18,6 +18,7 @@
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/support/TestMachine.h"
 
 namespace {
 
@@ -33,18 +34,12 @@ std::string Record(const std::string& type, const std::string& id, const std::st
 class ReportInfoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    runtime_.Install();
-    runtime_.RegisterSealServices();
-    runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
-    runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker_);
+    obxtest::InstallClientRuntime(runtime_, invoker_);
     obxtest::WriteServerSettingsForTest("h", 7);
-    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", kInstallPath);
-    folder_ = platform::NativePath(kInstallPath);
-    platform::CreateDirectories(folder_);
+    folder_ = machine_.SetModuleFolder(kInstallPath);
     file_ = folder_ + "/reportInfo.xml";
-    platform::SetClockForTest(&clock_);
+    machine_.clock.SetUnixTimeMs(1704067200000LL);  // 2024-01-01 00:00:00
   }
-  void TearDown() override { platform::SetClockForTest(nullptr); }
 
   // The records of the file as compact texts, in order; {"<unreadable>"} when
   // the file does not load.
@@ -80,10 +75,11 @@ class ReportInfoTest : public ::testing::Test {
     return names;
   }
 
-  obxtest::TempStateRoot root_;
+  obxtest::TestMachine machine_;
+  const obxtest::TempStateRoot& root_ = machine_.root;
   obxtest::FakeRuntime runtime_;
   boost::shared_ptr<ScriptedInvoker> invoker_ = boost::make_shared<ScriptedInvoker>();
-  platform::ManualClock clock_{1704067200000LL};  // 2024-01-01 00:00:00
+  platform::ManualClock& clock_ = machine_.clock;
   std::string folder_;
   std::string file_;
 };

@@ -9,9 +9,9 @@
 #include <tuple>
 #include <vector>
 
-#include "orsa/INet.h"
 #include "cycle/OBXConsole.h"
 #include "foundation/SettingsStore.h"
+#include "orsa/INet.h"
 #include "platform/ManualClock.h"
 #include "platform/Registry.h"
 #include "platform/StopToken.h"

@@ -19,6 +19,7 @@
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/FaultySecurity.h"
+#include "tests/support/SealedFiles.h"
 #include "tests/support/TestMachine.h"
 
 namespace {
@@ -35,7 +36,6 @@ class PatchPolicyManagerTest : public ::testing::Test {
     runtime_.RegisterSealServices();
     runtime_.Install();
     folder_ = "C:\\Program Files\\OBX";
-    ASSERT_TRUE(platform::CreateDirectories(platform::NativePath(folder_)));
     machine_.SetModuleFolder(folder_);
     taskList_ = folder_ + "\\TaskList.xml";
   }
@@ -44,17 +44,10 @@ class PatchPolicyManagerTest : public ::testing::Test {
   bool Exists(const std::string& path) const { return access(Native(path).c_str(), F_OK) == 0; }
 
   void WriteSealed(const std::string& path, const std::string& xml) {
-    std::string sealed;
-    obx::EncryptText(obx::kPassphrase, sealed, xml.data(), xml.size());
-    ASSERT_FALSE(sealed.empty());
-    obxtest::WriteFile(Native(path), sealed);
+    obxtest::WriteSealedFile(path, xml);
   }
   std::string ReadRaw(const std::string& path) const { return obxtest::ReadFile(Native(path)); }
-  std::string ReadOpened(const std::string& path) const {
-    std::string plain;
-    obx::DecryptText(obx::kPassphrase, plain, ReadRaw(path));
-    return plain;
-  }
+  std::string ReadOpened(const std::string& path) const { return obxtest::ReadOpenedFile(path); }
 
   obxtest::TestMachine machine_;
   obxtest::FakeRuntime runtime_;

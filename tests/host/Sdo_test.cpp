@@ -4,9 +4,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "orsa/IWebServiceInvoker.h"
 #include "host/DataObject.h"
 #include "host/SdoHelper.h"
+#include "orsa/IWebServiceInvoker.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "orsa/IWebServiceInvoker.h"
 #include "host/SdoHelper.h"
 #include "host/SoapCodec.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "platform/StopToken.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/TempStateRoot.h"

@@ -1,4 +1,6 @@
 // The worker thread, its quit request and the clock the waits go through.
+#include "platform/Thread.h"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -11,7 +13,6 @@
 #include "platform/Clock.h"
 #include "platform/ManualClock.h"
 #include "platform/StopToken.h"
-#include "platform/Thread.h"
 
 namespace {
 

@@ -22,12 +22,7 @@ const char* const kNullUrl = "service url is null.";
 
 class WebServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    runtime_.Install();
-    runtime_.RegisterSealServices();
-    runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
-    runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker_);
-  }
+  void SetUp() override { obxtest::InstallClientRuntime(runtime_, invoker_); }
 
   // The log lines at `level`, as "channel|source|message".
   std::vector<std::string> LinesAt(int level) const {

@@ -17,6 +17,7 @@
 #include "orsa/ISdo.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "platform/Registry.h"
+#include "tests/support/FakeRuntime.h"
 #include "tests/support/RegistryValues.h"
 
 namespace obxtest {
@@ -142,6 +143,17 @@ inline void WriteServerSettingsForTest(const std::string& server, uint32_t port)
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy", "/obx/policy");
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "uploadExecuteStatus", "/obx/status");
   obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "uploadExecuteResult", "/obx/result");
+}
+
+// Installs `runtime` as the component's, with the seal services, the data
+// objects and `invoker` as the web service: what every test of the server
+// client and the report upload starts from.
+inline void InstallClientRuntime(FakeRuntime& runtime,
+                                 const boost::shared_ptr<orsa::ws::IWebServiceInvoker>& invoker) {
+  runtime.Install();
+  runtime.RegisterSealServices();
+  runtime.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
+  runtime.Register<orsa::ws::IWebServiceInvoker>(invoker);
 }
 
 }  // namespace obxtest

@@ -35,9 +35,12 @@ TestMachine::~TestMachine() {
   ForgetProcessValues();
 }
 
-void TestMachine::SetModuleFolder(const std::string& folder) {
+std::string TestMachine::SetModuleFolder(const std::string& folder) {
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", folder);
   obx::CaptureModuleFolder();
+  const std::string native = platform::NativePath(folder);
+  platform::CreateDirectories(native);
+  return native;
 }
 
 void TestMachine::SetMachineId(const std::string& id) {

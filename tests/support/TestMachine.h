@@ -23,9 +23,10 @@ class TestMachine {
   TestMachine(const TestMachine&) = delete;
   TestMachine& operator=(const TestMachine&) = delete;
 
-  // Stores InstallPath of the module key and captures it as the component
-  // library does when it is loaded.
-  void SetModuleFolder(const std::string& folder);
+  // Stores InstallPath of the module key, captures it as the component
+  // library does when it is loaded, and creates the folder. Returns the
+  // folder's native path.
+  std::string SetModuleFolder(const std::string& folder);
   // Makes the machine identifier `id` (any length): stored as the win.ini
   // copy, with no disk serial to override it. The computer code follows.
   void SetMachineId(const std::string& id);

@@ -72,14 +72,9 @@ std::vector<Item> ParseItems(const std::string& record) {
 class ReportTaskResultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    runtime_.Install();
-    runtime_.RegisterSealServices();
-    runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
-    runtime_.Register<orsa::ws::IWebServiceInvoker>(invoker_);
+    obxtest::InstallClientRuntime(runtime_, invoker_);
     obxtest::WriteServerSettingsForTest("h", 7);
-    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", kInstallPath);
-    folder_ = platform::NativePath(kInstallPath);
-    platform::CreateDirectories(folder_);
+    folder_ = machine_.SetModuleFolder(kInstallPath);
     machine_.clock.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
     facts_.adapters = {
         Adapter("eth0", 6, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {"10.0.0.5", "10.0.0.6"}),
