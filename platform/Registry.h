@@ -4,9 +4,12 @@
 // root, shared by every process that uses that root (the agent, orsa-reg, the
 // programs a task runs). Key and value names compare case-insensitively (ASCII);
 // values keep their type and raw bytes. Every function is thread-safe.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/Export.h"
 
 namespace platform {
 
@@ -43,30 +46,61 @@ constexpr uint32_t kKeyAllAccess = 0xF003F;
 enum class RegRoot { kLocalMachine, kCurrentUser };
 
 // Parses "HKLM", "HKEY_LOCAL_MACHINE", "HKCU", "HKEY_CURRENT_USER" (any case).
-bool ParseRegRoot(const std::string& name, RegRoot* root);
-const char* RegRootName(RegRoot root);  // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
+PLATFORM_EXPORT bool ParseRegRoot(const std::string& name, RegRoot* root);
+// "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
+PLATFORM_EXPORT const char* RegRootName(RegRoot root);
 
 struct RegKeyImpl;
 typedef RegKeyImpl* RegKey;  // Closed with RegCloseKey; one thread at a time.
 
 // Subkey paths use "\" between names; leading and trailing "\" and empty
 // names are ignored. An empty subkey names the root itself.
-long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key);
+//
+// A key lies at most kMaxKeyDepth names below its hive, as on Windows. Creating
+// a deeper one (RegCreateKeyEx, RegApplyChanges) fails with
+// kErrorInvalidParameter, the code Windows gives for a key name it refuses;
+// nothing is created. Opening and deleting deeper keys that a registry file
+// already holds still works.
+constexpr size_t kMaxKeyDepth = 512;
+// The number of names in `subkey`, as the depth rule counts them.
+inline size_t RegKeyDepth(const std::string& subkey) {
+  size_t depth = 0;
+  bool inName = false;
+  for (char c : subkey) {
+    if (c == '\\') {
+      inName = false;
+    } else if (!inName) {
+      inName = true;
+      ++depth;
+    }
+  }
+  return depth;
+}
+
+PLATFORM_EXPORT long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
+                                  RegKey* key);
+// Opens `subkey` below an open key: one lookup per name of `subkey` however
+// deep `parent` lies, so a walk of a tree costs one lookup per key. An empty
+// subkey gives a new handle to `parent`. kErrorKeyDeleted when `parent` itself
+// is gone.
+PLATFORM_EXPORT long RegOpenKeyEx(RegKey parent, const std::string& subkey, uint32_t access,
+                                  RegKey* key);
 // Opens the key, creating it and every missing parent first.
-long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key);
+PLATFORM_EXPORT long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
+                                    RegKey* key);
 // Windows rules: `data` null asks for the size only; a buffer smaller than the
 // value gives kErrorMoreData with `*size` set to the needed size; `type` may be
 // null. An empty name is the key's default value.
-long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, unsigned char* data,
-                     uint32_t* size);
-long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const unsigned char* data,
-                   uint32_t size);
-long RegDeleteValue(RegKey key, const std::string& name);
+PLATFORM_EXPORT long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type,
+                                     unsigned char* data, uint32_t* size);
+PLATFORM_EXPORT long RegSetValueEx(RegKey key, const std::string& name, uint32_t type,
+                                   const unsigned char* data, uint32_t size);
+PLATFORM_EXPORT long RegDeleteValue(RegKey key, const std::string& name);
 // Deletes the key with all its subkeys and values.
-long RegDeleteTree(RegRoot root, const std::string& subkey);
+PLATFORM_EXPORT long RegDeleteTree(RegRoot root, const std::string& subkey);
 // Returns when everything written through this key is on disk.
-long RegFlushKey(RegKey key);
-long RegCloseKey(RegKey key);
+PLATFORM_EXPORT long RegFlushKey(RegKey key);
+PLATFORM_EXPORT long RegCloseKey(RegKey key);
 
 struct RegValue {
   std::string name;  // as stored (original letter case)
@@ -74,10 +108,10 @@ struct RegValue {
   std::vector<unsigned char> data;
 };
 // Values in name order (case-insensitive) and direct subkey names in order.
-long RegEnumValues(RegKey key, std::vector<RegValue>* values);
-long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
+PLATFORM_EXPORT long RegEnumValues(RegKey key, std::vector<RegValue>* values);
+PLATFORM_EXPORT long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
 // The key's full path as stored, e.g. "SOFTWARE\Kelvor\QUOR5.0".
-std::string RegKeyPath(RegKey key);
+PLATFORM_EXPORT std::string RegKeyPath(RegKey key);
 
 // One change of a batch (what a .reg file describes).
 struct RegChange {
@@ -91,8 +125,9 @@ struct RegChange {
 };
 // Applies the changes in order as one transaction: either all of them take
 // effect or none does. Setting a value creates its key with all missing
-// parents; deleting a missing key or value is not an error. On disk when it
-// returns kErrorSuccess.
-long RegApplyChanges(const std::vector<RegChange>& changes);
+// parents; deleting a missing key or value is not an error. A key deeper than
+// kMaxKeyDepth to create or set a value in fails the whole batch with
+// kErrorInvalidParameter. On disk when it returns kErrorSuccess.
+PLATFORM_EXPORT long RegApplyChanges(const std::vector<RegChange>& changes);
 
 }  // namespace platform
