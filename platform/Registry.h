@@ -4,6 +4,7 @@
 // root, shared by every process that uses that root (the agent, orsa-reg, the
 // programs a task runs). Key and value names compare case-insensitively (ASCII);
 // values keep their type and raw bytes. Every function is thread-safe.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,15 +35,43 @@ enum class RegRoot { kLocalMachine, kCurrentUser };
 
 // Parses "HKLM", "HKEY_LOCAL_MACHINE", "HKCU", "HKEY_CURRENT_USER" (any case).
 PLATFORM_EXPORT bool ParseRegRoot(const std::string& name, RegRoot* root);
-PLATFORM_EXPORT const char* RegRootName(
-    RegRoot root);  // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
+// "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER"
+PLATFORM_EXPORT const char* RegRootName(RegRoot root);
 
 struct RegKeyImpl;
 typedef RegKeyImpl* RegKey;  // Closed with RegCloseKey; one thread at a time.
 
 // Subkey paths use "\" between names; leading and trailing "\" and empty
 // names are ignored. An empty subkey names the root itself.
+//
+// A key lies at most kMaxKeyDepth names below its hive, as on Windows. Creating
+// a deeper one (RegCreateKeyEx, RegApplyChanges) fails with
+// kErrorInvalidParameter, the code Windows gives for a key name it refuses;
+// nothing is created. Opening and deleting deeper keys that a registry file
+// already holds still works.
+constexpr size_t kMaxKeyDepth = 512;
+// The number of names in `subkey`, as the depth rule counts them.
+inline size_t RegKeyDepth(const std::string& subkey) {
+  size_t depth = 0;
+  bool inName = false;
+  for (char c : subkey) {
+    if (c == '\\') {
+      inName = false;
+    } else if (!inName) {
+      inName = true;
+      ++depth;
+    }
+  }
+  return depth;
+}
+
 PLATFORM_EXPORT long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
+                                  RegKey* key);
+// Opens `subkey` below an open key: one lookup per name of `subkey` however
+// deep `parent` lies, so a walk of a tree costs one lookup per key. An empty
+// subkey gives a new handle to `parent`. kErrorKeyDeleted when `parent` itself
+// is gone.
+PLATFORM_EXPORT long RegOpenKeyEx(RegKey parent, const std::string& subkey, uint32_t access,
                                   RegKey* key);
 // Opens the key, creating it and every missing parent first.
 PLATFORM_EXPORT long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
@@ -84,8 +113,9 @@ struct RegChange {
 };
 // Applies the changes in order as one transaction: either all of them take
 // effect or none does. Setting a value creates its key with all missing
-// parents; deleting a missing key or value is not an error. On disk when it
-// returns kErrorSuccess.
+// parents; deleting a missing key or value is not an error. A key deeper than
+// kMaxKeyDepth to create or set a value in fails the whole batch with
+// kErrorInvalidParameter. On disk when it returns kErrorSuccess.
 PLATFORM_EXPORT long RegApplyChanges(const std::vector<RegChange>& changes);
 
 }  // namespace platform

@@ -23,11 +23,14 @@
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/StateRootLock.h"
 
 namespace {
 
 const char kChannel[] = "orsa-host";
 const char kSource[] = "HostDaemon";
+// Exit status of a host refused because another one runs on its state root.
+constexpr int kExitRootInUse = 3;
 
 std::string ExecutablePath(const char* argv0) {
   char buffer[PATH_MAX];
@@ -90,6 +93,21 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
   }
   std::string root = platform::StateRoot();
   if (!platform::CreateDirectories(root)) return Fail(1, "cannot create state root " + root);
+  // One host per state root, held until this function has stopped and
+  // unloaded everything below: a second host would run cycles over the same
+  // files. It leaves before opening the log, which belongs to the first.
+  platform::StateRootLock rootLock;
+  switch (rootLock.Acquire(root)) {
+    case platform::StateRootLock::kAcquired:
+      break;
+    case platform::StateRootLock::kHeldElsewhere:
+      return Fail(kExitRootInUse,
+                  "state root " + root + " is in use by another orsa-host" +
+                      (rootLock.owner() > 0 ? " (pid " + std::to_string(rootLock.owner()) + ")"
+                                            : std::string()));
+    case platform::StateRootLock::kFailed:
+      return Fail(1, "cannot lock state root " + root + ": " + rootLock.error());
+  }
 
   orsahost::LogOptions logOptions;
   logOptions.file =

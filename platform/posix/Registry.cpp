@@ -51,24 +51,27 @@ int64_t HiveId(RegRoot root) {
 
 bool ValidHandle(RegKey key) { return key != nullptr && key->magic == kHandleMagic; }
 
-// Walks the path from the hive; with `create`, missing keys are added (the
-// caller holds a write transaction). Fills `id` and the stored-case `path`.
-long ResolveKey(RegistryDatabase& db, RegRoot root, const std::string& subkey, bool create,
-                int64_t* id, std::string* path) {
+// Walks `names` down from the key `start`, whose stored path is `startPath`:
+// one indexed lookup of (parent, name) per level. With `create`, missing keys
+// are added (the caller holds a write transaction). Fills `id` and the
+// stored-case `path`.
+long ResolveFrom(RegistryDatabase& db, int64_t start, const std::string& startPath,
+                 const std::vector<std::string>& names, bool create, int64_t* id,
+                 std::string* path) {
   RegistryStatement find(db.db(), "SELECT id, name FROM keys WHERE parent = ?1 AND name = ?2");
   RegistryStatement insert(db.db(), "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
   if (!find.ok() || !insert.ok()) return kErrorRegistryIo;
-  int64_t current = HiveId(root);
-  std::string stored;
-  for (const std::string& name : SplitKeyPath(subkey)) {
+  int64_t current = start;
+  std::string stored = startPath;
+  for (const std::string& name : names) {
     find.Reset();
     find.BindInt(1, current);
     find.BindText(2, name);
     int rc = find.Step();
-    std::string storedName = name;
+    if (!stored.empty()) stored += '\\';
     if (rc == SQLITE_ROW) {
       current = find.Int(0);
-      storedName = find.Text(1);
+      stored += find.Text(1);
     } else if (rc != SQLITE_DONE) {
       return kErrorRegistryIo;
     } else if (!create) {
@@ -81,13 +84,17 @@ long ResolveKey(RegistryDatabase& db, RegRoot root, const std::string& subkey, b
       insert.BindText(2, name);
       if (insert.Step() != SQLITE_DONE) return kErrorRegistryIo;
       current = sqlite3_last_insert_rowid(db.db());
+      stored += name;
     }
-    if (!stored.empty()) stored += '\\';
-    stored += storedName;
   }
   *id = current;
   *path = stored;
   return kErrorSuccess;
+}
+
+long ResolveKey(RegistryDatabase& db, RegRoot root, const std::string& subkey, bool create,
+                int64_t* id, std::string* path) {
+  return ResolveFrom(db, HiveId(root), std::string(), SplitKeyPath(subkey), create, id, path);
 }
 
 long KeyExists(RegistryDatabase& db, int64_t id) {
@@ -150,6 +157,7 @@ long OpenOrCreate(RegRoot root, const std::string& subkey, uint32_t access, RegK
                   bool create) {
   if (key == nullptr) return kErrorInvalidParameter;
   *key = nullptr;
+  if (create && RegKeyDepth(subkey) > kMaxKeyDepth) return kErrorInvalidParameter;
   std::string stateRoot = StateRoot();
   int64_t id = HiveId(root);
   std::string path;
@@ -190,6 +198,36 @@ long Guarded(F body) {
 
 long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   return Guarded([&] { return OpenOrCreate(root, subkey, access, key, false); });
+}
+
+long RegOpenKeyEx(RegKey parent, const std::string& subkey, uint32_t access, RegKey* key) {
+  return Guarded([&]() -> long {
+    if (key == nullptr) return kErrorInvalidParameter;
+    *key = nullptr;
+    if (!ValidHandle(parent)) return kErrorInvalidHandle;
+    int64_t id = parent->id;
+    std::string path = parent->path;
+    std::vector<std::string> names = SplitKeyPath(subkey);
+    if (!names.empty()) {
+      RegistryDatabase db(parent->stateRoot, false);
+      if (db.status() != kErrorSuccess) return db.status();
+      if (!db.BeginRead()) return kErrorRegistryIo;
+      long rc = ResolveFrom(db, parent->id, parent->path, names, false, &id, &path);
+      // A missing child of a key that is itself gone says so, as Windows does.
+      if (rc == kErrorFileNotFound && KeyExists(db, parent->id) == kErrorKeyDeleted)
+        rc = kErrorKeyDeleted;
+      if (rc != kErrorSuccess) return rc;
+      if (!db.Commit()) return kErrorRegistryIo;
+    }
+    RegKeyImpl* impl = new RegKeyImpl;
+    impl->stateRoot = parent->stateRoot;
+    impl->hive = parent->hive;
+    impl->id = id;
+    impl->path = path;
+    impl->access = access;
+    *key = impl;
+    return kErrorSuccess;
+  });
 }
 
 long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
@@ -333,28 +371,52 @@ std::string RegKeyPath(RegKey key) { return ValidHandle(key) ? key->path : std::
 
 long RegApplyChanges(const std::vector<RegChange>& changes) {
   return Guarded([&]() -> long {
+    // Checked before anything is touched: a refused batch leaves no trace.
+    for (const RegChange& change : changes) {
+      bool creates = change.kind == RegChange::kCreateKey || change.kind == RegChange::kSetValue;
+      if (creates && RegKeyDepth(change.subkey) > kMaxKeyDepth) return kErrorInvalidParameter;
+    }
     RegistryDatabase db(StateRoot(), true);
     if (db.status() != kErrorSuccess) return db.status();
     if (!db.BeginWrite()) return kErrorRegistryIo;
+    // A .reg file names one key and then sets its values one by one: the key
+    // found last is reused until another key or a deletion comes.
+    bool haveLast = false;
+    RegRoot lastRoot = RegRoot::kLocalMachine;
+    std::string lastSubkey;
+    int64_t lastId = 0;
+    auto resolve = [&](const RegChange& change, bool create, int64_t* id) -> long {
+      if (haveLast && change.root == lastRoot && change.subkey == lastSubkey) {
+        *id = lastId;
+        return kErrorSuccess;
+      }
+      std::string path;
+      long rc = ResolveKey(db, change.root, change.subkey, create, id, &path);
+      haveLast = rc == kErrorSuccess;
+      lastRoot = change.root;
+      lastSubkey = change.subkey;
+      lastId = *id;
+      return rc;
+    };
     for (const RegChange& change : changes) {
       long rc = kErrorSuccess;
       int64_t id = 0;
-      std::string path;
       switch (change.kind) {
         case RegChange::kCreateKey:
-          rc = ResolveKey(db, change.root, change.subkey, true, &id, &path);
+          rc = resolve(change, true, &id);
           break;
         case RegChange::kDeleteTree:
+          haveLast = false;
           rc = DeleteTreeIn(db, change.root, change.subkey);
           break;
         case RegChange::kSetValue:
-          rc = ResolveKey(db, change.root, change.subkey, true, &id, &path);
+          rc = resolve(change, true, &id);
           if (rc == kErrorSuccess)
             rc = SetValueIn(db, id, change.name, change.type, change.data.data(),
                             change.data.size());
           break;
         case RegChange::kDeleteValue:
-          rc = ResolveKey(db, change.root, change.subkey, false, &id, &path);
+          rc = resolve(change, false, &id);
           if (rc == kErrorSuccess) rc = DeleteValueIn(db, id, change.name);
           break;
         default:

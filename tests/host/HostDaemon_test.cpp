@@ -211,6 +211,32 @@ TEST(HostDaemon, ComponentThatCannotBeUsedExitsWithTwoAndOneLine) {
   }
 }
 
+TEST(HostDaemon, SecondHostOnTheSameRootLeavesWithThreeAndOneLine) {
+  obxtest::TempStateRoot root;
+  obxtest::TempStateRoot elsewhere;  // the refused hosts' own output files
+  std::string log = root.Sub("logs/orsa-host.log");
+  HostProcess first(root, {"--root", root.Path(), "--component", kConsoleLibrary});
+  ASSERT_TRUE(WaitForLog(log, "worker running", first, std::chrono::seconds(30))) << first.Err();
+
+  HostProcess second(elsewhere, {"--root", root.Path(), "--component", kConsoleLibrary});
+  EXPECT_EQ(second.WaitExit(std::chrono::seconds(30)), 3);
+  EXPECT_EQ(second.Err(), "orsa-host: state root " + root.Path() +
+                              " is in use by another orsa-host (pid " +
+                              std::to_string(first.pid()) + ")\n");
+  // The first host runs on alone, and the registry of its root stays open to others.
+  EXPECT_EQ(obxtest::ReadFile(log).find("starting:"), obxtest::ReadFile(log).rfind("starting:"));
+  EXPECT_TRUE(
+      obxtest::WriteRegText(platform::RegRoot::kLocalMachine, "SOFTWARE\\LockTest", "v", "1"));
+  kill(first.pid(), SIGTERM);
+  EXPECT_EQ(first.WaitExit(std::chrono::seconds(8)), 0) << first.Err();
+
+  std::filesystem::remove(log);
+  HostProcess third(elsewhere, {"--root", root.Path(), "--component", kConsoleLibrary});
+  ASSERT_TRUE(WaitForLog(log, "worker running", third, std::chrono::seconds(30))) << third.Err();
+  kill(third.pid(), SIGTERM);
+  EXPECT_EQ(third.WaitExit(std::chrono::seconds(8)), 0) << third.Err();
+}
+
 TEST(HostDaemon, UsageErrorsExitWithTwoAndHelpWithZero) {
   obxtest::TempStateRoot root;
   struct Case {

@@ -343,6 +343,57 @@ TEST_F(RegistryTest, ApplyChangesTakesNothingWhenOneChangeFails) {
   EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Added", kKeyRead, &key));
 }
 
+// "k\k\...": a key `depth` levels below its hive.
+std::string Chain(size_t depth) {
+  std::string path = "k";
+  for (size_t i = 1; i < depth; ++i) path += "\\k";
+  return path;
+}
+
+TEST_F(RegistryTest, KeysDeeperThanTheLimitAreNeverCreated) {
+  const std::string tooDeep = Chain(kMaxKeyDepth + 1);
+  RegKey key = nullptr;
+  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(kLM, Chain(kMaxKeyDepth), kKeyAllAccess, &key));
+  RegCloseKey(key);
+  EXPECT_EQ(kErrorInvalidParameter, RegCreateKeyEx(kLM, tooDeep, kKeyAllAccess, &key));
+  EXPECT_EQ(nullptr, key);
+
+  std::vector<RegChange> batch(2);
+  batch[0].kind = RegChange::kSetValue;
+  batch[0].subkey = "Before";
+  batch[0].name = "v";
+  batch[0].type = kRegSz;
+  batch[0].data = {'a', 0};
+  for (RegChange::Kind kind : {RegChange::kSetValue, RegChange::kCreateKey}) {
+    batch[1] = batch[0];
+    batch[1].kind = kind;
+    batch[1].subkey = tooDeep;
+    EXPECT_EQ(kErrorInvalidParameter, RegApplyChanges(batch)) << kind;
+  }
+  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, tooDeep, kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Before", kKeyRead, &key));
+  // Removing such a key (what an older registry file may hold) is still allowed.
+  batch[1].kind = RegChange::kDeleteTree;
+  EXPECT_EQ(kErrorSuccess, RegApplyChanges({batch[1]}));
+}
+
+TEST_F(RegistryTest, OpenBelowAnOpenKey) {
+  Put(kLM, "SOFTWARE\\Kelvor\\QUOR5.0\\Sub", "v", kRegSz, {'a', 0});
+  RegKey parent = nullptr;
+  RegKey key = nullptr;
+  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "software\\kelvor", kKeyRead, &parent));
+  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(parent, "quor5.0\\SUB", kKeyRead, &key));
+  EXPECT_EQ("SOFTWARE\\Kelvor\\QUOR5.0\\Sub", RegKeyPath(key));
+  uint32_t size = 0;
+  EXPECT_EQ(kErrorSuccess, RegQueryValueEx(key, "V", nullptr, nullptr, &size));
+  RegCloseKey(key);
+  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(parent, "Missing", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, RegDeleteTree(kLM, "SOFTWARE\\Kelvor"));
+  EXPECT_EQ(kErrorKeyDeleted, RegOpenKeyEx(parent, "QUOR5.0", kKeyRead, &key));
+  EXPECT_EQ(nullptr, key);
+  RegCloseKey(parent);
+}
+
 TEST_F(RegistryTest, DeletingAHiveEmptiesItButKeepsIt) {
   Put(RegRoot::kCurrentUser, "A\\B", "v", kRegSz, {0});
   Put(RegRoot::kCurrentUser, "", "top", kRegSz, {0});

@@ -447,6 +447,67 @@ TEST_F(RegCommandTest, MalformedImportAppliesNothing) {
   EXPECT_EQ(Bytes(std::string("before\0", 7)), data);
 }
 
+// "k\k\...": a key `depth` levels below its hive.
+std::string Chain(size_t depth) {
+  std::string path = "k";
+  for (size_t i = 1; i < depth; ++i) path += "\\k";
+  return path;
+}
+
+TEST_F(RegCommandTest, KeysDeeperThanTheLimitAreRefusedWithAClearLine) {
+  const std::string tooDeep = Chain(platform::kMaxKeyDepth + 1);
+  obxtest::WriteFile(root_.Sub("deep.reg"), std::string(kHeader) +
+                                                "[HKLM\\Fine]\n"
+                                                "[HKLM\\" +
+                                                tooDeep + "]\n");
+  Outcome import = RunInProcess({"import", root_.Sub("deep.reg")});
+  EXPECT_EQ(1, import.exitCode);
+  EXPECT_EQ("ERROR: " + root_.Sub("deep.reg") +
+                " line 4: key is 513 levels deep, more than the 512 allowed; nothing was "
+                "imported.\n",
+            import.err);
+  EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "Fine"));
+
+  Outcome add = RunInProcess({"add", "HKLM\\" + tooDeep, "/v", "x", "/d", "1"});
+  EXPECT_EQ(1, add.exitCode);
+  EXPECT_TRUE(IsOneErrorLine(add.err)) << add.err;
+  EXPECT_EQ(0u, add.err.find("ERROR: Key HKEY_LOCAL_MACHINE\\k\\k\\")) << add.err;
+  EXPECT_NE(std::string::npos,
+            add.err.find(" is 513 levels deep; a key may be at most 512 levels deep.\n"))
+      << add.err;
+  EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "k"));
+}
+
+// The deepest key allowed, walked by a process whose stack is far smaller than
+// one frame per level would need.
+TEST_F(RegCommandTest, DeepestKeysAreWalkedWithoutRecursion) {
+  const std::string deepest = "HKEY_LOCAL_MACHINE\\" + Chain(platform::kMaxKeyDepth);
+  obxtest::WriteFile(root_.Sub("deep.reg"),
+                     std::string(kHeader) + "[" + deepest + "]\n\"v\"=\"bottom\"\n");
+  ASSERT_EQ(0, RunTool(root_, {"import", root_.Sub("deep.reg")}).exitCode);
+  struct Case {
+    std::vector<std::string> args;
+    std::string file;  // where the output goes; "" for standard output
+    std::string bottom;
+  } cases[] = {
+      {{"query", "HKLM\\k", "/s"}, "", "\n" + deepest + "\n    v    REG_SZ    bottom\n\n"},
+      {{"export", "HKLM\\k", root_.Sub("out.reg")},
+       root_.Sub("out.reg"),
+       "[" + deepest + "]\n\"v\"=\"bottom\"\n\n"},
+      {{"delete", "HKLM\\k", "/f"}, "", "The operation completed successfully.\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"-c", "ulimit -s 256 && exec \"$0\" \"$@\"",
+                                  obxtest::BinDir() + "/orsa-reg"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome o = obxtest::RunChild(root_, "/bin/sh", args);
+    ASSERT_EQ(0, o.exitCode) << c.args[0] << ": " << o.err;
+    std::string text = c.file.empty() ? o.out : obxtest::ReadFile(c.file);
+    EXPECT_EQ(text.size() - c.bottom.size(), text.rfind(c.bottom)) << c.args[0];
+  }
+  EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "k"));
+}
+
 TEST_F(RegCommandTest, ExportThenImportRestoresTheTree) {
   const std::vector<std::vector<std::string>> adds = {
       {"add", "HKLM\\Src", "/v", "Name", "/d", "with \"quotes\" and \\", "/f"},

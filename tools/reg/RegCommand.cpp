@@ -12,6 +12,7 @@
 #include "tools/reg/RegFileParser.h"
 #include "tools/reg/RegFileWriter.h"
 #include "tools/reg/RegText.h"
+#include "tools/reg/RegTreeWalker.h"
 
 namespace orsareg {
 
@@ -25,6 +26,20 @@ std::string ShownKey(platform::RegRoot root, const std::string& subkey) {
   size_t end = subkey.find_last_not_of('\\');
   std::string trimmed = start == std::string::npos ? "" : subkey.substr(start, end - start + 1);
   return std::string(platform::RegRootName(root)) + (trimmed.empty() ? "" : "\\" + trimmed);
+}
+
+// A stored key path as the messages show it.
+std::string FullKey(platform::RegRoot root, const std::string& path) {
+  return std::string(platform::RegRootName(root)) + (path.empty() ? "" : "\\") + path;
+}
+
+// A key too deep to be shown whole in a one-line message: its first names.
+std::string AbbreviatedKey(platform::RegRoot root, const std::string& subkey) {
+  constexpr size_t kShownLength = 80;
+  std::string shown = ShownKey(root, subkey);
+  if (shown.size() <= kShownLength) return shown;
+  size_t cut = shown.rfind('\\', kShownLength);
+  return shown.substr(0, cut) + "\\...";
 }
 
 std::string ShownValue(const std::string& name) {
@@ -202,6 +217,12 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
   platform::RegRoot root;
   std::string subkey;
   if (!KeyArgument(options.positional, 1, "add takes one key", &root, &subkey, err)) return 1;
+  size_t depth = platform::RegKeyDepth(subkey);
+  if (depth > platform::kMaxKeyDepth) {
+    err << "ERROR: Key " << AbbreviatedKey(root, subkey) << " is " << depth
+        << " levels deep; a key may be at most " << platform::kMaxKeyDepth << " levels deep.\n";
+    return 1;
+  }
   const std::string key = ShownKey(root, subkey);
   uint32_t type = platform::kRegSz;
   if (!ParseRegTypeName(options.type, &type)) {
@@ -245,62 +266,50 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
   return 0;
 }
 
-bool RegCommand::QueryKey(platform::RegRoot root, const std::string& subkey, const Options& options,
-                          std::ostream& out, std::ostream& err) {
-  platform::RegKey handle = nullptr;
-  long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &handle);
-  if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Key not found: " << ShownKey(root, subkey) << "\n";
-    return false;
-  }
-  std::vector<platform::RegValue> values;
-  std::vector<std::string> children;
-  rc = platform::RegEnumValues(handle, &values);
-  if (rc == platform::kErrorSuccess) rc = platform::RegEnumSubKeys(handle, &children);
-  std::string path = platform::RegKeyPath(handle);
-  platform::RegCloseKey(handle);
-  std::string shown = std::string(platform::RegRootName(root)) + (path.empty() ? "" : "\\") + path;
-  if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Cannot read " << shown << " (error " << rc << ").\n";
-    return false;
-  }
-
-  bool oneValue = options.hasValueName || options.defaultValue;
-  std::string wanted = options.hasValueName ? options.valueName : std::string();
-  bool found = false;
-  std::ostringstream block;
-  block << "\n" << shown << "\n";
-  for (const platform::RegValue& value : values) {
-    if (oneValue && strcasecmp(value.name.c_str(), wanted.c_str()) != 0) continue;
-    found = true;
-    block << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
-          << RegTypeName(value.type) << "    " << FormatQueryData(value.type, value.data) << "\n";
-  }
-  if (oneValue && !found && !options.recursive) {
-    err << "ERROR: Value " << ShownValue(wanted) << " not found under " << shown << "\n";
-    return false;
-  }
-  // With /s and /v only the keys that hold the value are shown, as reg does.
-  if (!oneValue || found) out << block.str();
-  if (!options.recursive) {
-    if (!oneValue) {
-      if (!children.empty()) out << "\n";
-      for (const std::string& child : children) out << shown << "\\" << child << "\n";
-    }
-    return true;
-  }
-  for (const std::string& child : children) {
-    if (!QueryKey(root, path.empty() ? child : path + "\\" + child, options, out, err))
-      return false;
-  }
-  return true;
-}
-
 int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
   if (!KeyArgument(options.positional, 1, "query takes one key", &root, &subkey, err)) return 1;
-  if (!QueryKey(root, subkey, options, out, err)) return 1;
+  bool oneValue = options.hasValueName || options.defaultValue;
+  std::string wanted = options.hasValueName ? options.valueName : std::string();
+  std::string valueMissingUnder;
+  auto show = [&](const RegKeyContents& key) {
+    std::string shown = FullKey(root, key.path);
+    bool found = false;
+    std::ostringstream block;
+    block << "\n" << shown << "\n";
+    for (const platform::RegValue& value : key.values) {
+      if (oneValue && strcasecmp(value.name.c_str(), wanted.c_str()) != 0) continue;
+      found = true;
+      block << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
+            << RegTypeName(value.type) << "    " << FormatQueryData(value.type, value.data) << "\n";
+    }
+    // With /s and /v only the keys that hold the value are shown, as reg does.
+    if (oneValue && !found) {
+      if (!options.recursive) valueMissingUnder = shown;
+      return;
+    }
+    out << block.str();
+    if (!options.recursive && !oneValue) {
+      if (!key.subkeys.empty()) out << "\n";
+      for (const std::string& child : key.subkeys) out << shown << "\\" << child << "\n";
+    }
+  };
+  std::string failed;
+  long rc = RegTreeWalker::Walk(root, subkey, options.recursive, show, &failed);
+  if (rc == platform::kErrorFileNotFound) {
+    err << "ERROR: Key not found: " << ShownKey(root, subkey) << "\n";
+    return 1;
+  }
+  if (rc != platform::kErrorSuccess) {
+    err << "ERROR: Cannot read " << ShownKey(root, failed) << " (error " << rc << ").\n";
+    return 1;
+  }
+  if (!valueMissingUnder.empty()) {
+    err << "ERROR: Value " << ShownValue(wanted) << " not found under " << valueMissingUnder
+        << "\n";
+    return 1;
+  }
   out << "\n";
   return 0;
 }

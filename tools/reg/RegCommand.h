@@ -43,8 +43,6 @@ class RegCommand {
   int Delete(const Options& options, std::ostream& out, std::ostream& err);
   int Import(const Options& options, std::ostream& out, std::ostream& err);
   int Export(const Options& options, std::ostream& out, std::ostream& err);
-  bool QueryKey(platform::RegRoot root, const std::string& subkey, const Options& options,
-                std::ostream& out, std::ostream& err);
 };
 
 }  // namespace orsareg

@@ -162,6 +162,11 @@ bool RegFileParser::ParseKeyLine(int line, const std::string& text) {
   // Emptying a whole hive is never what a settings file means.
   if (remove && subkey.find_first_not_of('\\') == std::string::npos)
     return Fail(line, "refusing to delete the root key \"" + path + "\"");
+  // Deleting an over-deep key an older registry holds stays possible.
+  size_t depth = platform::RegKeyDepth(subkey);
+  if (!remove && depth > platform::kMaxKeyDepth)
+    return Fail(line, "key is " + std::to_string(depth) + " levels deep, more than the " +
+                          std::to_string(platform::kMaxKeyDepth) + " allowed");
   platform::RegChange change;
   change.kind = remove ? platform::RegChange::kDeleteTree : platform::RegChange::kCreateKey;
   change.root = root;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tools/reg/RegText.h"
+#include "tools/reg/RegTreeWalker.h"
 
 namespace orsareg {
 
@@ -69,27 +70,14 @@ std::string RegFileWriter::ValueLine(const platform::RegValue& value) {
 
 long RegFileWriter::AppendTree(platform::RegRoot root, const std::string& subkey,
                                std::string* text) {
-  platform::RegKey key = nullptr;
-  long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &key);
-  if (rc != platform::kErrorSuccess) return rc;
-  std::vector<platform::RegValue> values;
-  std::vector<std::string> children;
-  rc = platform::RegEnumValues(key, &values);
-  if (rc == platform::kErrorSuccess) rc = platform::RegEnumSubKeys(key, &children);
-  std::string path = platform::RegKeyPath(key);
-  platform::RegCloseKey(key);
-  if (rc != platform::kErrorSuccess) return rc;
-
-  *text +=
-      "[" + std::string(platform::RegRootName(root)) + (path.empty() ? "" : "\\") + path + "]\n";
-  for (const platform::RegValue& value : values) *text += ValueLine(value) + "\n";
-  *text += "\n";
-  for (const std::string& child : children) {
-    rc = AppendTree(root, path.empty() ? child : path + "\\" + child, text);
-    // A key deleted by another process while we walk is simply not exported.
-    if (rc != platform::kErrorSuccess && rc != platform::kErrorFileNotFound) return rc;
-  }
-  return platform::kErrorSuccess;
+  auto write = [&](const RegKeyContents& key) {
+    *text += "[" + std::string(platform::RegRootName(root)) + (key.path.empty() ? "" : "\\") +
+             key.path + "]\n";
+    for (const platform::RegValue& value : key.values) *text += ValueLine(value) + "\n";
+    *text += "\n";
+  };
+  std::string failed;
+  return RegTreeWalker::Walk(root, subkey, true, write, &failed);
 }
 
 }  // namespace orsareg
