@@ -1,5 +1,6 @@
 #include "platform/File.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,7 +8,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <mutex>
 #include <new>
+#include <set>
 
 #include "platform/StateRoot.h"
 #include "platform/posix/PosixError.h"
@@ -35,6 +39,49 @@ bool WriteAll(int fd, const std::string& data) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+// Temporary files of ReplaceFileAtomically: ".<name>.tmp" and six characters.
+bool IsTemporaryName(const std::string& name) {
+  const std::string::size_type mark = name.size() >= 10 ? name.size() - 10 : std::string::npos;
+  return name.size() > 11 && name[0] == '.' && mark != std::string::npos &&
+         name.compare(mark, 4, ".tmp") == 0;
+}
+
+// A writer holds its temporary file locked from creation to rename, and a
+// killed writer's lock goes with it. A file that was made a moment ago may
+// still be waiting for its writer's lock, so it counts as in use too.
+constexpr time_t kTemporaryGraceSeconds = 10;
+
+void RemoveStaleTemporaries(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const time_t now = ::time(nullptr);
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (!IsTemporaryName(name)) continue;
+    const std::string path = folder + "/" + name;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        now - st.st_mtime >= kTemporaryGraceSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlink(path.c_str());
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// Stale temporaries can only come from an earlier process (this one removes
+// its own on every failure), so each folder is swept once per process.
+void SweepOnce(const std::string& folder) {
+  static std::mutex* mutex = new std::mutex;
+  static std::set<std::string>* swept = new std::set<std::string>;
+  {
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (!swept->insert(folder).second) return;
+  }
+  RemoveStaleTemporaries(folder);
 }
 
 void SyncFolder(const std::string& folder) {
@@ -175,6 +222,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   if (folder.empty()) folder = "/";
   const std::string name = slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
 
+  SweepOnce(folder);
   // The temporary file lives in the target's folder so that rename stays on one file system.
   std::string temp = folder + "/." + name + ".tmpXXXXXX";
   int fd = ::mkostemp(&temp[0], O_CLOEXEC);
@@ -182,6 +230,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
     result = LastError();
     return false;
   }
+  // Held until the descriptor closes: tells a sweeping process it is in use.
+  ::flock(fd, LOCK_EX | LOCK_NB);
 
   // Keep the mode of the file being replaced; a new file gets the usual 0644
   // rather than mkstemp's 0600, since other processes of the agent read it.

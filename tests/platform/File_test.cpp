@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,34 @@ TEST(File, AFailedWriteNamesItsCauseAndLeavesTheTargetWhole) {
   EXPECT_EQ(std::vector<std::string>{"TaskList.xml"}, FolderEntries(root.Path()));
   EXPECT_FALSE(ReplaceFileAtomically(root.Sub("missing/file"), "x", &error));
   EXPECT_EQ(kErrorFileNotFound, error);
+}
+
+TEST(File, FirstWriteIntoAFolderRemovesOnlyStaleTemporaries) {
+  obxtest::TempStateRoot root;
+  const std::string folder = root.Sub("obx");
+  ASSERT_TRUE(CreateDirectories(folder));
+  auto make = [&](const std::string& name, bool old) {
+    obxtest::WriteFile(folder + "/" + name, "partial");
+    if (!old) return;
+    const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(0, utimes((folder + "/" + name).c_str(), times));
+  };
+  make(".TaskList.xml.tmpAb12Cd", true);   // left by a killed writer
+  make(".win.ini.tmpZZ9zz9", true);        // another file's, same pattern
+  make(".TaskList.xml.tmpFresh1", false);  // a writer may be about to lock it
+  make(".TaskList.xml.tmpHeld01", true);   // a writer holds it
+  make("TaskList.xml.tmpAb12Cd", true);    // not the pattern: no leading dot
+  make(".notes.tmp", true);                // not the pattern: no suffix
+  const int holder = ::open((folder + "/.TaskList.xml.tmpHeld01").c_str(), O_RDONLY);
+  ASSERT_EQ(0, flock(holder, LOCK_EX));
+
+  ASSERT_TRUE(ReplaceFileAtomically(folder + "/TaskList.xml", "whole"));
+  ::close(holder);
+  std::vector<std::string> left = FolderEntries(folder);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ((std::vector<std::string>{".TaskList.xml.tmpFresh1", ".TaskList.xml.tmpHeld01",
+                                      ".notes.tmp", "TaskList.xml", "TaskList.xml.tmpAb12Cd"}),
+            left);
 }
 
 TEST(File, CreateDirectoriesMakesParentsAndAcceptsExisting) {
