@@ -15,91 +15,20 @@
 
 #include "host/CompositeManifest.h"
 #include "orsa/Seal.h"
+#include "tests/support/HostProcess.h"
 #include "tests/support/RegistryValues.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempStateRoot.h"
 
-extern char** environ;
-
 namespace {
+
+using obxtest::HostProcess;
+using obxtest::ScopedEnv;
+using obxtest::WaitForLog;
 
 const std::string kConsoleLibrary = OBX_TEST_TESTCONSOLECOMPONENT;
 const std::string kP2pLibrary = OBX_TEST_TESTP2PCOMPOSITE;
 const std::string kNoExportLibrary = OBX_TEST_NOEXPORT;
-
-// One orsa-host process with its standard streams in files.
-class HostProcess {
- public:
-  HostProcess(const obxtest::TempStateRoot& root, const std::vector<std::string>& args)
-      : out_(root.Sub("host.out")), err_(root.Sub("host.err")) {
-    std::vector<std::string> all{obxtest::BinDir() + "/orsa-host"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) pid_ = -1;
-  }
-  ~HostProcess() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  pid_t pid() const { return pid_; }
-  // The exit code once the process has ended within `bound`; -1 when it had
-  // to be killed (then reaped), -2 when it ended by a signal.
-  int WaitExit(std::chrono::seconds bound) {
-    auto until = std::chrono::steady_clock::now() + bound;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > until) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        reaped_ = true;
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-  }
-  int Threads() const {
-    int n = 0;
-    std::error_code ec;
-    for (auto it =
-             std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
-      ++n;
-    return n;
-  }
-  std::string Out() const { return obxtest::ReadFile(out_); }
-  std::string Err() const { return obxtest::ReadFile(err_); }
-
- private:
-  std::string out_, err_;
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-};
-
-// Waits until `file` holds `text` or the process has ended; true when found.
-bool WaitForLog(const std::string& file, const std::string& text, const HostProcess& process,
-                std::chrono::seconds bound) {
-  auto until = std::chrono::steady_clock::now() + bound;
-  while (std::chrono::steady_clock::now() < until) {
-    if (obxtest::ReadFile(file).find(text) != std::string::npos) return true;
-    if (kill(process.pid(), 0) != 0) break;
-    int status;
-    if (waitpid(process.pid(), &status, WNOHANG) != 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return obxtest::ReadFile(file).find(text) != std::string::npos;
-}
 
 size_t Find(const std::string& log, const std::string& text) { return log.find(text); }
 
@@ -108,17 +37,6 @@ int CountLines(const std::string& text) {
   for (char c : text) n += c == '\n';
   return n;
 }
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { unsetenv(name_); }
-
- private:
-  const char* name_;
-};
 
 TEST(HostDaemon, StopsCleanlyOnEachStopSignal) {
   for (int sig : {SIGTERM, SIGINT}) {
@@ -324,58 +242,6 @@ TEST(HostDaemon, ComponentLoadsACompositeThroughTheHost) {
           << text;
     }
   }
-}
-
-// The real agent component, once it is built beside the host.
-TEST(HostDaemon, AgentComponentStopsFromItsPauseOnSigterm) {
-  std::string library = std::string(OBX_LIB_DIR) + "/libobxconsole.so";
-  if (!std::filesystem::exists(library)) GTEST_SKIP() << "no " << library;
-  obxtest::TempStateRoot root;
-  // The framework folder holds the peer-to-peer composite the console loads at start.
-  std::string framework = root.Sub("framework/");
-  orsahost::CompositeManifest manifest;
-  manifest.library = kP2pLibrary;
-  manifest.services = {"orsa::net::IP2pDownload"};
-  orsahost::WriteComposite(framework + "Components/orsap2p.composite", manifest, orsa::kPassphrase);
-  ASSERT_TRUE(obxtest::WriteRegText(platform::RegRoot::kLocalMachine,
-                                    "SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\Framework",
-                                    "InstallPath", framework));
-
-  // No --component: the host finds the library in ../lib beside its own folder.
-  HostProcess host(root, {"--root", root.Path()});
-  std::string log = root.Sub("logs/orsa-host.log");
-  ASSERT_TRUE(WaitForLog(log, "************Wait for next schedule*********at lease (seconds):",
-                         host, std::chrono::seconds(120)))
-      << obxtest::ReadFile(log) << host.Err();
-  auto before = std::chrono::steady_clock::now();
-  kill(host.pid(), SIGTERM);
-  int code = host.WaitExit(std::chrono::seconds(8));
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
-  std::cout << "[ measured ] orsa-host stop after SIGTERM: " << seconds << " s" << std::endl;
-  RecordProperty("stop_seconds", std::to_string(seconds));
-  EXPECT_EQ(code, 0) << host.Err();
-  EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(host.pid())));
-
-  std::string text = obxtest::ReadFile(log);
-  EXPECT_NE(text.find("started "), std::string::npos) << text;
-  EXPECT_NE(text.find("*************start************"), std::string::npos) << text;
-  EXPECT_NE(text.find("Load p2p comosite"), std::string::npos) << text;
-  EXPECT_NE(text.find("composite " + framework + "Components/orsap2p.composite loaded"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("************Start************"), std::string::npos) << text;
-  EXPECT_NE(text.find("stopping on SIGTERM"), std::string::npos) << text;
-  EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
-  EXPECT_EQ(text.find("still in use"), std::string::npos) << text;
-  // The worker ended inside its pause: no thread outlived the stop and the
-  // last resort (abandoning it) was not needed.
-  EXPECT_EQ(text.find("did not end in time"), std::string::npos) << text;
-  EXPECT_EQ(text.find("still running after the stop"), std::string::npos) << text;
-  // The real cycle ran: without a server setting the policy request is refused,
-  // and the report file, named relative to the current folder when no install
-  // folder is set, is kept in the state root the daemon works in.
-  EXPECT_NE(text.find("service url is null."), std::string::npos) << text;
-  EXPECT_TRUE(std::filesystem::exists(root.Sub("reportInfo.xml")));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ class ScopedEnv {
       unsetenv(name);
     }
   }
+  ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
   ~ScopedEnv() {
     if (had_) {
       setenv(name_.c_str(), old_.c_str(), 1);

@@ -1,0 +1,73 @@
+// The real agent component in the real host process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include "host/CompositeManifest.h"
+#include "orsa/Seal.h"
+#include "tests/support/HostProcess.h"
+#include "tests/support/RegistryValues.h"
+#include "tests/support/TempStateRoot.h"
+
+namespace {
+
+using obxtest::HostProcess;
+using obxtest::WaitForLog;
+
+const std::string kP2pLibrary = OBX_TEST_TESTP2PCOMPOSITE;
+
+// The real agent component, once it is built beside the host.
+TEST(AgentInHost, StopsFromItsPauseOnSigterm) {
+  std::string library = std::string(OBX_LIB_DIR) + "/libobxconsole.so";
+  if (!std::filesystem::exists(library)) GTEST_SKIP() << "no " << library;
+  obxtest::TempStateRoot root;
+  // The framework folder holds the peer-to-peer composite the console loads at start.
+  std::string framework = root.Sub("framework/");
+  orsahost::CompositeManifest manifest;
+  manifest.library = kP2pLibrary;
+  manifest.services = {"orsa::net::IP2pDownload"};
+  orsahost::WriteComposite(framework + "Components/orsap2p.composite", manifest, orsa::kPassphrase);
+  ASSERT_TRUE(obxtest::WriteRegText(platform::RegRoot::kLocalMachine,
+                                    "SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\Framework",
+                                    "InstallPath", framework));
+
+  // No --component: the host finds the library in ../lib beside its own folder.
+  HostProcess host(root, {"--root", root.Path()});
+  std::string log = root.Sub("logs/orsa-host.log");
+  ASSERT_TRUE(WaitForLog(log, "************Wait for next schedule*********at lease (seconds):",
+                         host, std::chrono::seconds(120)))
+      << obxtest::ReadFile(log) << host.Err();
+  auto before = std::chrono::steady_clock::now();
+  kill(host.pid(), SIGTERM);
+  int code = host.WaitExit(std::chrono::seconds(8));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+  std::cout << "[ measured ] orsa-host stop after SIGTERM: " << seconds << " s" << std::endl;
+  RecordProperty("stop_seconds", std::to_string(seconds));
+  EXPECT_EQ(code, 0) << host.Err();
+  EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(host.pid())));
+
+  std::string text = obxtest::ReadFile(log);
+  EXPECT_NE(text.find("started "), std::string::npos) << text;
+  EXPECT_NE(text.find("*************start************"), std::string::npos) << text;
+  EXPECT_NE(text.find("Load p2p comosite"), std::string::npos) << text;
+  EXPECT_NE(text.find("composite " + framework + "Components/orsap2p.composite loaded"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("************Start************"), std::string::npos) << text;
+  EXPECT_NE(text.find("stopping on SIGTERM"), std::string::npos) << text;
+  EXPECT_NE(text.find(" stopped\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("still in use"), std::string::npos) << text;
+  // The worker ended inside its pause: no thread outlived the stop and the
+  // last resort (abandoning it) was not needed.
+  EXPECT_EQ(text.find("did not end in time"), std::string::npos) << text;
+  EXPECT_EQ(text.find("still running after the stop"), std::string::npos) << text;
+  // The real cycle ran: without a server setting the policy request is refused,
+  // and the report file, named relative to the current folder when no install
+  // folder is set, is kept in the state root the daemon works in.
+  EXPECT_NE(text.find("service url is null."), std::string::npos) << text;
+  EXPECT_TRUE(std::filesystem::exists(root.Sub("reportInfo.xml")));
+}
+
+}  // namespace
