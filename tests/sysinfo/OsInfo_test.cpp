@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +31,11 @@ struct VersionCase {
   const char* expectedName;
   const char* expectedServicePack;
 };
+
+// How a case reads in test listings.
+void PrintTo(const VersionCase& c, std::ostream* out) {
+  *out << '"' << c.version << "\" \"" << c.productType << "\" \"" << c.csd << '"';
+}
 
 class OsVersionFromRecord : public ::testing::TestWithParam<VersionCase> {
  protected:
@@ -81,7 +88,15 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"", "WinNT", "Service Pack 3", "UNKNOWN", "SP0"},
         VersionCase{"", "", "", "UNKNOWN", "SP0"},
         VersionCase{"five.one", "WinNT", "Service Pack 3", "UNKNOWN", "SP0"},
-        VersionCase{"5", "WinNT", "Service Pack 3", "UNKNOWN", "SP0"}));
+        VersionCase{"5", "WinNT", "Service Pack 3", "UNKNOWN", "SP0"}),
+    // Readable test names: the case's number, version and product type.
+    [](const ::testing::TestParamInfo<VersionCase>& info) {
+      std::string name = std::to_string(info.index) + "_" + info.param.version + "_" +
+                         info.param.productType;
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
 
 TEST(OsVersionName, TypesAndServicePacksOutsideTheTablesAreUnknownAndSp0) {
   const char* const names[] = {"UNKNOWN", "WIN9X",   "WINNT", "WIN2000",   "WINXP",  "WIN2003",
