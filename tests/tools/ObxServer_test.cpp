@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "orsa/IWebServiceInvoker.h"
 #include "foundation/Cipher.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -69,32 +70,48 @@ struct HttpAnswer {
   std::string body;
 };
 
-// A request with the path sent exactly as given (no normalisation of "..").
-HttpAnswer RawRequest(int port, const std::string& method, const std::string& path,
-                      const std::string& host, const std::string& headers = "",
-                      const std::string& body = "") {
-  HttpAnswer answer;
+// A loopback connection whose reads give up after 20 s, so a server that
+// never answers fails the test instead of hanging it; -1 on failure.
+int Connect(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
+  timeval limit{20, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
     ::close(fd);
-    return answer;
+    return -1;
   }
-  // Without a host, an HTTP/1.0 request with no Host header at all.
-  const std::string version =
-      host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n";
-  const std::string request = method + " " + path + version + "Connection: close\r\n" + headers +
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string data;
+  return fd;
+}
+
+// Sends `data`, then reads until the server closes (or the read limit).
+std::string Exchange(int port, const std::string& data) {
+  const int fd = Connect(port);
+  if (fd < 0) return "";
+  (void)!::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+  std::string answer;
   char buffer[4096];
   ssize_t n;
   while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
-    data.append(buffer, static_cast<size_t>(n));
+    answer.append(buffer, static_cast<size_t>(n));
   ::close(fd);
+  return answer;
+}
+
+// A request with the path sent exactly as given (no normalisation of "..").
+HttpAnswer RawRequest(int port, const std::string& method, const std::string& path,
+                      const std::string& host, const std::string& headers = "",
+                      const std::string& body = "") {
+  HttpAnswer answer;
+  // Without a host, an HTTP/1.0 request with no Host header at all.
+  const std::string version =
+      host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n";
+  const std::string data =
+      Exchange(port, method + " " + path + version + "Connection: close\r\n" + headers +
+                         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   const size_t split = data.find("\r\n\r\n");
   if (split == std::string::npos || data.compare(0, 7, "HTTP/1.") != 0) return answer;
   answer.status = std::atoi(data.c_str() + 9);
@@ -526,6 +543,171 @@ TEST_F(ObxServerTest, CommandLine) {
     EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.text), std::string::npos)
         << c.args << ": " << r.out << r.err;
   }
+}
+
+// Statuses of the answers in `data`, in order.
+std::vector<int> Statuses(const std::string& data) {
+  std::vector<int> statuses;
+  for (size_t at = data.find("HTTP/1.1 "); at != std::string::npos;
+       at = data.find("HTTP/1.1 ", at + 1)) {
+    statuses.push_back(std::atoi(data.c_str() + at + 9));
+  }
+  return statuses;
+}
+
+TEST_F(ObxServerTest, SlowAndBusyClientsNeitherStallOthersNorHoldOnPastTheRequestTimeout) {
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--request-timeout", "1"});
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string wsdl = "GET /obx/service?wsdl HTTP/1.1\r\nHost: h\r\n\r\n";
+  // More of each kind than the server has threads: slow heads, slow bodies,
+  // and keep-alive clients asking again and again.
+  struct Slow {
+    int fd;
+    std::string script, answer;
+    bool closed = false;
+  };
+  std::vector<Slow> slow;
+  std::vector<int> busy;
+  for (int i = 0; i < 20; ++i) {
+    slow.push_back(
+        {Connect(server.Port()),
+         i % 2
+             ? "POST /obx/service HTTP/1.1\r\nHost: h\r\nX-Pad: " + std::string(900, 'a')
+             : "POST /obx/service HTTP/1.1\r\nContent-Length: 900\r\n\r\n" + std::string(900, 'a'),
+         ""});
+    busy.push_back(Connect(server.Port()));
+  }
+  std::atomic<int> rounds{0};
+  std::thread clients([&] {
+    // One byte per slow client and one request per busy client per round,
+    // until the server has closed every slow client (or 30 s have passed).
+    for (int round = 0; round < 1500; ++round, ++rounds) {
+      size_t open = 0;
+      for (Slow& s : slow) {
+        char buffer[512];
+        ssize_t n;
+        while (!s.closed && (n = ::recv(s.fd, buffer, sizeof(buffer), MSG_DONTWAIT)) >= 0) {
+          if (n == 0) s.closed = true;
+          s.answer.append(buffer, static_cast<size_t>(n));
+        }
+        if (s.closed) continue;
+        ++open;
+        (void)!::send(s.fd, &s.script[static_cast<size_t>(round) % s.script.size()], 1,
+                      MSG_NOSIGNAL);
+      }
+      for (int fd : busy) {
+        char buffer[4096];
+        while (::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT) > 0) {
+        }
+        (void)!::send(fd, wsdl.data(), wsdl.size(), MSG_NOSIGNAL);
+      }
+      if (open == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  while (rounds < 3) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 200);
+  EXPECT_EQ(RawRequest(server.Port(), "POST", "/obx/service", "h", "", "<not-soap/>").status, 500);
+  clients.join();
+  for (const Slow& s : slow) {
+    EXPECT_TRUE(s.closed);
+    EXPECT_EQ(Statuses(s.answer), std::vector<int>{408}) << s.answer;
+    ::close(s.fd);
+  }
+  for (int fd : busy) ::close(fd);
+}
+
+TEST_F(ObxServerTest, RefusalsAndTheLastRequestOfAConnectionCloseIt) {
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--max-body", "1000", "--keep-alive-requests", "2"});
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  // A body that is a request of its own must never be served as one.
+  const std::string smuggled = "GET /obx/service?wsdl HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::string length = "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n";
+  const struct {
+    const char* name;
+    std::string data;
+    std::vector<int> statuses;
+  } cases[] = {
+      {"404", "POST /nowhere HTTP/1.1\r\nHost: h\r\n" + length + smuggled, {404}},
+      {"405", "PUT /obx/service HTTP/1.1\r\nHost: h\r\n" + length + smuggled, {405}},
+      {"413",
+       "POST /obx/service HTTP/1.1\r\nHost: h\r\nContent-Length: 5000\r\n\r\n" + smuggled,
+       {413}},
+      {"chunked",
+       "POST /obx/service HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + smuggled,
+       {411}},
+      {"keep-alive bound", smuggled + smuggled + smuggled, {200, 200}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Statuses(Exchange(server.Port(), c.data)), c.statuses) << c.name;
+  }
+}
+
+TEST_F(ObxServerTest, UploadsBeyondTheBoundsAreRefusedWhole) {
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--max-body", "65536", "--max-inflated", "65536", "--max-records", "3"});
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  auto records = [](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += Record("versionInfo", std::to_string(i), "x");
+    return "<message>" + text + "</message>";
+  };
+  std::string tiny;
+  for (int i = 0; i < 5000; ++i) tiny += "<a/>";
+  const struct {
+    const char* name;
+    std::string infos;
+    const char* result;
+  } uploads[] = {
+      {"three records", Seal(records(3)), "true"},
+      {"four records", Seal(records(4)), "false"},
+      {"inflates past the bound", Seal("<message>" + std::string(70000, ' ') + "</message>"),
+       "false"},
+      {"tiny elements", Seal("<message>" + tiny + "</message>"), "false"},
+  };
+  for (const auto& u : uploads) {
+    EXPECT_EQ(Upload(server, "uploadExecuteStatus", u.infos), u.result) << u.name;
+  }
+  EXPECT_EQ(
+      RawRequest(server.Port(), "POST", "/obx/service", "h", "", std::string(70000, ' ')).status,
+      413);
+  EXPECT_EQ(RawRequest(server.Port(), "POST", "/obx/service", "h", "", tiny).status, 413);
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(ReportRows(db_, root_.Path()).size(), 3u);
+}
+
+TEST_F(ObxServerTest, VerboseLogKeepsClientTextOnItsLine) {
+  std::vector<std::string> args = Args();
+  args.push_back("--verbose");
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  EXPECT_EQ(PolicyFor(server, "x\nobx-server: forged\r", ""), "");
+  EXPECT_EQ(RawGet(server.Port(), "/x\x1b[2K", "h").status, 404);  // a terminal's erase-line
+  EXPECT_EQ(server.Stop(), 0);
+  const std::string log = server.Stderr();
+  EXPECT_EQ(log.find("\nobx-server: forged"), std::string::npos) << log;
+  EXPECT_NE(log.find("computerCode=x\\nobx-server: forged\\r version="), std::string::npos) << log;
+  EXPECT_NE(log.find(" GET /x\\x1b[2K 404\n"), std::string::npos) << log;
+}
+
+TEST_F(ObxServerTest, PortInUseIsRefusedAndTheAddressIsSaid) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+  const CommandResult second =
+      RunCommand("timeout 20 " + Quote(obxtest::BinDir() + "/obx-server") + " serve --listen " +
+                     address + " --db " + Quote(root_.Sub("other.db")),
+                 root_.Path());
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "obx-server: cannot listen on " + address + ": address already in use\n");
+  EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 200);
+  EXPECT_NE(server.Stderr().find("obx-server: listening on " + address + "\n"), std::string::npos)
+      << server.Stderr();
 }
 
 }  // namespace
