@@ -7,6 +7,7 @@
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/stat.h>
 
@@ -277,6 +278,12 @@ int Serve(const std::map<std::string, std::string>& options) {
       return 1;
     }
   }
+
+  // Buffers of a request's size (bodies, opened uploads) come straight from
+  // the system and go back to it when freed. Left to itself the allocator
+  // raises this threshold after the first large free and from then on keeps
+  // such memory in its heap for good.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
   // The signals are taken by sigwait below; blocked before any server thread
   // exists, so every thread inherits the mask and none is interrupted.
