@@ -154,20 +154,17 @@ class HttpFrontEnd::Impl {
     while (!stopping_) {
       const int n = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), kSweepMs);
       for (int i = 0; i < n && !stopping_; ++i) {
-        const uint64_t id = events[static_cast<size_t>(i)].data.u64;
-        try {
-          if (id == kListenerId) {
+        const epoll_event& e = events[static_cast<size_t>(i)];
+        if (e.data.u64 == kListenerId) {
+          try {
             Accept();
-          } else if (id == kWakeId) {
-            TakeDone();
-          } else {
-            OnEvent(id, events[static_cast<size_t>(i)].events);
+          } catch (const std::exception&) {
+            // Out of memory for a new connection: it is dropped by the sweep.
           }
-        } catch (const std::exception&) {
-          // Out of memory or a failed system call for one connection: that
-          // connection ends, the others go on.
-          auto it = connections_.find(id);
-          if (it != connections_.end()) Close(it->second);
+        } else if (e.data.u64 == kWakeId) {
+          TakeDone();
+        } else {
+          Guarded(e.data.u64, [&](Connection& c) { OnEvent(c, e.events); });
         }
       }
       const auto now = Clock::now();
@@ -176,6 +173,19 @@ class HttpFrontEnd::Impl {
         nextSweep = now + std::chrono::milliseconds(kSweepMs);
       }
       Reap();
+    }
+  }
+
+  // Runs `step` on a connection that is still open. Whatever it throws (out
+  // of memory, a failed system call) ends that connection; the others go on.
+  template <typename Step>
+  void Guarded(uint64_t id, Step step) {
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.phase == Phase::kClosed) return;
+    try {
+      step(it->second);
+    } catch (const std::exception&) {
+      Close(it->second);
     }
   }
 
@@ -221,10 +231,7 @@ class HttpFrontEnd::Impl {
     }
   }
 
-  void OnEvent(uint64_t id, uint32_t events) {
-    auto it = connections_.find(id);
-    if (it == connections_.end()) return;
-    Connection& c = it->second;
+  void OnEvent(Connection& c, uint32_t events) {
     if (events & (EPOLLERR | EPOLLHUP)) {
       // Both directions are gone: nothing can be read or answered.
       Close(c);
@@ -447,11 +454,13 @@ class HttpFrontEnd::Impl {
     for (auto& entry : connections_) {
       Connection& c = entry.second;
       if (c.phase == Phase::kWorking || c.phase == Phase::kClosed || now < c.deadline) continue;
-      if (c.phase == Phase::kReading) {
-        Refuse(c, HTTPResponse::HTTP_REQUEST_TIMEOUT, "request timeout");
-      } else {
-        Close(c);  // idle, not reading our answer, or done lingering
-      }
+      Guarded(c.id, [this](Connection& late) {
+        if (late.phase == Phase::kReading) {
+          Refuse(late, HTTPResponse::HTTP_REQUEST_TIMEOUT, "request timeout");
+        } else {
+          Close(late);  // idle, not reading the answer, or done lingering
+        }
+      });
     }
   }
 
@@ -464,9 +473,9 @@ class HttpFrontEnd::Impl {
       done.swap(done_);
     }
     for (Done& d : done) {
-      auto it = connections_.find(d.id);
-      if (it == connections_.end() || it->second.phase != Phase::kWorking) continue;
-      StartReply(it->second, std::move(d.reply));
+      Guarded(d.id, [&](Connection& c) {
+        if (c.phase == Phase::kWorking) StartReply(c, std::move(d.reply));
+      });
     }
   }
 
