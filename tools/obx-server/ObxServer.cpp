@@ -39,9 +39,12 @@ void ServerLog::Line(const std::string& text) {
 
 namespace {
 
-// A body or an opened `infos` above this is a large request: worked on one at
-// a time, and the memory it took is handed back to the system afterwards.
+// A body or an opened `infos` above this size, or an `infos` with more markup
+// than this, is a large request: worked on one at a time, and the memory it
+// took is handed back to the system afterwards. (A parsed element costs a few
+// hundred bytes, so markup weighs far more than text.)
 constexpr size_t kLargeRequest = size_t{1} << 20;
+constexpr size_t kLargeMarkup = 16384;
 // A SOAP envelope of the three operations has a few dozen elements; far more
 // markup is a parser bomb, refused before a parser sees it.
 constexpr size_t kMaxEnvelopeMarkup = 4096;
@@ -227,11 +230,14 @@ class Service {
         orsahost::ZipHelper zip(static_cast<uint32_t>(config.maxInflatedBytes));
         payload = obx::OpenWith(security, zip, obx::kPassphrase, infos);
       }
-      if (MarkupCount(payload) > kMarkupPerRecord * config.maxRecords + kMarkupPerRecord) {
+      const size_t markup = MarkupCount(payload);
+      if (markup > kMarkupPerRecord * config.maxRecords + kMarkupPerRecord) {
         throw std::runtime_error("more markup than " + std::to_string(config.maxRecords) +
                                  " records hold");
       }
-      if (payload.size() > kLargeRequest && !large.owns_lock()) large.lock();
+      if ((payload.size() > kLargeRequest || markup > kLargeMarkup) && !large.owns_lock()) {
+        large.lock();
+      }
       records = SplitReportRecords(payload);
       if (records.size() > config.maxRecords) {
         throw std::runtime_error(std::to_string(records.size()) + " records, more than " +

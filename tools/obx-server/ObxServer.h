@@ -26,7 +26,7 @@ struct ServerConfig {
   FrontEndLimits http;  // workers, time-outs, body size, connections
   // An upload's `infos` once opened, and the records it may hold.
   size_t maxInflatedBytes = size_t{16} << 20;
-  size_t maxRecords = 10000;
+  size_t maxRecords = 2000;
 };
 
 // Lines on stderr, never interleaved.
