@@ -529,6 +529,8 @@ TEST_F(ObxServerTest, CommandLine) {
       {"serve --db", 2, "needs a value"},
       {"serve --db x --bogus", 2, "unknown argument --bogus"},
       {"serve --db x --service-path nopath", 2, "must start with /"},
+      {"serve --db x --threads 0", 2, "--threads needs a whole number from 1"},
+      {"serve --db x --request-timeout 1s", 2, "--request-timeout needs seconds"},
       {"frobnicate", 2, "unknown command"},
       {"reports", 2, "--db"},
       {"serve --db " + Quote(root_.Sub("x.db")) + " --listen 127.0.0.1:99999", 1, "obx-server:"},

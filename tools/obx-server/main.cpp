@@ -52,7 +52,7 @@ const char kUsage[] =
     "  --max-body BYTES          request body [8388608]\n"
     "  --max-buffered BYTES      request bytes held across all connections [268435456]\n"
     "  --max-inflated BYTES      an upload's infos once opened [16777216]\n"
-    "  --max-records N           records in one upload [10000]\n"
+    "  --max-records N           records in one upload [2000]\n"
     "Prints \"obx-server: listening on ADDR:PORT\" on stderr once listening.\n"
     "Stops cleanly on SIGTERM or SIGINT.\n"
     "\n"
