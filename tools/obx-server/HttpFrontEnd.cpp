@@ -55,7 +55,8 @@ struct Connection {
   size_t held = 0;  // bytes counted against the buffered-bytes bound
   bool http11 = true;
   bool clientKeepAlive = false;
-  std::string line = "-";  // method and target, for notices
+  bool headMethod = false;  // HEAD: an answer without its body
+  std::string line = "-";   // method and target, for notices
 
   std::string out;
   size_t outDone = 0;
@@ -317,6 +318,7 @@ class HttpFrontEnd::Impl {
     c.line = request->head.getMethod() + " " + request->head.getURI();
     c.http11 = version == Poco::Net::HTTPMessage::HTTP_1_1;
     c.clientKeepAlive = request->head.getKeepAlive();
+    c.headMethod = request->head.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD;
     if (!c.http11 && version != Poco::Net::HTTPMessage::HTTP_1_0) {
       c.http11 = true;
       Refuse(c, HTTPResponse::HTTP_VERSION_NOT_SUPPORTED, "HTTP/1.0 or HTTP/1.1 only");
@@ -366,6 +368,7 @@ class HttpFrontEnd::Impl {
     } else if (!reply.headOnly) {
       reply.head.setContentLength64(static_cast<Poco::Int64>(reply.body.size()));
     }
+    reply.headOnly = reply.headOnly || c.headMethod;
     reply.head.setKeepAlive(keep);
     if (keep) {
       reply.head.set("Keep-Alive",
@@ -436,6 +439,7 @@ class HttpFrontEnd::Impl {
     buffered_ -= c.held - c.in.size();
     c.held = c.in.size();
     c.line = "-";
+    c.headMethod = false;
     if (c.closeAfterReply) {
       ::shutdown(c.fd, SHUT_WR);
       c.phase = Phase::kLingering;
