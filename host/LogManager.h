@@ -36,9 +36,9 @@ std::string OneLine(const std::string& message);
 //   2026-12-07 20:14:03.512 Information [channel] source:line message
 // (local time; levels spelled Error, Warning, Information, ...). A line break
 // inside a message is written as the two characters \n (or \r), other control
-// characters as \xHH (see OneLine), so one entry is always one line. Levels are Poco's priorities:
-// 3 error, 4 warning, 6 information, so `is(level)` is true for every level up to the configured
-// one.
+// characters as \xHH (see OneLine), so one entry is always one line. Levels
+// are Poco's priorities: 3 error, 4 warning, 6 information, so `is(level)` is
+// true for every level up to the configured one.
 //
 // Must be owned by a boost::shared_ptr (its loggers share it, so they may
 // outlive the owner's reference). Thread-safe.
