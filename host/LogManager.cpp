@@ -38,25 +38,30 @@ class Logger : public orsa::ILogger {
   std::string channel_;
 };
 
-// A line break inside a message (a server's answer, a file's content) would
-// let that text pass for entries of its own; it goes out escaped, so every
-// entry stays one line.
+}  // namespace
+
 std::string OneLine(const std::string& message) {
-  if (message.find_first_of("\r\n") == std::string::npos) return message;
+  auto plain = [](unsigned char c) { return c == '\t' || (c >= 0x20 && c != 0x7f); };
+  if (std::all_of(message.begin(), message.end(), plain)) return message;
   std::string out;
   out.reserve(message.size() + 8);
   for (char c : message) {
-    if (c == '\n')
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '\n') {
       out += "\\n";
-    else if (c == '\r')
+    } else if (c == '\r') {
       out += "\\r";
-    else
+    } else if (!plain(u)) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 0xf];
+    } else {
       out += c;
+    }
   }
   return out;
 }
-
-}  // namespace
 
 LogManager::LogManager(const LogOptions& options) : level_(options.level) {
   Poco::AutoPtr<Poco::SplitterChannel> splitter(new Poco::SplitterChannel);

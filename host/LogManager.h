@@ -26,12 +26,19 @@ struct LogOptions {
   int keepFiles = 5;
 };
 
+// `message` as one line: a line break is written as the two characters \n
+// (or \r) and any other control character but the tab as \xHH, so a text
+// taken from outside (a server's answer, a client's request) can neither
+// pass for entries of its own nor steer the terminal it is shown on.
+std::string OneLine(const std::string& message);
+
 // One line per message:
 //   2026-12-07 20:14:03.512 Information [channel] source:line message
 // (local time; levels spelled Error, Warning, Information, ...). A line break
-// inside a message is written as the two characters \n (or \r), so one entry
-// is always one line. Levels are Poco's priorities: 3 error, 4 warning,
-// 6 information, so `is(level)` is true for every level up to the configured one.
+// inside a message is written as the two characters \n (or \r), other control
+// characters as \xHH (see OneLine), so one entry is always one line. Levels
+// are Poco's priorities: 3 error, 4 warning, 6 information, so `is(level)` is
+// true for every level up to the configured one.
 //
 // Must be owned by a boost::shared_ptr (its loggers share it, so they may
 // outlive the owner's reference). Thread-safe.

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -69,32 +70,48 @@ struct HttpAnswer {
   std::string body;
 };
 
-// A request with the path sent exactly as given (no normalisation of "..").
-HttpAnswer RawRequest(int port, const std::string& method, const std::string& path,
-                      const std::string& host, const std::string& headers = "",
-                      const std::string& body = "") {
-  HttpAnswer answer;
+// A loopback connection whose reads give up after 20 s, so a server that
+// never answers fails the test instead of hanging it; -1 on failure.
+int Connect(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
+  timeval limit{20, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
     ::close(fd);
-    return answer;
+    return -1;
   }
-  // Without a host, an HTTP/1.0 request with no Host header at all.
-  const std::string version =
-      host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n";
-  const std::string request = method + " " + path + version + "Connection: close\r\n" + headers +
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-  (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string data;
+  return fd;
+}
+
+// Sends `data`, then reads until the server closes (or the read limit).
+std::string Exchange(int port, const std::string& data) {
+  const int fd = Connect(port);
+  if (fd < 0) return "";
+  (void)!::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+  std::string answer;
   char buffer[4096];
   ssize_t n;
   while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
-    data.append(buffer, static_cast<size_t>(n));
+    answer.append(buffer, static_cast<size_t>(n));
   ::close(fd);
+  return answer;
+}
+
+// A request with the path sent exactly as given (no normalisation of "..").
+HttpAnswer RawRequest(int port, const std::string& method, const std::string& path,
+                      const std::string& host, const std::string& headers = "",
+                      const std::string& body = "") {
+  HttpAnswer answer;
+  // Without a host, an HTTP/1.0 request with no Host header at all.
+  const std::string version =
+      host.empty() ? " HTTP/1.0\r\n" : " HTTP/1.1\r\nHost: " + host + "\r\n";
+  const std::string data =
+      Exchange(port, method + " " + path + version + "Connection: close\r\n" + headers +
+                         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
   const size_t split = data.find("\r\n\r\n");
   if (split == std::string::npos || data.compare(0, 7, "HTTP/1.") != 0) return answer;
   answer.status = std::atoi(data.c_str() + 9);
@@ -512,6 +529,8 @@ TEST_F(ObxServerTest, CommandLine) {
       {"serve --db", 2, "needs a value"},
       {"serve --db x --bogus", 2, "unknown argument --bogus"},
       {"serve --db x --service-path nopath", 2, "must start with /"},
+      {"serve --db x --threads 0", 2, "--threads needs a whole number from 1"},
+      {"serve --db x --request-timeout 1s", 2, "--request-timeout needs seconds"},
       {"frobnicate", 2, "unknown command"},
       {"reports", 2, "--db"},
       {"serve --db " + Quote(root_.Sub("x.db")) + " --listen 127.0.0.1:99999", 1, "obx-server:"},
@@ -526,6 +545,171 @@ TEST_F(ObxServerTest, CommandLine) {
     EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.text), std::string::npos)
         << c.args << ": " << r.out << r.err;
   }
+}
+
+// Statuses of the answers in `data`, in order.
+std::vector<int> Statuses(const std::string& data) {
+  std::vector<int> statuses;
+  for (size_t at = data.find("HTTP/1.1 "); at != std::string::npos;
+       at = data.find("HTTP/1.1 ", at + 1)) {
+    statuses.push_back(std::atoi(data.c_str() + at + 9));
+  }
+  return statuses;
+}
+
+TEST_F(ObxServerTest, SlowAndBusyClientsNeitherStallOthersNorHoldOnPastTheRequestTimeout) {
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--request-timeout", "1"});
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string wsdl = "GET /obx/service?wsdl HTTP/1.1\r\nHost: h\r\n\r\n";
+  // More of each kind than the server has threads: slow heads, slow bodies,
+  // and keep-alive clients asking again and again.
+  struct Slow {
+    int fd;
+    std::string script, answer;
+    bool closed = false;
+  };
+  std::vector<Slow> slow;
+  std::vector<int> busy;
+  for (int i = 0; i < 20; ++i) {
+    slow.push_back(
+        {Connect(server.Port()),
+         i % 2
+             ? "POST /obx/service HTTP/1.1\r\nHost: h\r\nX-Pad: " + std::string(900, 'a')
+             : "POST /obx/service HTTP/1.1\r\nContent-Length: 900\r\n\r\n" + std::string(900, 'a'),
+         ""});
+    busy.push_back(Connect(server.Port()));
+  }
+  std::atomic<int> rounds{0};
+  std::thread clients([&] {
+    // One byte per slow client and one request per busy client per round,
+    // until the server has closed every slow client (or 30 s have passed).
+    for (int round = 0; round < 1500; ++round, ++rounds) {
+      size_t open = 0;
+      for (Slow& s : slow) {
+        char buffer[512];
+        ssize_t n;
+        while (!s.closed && (n = ::recv(s.fd, buffer, sizeof(buffer), MSG_DONTWAIT)) >= 0) {
+          if (n == 0) s.closed = true;
+          s.answer.append(buffer, static_cast<size_t>(n));
+        }
+        if (s.closed) continue;
+        ++open;
+        (void)!::send(s.fd, &s.script[static_cast<size_t>(round) % s.script.size()], 1,
+                      MSG_NOSIGNAL);
+      }
+      for (int fd : busy) {
+        char buffer[4096];
+        while (::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT) > 0) {
+        }
+        (void)!::send(fd, wsdl.data(), wsdl.size(), MSG_NOSIGNAL);
+      }
+      if (open == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  while (rounds < 3) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 200);
+  EXPECT_EQ(RawRequest(server.Port(), "POST", "/obx/service", "h", "", "<not-soap/>").status, 500);
+  clients.join();
+  for (const Slow& s : slow) {
+    EXPECT_TRUE(s.closed);
+    EXPECT_EQ(Statuses(s.answer), std::vector<int>{408}) << s.answer;
+    ::close(s.fd);
+  }
+  for (int fd : busy) ::close(fd);
+}
+
+// With the default bounds: 8 MiB of body, 100 requests per connection.
+TEST_F(ObxServerTest, RefusalsAndTheLastRequestOfAConnectionCloseIt) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  // A body that is a request of its own must never be served as one.
+  const std::string smuggled = "GET /obx/service?wsdl HTTP/1.1\r\nHost: h\r\n\r\n";
+  const std::string length = "Content-Length: " + std::to_string(smuggled.size()) + "\r\n\r\n";
+  std::string many;
+  for (int i = 0; i < 101; ++i) many += smuggled;
+  const struct {
+    const char* name;
+    std::string data;
+    std::vector<int> statuses;
+  } cases[] = {
+      {"404", "POST /nowhere HTTP/1.1\r\nHost: h\r\n" + length + smuggled, {404}},
+      {"405", "PUT /obx/service HTTP/1.1\r\nHost: h\r\n" + length + smuggled, {405}},
+      {"413",
+       "POST /obx/service HTTP/1.1\r\nHost: h\r\nContent-Length: 100000000\r\n\r\n" + smuggled,
+       {413}},
+      {"keep-alive bound", many, std::vector<int>(100, 200)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Statuses(Exchange(server.Port(), c.data)), c.statuses) << c.name;
+  }
+}
+
+// With the default bounds: 8 MiB of body, 16 MiB opened, 2000 records.
+TEST_F(ObxServerTest, UploadsBeyondTheBoundsAreRefusedWhole) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  auto records = [](int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += Record("versionInfo", std::to_string(i), "x");
+    return "<message>" + text + "</message>";
+  };
+  std::string tiny;
+  for (int i = 0; i < 300000; ++i) tiny += "<a/>";
+  const struct {
+    const char* name;
+    std::string infos;
+    const char* result;
+  } uploads[] = {
+      {"three records", Seal(records(3)), "true"},
+      {"2001 records", Seal(records(2001)), "false"},
+      {"opens to 17 MiB", Seal("<message>" + std::string(17 << 20, ' ') + "</message>"), "false"},
+      {"tiny elements", Seal("<message>" + tiny + "</message>"), "false"},
+  };
+  for (const auto& u : uploads) {
+    EXPECT_EQ(Upload(server, "uploadExecuteStatus", u.infos), u.result) << u.name;
+  }
+  const struct {
+    const char* name;
+    std::string body;
+  } bodies[] = {{"9 MB", std::string(9000000, ' ')}, {"tiny elements", tiny.substr(0, 20000)}};
+  for (const auto& b : bodies) {
+    EXPECT_EQ(RawRequest(server.Port(), "POST", "/obx/service", "h", "", b.body).status, 413)
+        << b.name;
+  }
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(ReportRows(db_, root_.Path()).size(), 3u);
+}
+
+TEST_F(ObxServerTest, VerboseLogKeepsClientTextOnItsLine) {
+  std::vector<std::string> args = Args();
+  args.push_back("--verbose");
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  EXPECT_EQ(PolicyFor(server, "x\nobx-server: forged\r", ""), "");
+  EXPECT_EQ(RawGet(server.Port(), "/x\x1b[2K", "h").status, 404);  // a terminal's erase-line
+  EXPECT_EQ(server.Stop(), 0);
+  const std::string log = server.Stderr();
+  EXPECT_EQ(log.find("\nobx-server: forged"), std::string::npos) << log;
+  EXPECT_NE(log.find("computerCode=x\\nobx-server: forged\\r version="), std::string::npos) << log;
+  EXPECT_NE(log.find(" GET /x\\x1b[2K 404\n"), std::string::npos) << log;
+}
+
+TEST_F(ObxServerTest, PortInUseIsRefusedAndTheAddressIsSaid) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+  const CommandResult second =
+      RunCommand("timeout 20 " + Quote(obxtest::BinDir() + "/obx-server") + " serve --listen " +
+                     address + " --db " + Quote(root_.Sub("other.db")),
+                 root_.Path());
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "obx-server: cannot listen on " + address + ": address already in use\n");
+  EXPECT_EQ(RawGet(server.Port(), "/obx/service?wsdl", "h").status, 200);
+  EXPECT_NE(server.Stderr().find("obx-server: listening on " + address + "\n"), std::string::npos)
+      << server.Stderr();
 }
 
 }  // namespace

@@ -1,20 +1,20 @@
 #include "tools/obx-server/ObxServer.h"
 
 #include <Poco/File.h>
-#include <Poco/Net/HTTPRequestHandler.h>
-#include <Poco/Net/HTTPRequestHandlerFactory.h>
-#include <Poco/Net/HTTPServerParams.h>
-#include <Poco/Net/HTTPServerRequest.h>
-#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/FileStream.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/URI.h>
+#include <malloc.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <iostream>
-#include <istream>
 #include <map>
 #include <stdexcept>
 
+#include "host/LogManager.h"
 #include "host/SecurityHelper.h"
 #include "host/SoapCodec.h"
 #include "host/ZipHelper.h"
@@ -27,30 +27,45 @@
 
 namespace obxserver {
 
-using Poco::Net::HTTPRequestHandler;
 using Poco::Net::HTTPResponse;
-using Poco::Net::HTTPServerRequest;
-using Poco::Net::HTTPServerResponse;
 namespace soap = orsahost::soap;
 
 void ServerLog::Line(const std::string& text) {
+  // Client text (a computer code, a path, a parser's complaint about a body)
+  // reaches these lines; escaped, it cannot pass for lines of its own.
+  const std::string line = orsahost::OneLine(text);
   std::lock_guard<std::mutex> lock(mutex_);
-  std::cerr << "obx-server: " << text << std::endl;
+  std::cerr << "obx-server: " << line << std::endl;
 }
 
 namespace {
 
-void Send(HTTPServerResponse& response, HTTPResponse::HTTPStatus status,
-          const std::string& contentType, const std::string& body) {
-  response.setStatusAndReason(status);
-  response.setContentType(contentType);
-  response.setContentLength(static_cast<std::streamsize>(body.size()));
-  response.send() << body;
+// A body or an opened `infos` above this size, or an `infos` with more markup
+// than this, is a large request: worked on one at a time, and the memory it
+// took is handed back to the system afterwards. (A parsed element costs a few
+// hundred bytes, so markup weighs far more than text.)
+constexpr size_t kLargeRequest = size_t{1} << 20;
+constexpr size_t kLargeMarkup = 16384;
+// A SOAP envelope of the three operations has a few dozen elements; far more
+// markup is a parser bomb, refused before a parser sees it.
+constexpr size_t kMaxEnvelopeMarkup = 4096;
+// An agent's record has about a hundred; the bound per allowed record.
+constexpr size_t kMarkupPerRecord = 128;
+
+// What an XML parser makes nodes of: '<' starts every element, comment and
+// other markup, '=' every attribute. Counting both bounds the parsed tree
+// whatever the text, at the price of counting such characters in text too.
+size_t MarkupCount(const std::string& xml) {
+  return static_cast<size_t>(
+      std::count_if(xml.begin(), xml.end(), [](char c) { return c == '<' || c == '='; }));
 }
 
-void SendText(HTTPServerResponse& response, HTTPResponse::HTTPStatus status,
-              const std::string& text) {
-  Send(response, status, "text/plain; charset=utf-8", text + "\n");
+HttpReply Xml(HTTPResponse::HTTPStatus status, const std::string& body) {
+  HttpReply reply;
+  reply.head.setStatusAndReason(status);
+  reply.head.setContentType("text/xml; charset=utf-8");
+  reply.body = body;
+  return reply;
 }
 
 // The answer item of every operation: one map, one item.
@@ -69,66 +84,110 @@ std::map<std::string, std::string> ItemsOf(const soap::Message& m) {
   return items;
 }
 
-class SoapHandler : public HTTPRequestHandler {
- public:
-  explicit SoapHandler(std::shared_ptr<ServiceState> state) : state_(std::move(state)) {}
+// Host and port as the client wrote them; refused when it could smuggle
+// markup or another authority into the description.
+bool IsPlainAuthority(const std::string& host) {
+  if (host.empty() || host.size() > 255) return false;
+  for (char c : host) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+    if (!ok) return false;
+  }
+  return true;
+}
 
-  void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
-    std::string operation = "-";
-    HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK;
-    try {
-      std::string body;
-      if (!ReadBody(request, body)) {
-        status = HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE;
-        SendText(response, status, "request too large");
-      } else {
-        soap::Parsed parsed;
-        try {
-          parsed = soap::ParseEnvelope(body);
-        } catch (const std::exception& e) {
-          throw soap::Fault("soap:Client", e.what());
-        }
-        operation = parsed.wrapper;
-        CheckAction(request, operation);
-        const soap::Message answer = Answer(operation, ItemsOf(parsed.message));
-        Send(response, status, "text/xml; charset=utf-8",
-             soap::BuildEnvelope(operation + "Response", answer));
-      }
-    } catch (const soap::Fault& f) {
-      status = HTTPResponse::HTTP_INTERNAL_SERVER_ERROR;
-      SendFault(response, f.code(), f.what());
-    } catch (const std::exception& e) {
-      status = HTTPResponse::HTTP_INTERNAL_SERVER_ERROR;
-      state_->log.Line(operation + " failed: " + e.what());
-      SendFault(response, "soap:Server", e.what());
-    }
+// Routes a complete request and answers it; one per request, on a worker.
+class Service {
+ public:
+  explicit Service(std::shared_ptr<ServiceState> state) : state_(std::move(state)) {}
+
+  HttpReply Handle(HttpRequest& request) {
+    std::string operation;
+    HttpReply reply = Route(request, operation);
     if (state_->log.Verbose()) {
-      state_->log.Line(request.clientAddress().toString() + " " + request.getMethod() + " " +
-                       request.getURI() + " " + operation + " " + std::to_string(status));
+      state_->log.Line(request.client.toString() + " " + request.head.getMethod() + " " +
+                       request.head.getURI() + (operation.empty() ? "" : " " + operation) + " " +
+                       std::to_string(reply.head.getStatus()));
     }
+    return reply;
   }
 
  private:
-  bool ReadBody(HTTPServerRequest& request, std::string& body) {
-    const size_t limit = state_->config.maxRequestBytes;
-    if (request.hasContentLength() &&
-        request.getContentLength64() > static_cast<Poco::Int64>(limit)) {
-      return false;
+  HttpReply Route(HttpRequest& request, std::string& operation) {
+    const ServerConfig& config = state_->config;
+    const std::string& method = request.head.getMethod();
+    std::string path;
+    std::string query;
+    try {
+      Poco::URI uri(request.head.getURI());
+      path = uri.getPath();  // decoded
+      query = uri.getRawQuery();
+    } catch (const std::exception&) {
+      return TextReply(HTTPResponse::HTTP_BAD_REQUEST, "bad request");
     }
-    std::istream& in = request.stream();
-    char buffer[16384];
-    while (in) {
-      in.read(buffer, sizeof(buffer));
-      body.append(buffer, static_cast<size_t>(in.gcount()));
-      if (body.size() > limit) return false;
+    if (path == config.servicePath) {
+      if (method == Poco::Net::HTTPRequest::HTTP_POST) {
+        operation = "-";
+        std::unique_lock<std::mutex> large(state_->largeRequest, std::defer_lock);
+        if (request.body.size() > kLargeRequest) large.lock();
+        HttpReply reply = Soap(request, operation, large);
+        // Everything the request took is free again; without this the
+        // allocator would keep the peak of a large request for good.
+        if (large.owns_lock()) malloc_trim(0);
+        return reply;
+      }
+      if (method == Poco::Net::HTTPRequest::HTTP_GET && (query == "wsdl" || query == "WSDL")) {
+        return Wsdl(request);
+      }
+      return NotAllowed("GET, POST", "POST a SOAP request, or GET ?wsdl");
     }
-    return true;
+    const std::string& prefix = config.repositoryPrefix;
+    if (!config.repository.empty() && path.compare(0, prefix.size(), prefix) == 0) {
+      if (method == Poco::Net::HTTPRequest::HTTP_GET ||
+          method == Poco::Net::HTTPRequest::HTTP_HEAD) {
+        return Repository(request, path.substr(prefix.size()));
+      }
+      return NotAllowed("GET, HEAD", "GET only");
+    }
+    return TextReply(HTTPResponse::HTTP_NOT_FOUND, "not found");
+  }
+
+  static HttpReply NotAllowed(const std::string& allow, const std::string& text) {
+    HttpReply reply = TextReply(HTTPResponse::HTTP_METHOD_NOT_ALLOWED, text);
+    reply.head.set("Allow", allow);
+    return reply;
+  }
+
+  HttpReply Soap(HttpRequest& request, std::string& operation,
+                 std::unique_lock<std::mutex>& large) {
+    if (MarkupCount(request.body) > kMaxEnvelopeMarkup) {
+      return TextReply(HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE, "request too large");
+    }
+    try {
+      soap::Parsed parsed;
+      try {
+        parsed = soap::ParseEnvelope(request.body);
+      } catch (const std::exception& e) {
+        throw soap::Fault("soap:Client", e.what());
+      }
+      std::string().swap(request.body);
+      operation = parsed.wrapper;
+      CheckAction(request, operation);
+      const soap::Message answer = Answer(operation, ItemsOf(parsed.message), large);
+      return Xml(HTTPResponse::HTTP_OK, soap::BuildEnvelope(operation + "Response", answer));
+    } catch (const soap::Fault& f) {
+      return Xml(HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, soap::BuildFault(f.code(), f.what()));
+    } catch (const std::exception& e) {
+      state_->log.Line(operation + " failed: " + e.what());
+      return Xml(HTTPResponse::HTTP_INTERNAL_SERVER_ERROR,
+                 soap::BuildFault("soap:Server", e.what()));
+    }
   }
 
   // A SOAPAction naming another operation than the body is a confused client.
-  static void CheckAction(HTTPServerRequest& request, const std::string& operation) {
-    if (!request.has("SOAPAction")) return;
-    std::string action = request.get("SOAPAction");
+  static void CheckAction(const HttpRequest& request, const std::string& operation) {
+    if (!request.head.has("SOAPAction")) return;
+    std::string action = request.head.get("SOAPAction");
     if (action.size() >= 2 && action.front() == '"' && action.back() == '"') {
       action = action.substr(1, action.size() - 2);
     }
@@ -138,7 +197,8 @@ class SoapHandler : public HTTPRequestHandler {
   }
 
   soap::Message Answer(const std::string& operation,
-                       const std::map<std::string, std::string>& items) {
+                       const std::map<std::string, std::string>& items,
+                       std::unique_lock<std::mutex>& large) {
     auto value = [&items](const char* key) {
       auto it = items.find(key);
       return it == items.end() ? std::string() : it->second;
@@ -153,18 +213,37 @@ class SoapHandler : public HTTPRequestHandler {
       return OneItem("policy", policy.sealed);
     }
     if (operation == "uploadExecuteStatus" || operation == "uploadExecuteResult") {
-      return OneItem("result", Record(operation, value("infos")) ? "true" : "false");
+      return OneItem("result", Record(operation, value("infos"), large) ? "true" : "false");
     }
     throw soap::Fault("soap:Client", "unknown operation " + operation);
   }
 
-  // True when every record of the upload was stored.
-  bool Record(const std::string& operation, const std::string& infos) {
+  // True when every record of the upload was stored. An upload that breaks a
+  // bound is refused whole, like one that does not open.
+  bool Record(const std::string& operation, const std::string& infos,
+              std::unique_lock<std::mutex>& large) {
+    const ServerConfig& config = state_->config;
     std::vector<ReportRecord> records;
     try {
-      orsahost::SecurityHelper security;
-      orsahost::ZipHelper zip;
-      records = SplitReportRecords(orsa::OpenWith(security, zip, orsa::kPassphrase, infos));
+      std::string payload;
+      {
+        orsahost::SecurityHelper security;
+        orsahost::ZipHelper zip(static_cast<uint32_t>(config.maxInflatedBytes));
+        payload = orsa::OpenWith(security, zip, orsa::kPassphrase, infos);
+      }
+      const size_t markup = MarkupCount(payload);
+      if (markup > kMarkupPerRecord * config.maxRecords + kMarkupPerRecord) {
+        throw std::runtime_error("more markup than " + std::to_string(config.maxRecords) +
+                                 " records hold");
+      }
+      if ((payload.size() > kLargeRequest || markup > kLargeMarkup) && !large.owns_lock()) {
+        large.lock();
+      }
+      records = SplitReportRecords(payload);
+      if (records.size() > config.maxRecords) {
+        throw std::runtime_error(std::to_string(records.size()) + " records, more than " +
+                                 std::to_string(config.maxRecords));
+      }
     } catch (const std::exception& e) {
       state_->log.Line(operation + ": infos refused, nothing recorded: " + e.what());
       return false;
@@ -181,141 +260,43 @@ class SoapHandler : public HTTPRequestHandler {
     return true;
   }
 
-  static void SendFault(HTTPServerResponse& response, const std::string& code,
-                        const std::string& text) {
-    // Headers may already be out when sending the answer itself failed.
-    if (response.sent()) return;
-    Send(response, HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, "text/xml; charset=utf-8",
-         soap::BuildFault(code, text));
-  }
-
-  std::shared_ptr<ServiceState> state_;
-};
-
-// Host and port as the client wrote them; refused when it could smuggle
-// markup or another authority into the description.
-bool IsPlainAuthority(const std::string& host) {
-  if (host.empty() || host.size() > 255) return false;
-  for (char c : host) {
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
-    if (!ok) return false;
-  }
-  return true;
-}
-
-class WsdlHandler : public HTTPRequestHandler {
- public:
-  explicit WsdlHandler(std::shared_ptr<ServiceState> state) : state_(std::move(state)) {}
-  void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
+  HttpReply Wsdl(const HttpRequest& request) {
     // An HTTP/1.0 client may send no Host at all; the listening address serves then.
-    std::string authority =
-        request.has(Poco::Net::HTTPRequest::HOST) ? request.get(Poco::Net::HTTPRequest::HOST) : "";
-    if (!IsPlainAuthority(authority)) authority = request.serverAddress().toString();
-    Send(response, HTTPResponse::HTTP_OK, "text/xml; charset=utf-8",
-         WsdlWithAddress("http://" + authority + state_->config.servicePath));
-    if (state_->log.Verbose()) {
-      state_->log.Line(request.clientAddress().toString() + " GET " + request.getURI() + " 200");
-    }
+    std::string authority = request.head.has(Poco::Net::HTTPRequest::HOST)
+                                ? request.head.get(Poco::Net::HTTPRequest::HOST)
+                                : "";
+    if (!IsPlainAuthority(authority)) authority = request.server.toString();
+    return Xml(HTTPResponse::HTTP_OK,
+               WsdlWithAddress("http://" + authority + state_->config.servicePath));
   }
 
- private:
-  std::shared_ptr<ServiceState> state_;
-};
-
-class RepositoryHandler : public HTTPRequestHandler {
- public:
-  RepositoryHandler(std::shared_ptr<ServiceState> state, std::string relative)
-      : state_(std::move(state)), relative_(std::move(relative)) {}
-  void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
+  HttpReply Repository(const HttpRequest& request, const std::string& relative) {
     std::string file;
-    HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK;
-    switch (ResolveRepositoryPath(state_->config.repository, relative_, file)) {
+    switch (ResolveRepositoryPath(state_->config.repository, relative, file)) {
       case RepositoryLookup::kRefused:
-        status = HTTPResponse::HTTP_FORBIDDEN;
-        SendText(response, status, "forbidden");
-        break;
+        return TextReply(HTTPResponse::HTTP_FORBIDDEN, "forbidden");
       case RepositoryLookup::kNotFound:
-        status = HTTPResponse::HTTP_NOT_FOUND;
-        SendText(response, status, "not found");
-        break;
+        return TextReply(HTTPResponse::HTTP_NOT_FOUND, "not found");
       case RepositoryLookup::kFound:
-        if (request.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD) {
-          response.setContentType("application/octet-stream");
-          response.setContentLength64(static_cast<Poco::UInt64>(Poco::File(file).getSize()));
-          response.send();
-        } else {
-          response.sendFile(file, "application/octet-stream");
-        }
         break;
     }
-    if (state_->log.Verbose()) {
-      state_->log.Line(request.clientAddress().toString() + " " + request.getMethod() + " " +
-                       request.getURI() + " " + std::to_string(status));
-    }
-  }
-
- private:
-  std::shared_ptr<ServiceState> state_;
-  std::string relative_;
-};
-
-class StatusHandler : public HTTPRequestHandler {
- public:
-  StatusHandler(std::shared_ptr<ServiceState> state, HTTPResponse::HTTPStatus status,
-                std::string text)
-      : state_(std::move(state)), status_(status), text_(std::move(text)) {}
-  void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
-    if (status_ == HTTPResponse::HTTP_METHOD_NOT_ALLOWED) response.set("Allow", "GET, POST");
-    SendText(response, status_, text_);
-    if (state_->log.Verbose()) {
-      state_->log.Line(request.clientAddress().toString() + " " + request.getMethod() + " " +
-                       request.getURI() + " " + std::to_string(status_));
-    }
-  }
-
- private:
-  std::shared_ptr<ServiceState> state_;
-  HTTPResponse::HTTPStatus status_;
-  std::string text_;
-};
-
-class Factory : public Poco::Net::HTTPRequestHandlerFactory {
- public:
-  explicit Factory(std::shared_ptr<ServiceState> state) : state_(std::move(state)) {}
-
-  HTTPRequestHandler* createRequestHandler(const HTTPServerRequest& request) override {
-    const ServerConfig& config = state_->config;
-    const std::string& method = request.getMethod();
-    std::string path;
-    std::string query;
+    HttpReply reply;
+    reply.head.setContentType("application/octet-stream");
     try {
-      Poco::URI uri(request.getURI());
-      path = uri.getPath();  // decoded
-      query = uri.getRawQuery();
-    } catch (const std::exception&) {
-      return new StatusHandler(state_, HTTPResponse::HTTP_BAD_REQUEST, "bad request");
-    }
-    if (path == config.servicePath) {
-      if (method == Poco::Net::HTTPRequest::HTTP_POST) return new SoapHandler(state_);
-      if (method == Poco::Net::HTTPRequest::HTTP_GET && (query == "wsdl" || query == "WSDL")) {
-        return new WsdlHandler(state_);
+      auto stream = std::make_shared<Poco::FileInputStream>(file);
+      reply.streamSize = static_cast<uint64_t>(Poco::File(file).getSize());
+      if (request.head.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD) {
+        reply.headOnly = true;
+        reply.head.setContentLength64(static_cast<Poco::Int64>(reply.streamSize));
+      } else {
+        reply.stream = std::move(stream);
       }
-      return new StatusHandler(state_, HTTPResponse::HTTP_METHOD_NOT_ALLOWED,
-                               "POST a SOAP request, or GET ?wsdl");
+    } catch (const Poco::Exception&) {
+      return TextReply(HTTPResponse::HTTP_NOT_FOUND, "not found");
     }
-    const std::string& prefix = config.repositoryPrefix;
-    if (!config.repository.empty() && path.compare(0, prefix.size(), prefix) == 0) {
-      if (method == Poco::Net::HTTPRequest::HTTP_GET ||
-          method == Poco::Net::HTTPRequest::HTTP_HEAD) {
-        return new RepositoryHandler(state_, path.substr(prefix.size()));
-      }
-      return new StatusHandler(state_, HTTPResponse::HTTP_METHOD_NOT_ALLOWED, "GET only");
-    }
-    return new StatusHandler(state_, HTTPResponse::HTTP_NOT_FOUND, "not found");
+    return reply;
   }
 
- private:
   std::shared_ptr<ServiceState> state_;
 };
 
@@ -326,35 +307,45 @@ ObxServer::ObxServer(const ServerConfig& config) : state_(std::make_shared<Servi
 ObxServer::~ObxServer() { Stop(); }
 
 void ObxServer::Start() {
+  const std::string& listen = state_->config.listen;
   Poco::Net::ServerSocket socket;
-  socket.bind(Poco::Net::SocketAddress(state_->config.listen), true);
-  socket.listen(64);
+  try {
+    // Reusing the address lets a restarted server bind past connections in
+    // TIME_WAIT; sharing the port (SO_REUSEPORT) would let a second server
+    // take over the clients of a running one, so it is never asked for.
+    socket.bind(Poco::Net::SocketAddress(listen), true, false);
+    socket.listen(256);
+  } catch (const Poco::Exception& e) {
+    throw std::runtime_error("cannot listen on " + listen + ": " +
+                             (e.code() == EADDRINUSE ? "address already in use" : e.displayText()));
+  }
   port_ = socket.address().port();
+  const std::string address = socket.address().toString();
 
-  Poco::AutoPtr<Poco::Net::HTTPServerParams> params(new Poco::Net::HTTPServerParams);
-  params->setMaxThreads(16);
-  params->setMaxQueued(64);
-  params->setTimeout(Poco::Timespan(30, 0));
-  params->setKeepAlive(true);
-  params->setKeepAliveTimeout(Poco::Timespan(5, 0));
-  server_ = std::make_unique<Poco::Net::HTTPServer>(new Factory(state_), socket, params);
-  server_->start();
+  auto service = std::make_shared<Service>(state_);
+  std::shared_ptr<ServiceState> state = state_;
+  server_ = std::make_unique<HttpFrontEnd>(
+      socket, state_->config.http, [service](HttpRequest& r) { return service->Handle(r); },
+      [state](const Poco::Net::SocketAddress& client, const std::string& what, int status) {
+        if (state->log.Verbose()) {
+          state->log.Line(client.toString() + " " + what + " " + std::to_string(status));
+        }
+      });
+  server_->Start();
+  state_->log.Line("listening on " + address);
 
   if (!state_->config.portFile.empty() &&
       !platform::ReplaceFileAtomically(state_->config.portFile, std::to_string(port_) + "\n")) {
     Stop();
     throw std::runtime_error("cannot write the port file " + state_->config.portFile);
   }
-  if (state_->log.Verbose())
-    state_->log.Line("listening on " + socket.address().host().toString() + ":" +
-                     std::to_string(port_) + state_->config.servicePath);
 }
 
 void ObxServer::Stop() {
   if (!server_) return;
   // Open keep-alive connections are ended too, so a client cannot hold the
   // server up.
-  server_->stopAll(true);
+  server_->Stop();
   server_.reset();
 }
 

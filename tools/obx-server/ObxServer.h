@@ -1,13 +1,13 @@
 #pragma once
 // The HTTP side of obx-server: the SOAP service path (POST for the three
-// operations, GET ?wsdl for the description) and the download repository.
-#include <Poco/Net/HTTPServer.h>
-
+// operations, GET ?wsdl for the description) and the download repository,
+// served through the HttpFrontEnd.
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "tools/obx-server/HttpFrontEnd.h"
 #include "tools/obx-server/PolicyStore.h"
 #include "tools/obx-server/ReportDatabase.h"
 
@@ -22,7 +22,11 @@ struct ServerConfig {
   std::string servicePath = "/obx/service";
   std::string db;        // report database file (required)
   bool verbose = false;  // one stderr line per request
-  size_t maxRequestBytes = size_t{64} << 20;
+
+  FrontEndLimits http;  // workers, time-outs, body size, connections
+  // An upload's `infos` once opened, and the records it may hold.
+  size_t maxInflatedBytes = size_t{16} << 20;
+  size_t maxRecords = 2000;
 };
 
 // Lines on stderr, never interleaved.
@@ -45,18 +49,23 @@ struct ServiceState {
   PolicyStore policies;
   ReportDatabase reports;
   ServerLog log;
+  // Held while a large request is worked on: one at a time, so the memory
+  // of several never adds up.
+  std::mutex largeRequest;
 };
 
 // Threads: Start and Stop from one controlling thread; requests are served
-// on the server's own pool. Failures: Start throws (std::exception or
+// on the front end's workers. Failures: Start throws (std::exception or
 // Poco::Exception) when the database cannot be opened, the address is bad
-// or the socket cannot listen.
+// or the socket cannot listen (a port another process listens on is refused,
+// never shared).
 class ObxServer {
  public:
   explicit ObxServer(const ServerConfig& config);
   ~ObxServer();
 
-  // Listens, then writes the port file (atomically).
+  // Listens, says so on stderr ("listening on ADDR:PORT"), then writes the
+  // port file (atomically).
   void Start();
   uint16_t Port() const { return port_; }
   // Stops accepting, ends the open connections and waits for the pool.
@@ -64,7 +73,7 @@ class ObxServer {
 
  private:
   std::shared_ptr<ServiceState> state_;
-  std::unique_ptr<Poco::Net::HTTPServer> server_;
+  std::unique_ptr<HttpFrontEnd> server_;
   uint16_t port_ = 0;
 };
 

@@ -2,16 +2,19 @@
 //
 //   obx-server serve [--listen ADDR:PORT] [--port-file F] [--policies DIR]
 //                    [--repository DIR] [--repository-prefix PATH]
-//                    [--service-path PATH] --db FILE [--verbose]
+//                    [--service-path PATH] --db FILE [--verbose] [bounds]
 //   obx-server reports --db FILE [--json]
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
@@ -39,6 +42,18 @@ const char kUsage[] =
     "                            GET PATH?wsdl returns the service description\n"
     "  --db FILE                 SQLite file the uploaded records are kept in\n"
     "  --verbose                 log every request on stderr\n"
+    "Bounds (defaults in brackets; a request breaking one is refused):\n"
+    "  --threads N               requests worked on at once [4]\n"
+    "  --max-connections N       open connections [512]\n"
+    "  --request-timeout S       seconds from a request's first byte to its last,\n"
+    "                            head and body; also for a reply making no progress [10]\n"
+    "  --idle-timeout S          seconds a connection may wait for a request [5]\n"
+    "  --keep-alive-requests N   requests on one connection [100]\n"
+    "  --max-body BYTES          request body [8388608]\n"
+    "  --max-buffered BYTES      request bytes held across all connections [268435456]\n"
+    "  --max-inflated BYTES      an upload's infos once opened [16777216]\n"
+    "  --max-records N           records in one upload [2000]\n"
+    "Prints \"obx-server: listening on ADDR:PORT\" on stderr once listening.\n"
     "Stops cleanly on SIGTERM or SIGINT.\n"
     "\n"
     "reports: prints the recorded reports, one per uploaded record\n"
@@ -47,6 +62,28 @@ const char kUsage[] =
 int Usage(const std::string& problem) {
   std::cerr << "obx-server: " << problem << "\n" << kUsage;
   return 2;
+}
+
+// A whole decimal number within [low, high].
+bool ParseCount(const std::string& text, unsigned long long low, unsigned long long high,
+                unsigned long long& out) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  out = std::stoull(text);
+  return out >= low && out <= high;
+}
+
+// Seconds, fractions allowed, from a millisecond up to an hour.
+bool ParseSeconds(const std::string& text, std::chrono::milliseconds& out) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos) return false;
+  try {
+    const double seconds = std::stod(text);
+    if (!(seconds >= 0.001 && seconds <= 3600)) return false;
+    out = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 // "--name value" pairs and lone flags; false on an unknown or incomplete option.
@@ -186,6 +223,42 @@ int Serve(const std::map<std::string, std::string>& options) {
   take("--service-path", config.servicePath);
   take("--db", config.db);
   config.verbose = options.count("--verbose") > 0;
+  obxserver::FrontEndLimits& http = config.http;
+  struct Count {
+    const char* name;
+    unsigned long long low, high;
+    std::function<void(unsigned long long)> set;
+  };
+  const std::vector<Count> counts = {
+      {"--threads", 1, 256, [&](unsigned long long v) { http.workers = unsigned(v); }},
+      {"--max-connections", 1, 100000,
+       [&](unsigned long long v) { http.maxConnections = unsigned(v); }},
+      {"--keep-alive-requests", 1, 1000000,
+       [&](unsigned long long v) { http.maxRequestsPerConnection = unsigned(v); }},
+      {"--max-body", 1, 1ull << 30, [&](unsigned long long v) { http.maxBodyBytes = size_t(v); }},
+      {"--max-buffered", 1, 1ull << 40,
+       [&](unsigned long long v) { http.maxBufferedBytes = size_t(v); }},
+      {"--max-inflated", 1, 1ull << 30,
+       [&](unsigned long long v) { config.maxInflatedBytes = size_t(v); }},
+      {"--max-records", 1, 10000000, [&](unsigned long long v) { config.maxRecords = size_t(v); }},
+  };
+  for (const Count& c : counts) {
+    auto it = options.find(c.name);
+    if (it == options.end()) continue;
+    unsigned long long value = 0;
+    if (!ParseCount(it->second, c.low, c.high, value)) {
+      return Usage(std::string(c.name) + " needs a whole number from " + std::to_string(c.low) +
+                   " to " + std::to_string(c.high));
+    }
+    c.set(value);
+  }
+  for (auto seconds : {std::make_pair("--request-timeout", &http.requestTimeout),
+                       std::make_pair("--idle-timeout", &http.idleTimeout)}) {
+    auto it = options.find(seconds.first);
+    if (it != options.end() && !ParseSeconds(it->second, *seconds.second)) {
+      return Usage(std::string(seconds.first) + " needs seconds from 0.001 to 3600");
+    }
+  }
   if (config.db.empty()) return Usage("serve needs --db FILE");
   if (config.servicePath.empty() || config.servicePath[0] != '/') {
     return Usage("--service-path must start with /");
@@ -205,6 +278,12 @@ int Serve(const std::map<std::string, std::string>& options) {
       return 1;
     }
   }
+
+  // Buffers of a request's size (bodies, opened uploads) come straight from
+  // the system and go back to it when freed. Left to itself the allocator
+  // raises this threshold after the first large free and from then on keeps
+  // such memory in its heap for good.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
   // The signals are taken by sigwait below; blocked before any server thread
   // exists, so every thread inherits the mask and none is interrupted.
@@ -252,10 +331,13 @@ int main(int argc, char** argv) {
   std::map<std::string, std::string> options;
   std::string problem;
   if (command == "serve") {
-    if (!ParseOptions(args,
-                      {"--listen", "--port-file", "--policies", "--repository",
-                       "--repository-prefix", "--service-path", "--db"},
-                      {"--verbose"}, options, problem)) {
+    if (!ParseOptions(
+            args,
+            {"--listen", "--port-file", "--policies", "--repository", "--repository-prefix",
+             "--service-path", "--db", "--threads", "--max-connections", "--request-timeout",
+             "--idle-timeout", "--keep-alive-requests", "--max-body", "--max-buffered",
+             "--max-inflated", "--max-records"},
+            {"--verbose"}, options, problem)) {
       return Usage(problem);
     }
     return Serve(options);
