@@ -108,7 +108,9 @@ TEST(LogManager, ComponentMacrosReachTheFileThroughTheRuntime) {
   obx::SetRuntime(&runtime);
   const int line = __LINE__ + 1;
   OBX_INFO("OBXConsole", "OBXConsole", "Wait " << 3605);
-  OBX_ERROR("OBXWebService", "OBXWebService", "error info:" << "refused");
+  OBX_ERROR("OBXWebService", "OBXWebService",
+            "error info:"
+                << "refused");
   obx::SetRuntime(nullptr);
 
   std::vector<std::string> lines = LinesOf(file);
@@ -162,6 +164,21 @@ TEST(LogManager, RotatesTheFileAndKeepsTheNewestLines) {
   EXPECT_LT(std::filesystem::file_size(file), 4096u);
 }
 
+TEST(LogManager, MessageIsCutToItsBound) {
+  obxtest::TempStateRoot root;
+  std::string file = root.Sub("logs/orsa-host.log");
+  auto logs = MakeLogs(file);
+  const std::string huge = "error info:" + std::string(5 << 20, 'x');
+  logs->getLogger("OBXConsole")->warning(huge, "OBXWebService", 90);
+  std::vector<std::string> lines = LinesOf(file);
+  ASSERT_EQ(lines.size(), 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, kLine));
+  const std::size_t kept = orsahost::kMaxLogMessageBytes;
+  EXPECT_EQ(m[6],
+            huge.substr(0, kept) + "...(" + std::to_string(huge.size() - kept) + " bytes cut)");
+}
+
 TEST(LogManager, UnwritableLogFileFailsAtConstruction) {
   obxtest::TempStateRoot root;
   obxtest::WriteFile(root.Sub("plain"), "a file, not a folder");
@@ -180,10 +197,10 @@ TEST(LogManager, ParsesLevelNamesAndNumbers) {
     const char* text;
     bool ok;
     int level;
-  } cases[] = {{"error", true, 3},   {"warning", true, 4}, {"information", true, 6},
-               {"debug", true, 7},   {"1", true, 1},       {"8", true, 8},
-               {"0", false, 0},      {"9", false, 0},      {"", false, 0},
-               {"Error", false, 0},  {"66", false, 0},     {"info", false, 0}};
+  } cases[] = {{"error", true, 3},  {"warning", true, 4}, {"information", true, 6},
+               {"debug", true, 7},  {"1", true, 1},       {"8", true, 8},
+               {"0", false, 0},     {"9", false, 0},      {"", false, 0},
+               {"Error", false, 0}, {"66", false, 0},     {"info", false, 0}};
   for (const Case& c : cases) {
     int level = -1;
     EXPECT_EQ(orsahost::LogManager::ParseLevel(c.text, &level), c.ok) << c.text;

@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "orsa/IWebServiceInvoker.h"
 #include "foundation/Cipher.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
+#include "orsa/IWebServiceInvoker.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -457,6 +457,27 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
   EXPECT_EQ(a.status, 200) << a.body;
   EXPECT_NE(a.body.find("<ns:key>result</ns:key><ns:value>false</ns:value>"), std::string::npos)
       << a.body;
+}
+
+// A SOAP body, an upload and a policy file nested 100,000 levels deep are
+// refused cleanly, and the server goes on serving.
+TEST_F(ObxServerTest, DeepXmlIsRefusedAndTheServerGoesOn) {
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "<map>";
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">" + nested);
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const HttpAnswer a = RawRequest(
+      server.Port(), "POST", "/obx/service", "h", "",
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>" + nested);
+  EXPECT_EQ(a.status, 500);
+  EXPECT_NE(a.body.find("<faultcode>soap:Client</faultcode>"), std::string::npos) << a.body;
+  const std::string infos = Seal("<message>" + nested);
+  EXPECT_LT(infos.size(), 2000u);
+  EXPECT_EQ(Upload(server, "uploadExecuteResult", infos), "false");
+  EXPECT_THROW(PolicyFor(server, "x", ""), std::runtime_error);
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message/>")), "true");
+  EXPECT_EQ(server.Stop(), 0);
 }
 
 TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
