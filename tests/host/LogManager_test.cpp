@@ -172,11 +172,11 @@ TEST(LogManager, MessageIsCutToItsBound) {
   logs->getLogger("OBXConsole")->warning(huge, "OBXWebService", 90);
   std::vector<std::string> lines = LinesOf(file);
   ASSERT_EQ(lines.size(), 1u);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(lines[0], m, kLine));
   const std::size_t kept = orsahost::kMaxLogMessageBytes;
-  EXPECT_EQ(m[6],
-            huge.substr(0, kept) + "...(" + std::to_string(huge.size() - kept) + " bytes cut)");
+  const std::string cut =
+      " " + huge.substr(0, kept) + "...(" + std::to_string(huge.size() - kept) + " bytes cut)";
+  ASSERT_LT(lines[0].size(), cut.size() + 100);
+  EXPECT_EQ(lines[0].substr(lines[0].size() - cut.size()), cut);
 }
 
 TEST(LogManager, UnwritableLogFileFailsAtConstruction) {
