@@ -6,6 +6,7 @@
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/XmlLimits.h"
 #include "server/OBXWebService.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
@@ -79,9 +80,11 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
   // A missing or unreadable policy is an empty one with an empty version,
   // which asks the server for the full policy.
   policy.Load(policyPath, false);
-  UpdatePolicyFile(policy.GetVersion(), fetch);
+  const bool refused = !UpdatePolicyFile(policy.GetVersion(), fetch);
   policy.Load(policyPath, false);
-  if (policy.policyIds.empty()) {
+  // A refused answer is treated as a policy that does not parse; the stored
+  // one stays for the task runner.
+  if (refused || policy.policyIds.empty()) {
     OBX_INFO(kChannel, kSource, "Policy is null");
     return;
   }
@@ -106,11 +109,18 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
   }
 }
 
-void UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
+bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
   std::string answer;
   // Only the text counts: a failed call leaves it empty.
   fetch(GetComputerCode(), HostUserName(), version, CurOsVer(), answer);
-  if (answer.empty()) return;
+  if (answer.empty()) return true;
+  // Checked before it is stored: a stored policy nested too deep would be
+  // opened at every later start, before any server call could replace it.
+  if (!platform::XmlWithinLimits(answer, platform::XmlEncoding::kDetect)) {
+    OBX_WARNING(kChannel, kSource,
+                "Policy refused: beyond the limits of nesting, elements or attributes");
+    return false;
+  }
 
   std::string sealed;
   try {
@@ -119,20 +129,21 @@ void UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
     sealed.clear();
     OBX_ERROR(kChannel, kSource, "Encrpt policy file failed");
   }
-  if (sealed.empty()) return;
+  if (sealed.empty()) return true;
   // A file that cannot be opened for writing (no install folder, a folder in
   // its place) ends the step without a message, as a failed open would.
   const std::string path = PolicyFilePath();
   platform::FileInfo info;
   if (!platform::PathExists(ParentFolder(path)) ||
       (platform::GetFileInfo(path, &info) == platform::kErrorSuccess && info.directory))
-    return;
+    return true;
   // The answer is stored as received, without parsing or comparing versions.
   // A failed write keeps the previous policy whole, and the step goes on with
   // it as after a failed server call.
   if (!platform::ReplaceFileAtomically(path, sealed)) {
     OBX_WARNING(kChannel, kSource, "Write Policy Failed");
   }
+  return true;
 }
 
 std::string OsVersionToken() {

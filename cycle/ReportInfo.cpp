@@ -2,6 +2,7 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/XmlLimits.h"
 #include "server/OBXWebService.h"
 
 namespace obx {
@@ -30,9 +32,34 @@ std::string Compact(const TiXmlNode& node) {
   return text;
 }
 
-// Parses `text` as UTF-8 into `doc`; false when TinyXML reports an error.
+// Parses `text` as UTF-8 into `doc`; false when TinyXML reports an error or
+// the text is beyond the bounds the parser is safe with (then never parsed).
 bool ParseInto(TiXmlDocument& doc, const std::string& text) {
+  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kUtf8)) return false;
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  return !doc.Error();
+}
+
+// Loads the file as TinyXML's LoadFile does (up to the first NUL, line ends
+// made "\n", encoding detected), but checks the bounds before parsing.
+bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
+  std::string text;
+  if (platform::ReadFileToString(nativePath, &text) != platform::kErrorSuccess) return false;
+  text.resize(std::min(text.size(), text.find('\0')));
+  std::string::size_type out = 0;
+  for (std::string::size_type in = 0; in < text.size(); ++in) {
+    if (text[in] != '\r') {
+      text[out++] = text[in];
+    } else {
+      text[out++] = '\n';
+      if (in + 1 < text.size() && text[in + 1] == '\n') ++in;
+    }
+  }
+  text.resize(out);
+  if (text.empty() || !platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect)) {
+    return false;
+  }
+  doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   return !doc.Error();
 }
 
@@ -56,7 +83,8 @@ void ReportInfo::KeepUnreadableAside(const std::string& nativePath) {
   if (platform::GetFileInfo(nativePath, &info) != platform::kErrorSuccess || info.size == 0) return;
   const std::string suffix = ".unreadable-" + TimeStamp();
   std::string aside = suffix;
-  for (int n = 1; platform::PathExists(nativePath + aside); ++n) aside = suffix + "-" + std::to_string(n);
+  for (int n = 1; platform::PathExists(nativePath + aside); ++n)
+    aside = suffix + "-" + std::to_string(n);
   if (platform::RenameFile(nativePath, nativePath + aside) == platform::kErrorSuccess) {
     OBX_WARNING("OBXConsole", "ReportInfo",
                 "report file is unreadable, kept as " << path_ << aside);
@@ -69,7 +97,7 @@ void ReportInfo::KeepUnreadableAside(const std::string& nativePath) {
 bool ReportInfo::HasRecords() {
   const std::string nativePath = platform::NativePath(path_);
   TiXmlDocument doc;
-  if (!doc.LoadFile(nativePath.c_str())) {
+  if (!LoadInto(doc, nativePath)) {
     KeepUnreadableAside(nativePath);
     WriteRecords(kEmptyReport);
     return false;
@@ -82,7 +110,7 @@ int ReportInfo::ReadRecords(std::string& out) {
   out.clear();
   if (!HasRecords()) return -1;
   TiXmlDocument doc;
-  if (!doc.LoadFile(platform::NativePath(path_).c_str()) || doc.RootElement() == nullptr) return -1;
+  if (!LoadInto(doc, platform::NativePath(path_)) || doc.RootElement() == nullptr) return -1;
   out = Compact(*doc.RootElement());
   return 1;
 }

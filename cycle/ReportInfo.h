@@ -30,14 +30,15 @@ class ReportInfo {
   const std::string& Path() const { return path_; }
 
   // True when the file loads and its root element has a child. A missing or
-  // unloadable file is reset to "<message/>" (false); an unloadable non-empty
-  // file is first renamed to Path() + ".unreadable-<YYYYMMDDhhmmss>" so that
-  // its content stays available.
+  // unloadable file (also one beyond the bounds of platform/XmlLimits.h) is
+  // reset to "<message/>" (false); an unloadable non-empty file is first
+  // renamed to Path() + ".unreadable-<YYYYMMDDhhmmss>" so that its content
+  // stays available.
   bool HasRecords();
   // `out` = compact text of the root element; -1 and "" when HasRecords is false.
   int ReadRecords(std::string& out);
   // Replaces the file with the document parsed from `text`. A text that does
-  // not parse gives -1 and leaves the file untouched.
+  // not parse, or is beyond those bounds, gives -1 and leaves the file untouched.
   int WriteRecords(const std::string& text);
   // Appends one record (the text of one `map` element) as the root's last child.
   int AddRecord(const std::string& record);

@@ -9,6 +9,7 @@
 #include "foundation/Log.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/XmlLimits.h"
 
 namespace obx {
 
@@ -39,9 +40,13 @@ bool PatchPolicyManager::Load(const char* path, bool create) {
   if (ReadAndOpen(plain)) {
     // A text that is not XML counts as a document without `patchs`. The
     // parser keeps what it read before the error (an unclosed root, say), so
-    // that part is dropped rather than taken for the whole document.
-    document_->Parse(plain.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-    if (document_->Error()) document_->Clear();
+    // that part is dropped rather than taken for the whole document. A text
+    // nested beyond the bounds (left by a version that stored answers
+    // unchecked) is never parsed: it counts as not XML.
+    if (platform::XmlWithinLimits(plain, platform::XmlEncoding::kDetect)) {
+      document_->Parse(plain.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+      if (document_->Error()) document_->Clear();
+    }
     TiXmlElement* root = Root();
     if (root == nullptr) return false;
     const char* version = root->Attribute("version");

@@ -63,6 +63,18 @@ std::string OneLine(const std::string& message) {
   return out;
 }
 
+std::string CutText(const std::string& text, std::size_t keep) {
+  if (text.size() <= keep) return text;
+  // Back off over UTF-8 continuation bytes so no character is split.
+  std::size_t end = keep;
+  for (int back = 0; back < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80;
+       ++back) {
+    --end;
+  }
+  if ((static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) end = keep;  // not UTF-8 after all
+  return text.substr(0, end) + "...(" + std::to_string(text.size() - end) + " bytes cut)";
+}
+
 LogManager::LogManager(const LogOptions& options) : level_(options.level) {
   Poco::AutoPtr<Poco::SplitterChannel> splitter(new Poco::SplitterChannel);
   if (!options.file.empty()) {
@@ -112,7 +124,8 @@ void LogManager::write(int level, const std::string& channel, const std::string&
       std::clamp(level, static_cast<int>(Poco::Message::PRIO_FATAL),
                  static_cast<int>(Poco::Message::PRIO_TRACE)));
   // Poco keeps the file name as a pointer; the message lives only for this call.
-  Poco::Message m(channel, OneLine(message), priority, source ? source : "", line);
+  Poco::Message m(channel, OneLine(CutText(message, kMaxLogMessageBytes)), priority,
+                  source ? source : "", line);
   std::lock_guard<std::mutex> lock(mutex_);
   try {
     channel_->log(m);

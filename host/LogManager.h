@@ -6,12 +6,26 @@
 
 #include <atomic>
 #include <boost/enable_shared_from_this.hpp>
+#include <cstddef>
 #include <mutex>
 #include <string>
 
 #include "orsa/ILogger.h"
 
 namespace orsahost {
+
+// Texts that come from outside the process (a server's fault string, an
+// element name in its answer) are cut to this many bytes where they enter an
+// exception text, since such texts end up in log lines.
+inline constexpr std::size_t kMaxOutsideTextBytes = 1024;
+// The most bytes of one message a log line carries; a backstop for any path
+// that did not cut what it logs.
+inline constexpr std::size_t kMaxLogMessageBytes = 16384;
+
+// `text` itself when it has at most `keep` bytes. Otherwise its first `keep`
+// bytes (fewer where that would split a UTF-8 character) followed by
+// "...(N bytes cut)", N being the number of bytes left out.
+std::string CutText(const std::string& text, std::size_t keep = kMaxOutsideTextBytes);
 
 struct LogOptions {
   // The log file; its folder is created. Empty: no file output.
@@ -36,9 +50,10 @@ std::string OneLine(const std::string& message);
 //   2026-12-07 20:14:03.512 Information [channel] source:line message
 // (local time; levels spelled Error, Warning, Information, ...). A line break
 // inside a message is written as the two characters \n (or \r), other control
-// characters as \xHH (see OneLine), so one entry is always one line. Levels
-// are Poco's priorities: 3 error, 4 warning, 6 information, so `is(level)` is
-// true for every level up to the configured one.
+// characters as \xHH (see OneLine), so one entry is always one line, and a
+// message longer than kMaxLogMessageBytes is cut with CutText, so no line
+// grows without bound. Levels are Poco's priorities: 3 error, 4 warning,
+// 6 information, so `is(level)` is true for every level up to the configured one.
 //
 // Must be owned by a boost::shared_ptr (its loggers share it, so they may
 // outlive the owner's reference). Thread-safe.

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <utility>
 
+#include "host/LogManager.h"
 #include "orsa/IWebServiceInvoker.h"
-#include "host/XmlMarkup.h"
+#include "platform/XmlLimits.h"
+#include "platform/XmlMarkup.h"
 
 namespace orsahost {
 namespace soap {
@@ -34,15 +36,15 @@ std::string ProtectWhitespace(const std::string& xml) {
   const size_t n = xml.size();
   while (i < n) {
     if (xml[i] == '<') {
-      const XmlMarkup markup = ScanXmlMarkup(xml, i);
-      if (markup.kind == XmlMarkupKind::kDeclaration) {
+      const platform::XmlMarkup markup = platform::ScanXmlMarkup(xml, i);
+      if (markup.kind == platform::XmlMarkupKind::kDeclaration) {
         throw std::runtime_error("malformed SOAP message: document type declarations are refused");
       }
       if (markup.end == std::string::npos) {
         throw std::runtime_error("malformed XML: unterminated markup");
       }
       out.append(xml, i, markup.end - i);
-      afterStartTag = markup.kind == XmlMarkupKind::kStartTag;
+      afterStartTag = markup.kind == platform::XmlMarkupKind::kStartTag;
       i = markup.end;
       continue;
     }
@@ -228,8 +230,14 @@ std::string BuildFault(const std::string& code, const std::string& text) {
 }
 
 Parsed ParseEnvelope(const std::string& xml) {
+  const std::string text = ProtectWhitespace(xml);
+  // Checked on the text the parser reads, so no nesting escapes the count.
+  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kUtf8)) {
+    throw std::runtime_error(
+        "malformed SOAP message: beyond the limits of nesting, elements or attributes");
+  }
   TiXmlDocument doc;
-  doc.Parse(ProtectWhitespace(xml).c_str(), nullptr, TIXML_ENCODING_UTF8);
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   if (doc.Error()) {
     throw std::runtime_error(std::string("malformed SOAP message: ") + doc.ErrorDesc());
   }
@@ -242,11 +250,13 @@ Parsed ParseEnvelope(const std::string& xml) {
   const TiXmlElement* content = body->FirstChildElement();
   if (content == nullptr) throw std::runtime_error("malformed SOAP message: empty Body");
   if (Is(*content, "Fault", kEnvelopeNamespace)) {
-    throw Fault(FaultPart(*content, "faultcode"), FaultPart(*content, "faultstring"));
+    // The other end's texts go into exception texts and log lines: cut them.
+    throw Fault(CutText(FaultPart(*content, "faultcode")),
+                CutText(FaultPart(*content, "faultstring")));
   }
   const char* ns = orsa::ws::kObxNamespace;
   if (NamespaceOf(*content) != ns) {
-    throw std::runtime_error("malformed SOAP message: element " + content->ValueStr() +
+    throw std::runtime_error("malformed SOAP message: element " + CutText(content->ValueStr()) +
                              " is not in namespace " + ns);
   }
   Parsed parsed;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "host/LogManager.h"
 #include "host/SdoHelper.h"
 #include "platform/StopToken.h"
 
@@ -200,7 +201,7 @@ int WebServiceInvoker::invoke(const char* actionUrl, const char* operation,
   }
   if (parsed.wrapper != op + "Response") {
     throw std::runtime_error("SOAP call " + op + " failed: unexpected answer element " +
-                             parsed.wrapper);
+                             CutText(parsed.wrapper));
   }
   *response = ToDataObject(parsed.message);
   return 0;

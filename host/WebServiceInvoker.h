@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
+#include "host/SoapCodec.h"
 #include "orsa/ISdo.h"
 #include "orsa/IWebServiceInvoker.h"
-#include "host/SoapCodec.h"
 
 namespace orsahost {
 
@@ -38,8 +38,11 @@ struct WebServiceInvokerOptions {
 // Threads: invoke may be called from several threads at once; every call
 // uses its own connection. Failures are std::runtime_error: a SOAP Fault
 // carries the faultstring as its text; an HTTP status other than 200 without
-// a Fault, a time-out, a transport error, a malformed answer or an answer
-// element other than <operation>Response carry a description.
+// a Fault, a time-out, a transport error, a malformed answer (also one nested
+// or sized beyond platform/XmlLimits.h) or an answer element other than
+// <operation>Response carry a description. Whatever of the text came from
+// the server is cut to kMaxOutsideTextBytes (host/LogManager.h): callers log
+// these texts.
 class WebServiceInvoker : public orsa::ws::IWebServiceInvoker {
  public:
   WebServiceInvoker();

@@ -256,6 +256,20 @@ TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeOpenedEndsTheStepSilently) {
   EXPECT_TRUE(runtime_.Has("Policy is null"));
 }
 
+TEST_F(PolicyUpdateTest, AnswerNestedTooDeepIsRefusedAndNeverStored) {
+  const std::string stored = Policy("3", Entry("1", AnyOs()));
+  WriteSealed(obx::PolicyFilePath(), stored);
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "<x>";
+  obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs() + nested))));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{
+                            "Update policy",
+                            "Policy refused: beyond the limits of nesting, elements or attributes",
+                            "Policy is null"}));
+  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);
+  EXPECT_FALSE(Exists(obx::TaskListFilePath()));
+}
+
 TEST_F(PolicyUpdateTest, StepLogsOnTheCycleChannel) {
   obx::UpdatePolicyWith(Answer(Policy("1", Entry("1", AnyOs()))));
   ASSERT_FALSE(runtime_.Lines().empty());

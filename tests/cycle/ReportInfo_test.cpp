@@ -223,10 +223,13 @@ TEST_F(ReportInfoTest, UnreadableFileIsKeptAsideWithOneWarning) {
   EXPECT_EQ(line.message, "report file is unreadable, kept as C:\\OBX\\reportInfo.xml" +
                               aside.substr(std::string("reportInfo.xml").size()));
 
-  // A second unreadable file in the same second gets its own name.
-  obxtest::WriteFile(file_, "second garbage");
+  // A second unreadable file in the same second gets its own name; one nested
+  // 100,000 levels deep is unreadable without being parsed.
+  std::string deep = "<message>";
+  for (int i = 0; i < 100000; ++i) deep += "<map>";
+  obxtest::WriteFile(file_, deep);
   EXPECT_FALSE(obx::ReportInfo().HasRecords());
-  EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside + "-1"), "second garbage");
+  EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside + "-1"), deep);
   EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside), garbage);
   EXPECT_EQ(runtime_.Lines().size(), 2u);
 }

@@ -159,21 +159,25 @@ TEST_F(PatchPolicyManagerTest, UnopenableContentIsLoggedAndRecreatedOnlyWithCrea
 }
 
 TEST_F(PatchPolicyManagerTest, ContentThatIsNotXmlFailsWithoutLogAndWithoutRewrite) {
-  const char* texts[] = {
+  // Nested 100,000 levels, as an older version could store it: never parsed.
+  std::string deep = "<patchs><patch policyid=\"A\"><bootrun result=\"true\"/>";
+  for (int i = 0; i < 100000; ++i) deep += "<x>";
+  const std::string texts[] = {
       "plain words",
       "<patchs><patch policyid=\"A\"><bootrun result=\"true\"/></patch>",  // unclosed root
       "<root><patch policyid=\"A\"/></root>",
+      deep,
   };
-  for (const char* text : texts) {
+  for (const std::string& text : texts) {
     WriteSealed(taskList_, text);
     const std::string before = ReadRaw(taskList_);
     PatchPolicyManager store;
-    EXPECT_FALSE(store.Load(taskList_, true)) << text;
-    EXPECT_TRUE(store.policyIds.empty()) << text;
-    EXPECT_EQ(store.GetAttribute("A", "bootrun", "result"), "") << text;
-    EXPECT_FALSE(store.SetAttribute("A", "bootrun", "result", "x")) << text;
-    EXPECT_FALSE(store.RemovePatch("A")) << text;
-    EXPECT_EQ(ReadRaw(taskList_), before) << text;
+    EXPECT_FALSE(store.Load(taskList_, true)) << text.substr(0, 80);
+    EXPECT_TRUE(store.policyIds.empty()) << text.substr(0, 80);
+    EXPECT_EQ(store.GetAttribute("A", "bootrun", "result"), "") << text.substr(0, 80);
+    EXPECT_FALSE(store.SetAttribute("A", "bootrun", "result", "x")) << text.substr(0, 80);
+    EXPECT_FALSE(store.RemovePatch("A")) << text.substr(0, 80);
+    EXPECT_EQ(ReadRaw(taskList_), before) << text.substr(0, 80);
   }
   EXPECT_TRUE(runtime_.Messages().empty());
 }

@@ -137,6 +137,21 @@ TEST(LogManager, RotatesTheFileAndKeepsTheNewestLines) {
   EXPECT_LT(std::filesystem::file_size(file), 4096u);
 }
 
+TEST(LogManager, MessageIsCutToItsBound) {
+  obxtest::TempStateRoot root;
+  std::string file = root.Sub("logs/orsa-host.log");
+  auto logs = MakeLogs(file);
+  const std::string huge = "error info:" + std::string(5 << 20, 'x');
+  logs->getLogger("OBXConsole")->warning(huge, "OBXWebService", 90);
+  std::vector<std::string> lines = LinesOf(file);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::size_t kept = orsahost::kMaxLogMessageBytes;
+  const std::string cut =
+      " " + huge.substr(0, kept) + "...(" + std::to_string(huge.size() - kept) + " bytes cut)";
+  ASSERT_LT(lines[0].size(), cut.size() + 100);
+  EXPECT_EQ(lines[0].substr(lines[0].size() - cut.size()), cut);
+}
+
 TEST(LogManager, UnwritableLogFileFailsAtConstruction) {
   obxtest::TempStateRoot root;
   obxtest::WriteFile(root.Sub("plain"), "a file, not a folder");

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "host/XmlMarkup.h"
-
 namespace {
 
 using namespace orsahost::soap;
@@ -126,31 +124,22 @@ TEST(SoapCodec, EscapeRefusesControlBytesAndNamesAreChecked) {
   EXPECT_THROW(BuildEnvelope("a b", Message()), std::invalid_argument);
 }
 
-TEST(XmlMarkup, EachConstructEndsWhereItsTerminatorIs) {
-  using orsahost::XmlMarkupKind;
-  const size_t npos = std::string::npos;
-  struct Case {
-    const char* text;
-    XmlMarkupKind kind;
-    size_t end;
-  };
-  const Case cases[] = {
-      {"<a>x", XmlMarkupKind::kStartTag, 3},
-      {"<a b=\"1>2\" c='>'>x", XmlMarkupKind::kStartTag, 17},
-      {"</a >x", XmlMarkupKind::kEndTag, 5},
-      {"<a b=\"/\"/>x", XmlMarkupKind::kEmptyElementTag, 10},
-      {"<!-- <a> -->x", XmlMarkupKind::kComment, 12},
-      {"<!-->x-->", XmlMarkupKind::kComment, 9},
-      {"<![CDATA[</a>]]>x", XmlMarkupKind::kCData, 16},
-      {"<?xml version=\"1.0\"?>x", XmlMarkupKind::kProcessingInstruction, 21},
-      {"<!DOCTYPE a>x", XmlMarkupKind::kDeclaration, 12},
-      {"<a b=\">", XmlMarkupKind::kStartTag, npos},
-      {"<!-- open", XmlMarkupKind::kComment, npos},
-  };
-  for (const Case& c : cases) {
-    const orsahost::XmlMarkup markup = orsahost::ScanXmlMarkup(c.text, 0);
-    EXPECT_EQ(static_cast<int>(markup.kind), static_cast<int>(c.kind)) << c.text;
-    EXPECT_EQ(markup.end, c.end) << c.text;
+TEST(SoapCodec, DeepAnswerIsRefusedAndFaultTextsAreCut) {
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "<o:x>";
+  EXPECT_THROW(ParseEnvelope(Wrap(nested)), std::runtime_error);
+  const std::string big(300000, 'x');
+  try {
+    ParseEnvelope(
+        "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>"
+        "<s:Fault><faultcode>" +
+        big + "</faultcode><faultstring>" + big.substr(0, 1023) + "\xc3\xa9" + big +
+        "</faultstring></s:Fault></s:Body></s:Envelope>");
+    ADD_FAILURE() << "no Fault";
+  } catch (const Fault& f) {
+    // The cut never splits a UTF-8 character: here it keeps 1023 bytes.
+    EXPECT_EQ(std::string(f.what()), big.substr(0, 1023) + "...(300002 bytes cut)");
+    EXPECT_EQ(f.code(), big.substr(0, 1024) + "...(298976 bytes cut)");
   }
 }
 

@@ -215,6 +215,30 @@ TEST(WebServiceInvoker, FaultThrowsFaultTextAndLeavesResponseAlone) {
   }
 }
 
+// A hostile server's texts reach the caller's log only cut, and an answer
+// nested too deep is refused before it is parsed.
+TEST(WebServiceInvoker, OutsideTextsAreCutAndDeepAnswersRefused) {
+  const std::string huge(4 << 20, 'f');
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "<a>";
+  const std::string answers[] = {
+      AnswerEnvelope("<e:Fault><faultcode>e:Server</faultcode><faultstring>" + huge +
+                     "</faultstring></e:Fault>"),
+      AnswerEnvelope("<ns:" + huge + " xmlns:ns=\"urn:obx:patch:1\"><ns:message/></ns:" + huge +
+                     ">"),
+      AnswerEnvelope(nested),
+  };
+  for (const std::string& body : answers) {
+    const std::string answer = HttpResponse(200, "OK", body);
+    LoopbackHttpServer server([answer](const HttpRequest&) { return answer; });
+    WebServiceInvoker invoker;
+    DataObjectPtr response;
+    const std::string failure = FailureOf(invoker, server.Url("/s"), "updatePatchPolicy", response);
+    EXPECT_FALSE(failure.empty());
+    EXPECT_LT(failure.size(), 1200u) << failure.substr(0, 200);
+  }
+}
+
 TEST(WebServiceInvoker, HttpErrorsAndBadAnswersThrow) {
   struct Case {
     const char* name;

@@ -476,6 +476,31 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
       << a.body;
 }
 
+// A SOAP body, an upload and a policy file nested 100,000 levels deep are
+// refused cleanly, and the server goes on serving.
+TEST_F(ObxServerTest, DeepXmlIsRefusedAndTheServerGoesOn) {
+  std::string nested;
+  for (int i = 0; i < 100000; ++i) nested += "<map>";
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">" + nested);
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string envelope =
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>";
+  // Too much markup for any request: refused before parsing.
+  HttpAnswer a = RawRequest(server.Port(), "POST", "/obx/service", "h", "", envelope + nested);
+  EXPECT_EQ(a.status, 413);
+  // Little markup, nested too deep: refused by the parser's bounds.
+  a = RawRequest(server.Port(), "POST", "/obx/service", "h", "", envelope + nested.substr(0, 5000));
+  EXPECT_EQ(a.status, 500);
+  EXPECT_NE(a.body.find("<faultcode>soap:Client</faultcode>"), std::string::npos) << a.body;
+  const std::string infos = Seal("<message>" + nested);
+  EXPECT_LT(infos.size(), 2000u);
+  EXPECT_EQ(Upload(server, "uploadExecuteResult", infos), "false");
+  EXPECT_THROW(PolicyFor(server, "x", ""), std::runtime_error);
+  EXPECT_EQ(Upload(server, "uploadExecuteStatus", Seal("<message/>")), "true");
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
   obxtest::WriteFile(policies_ + "/default.xml",
                      "<patchs version=\"4\"><patch policyid=\"5\"/></patchs>");

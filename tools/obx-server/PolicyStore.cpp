@@ -10,6 +10,7 @@
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
 #include "orsa/Seal.h"
+#include "platform/XmlLimits.h"
 
 namespace obxserver {
 
@@ -66,6 +67,9 @@ PolicyAnswer PolicyStore::Lookup(const std::string& computerCode,
     return answer;
   }
   const std::string text = ReadAll(answer.file);
+  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect)) {
+    throw std::runtime_error("policy file " + answer.file + " is beyond the XML limits");
+  }
   TiXmlDocument doc;
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
   if (doc.Error() || doc.RootElement() == nullptr) {

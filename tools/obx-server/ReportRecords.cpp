@@ -4,7 +4,8 @@
 
 #include <stdexcept>
 
-#include "host/XmlMarkup.h"
+#include "platform/XmlLimits.h"
+#include "platform/XmlMarkup.h"
 
 namespace obxserver {
 
@@ -27,24 +28,24 @@ std::vector<RawChild> RawChildrenOfRoot(const std::string& xml) {
       ++i;
       continue;
     }
-    const orsahost::XmlMarkup markup = orsahost::ScanXmlMarkup(xml, i);
+    const platform::XmlMarkup markup = platform::ScanXmlMarkup(xml, i);
     if (markup.end == std::string::npos) break;
     switch (markup.kind) {
-      case orsahost::XmlMarkupKind::kEndTag:
+      case platform::XmlMarkupKind::kEndTag:
         --depth;
         if (depth == 1 && start != std::string::npos) {
           children.push_back({name, xml.substr(start, markup.end - start)});
           start = std::string::npos;
         }
         break;
-      case orsahost::XmlMarkupKind::kStartTag:
-      case orsahost::XmlMarkupKind::kEmptyElementTag:
+      case platform::XmlMarkupKind::kStartTag:
+      case platform::XmlMarkupKind::kEmptyElementTag:
         if (depth == 1) {
           start = i;
           const size_t nameEnd = xml.find_first_of(" \t\r\n/>", i + 1);
           name = xml.substr(i + 1, nameEnd - i - 1);
         }
-        if (markup.kind == orsahost::XmlMarkupKind::kStartTag) {
+        if (markup.kind == platform::XmlMarkupKind::kStartTag) {
           ++depth;
         } else if (depth == 1) {
           children.push_back({name, xml.substr(start, markup.end - start)});
@@ -62,6 +63,9 @@ std::vector<RawChild> RawChildrenOfRoot(const std::string& xml) {
 }  // namespace
 
 std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
+  if (!platform::XmlWithinLimits(payload, platform::XmlEncoding::kUtf8)) {
+    throw std::runtime_error("nesting, elements or attributes beyond the limits");
+  }
   TiXmlDocument doc;
   doc.Parse(payload.c_str(), nullptr, TIXML_ENCODING_UTF8);
   if (doc.Error()) throw std::runtime_error(std::string("not XML: ") + doc.ErrorDesc());

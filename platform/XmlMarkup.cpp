@@ -1,8 +1,8 @@
-#include "host/XmlMarkup.h"
+#include "platform/XmlMarkup.h"
 
 #include <cstring>
 
-namespace orsahost {
+namespace platform {
 
 namespace {
 
@@ -43,4 +43,4 @@ XmlMarkup ScanXmlMarkup(const std::string& xml, std::string::size_type at) {
   return {XmlMarkupKind::kStartTag, j + 1};
 }
 
-}  // namespace orsahost
+}  // namespace platform
