@@ -93,6 +93,12 @@ bool WriteRegString(RegRoot root, const std::string& subkey, const std::string& 
 
 const std::string& ModuleFolder() { return ModuleFolderStorage(); }
 
+std::string UpdateFolder() {
+  std::string folder = ReadRegString(HKLM, kModuleKey, "FileSavedPath");
+  if (folder.empty()) folder = ModuleFolder() + "\\download";
+  return folder;
+}
+
 void SetModuleFolderForTest(const std::string& folder) { ModuleFolderStorage() = folder; }
 
 namespace {

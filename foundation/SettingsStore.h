@@ -38,6 +38,11 @@ bool WriteRegString(RegRoot root, const std::string& subkey, const std::string& 
 // The module folder: InstallPath of the module key, read once when the library
 // is loaded ("" when absent). Later changes of the value are not seen.
 const std::string& ModuleFolder();
+// The update folder into which files are downloaded and from which task
+// programs run: FileSavedPath of the module key, or when that is empty the
+// module folder followed by "\download". Read afresh at every call.
+std::string UpdateFolder();
+
 // Tests replace the captured value (the library is loaded before they set up a root).
 void SetModuleFolderForTest(const std::string& folder);
 

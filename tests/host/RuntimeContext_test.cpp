@@ -213,6 +213,7 @@ TEST(HostServices, SealServicesAreFoundAndWorkTogether) {
   ASSERT_TRUE(obx::getService<orsa::zip::IZipHelper>());
   ASSERT_TRUE(obx::getService<orsa::sdo::ISdoHelper>());
   ASSERT_TRUE(obx::getService<orsa::ws::IWebServiceInvoker>());
+  ASSERT_TRUE(obx::getService<orsa::net::IDownloader>());
 
   const std::string text = "<PatchPolicy version=\"3\"/>";
   std::string sealed;
