@@ -3,10 +3,10 @@
 #include <exception>
 #include <utility>
 
-#include "orsa/INet.h"
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
+#include "orsa/INet.h"
 #include "platform/StopToken.h"
 
 namespace obx {

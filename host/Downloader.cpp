@@ -43,12 +43,12 @@ std::string Errno(const char* what) { return std::string(what) + ": " + strerror
 struct Transfer {
   CURL* easy = nullptr;
   int fd = -1;
-  curl_off_t offset = 0;    // bytes kept from an earlier attempt, asked for with a range
-  curl_off_t written = 0;   // bytes of this response's body written
-  long rangeStart = -1;     // start of the current response's Content-Range
-  bool started = false;     // the first body byte of the final response was seen
+  curl_off_t offset = 0;   // bytes kept from an earlier attempt, asked for with a range
+  curl_off_t written = 0;  // bytes of this response's body written
+  long rangeStart = -1;    // start of the current response's Content-Range
+  bool started = false;    // the first body byte of the final response was seen
   bool badRange = false;
-  bool badStatus = false;   // a body of a response other than 200/206
+  bool badStatus = false;  // a body of a response other than 200/206
   bool writeFailed = false;
   int writeErrno = 0;
 };
@@ -140,7 +140,8 @@ class Descriptor {
 
 bool SyncFolderOf(const std::string& path) {
   const std::string::size_type slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return fd.get() >= 0 && ::fsync(fd.get()) == 0;
 }
@@ -313,7 +314,8 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   if (::fsync(file.get()) != 0 || !file.Close())
     return discard(kDownloadLocalFailure, Errno(("cannot flush " + part).c_str()));
   if (::rename(part.c_str(), target.c_str()) != 0)
-    return discard(kDownloadLocalFailure, Errno(("cannot rename " + part + " to " + target).c_str()));
+    return discard(kDownloadLocalFailure,
+                   Errno(("cannot rename " + part + " to " + target).c_str()));
   SyncFolderOf(target);
   std::string note = "download " + url + " stored as " + target + " (" +
                      std::to_string(t.offset + t.written) + " bytes";

@@ -41,8 +41,9 @@ struct DownloaderOptions {
 // when the server answered with one other than 200 or 206; otherwise one of these.
 enum DownloadCode {
   kDownloadStored = 1,
-  kDownloadBadArgument = -1,   // empty or non-http(s) address, empty or unusable path
-  kDownloadLocalFailure = -2,  // the partial or target file could not be written, flushed or renamed
+  kDownloadBadArgument = -1,  // empty or non-http(s) address, empty or unusable path
+  kDownloadLocalFailure =
+      -2,  // the partial or target file could not be written, flushed or renamed
   kDownloadTransportFailure = -3,  // connection refused or lost, name not resolved, TLS refused
   kDownloadTimedOut = -4,          // connect time-out or low-speed time-out
   kDownloadCancelled = -5,         // the quit request (or cancelRequested) stopped it
@@ -61,8 +62,7 @@ class Downloader : public orsa::net::IDownloader {
   // attempts in this call, a transport failure or time-out being tried again
   // from where it stopped; below 1 counts as 1. `flags`: reserved (0).
   // Never throws.
-  int download(const std::string& url, const std::string& localPath, int tries,
-               int flags) override;
+  int download(const std::string& url, const std::string& localPath, int tries, int flags) override;
 
  private:
   int Attempt(const std::string& url, const std::string& target, const std::string& part,

@@ -12,6 +12,7 @@ namespace orsahost {
 // "orsa.download" (IDownloader, default time-outs; it logs its transfers
 // through `logs` when given). Registering twice into one context adds nothing
 // the second time.
-void RegisterHostServices(RuntimeContext& context, orsa::ILogManagerPtr logs = orsa::ILogManagerPtr());
+void RegisterHostServices(RuntimeContext& context,
+                          orsa::ILogManagerPtr logs = orsa::ILogManagerPtr());
 
 }  // namespace orsahost

@@ -15,11 +15,11 @@
 namespace obx {
 
 // Result codes of one attempt (DownLoadByType).
-constexpr int kDownloadOk = 1;                // the file is in the update folder
-constexpr int kDownloadUnknownType = -2;      // "ftp", or a name other than "http" and "p2p"
-constexpr int kDownloadNothingDone = -101;    // no service, no transfer, or a refused name
-constexpr int kDownloadHttpException = -120;  // the HTTP service threw
-constexpr int kDownloadP2pException = -130;   // the peer-to-peer service threw
+constexpr int kDownloadOk = 1;                 // the file is in the update folder
+constexpr int kDownloadUnknownType = -2;       // "ftp", or a name other than "http" and "p2p"
+constexpr int kDownloadNothingDone = -101;     // no service, no transfer, or a refused name
+constexpr int kDownloadHttpException = -120;   // the HTTP service threw
+constexpr int kDownloadP2pException = -130;    // the peer-to-peer service threw
 constexpr int kDownloadDigestMismatch = -140;  // transferred, but not the expected content
 // Any other value is the transfer service's own code, passed through.
 

@@ -15,8 +15,8 @@ bool ReadDword(platform::RegKey key, const char* name, int& value) {
   uint32_t type = 0;
   uint32_t data = 0;
   uint32_t size = sizeof data;
-  if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(&data),
-                                &size) != platform::kErrorSuccess ||
+  if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(&data), &size) !=
+          platform::kErrorSuccess ||
       type != platform::kRegDword || size != sizeof data)
     return false;
   value = static_cast<int>(std::min<uint32_t>(data, 1u << 30));

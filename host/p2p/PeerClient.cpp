@@ -93,7 +93,8 @@ Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string&
                     const std::string& name, int timeoutSeconds, int stopFd, std::string& detail) {
   const int timeoutMs = timeoutSeconds * 1000;
   Wait why = Wait::kFailed;
-  Fd socket(ConnectTo(peer.host, peer.port, std::min(timeoutMs, kMaxConnectMs), stopFd, why, detail));
+  Fd socket(
+      ConnectTo(peer.host, peer.port, std::min(timeoutMs, kMaxConnectMs), stopFd, why, detail));
   if (why == Wait::kStopped) return Fetch::kStopped;
   if (socket.get() < 0) return Fetch::kUnreachable;
 
@@ -162,7 +163,8 @@ Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string&
       return Fetch::kBroken;
     }
     if (pace.Stalled()) {
-      detail = "stalled after " + std::to_string(received) + " of " + std::to_string(size) + " bytes";
+      detail =
+          "stalled after " + std::to_string(received) + " of " + std::to_string(size) + " bytes";
       return Fetch::kBroken;
     }
     const Wait w = WaitFor(socket.get(), POLLIN, pace.Remaining(), stopFd);

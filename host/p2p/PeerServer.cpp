@@ -66,9 +66,9 @@ bool PeerServer::Start(std::string& error) {
     Stop();
     return false;
   }
-  port_ = ntohs(address.ss_family == AF_INET
-                    ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
-                    : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  port_ =
+      ntohs(address.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
+                                         : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
   acceptor_ = std::thread([this] { Accept(); });
   return true;
 }
@@ -144,7 +144,8 @@ void PeerServer::Serve(int fd) {
   std::string rest;
   if (ReadLine(fd, timeoutMs, wake_[0], line, rest) != Wait::kReady) return;
   const std::string prefix = kRequestPrefix;
-  const std::string md5 = line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : "";
+  const std::string md5 =
+      line.compare(0, prefix.size(), prefix) == 0 ? line.substr(prefix.size()) : "";
   if (!IsMd5Text(md5) || md5 != LowerCase(md5)) {
     SendAll(fd, kAnswerBad, strlen(kAnswerBad), timeoutMs, wake_[0]);
     return;
@@ -161,8 +162,8 @@ void PeerServer::Serve(int fd) {
   std::vector<char> chunk(kChunk);
   uint64_t sent = 0;
   while (ok && sent < size) {
-    const ssize_t n = ::pread(file, chunk.data(), static_cast<size_t>(std::min<uint64_t>(
-                                                      chunk.size(), size - sent)),
+    const ssize_t n = ::pread(file, chunk.data(),
+                              static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - sent)),
                               static_cast<off_t>(sent));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the file shrank: the peer's digest check refuses what it got

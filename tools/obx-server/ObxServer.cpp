@@ -10,10 +10,15 @@
 #include <Poco/Net/SocketAddress.h>
 #include <Poco/URI.h>
 
+#include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <iostream>
 #include <istream>
 #include <map>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "foundation/Cipher.h"
 #include "host/SecurityHelper.h"
@@ -222,6 +227,41 @@ class WsdlHandler : public HTTPRequestHandler {
   std::shared_ptr<ServiceState> state_;
 };
 
+// The one range of a "Range: bytes=..." header over a file of `size` bytes:
+// "N-", "N-M" or "-N". False for a header that is absent, not one byte range,
+// or cannot be served; `satisfiable` tells the last case apart.
+bool ParseByteRange(const std::string& header, uint64_t size, uint64_t& first, uint64_t& last,
+                    bool& satisfiable) {
+  satisfiable = true;
+  const std::string unit = "bytes=";
+  if (header.compare(0, unit.size(), unit) != 0) return false;
+  const std::string spec = header.substr(unit.size());
+  const size_t dash = spec.find('-');
+  if (dash == std::string::npos || spec.find(',') != std::string::npos) return false;
+  const std::string a = spec.substr(0, dash);
+  const std::string b = spec.substr(dash + 1);
+  auto number = [](const std::string& t, uint64_t& v) {
+    if (t.empty() || t.size() > 18 || t.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    v = std::stoull(t);
+    return true;
+  };
+  uint64_t x = 0;
+  uint64_t y = 0;
+  if (a.empty()) {
+    if (!number(b, y)) return false;
+    satisfiable = y > 0 && size > 0;
+    first = y >= size ? 0 : size - y;
+    last = size == 0 ? 0 : size - 1;
+    return satisfiable;
+  }
+  if (!number(a, x) || (!b.empty() && (!number(b, y) || y < x))) return false;
+  satisfiable = x < size;
+  first = x;
+  last = b.empty() || y >= size ? size - 1 : y;
+  return satisfiable;
+}
+
 class RepositoryHandler : public HTTPRequestHandler {
  public:
   RepositoryHandler(std::shared_ptr<ServiceState> state, std::string relative)
@@ -229,6 +269,7 @@ class RepositoryHandler : public HTTPRequestHandler {
   void handleRequest(HTTPServerRequest& request, HTTPServerResponse& response) override {
     std::string file;
     HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK;
+    const std::string range = request.get("Range", "");
     switch (ResolveRepositoryPath(state_->config.repository, relative_, file)) {
       case RepositoryLookup::kRefused:
         status = HTTPResponse::HTTP_FORBIDDEN;
@@ -239,22 +280,67 @@ class RepositoryHandler : public HTTPRequestHandler {
         SendText(response, status, "not found");
         break;
       case RepositoryLookup::kFound:
-        if (request.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD) {
-          response.setContentType("application/octet-stream");
-          response.setContentLength64(static_cast<Poco::UInt64>(Poco::File(file).getSize()));
-          response.send();
-        } else {
-          response.sendFile(file, "application/octet-stream");
-        }
+        status = SendFile(request, response, file, range);
         break;
     }
     if (state_->log.Verbose()) {
       state_->log.Line(request.clientAddress().toString() + " " + request.getMethod() + " " +
-                       request.getURI() + " " + std::to_string(status));
+                       request.getURI() + " " + std::to_string(status) +
+                       (range.empty() ? "" : " range " + range));
     }
   }
 
  private:
+  HTTPResponse::HTTPStatus SendFile(HTTPServerRequest& request, HTTPServerResponse& response,
+                                    const std::string& file, const std::string& range) {
+    std::ifstream in(file, std::ios::binary);
+    const uint64_t size = static_cast<uint64_t>(Poco::File(file).getSize());
+    uint64_t first = 0;
+    uint64_t last = size == 0 ? 0 : size - 1;
+    bool satisfiable = true;
+    HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK;
+    response.set("Accept-Ranges", "bytes");
+    if (!range.empty() && ParseByteRange(range, size, first, last, satisfiable)) {
+      status = HTTPResponse::HTTP_PARTIAL_CONTENT;
+      response.set("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
+                                        "/" + std::to_string(size));
+    } else if (!range.empty() && !satisfiable) {
+      response.set("Content-Range", "bytes */" + std::to_string(size));
+      SendText(response, HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE,
+               "range not satisfiable");
+      return HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE;
+    }
+    const uint64_t length = size == 0 ? 0 : last - first + 1;
+    response.setStatusAndReason(status);
+    response.setContentType("application/octet-stream");
+    response.setContentLength64(static_cast<Poco::UInt64>(length));
+    if (request.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD) {
+      response.send();
+      return status;
+    }
+    std::ostream& out = response.send();
+    in.seekg(static_cast<std::streamoff>(first));
+    // With a rate limit the body goes out in tenths of a second's worth.
+    const uint64_t rate = state_->config.rateLimit;
+    std::vector<char> chunk(rate > 0 ? std::max<uint64_t>(1, std::min<uint64_t>(rate / 10, 1 << 18))
+                                     : size_t{1} << 18);
+    uint64_t left = length;
+    while (left > 0 && in && out) {
+      const auto started = std::chrono::steady_clock::now();
+      in.read(chunk.data(), static_cast<std::streamsize>(std::min<uint64_t>(left, chunk.size())));
+      const std::streamsize n = in.gcount();
+      if (n <= 0) break;
+      out.write(chunk.data(), n);
+      left -= static_cast<uint64_t>(n);
+      if (rate > 0) {
+        out.flush();
+        std::this_thread::sleep_until(
+            started + std::chrono::microseconds(static_cast<uint64_t>(n) * 1000000 / rate));
+      }
+    }
+    return status;
+  }
+
   std::shared_ptr<ServiceState> state_;
   std::string relative_;
 };

@@ -20,8 +20,9 @@ struct ServerConfig {
   std::string repository;                 // download folder; "" for none
   std::string repositoryPrefix = "/download/";
   std::string servicePath = "/obx/service";
-  std::string db;        // report database file (required)
-  bool verbose = false;  // one stderr line per request
+  std::string db;          // report database file (required)
+  bool verbose = false;    // one stderr line per request
+  uint64_t rateLimit = 0;  // bytes a second per download; 0: no limit
   size_t maxRequestBytes = size_t{64} << 20;
 };
 

@@ -2,7 +2,8 @@
 //
 //   obx-server serve [--listen ADDR:PORT] [--port-file F] [--policies DIR]
 //                    [--repository DIR] [--repository-prefix PATH]
-//                    [--service-path PATH] --db FILE [--verbose]
+//                    [--service-path PATH] [--rate-limit BYTES] --db FILE
+//                    [--verbose]
 //   obx-server reports --db FILE [--json]
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
@@ -37,6 +38,8 @@ const char kUsage[] =
     "  --repository-prefix PATH  URL path of the download folder (default /download/)\n"
     "  --service-path PATH       URL path of the SOAP service (default /obx/service);\n"
     "                            GET PATH?wsdl returns the service description\n"
+    "  --rate-limit BYTES        send each download at most this many bytes a\n"
+    "                            second (default: no limit)\n"
     "  --db FILE                 SQLite file the uploaded records are kept in\n"
     "  --verbose                 log every request on stderr\n"
     "Stops cleanly on SIGTERM or SIGINT.\n"
@@ -186,6 +189,14 @@ int Serve(const std::map<std::string, std::string>& options) {
   take("--service-path", config.servicePath);
   take("--db", config.db);
   config.verbose = options.count("--verbose") > 0;
+  auto rate = options.find("--rate-limit");
+  if (rate != options.end()) {
+    const std::string& text = rate->second;
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) == 0)
+      return Usage("--rate-limit takes a positive number of bytes");
+    config.rateLimit = std::stoull(text);
+  }
   if (config.db.empty()) return Usage("serve needs --db FILE");
   if (config.servicePath.empty() || config.servicePath[0] != '/') {
     return Usage("--service-path must start with /");
@@ -254,7 +265,7 @@ int main(int argc, char** argv) {
   if (command == "serve") {
     if (!ParseOptions(args,
                       {"--listen", "--port-file", "--policies", "--repository",
-                       "--repository-prefix", "--service-path", "--db"},
+                       "--repository-prefix", "--service-path", "--rate-limit", "--db"},
                       {"--verbose"}, options, problem)) {
       return Usage(problem);
     }
