@@ -273,20 +273,26 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
 
-  if (stopped) {
-    detail = "stopped by the quit request";
-    return kDownloadCancelled;  // the partial file stays for the next attempt
-  }
-  if (mc != CURLM_OK) {
-    detail = curl_multi_strerror(mc);
-    return kDownloadTransportFailure;
-  }
   auto discard = [&](int code, const std::string& why) {
     file.Close();
     ::unlink(part.c_str());
     detail = why;
     return code;
   };
+  // A transfer cut short keeps what it has for the next attempt; an empty
+  // partial file is not worth keeping.
+  const bool nothingKept = t.offset + t.written == 0;
+  if (stopped) {
+    const std::string why = "stopped by the quit request";
+    if (nothingKept) return discard(kDownloadCancelled, why);
+    detail = why;
+    return kDownloadCancelled;
+  }
+  if (mc != CURLM_OK) {
+    if (nothingKept) return discard(kDownloadTransportFailure, curl_multi_strerror(mc));
+    detail = curl_multi_strerror(mc);
+    return kDownloadTransportFailure;
+  }
   if (t.writeFailed) {
     errno = t.writeErrno;
     return discard(kDownloadLocalFailure, Errno(("cannot write " + part).c_str()));
@@ -300,8 +306,11 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     return discard(static_cast<int>(status), "HTTP status " + std::to_string(status));
   }
   if (rc != CURLE_OK) {
-    detail = error[0] ? error : curl_easy_strerror(rc);
-    return rc == CURLE_OPERATION_TIMEDOUT ? kDownloadTimedOut : kDownloadTransportFailure;
+    const std::string why = error[0] ? error : curl_easy_strerror(rc);
+    const int code = rc == CURLE_OPERATION_TIMEDOUT ? kDownloadTimedOut : kDownloadTransportFailure;
+    if (nothingKept) return discard(code, why);
+    detail = why;
+    return code;
   }
   if (!t.started) {
     // A complete answer without a body: an empty file (or an empty range).
