@@ -156,13 +156,17 @@ TEST_F(DownLoaderTest, CopyInPlaceCountsOnlyWithTheExactDigest) {
       {"matching", Md5Of(kContent), false},
       {"other digest", Md5Of("other"), true},
       {"empty digest", "", true},
-      {"upper case", "", true},  // filled below
+      {"upper case", "", true},               // filled below
+      {"unreadable", Md5Of(kContent), true},  // a folder where the file should be
   };
   for (auto c : cases) {
     SCOPED_TRACE(c.name);
     if (std::string(c.name) == "upper case")
       for (char ch : Md5Of(kContent)) c.expected += static_cast<char>(std::toupper(ch));
-    obxtest::WriteFile(Saved(), kContent);
+    if (std::string(c.name) == "unreadable")
+      std::filesystem::create_directories(Saved());
+    else
+      obxtest::WriteFile(Saved(), kContent);
     http.calls.clear();
     http.copyPresent.clear();
     runtime.ClearLines();
@@ -179,16 +183,9 @@ TEST_F(DownLoaderTest, CopyInPlaceCountsOnlyWithTheExactDigest) {
       ASSERT_EQ(http.copyPresent, std::vector<bool>{false});  // deleted before the transfer
       // What arrives is checked against the same text: only a real digest matches.
       EXPECT_EQ(ok, c.expected == Md5Of(kContent));
+      EXPECT_EQ(obxtest::ReadFile(Saved()), ok ? kContent : "");
     }
   }
-}
-
-TEST_F(DownLoaderTest, CopyThatCannotBeReadIsReplacedNotFatal) {
-  WithHttp();
-  std::filesystem::create_directories(Saved());  // a folder where the file should be
-  std::string used;
-  EXPECT_TRUE(Fetch("http", used));
-  EXPECT_EQ(obxtest::ReadFile(Saved()), kContent);
 }
 
 TEST_F(DownLoaderTest, TransferredFileWithAnotherDigestIsDeletedAndTheNextTypeTried) {
