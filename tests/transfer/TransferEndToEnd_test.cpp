@@ -49,7 +49,7 @@ class TransferEndToEnd : public ::testing::Test {
  protected:
   TransferEndToEnd() {
     big.reserve(3 << 20);
-    for (int i = 0; big.size() < (3u << 20); ++i) big += std::to_string(i * 7919) + "\n";
+    for (long long i = 0; big.size() < (3u << 20); ++i) big += std::to_string(i * 7919) + "\n";
     obxtest::WriteFile(root.Sub("repo/boot/big.bin"), big);
     obxtest::WriteFile(root.Sub("repo/boot/bad.bin"), "not what the policy names");
     obxtest::WriteFile(root.Sub("repo/boot/changed.bin"), "changed v1");
