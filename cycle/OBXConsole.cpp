@@ -3,10 +3,10 @@
 #include <exception>
 #include <utility>
 
-#include "orsa/INet.h"
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
+#include "orsa/INet.h"
 #include "platform/StopToken.h"
 
 namespace obx {
@@ -78,7 +78,9 @@ void OBXConsole::SetP2pServerHost() {
     OBX_WARNING(kChannel, kSource, "Failed to access P2P host,unknown exception.");
     return;
   }
-  const std::string folder = ReadRegString(HKLM, kModuleKey, "FileSavedPath");
+  // The folder the downloader stores into, so that what a peer stores is
+  // where the downloader and the task runner look.
+  const std::string folder = UpdateFolder();
   if (!p2p) return;
   try {
     if (p2p->setServerHost(folder, kP2pPort, kP2pPort) != 0)

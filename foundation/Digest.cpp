@@ -3,13 +3,37 @@
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "foundation/RootException.h"
+#include "platform/StateRoot.h"
 
 namespace obx {
 namespace {
 
 constexpr size_t kMaxDigestInput = 100000000;
+// Large enough that the reads cost little, small enough that a chunk is still
+// in the processor cache when it is digested.
+constexpr size_t kFileDigestChunk = size_t{1} << 17;
+
+std::string HexOf(const unsigned char* bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex(2 * count, '0');
+  for (size_t i = 0; i < count; ++i) {
+    hex[2 * i] = kDigits[bytes[i] >> 4];
+    hex[2 * i + 1] = kDigits[bytes[i] & 0x0f];
+  }
+  return hex;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+struct ContextFree {
+  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
 
 class Md5DigestOwner : public IDigestOwner {
  public:
@@ -46,6 +70,34 @@ void GetMd5Hex(const void* data, size_t length, std::string& out) {
   char hex[33];
   for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%.2x", bytes[i]);
   out.assign(hex, 32);
+}
+
+bool GetFileMd5Hex(const std::string& path, std::string& out) {
+  try {
+    const std::string native = platform::NativePath(path);
+    // Only a regular file: a FIFO would block the open, a folder has no bytes.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(native, ec)) return false;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(native.c_str(), "rb"));
+    if (!file) return false;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // the chunk is the buffer
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return false;
+    std::vector<unsigned char> chunk(kFileDigestChunk);
+    for (;;) {
+      const size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
+      if (n > 0 && EVP_DigestUpdate(context.get(), chunk.data(), n) != 1) return false;
+      if (n < chunk.size()) break;
+    }
+    if (std::ferror(file.get())) return false;
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(context.get(), bytes, &size) != 1 || size != 16) return false;
+    out = HexOf(bytes, size);
+    return true;
+  } catch (...) {
+    return false;  // allocation failures: the caller treats it as an unreadable file
+  }
 }
 
 }  // namespace obx

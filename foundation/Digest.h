@@ -32,4 +32,11 @@ std::unique_ptr<IDigestOwner> CreateDigestOwner(const std::string& name);
 // when the digest cannot be computed; `out` is unchanged when it throws.
 void GetMd5Hex(const void* data, size_t length, std::string& out);
 
+// The MD5 of the file at `path` (a Windows-style path is accepted), read in
+// fixed-size chunks so that a file of any size costs the same memory. Replaces
+// `out` with the 32 lowercase hexadecimal digits and answers true; answers
+// false with `out` unchanged when the path is not a regular file or cannot be
+// opened or read to its end. Never throws.
+bool GetFileMd5Hex(const std::string& path, std::string& out);
+
 }  // namespace obx

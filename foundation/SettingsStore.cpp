@@ -97,4 +97,10 @@ void CaptureModuleFolder() {
   ModuleFolderStorage() = ReadRegString(HKLM, kModuleKey, "InstallPath");
 }
 
+std::string UpdateFolder() {
+  std::string folder = ReadRegString(HKLM, kModuleKey, "FileSavedPath");
+  if (folder.empty()) folder = ModuleFolder() + "\\download";
+  return folder;
+}
+
 }  // namespace obx

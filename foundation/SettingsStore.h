@@ -44,4 +44,10 @@ const std::string& ModuleFolder();
 // attach; nothing else in the process does registry work before main.
 void CaptureModuleFolder();
 
+// The update folder into which files are downloaded and from which task
+// programs run: FileSavedPath of the module key, or when that is empty the
+// module folder followed by "\download". Read afresh at every call.
+std::string UpdateFolder();
+
+
 }  // namespace obx

@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "host/Downloader.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
@@ -9,7 +10,7 @@
 
 namespace orsahost {
 
-void RegisterHostServices(RuntimeContext& context) {
+void RegisterHostServices(RuntimeContext& context, orsa::ILogManagerPtr logs) {
   context.registerObject("orsa.security", {orsa::security::ISecurityHelper::kTypeName},
                          boost::make_shared<SecurityHelper>());
   context.registerObject("orsa.zip", {orsa::zip::IZipHelper::kTypeName},
@@ -18,6 +19,10 @@ void RegisterHostServices(RuntimeContext& context) {
                          boost::make_shared<SdoHelper>());
   context.registerObject("orsa.ws", {orsa::ws::IWebServiceInvoker::kTypeName},
                          boost::make_shared<WebServiceInvoker>());
+  DownloaderOptions download;
+  download.logs = std::move(logs);
+  context.registerObject("orsa.download", {orsa::net::IDownloader::kTypeName},
+                         boost::make_shared<Downloader>(std::move(download)));
 }
 
 }  // namespace orsahost

@@ -131,7 +131,7 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
            __LINE__);
 
   orsahost::Runtime runtime(logs);
-  orsahost::RegisterHostServices(runtime.context());
+  orsahost::RegisterHostServices(runtime.context(), logs);
   orsahost::ComponentHost component(runtime);
   try {
     component.load(componentPath);

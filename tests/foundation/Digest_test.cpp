@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "foundation/RootException.h"
+#include "tests/support/TempStateRoot.h"
 
 namespace {
 
@@ -90,3 +92,32 @@ TEST(DigestOwner, GetDigestAnswersTheDocumentedCodes) {
 }
 
 }  // namespace
+
+TEST(GetFileMd5Hex, StreamsFilesOfAnySizeAndRefusesWhatIsNotAFile) {
+  obxtest::TempStateRoot root;
+  // Across the chunk size, and a file above the whole-file reader's limit.
+  const std::string big = std::string(3 << 20, 'x') + "tail";
+  obxtest::WriteFile(root.Sub("abc"), "abc");
+  obxtest::WriteFile(root.Sub("empty"), "");
+  obxtest::WriteFile(root.Sub("big"), big);
+  std::filesystem::create_directories(root.Sub("folder"));
+  const struct {
+    std::string path;
+    bool ok;
+    std::string md5;
+  } cases[] = {
+      {root.Sub("abc"), true, "900150983cd24fb0d6963f7d28e17f72"},
+      {root.Sub("empty"), true, "d41d8cd98f00b204e9800998ecf8427e"},
+      {root.Sub("big"), true, Md5(big)},
+      {root.Sub("folder"), false, "untouched"},
+      {root.Sub("missing"), false, "untouched"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "untouched";
+    EXPECT_EQ(obx::GetFileMd5Hex(c.path, out), c.ok) << c.path;
+    EXPECT_EQ(out, c.md5) << c.path;
+  }
+  std::filesystem::resize_file(root.Sub("big"), 100000001);  // sparse: zeros past the text
+  std::string out;
+  EXPECT_TRUE(obx::GetFileMd5Hex(root.Sub("big"), out));
+}

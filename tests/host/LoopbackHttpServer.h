@@ -2,7 +2,9 @@
 // A tiny HTTP/1.1 server for tests: listens on 127.0.0.1 port 0, reads each
 // request whole (head and Content-Length body), records it and answers with
 // the raw bytes a handler returns. An empty answer holds the connection open
-// without a reply until the server is destroyed, like a hung server.
+// without a reply until the server is destroyed, like a hung server; with
+// HoldAfterAnswer(true) every connection is held after its answer, so an
+// answer shorter than its Content-Length stalls mid-body.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <functional>
 #include <map>
@@ -63,7 +66,8 @@ class LoopbackHttpServer {
     socklen_t len = sizeof(addr);
     if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
         ::listen(listen_, 8) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || ::pipe(wake_) != 0) {
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        ::pipe(wake_) != 0) {
       ::close(listen_);
       throw std::runtime_error("cannot listen on 127.0.0.1");
     }
@@ -81,6 +85,7 @@ class LoopbackHttpServer {
   }
 
   int Port() const { return port_; }
+  void HoldAfterAnswer(bool hold) { holdAfterAnswer_ = hold; }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
@@ -130,6 +135,10 @@ class LoopbackHttpServer {
         if (n <= 0) break;
         sent += static_cast<size_t>(n);
       }
+      if (holdAfterAnswer_) {
+        held.push_back(fd);
+        continue;
+      }
       ::shutdown(fd, SHUT_WR);
       ::close(fd);
     }
@@ -176,6 +185,7 @@ class LoopbackHttpServer {
   int listen_ = -1;
   int wake_[2] = {-1, -1};
   int port_ = 0;
+  std::atomic<bool> holdAfterAnswer_{false};
   std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<HttpRequest> requests_;

@@ -210,6 +210,7 @@ TEST(HostServices, SealServicesAreFoundAndWorkTogether) {
   ASSERT_TRUE(orsa::getService<orsa::zip::IZipHelper>(&runtime));
   ASSERT_TRUE(orsa::getService<orsa::sdo::ISdoHelper>(&runtime));
   ASSERT_TRUE(orsa::getService<orsa::ws::IWebServiceInvoker>(&runtime));
+  ASSERT_TRUE(orsa::getService<orsa::net::IDownloader>(&runtime));
 
   const std::string text = "<PatchPolicy version=\"3\"/>";
   auto security = orsa::getService<orsa::security::ISecurityHelper>(&runtime);

@@ -1,6 +1,6 @@
 #pragma once
-// orsa-host as a process of a test: started with its standard streams in
-// files, waited for with a bound, killed and reaped if it overstays.
+// One orsa-host process for a test, with its standard streams in files, and a
+// wait for a text in its log.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,9 +22,12 @@ namespace obxtest {
 // One orsa-host process with its standard streams in files.
 class HostProcess {
  public:
-  HostProcess(const obxtest::TempStateRoot& root, const std::vector<std::string>& args)
-      : out_(root.Sub("host.out")), err_(root.Sub("host.err")) {
-    std::vector<std::string> all{obxtest::BinDir() + "/orsa-host"};
+  HostProcess(const TempStateRoot& root, const std::vector<std::string>& args)
+      : HostProcess(root.Sub("host.out"), root.Sub("host.err"), args) {}
+  // Standard output and error go to the files named.
+  HostProcess(const std::string& out, const std::string& err, const std::vector<std::string>& args)
+      : out_(out), err_(err) {
+    std::vector<std::string> all{BinDir() + "/orsa-host"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(&a[0]);
@@ -71,8 +74,8 @@ class HostProcess {
       ++n;
     return n;
   }
-  std::string Out() const { return obxtest::ReadFile(out_); }
-  std::string Err() const { return obxtest::ReadFile(err_); }
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
 
  private:
   std::string out_, err_;
@@ -85,13 +88,13 @@ inline bool WaitForLog(const std::string& file, const std::string& text, const H
                        std::chrono::seconds bound) {
   auto until = std::chrono::steady_clock::now() + bound;
   while (std::chrono::steady_clock::now() < until) {
-    if (obxtest::ReadFile(file).find(text) != std::string::npos) return true;
+    if (ReadFile(file).find(text) != std::string::npos) return true;
     if (kill(process.pid(), 0) != 0) break;
     int status;
     if (waitpid(process.pid(), &status, WNOHANG) != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return obxtest::ReadFile(file).find(text) != std::string::npos;
+  return ReadFile(file).find(text) != std::string::npos;
 }
 
 }  // namespace obxtest

@@ -415,6 +415,40 @@ TEST_F(ObxServerTest, RepositoryServesFilesAndRefusesTraversal) {
   EXPECT_EQ(RawGet(port, "/download/%2e%2e/secret.txt", "127.0.0.1").status, 403);
 }
 
+TEST_F(ObxServerTest, RepositoryServesOneByteRange) {
+  obxtest::WriteFile(repository_ + "/f.bin", "0123456789");
+  std::vector<std::string> args = Args();
+  args.push_back("--verbose");
+  ServerProcess server(root_, args);
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const struct {
+    const char* range;
+    int status;
+    const char* body;
+    const char* contentRange;
+  } cases[] = {
+      {"bytes=4-", 206, "456789", "bytes 4-9/10"},
+      {"bytes=2-3", 206, "23", "bytes 2-3/10"},
+      {"bytes=-3", 206, "789", "bytes 7-9/10"},
+      {"bytes=0-99", 206, "0123456789", "bytes 0-9/10"},
+      {"bytes=10-", 416, "range not satisfiable\n", "bytes */10"},
+      {"bytes=0-1,4-5", 200, "0123456789", nullptr},  // several ranges: the whole file
+      {"pages=1-", 200, "0123456789", nullptr},
+  };
+  for (const auto& c : cases) {
+    const HttpAnswer a = RawRequest(server.Port(), "GET", "/download/f.bin", "127.0.0.1",
+                                    std::string("Range: ") + c.range + "\r\n");
+    EXPECT_EQ(a.status, c.status) << c.range;
+    EXPECT_EQ(a.body, c.body) << c.range;
+    EXPECT_EQ(a.head.find(std::string("Content-Range: ") +
+                          (c.contentRange ? c.contentRange : "")) != std::string::npos,
+              c.contentRange != nullptr)
+        << c.range << "\n"
+        << a.head;
+  }
+  EXPECT_NE(server.Stderr().find("GET /download/f.bin 206 range bytes=4-"), std::string::npos);
+}
+
 TEST_F(ObxServerTest, WsdlCarriesTheAddressItWasReachedAt) {
   std::vector<std::string> args = Args();
   args.insert(args.end(), {"--service-path", "/svc/patch"});

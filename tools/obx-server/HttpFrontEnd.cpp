@@ -62,6 +62,12 @@ struct Connection {
   size_t outDone = 0;
   std::shared_ptr<std::istream> stream;
   uint64_t streamLeft = 0;
+  // A paced stream: bytes sent since `paceStart`; paused until `resumeAt`.
+  uint64_t pace = 0;
+  uint64_t paceSent = 0;
+  Clock::time_point paceStart;
+  Clock::time_point resumeAt;
+  bool paused = false;
   bool closeAfterReply = false;
 };
 
@@ -382,6 +388,9 @@ class HttpFrontEnd::Impl {
       if (reply.stream) {
         c.stream = std::move(reply.stream);
         c.streamLeft = reply.streamSize;
+        c.pace = reply.bytesPerSecond;
+        c.paceSent = 0;
+        c.paceStart = Clock::now();
       } else {
         c.out += reply.body;
       }
@@ -399,7 +408,21 @@ class HttpFrontEnd::Impl {
         c.out.clear();
         c.outDone = 0;
         if (c.stream && c.streamLeft > 0) {
-          c.out.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, c.streamLeft)));
+          uint64_t piece = std::min<uint64_t>(kChunk, c.streamLeft);
+          if (c.pace > 0) {
+            // Tenths of a second's worth, each sent no earlier than its time.
+            piece = std::min<uint64_t>(piece, std::max<uint64_t>(1, c.pace / 10));
+            const auto due = c.paceStart + std::chrono::microseconds(c.paceSent * 1000000 / c.pace);
+            if (due > Clock::now()) {
+              c.paused = true;
+              c.resumeAt = due;
+              c.deadline = due + limits_.requestTimeout;
+              Watch(c, 0);
+              return;
+            }
+            c.paceSent += piece;
+          }
+          c.out.resize(static_cast<size_t>(piece));
           c.stream->read(&c.out[0], static_cast<std::streamsize>(c.out.size()));
           const size_t got = static_cast<size_t>(c.stream->gcount());
           if (got == 0) {
@@ -457,6 +480,11 @@ class HttpFrontEnd::Impl {
   void Sweep(Clock::time_point now) {
     for (auto& entry : connections_) {
       Connection& c = entry.second;
+      if (c.paused && c.phase == Phase::kWriting && now >= c.resumeAt) {
+        c.paused = false;
+        Guarded(c.id, [this](Connection& paced) { Write(paced); });
+        continue;
+      }
       if (c.phase == Phase::kWorking || c.phase == Phase::kClosed || now < c.deadline) continue;
       Guarded(c.id, [this](Connection& late) {
         if (late.phase == Phase::kReading) {

@@ -19,6 +19,9 @@ struct HttpReply {
   // (Content-Length is then set from `streamSize`).
   std::shared_ptr<std::istream> stream;
   uint64_t streamSize = 0;
+  // The stream is sent at most this many bytes a second (0: as fast as the
+  // client reads), without holding up other connections.
+  uint64_t bytesPerSecond = 0;
   // HEAD: the fields describe the body, which is not sent.
   bool headOnly = false;
 };

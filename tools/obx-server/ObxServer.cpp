@@ -96,6 +96,41 @@ bool IsPlainAuthority(const std::string& host) {
   return true;
 }
 
+// The one range of a "Range: bytes=..." header over a file of `size` bytes:
+// "N-", "N-M" or "-N". False for a header that is not one byte range (the
+// whole file is sent) or cannot be served (`satisfiable` false: 416).
+bool ParseByteRange(const std::string& header, uint64_t size, uint64_t& first, uint64_t& last,
+                    bool& satisfiable) {
+  satisfiable = true;
+  const std::string unit = "bytes=";
+  if (header.compare(0, unit.size(), unit) != 0) return false;
+  const std::string spec = header.substr(unit.size());
+  const size_t dash = spec.find('-');
+  if (dash == std::string::npos || spec.find(',') != std::string::npos) return false;
+  const std::string a = spec.substr(0, dash);
+  const std::string b = spec.substr(dash + 1);
+  auto number = [](const std::string& t, uint64_t& v) {
+    if (t.empty() || t.size() > 18 || t.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    v = std::stoull(t);
+    return true;
+  };
+  uint64_t x = 0;
+  uint64_t y = 0;
+  if (a.empty()) {
+    if (!number(b, y)) return false;
+    satisfiable = y > 0 && size > 0;
+    first = y >= size ? 0 : size - y;
+    last = size == 0 ? 0 : size - 1;
+    return satisfiable;
+  }
+  if (!number(a, x) || (!b.empty() && (!number(b, y) || y < x))) return false;
+  satisfiable = x < size;
+  first = x;
+  last = b.empty() || y >= size ? size - 1 : y;
+  return satisfiable;
+}
+
 // Routes a complete request and answers it; one per request, on a worker.
 class Service {
  public:
@@ -105,9 +140,11 @@ class Service {
     std::string operation;
     HttpReply reply = Route(request, operation);
     if (state_->log.Verbose()) {
+      const std::string range = request.head.get("Range", "");
       state_->log.Line(request.client.toString() + " " + request.head.getMethod() + " " +
                        request.head.getURI() + (operation.empty() ? "" : " " + operation) + " " +
-                       std::to_string(reply.head.getStatus()));
+                       std::to_string(reply.head.getStatus()) +
+                       (range.empty() ? "" : " range " + range));
     }
     return reply;
   }
@@ -282,13 +319,31 @@ class Service {
     }
     HttpReply reply;
     reply.head.setContentType("application/octet-stream");
+    reply.head.set("Accept-Ranges", "bytes");
     try {
       auto stream = std::make_shared<Poco::FileInputStream>(file);
-      reply.streamSize = static_cast<uint64_t>(Poco::File(file).getSize());
+      const uint64_t size = static_cast<uint64_t>(Poco::File(file).getSize());
+      uint64_t first = 0;
+      uint64_t last = size == 0 ? 0 : size - 1;
+      bool satisfiable = true;
+      const std::string range = request.head.get("Range", "");
+      if (!range.empty() && ParseByteRange(range, size, first, last, satisfiable)) {
+        reply.head.setStatusAndReason(HTTPResponse::HTTP_PARTIAL_CONTENT);
+        reply.head.set("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                            std::to_string(last) + "/" + std::to_string(size));
+      } else if (!range.empty() && !satisfiable) {
+        HttpReply refused =
+            TextReply(HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE, "range not satisfiable");
+        refused.head.set("Content-Range", "bytes */" + std::to_string(size));
+        return refused;
+      }
+      reply.streamSize = size == 0 ? 0 : last - first + 1;
+      reply.bytesPerSecond = state_->config.rateLimit;
       if (request.head.getMethod() == Poco::Net::HTTPRequest::HTTP_HEAD) {
         reply.headOnly = true;
         reply.head.setContentLength64(static_cast<Poco::Int64>(reply.streamSize));
       } else {
+        stream->seekg(static_cast<std::streamoff>(first));
         reply.stream = std::move(stream);
       }
     } catch (const Poco::Exception&) {

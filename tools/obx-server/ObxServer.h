@@ -27,6 +27,7 @@ struct ServerConfig {
   // An upload's `infos` once opened, and the records it may hold.
   size_t maxInflatedBytes = size_t{16} << 20;
   size_t maxRecords = 2000;
+  uint64_t rateLimit = 0;  // bytes a second per download; 0: no limit
 };
 
 // Lines on stderr, never interleaved.

@@ -53,6 +53,7 @@ const char kUsage[] =
     "  --max-buffered BYTES      request bytes held across all connections [268435456]\n"
     "  --max-inflated BYTES      an upload's infos once opened [16777216]\n"
     "  --max-records N           records in one upload [2000]\n"
+    "  --rate-limit BYTES        send each download at most this fast [no limit]\n"
     "Prints \"obx-server: listening on ADDR:PORT\" on stderr once listening.\n"
     "Stops cleanly on SIGTERM or SIGINT.\n"
     "\n"
@@ -241,6 +242,7 @@ int Serve(const std::map<std::string, std::string>& options) {
       {"--max-inflated", 1, 1ull << 30,
        [&](unsigned long long v) { config.maxInflatedBytes = size_t(v); }},
       {"--max-records", 1, 10000000, [&](unsigned long long v) { config.maxRecords = size_t(v); }},
+      {"--rate-limit", 1, 1ull << 40, [&](unsigned long long v) { config.rateLimit = v; }},
   };
   for (const Count& c : counts) {
     auto it = options.find(c.name);
@@ -336,7 +338,7 @@ int main(int argc, char** argv) {
             {"--listen", "--port-file", "--policies", "--repository", "--repository-prefix",
              "--service-path", "--db", "--threads", "--max-connections", "--request-timeout",
              "--idle-timeout", "--keep-alive-requests", "--max-body", "--max-buffered",
-             "--max-inflated", "--max-records"},
+             "--max-inflated", "--max-records", "--rate-limit"},
             {"--verbose"}, options, problem)) {
       return Usage(problem);
     }

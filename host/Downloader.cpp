@@ -1,0 +1,336 @@
+#include "host/Downloader.h"
+
+#include <curl/curl.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+#include "platform/StateRoot.h"
+#include "platform/StopToken.h"
+
+namespace orsahost {
+namespace {
+
+const char kChannel[] = "orsa";
+const char kSource[] = "Downloader";
+const char kPartSuffix[] = ".part";
+constexpr long kBufferBytes = 256 * 1024;
+
+void GlobalInitOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  for (size_t i = 0; prefix[i] != '\0'; ++i) {
+    if (i >= text.size() ||
+        std::tolower(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(prefix[i]))
+      return false;
+  }
+  return true;
+}
+
+std::string Errno(const char* what) { return std::string(what) + ": " + strerror(errno); }
+
+// The state of one request. Callbacks run inside curl's C frames: they never throw.
+struct Transfer {
+  CURL* easy = nullptr;
+  int fd = -1;
+  curl_off_t offset = 0;   // bytes kept from an earlier attempt, asked for with a range
+  curl_off_t written = 0;  // bytes of this response's body written
+  long rangeStart = -1;    // start of the current response's Content-Range
+  bool started = false;    // the first body byte of the final response was seen
+  bool badRange = false;
+  bool badStatus = false;  // a body of a response other than 200/206
+  bool writeFailed = false;
+  int writeErrno = 0;
+};
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  const std::string line(data, bytes);
+  if (StartsWithNoCase(line, "http/")) {
+    t->rangeStart = -1;  // a new response (after a redirect or an interim one)
+  } else if (StartsWithNoCase(line, "content-range:")) {
+    const size_t unit = line.find("bytes");
+    if (unit != std::string::npos) {
+      const char* p = line.c_str() + unit + 5;
+      while (*p == ' ') ++p;
+      if (std::isdigit(static_cast<unsigned char>(*p))) t->rangeStart = std::strtol(p, nullptr, 10);
+    }
+  }
+  return bytes;
+}
+
+// Decides at the first body byte what the body means for the partial file.
+bool BeginBody(Transfer* t) {
+  long status = 0;
+  curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 206) {
+    if (t->rangeStart != t->offset) {
+      t->badRange = true;
+      return false;
+    }
+  } else if (status == 200) {
+    t->offset = 0;  // the server ignored the range: the whole body comes again
+  } else {
+    t->badStatus = true;
+    return false;
+  }
+  if (::ftruncate(t->fd, t->offset) != 0 || ::lseek(t->fd, t->offset, SEEK_SET) < 0) {
+    t->writeFailed = true;
+    t->writeErrno = errno;
+    return false;
+  }
+  t->started = true;
+  return true;
+}
+
+size_t OnWrite(char* data, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  if (!t->started && !BeginBody(t)) return 0;  // 0 makes curl end with a write error
+  size_t done = 0;
+  while (done < bytes) {
+    ssize_t n = ::write(t->fd, data + done, bytes - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      t->writeFailed = true;
+      t->writeErrno = errno;
+      return 0;
+    }
+    done += static_cast<size_t>(n);
+  }
+  t->written += static_cast<curl_off_t>(bytes);
+  return bytes;
+}
+
+struct EasyDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+};
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() { Close(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    if (fd_ < 0) return true;
+    const bool ok = ::close(fd_) == 0;
+    fd_ = -1;
+    return ok;
+  }
+
+ private:
+  int fd_;
+};
+
+bool SyncFolderOf(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
+}  // namespace
+
+Downloader::Downloader() : Downloader(DownloaderOptions()) {}
+
+Downloader::Downloader(DownloaderOptions options) : options_(std::move(options)) {
+  GlobalInitOnce();
+}
+
+void Downloader::Log(int level, const std::string& message) const {
+  if (!options_.logs) return;
+  try {
+    orsa::ILoggerPtr logger = options_.logs->getLogger(kChannel);
+    if (!logger || !logger->is(level)) return;
+    if (level == orsa::kLogWarning)
+      logger->warning(message, kSource, __LINE__);
+    else
+      logger->information(message, kSource, __LINE__);
+  } catch (...) {
+    // A failing logger does not change what the transfer answers.
+  }
+}
+
+int Downloader::download(const std::string& url, const std::string& localPath, int tries, int) {
+  try {
+    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
+      Log(orsa::kLogWarning, "download " + url + " refused: not an http or https address");
+      return kDownloadBadArgument;
+    }
+    const std::string target = platform::NativePath(localPath);
+    if (localPath.empty() || target.empty() || target.back() == '/') {
+      Log(orsa::kLogWarning, "download " + url + " refused: no file to store it in");
+      return kDownloadBadArgument;
+    }
+    const std::string part = target + kPartSuffix;
+    if (tries < 1) tries = 1;
+    int result = kDownloadTransportFailure;
+    std::string detail;
+    for (int attempt = 0; attempt < tries; ++attempt) {
+      result = Attempt(url, target, part, detail);
+      const bool again = result == kDownloadTransportFailure || result == kDownloadTimedOut;
+      if (!again) break;
+    }
+    if (result != kDownloadStored) Log(orsa::kLogWarning, "download " + url + " failed: " + detail);
+    return result;
+  } catch (...) {
+    // Only allocation failures get here; the interface promises a code.
+    return kDownloadLocalFailure;
+  }
+}
+
+int Downloader::Attempt(const std::string& url, const std::string& target, const std::string& part,
+                        std::string& detail) {
+  Descriptor file(::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  struct stat info {};
+  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    detail = Errno(("cannot open " + part).c_str());
+    return kDownloadLocalFailure;
+  }
+
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) {
+    detail = "cannot create a connection";
+    return kDownloadTransportFailure;
+  }
+  CURL* c = easy.get();
+  Transfer t;
+  t.easy = c;
+  t.fd = file.get();
+  t.offset = static_cast<curl_off_t>(info.st_size);
+  const std::string range = std::to_string(t.offset) + "-";
+  char error[CURL_ERROR_SIZE] = {0};
+
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, options_.maxRedirects);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, options_.lowSpeedBytes);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedSeconds);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options_.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
+  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kBufferBytes);
+  if (t.offset > 0) curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+
+  // The quit request of the calling thread, read here: this runs on the
+  // worker's thread, the constructor did not.
+  const platform::StopToken token = platform::CurrentStopToken();
+  const int stopFd = options_.cancelRequested ? -1 : token.EventFd();
+  auto cancelled = [&] {
+    return options_.cancelRequested ? options_.cancelRequested() : token.StopRequested();
+  };
+
+  curl_multi_add_handle(multi.get(), c);
+  int running = 1;
+  bool stopped = false;
+  CURLMcode mc = CURLM_OK;
+  while (running > 0) {
+    mc = curl_multi_perform(multi.get(), &running);
+    if (mc != CURLM_OK || running == 0) break;
+    if ((stopped = cancelled())) break;
+    curl_waitfd extra{stopFd, CURL_WAIT_POLLIN, 0};
+    // The stop descriptor wakes the wait at once; a custom cancel test is polled.
+    mc = curl_multi_poll(multi.get(), stopFd >= 0 ? &extra : nullptr, stopFd >= 0 ? 1 : 0,
+                         stopFd >= 0 ? 1000 : 100, nullptr);
+    if (mc != CURLM_OK) break;
+    if ((stopped = cancelled())) break;
+  }
+  CURLcode rc = CURLE_OK;
+  if (!stopped && mc == CURLM_OK) {
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
+      if (msg->msg == CURLMSG_DONE) rc = msg->data.result;
+    }
+  }
+  curl_multi_remove_handle(multi.get(), c);
+  long status = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+
+  auto discard = [&](int code, const std::string& why) {
+    file.Close();
+    ::unlink(part.c_str());
+    detail = why;
+    return code;
+  };
+  // A transfer cut short keeps what it has for the next attempt; an empty
+  // partial file is not worth keeping.
+  const bool nothingKept = t.offset + t.written == 0;
+  if (stopped) {
+    const std::string why = "stopped by the quit request";
+    if (nothingKept) return discard(kDownloadCancelled, why);
+    detail = why;
+    return kDownloadCancelled;
+  }
+  if (mc != CURLM_OK) {
+    if (nothingKept) return discard(kDownloadTransportFailure, curl_multi_strerror(mc));
+    detail = curl_multi_strerror(mc);
+    return kDownloadTransportFailure;
+  }
+  if (t.writeFailed) {
+    errno = t.writeErrno;
+    return discard(kDownloadLocalFailure, Errno(("cannot write " + part).c_str()));
+  }
+  if (t.badRange) {
+    return discard(kDownloadBadRange, "the server answered another range than bytes=" + range);
+  }
+  if (t.badStatus || (rc == CURLE_OK && status != 200 && status != 206)) {
+    // A refused range (416) means the partial file no longer fits the
+    // server's file; it goes, and the next attempt starts over.
+    return discard(static_cast<int>(status), "HTTP status " + std::to_string(status));
+  }
+  if (rc != CURLE_OK) {
+    const std::string why = error[0] ? error : curl_easy_strerror(rc);
+    const int code = rc == CURLE_OPERATION_TIMEDOUT ? kDownloadTimedOut : kDownloadTransportFailure;
+    if (nothingKept) return discard(code, why);
+    detail = why;
+    return code;
+  }
+  if (!t.started) {
+    // A complete answer without a body: an empty file (or an empty range).
+    if (status == 200 && ::ftruncate(file.get(), 0) != 0)
+      return discard(kDownloadLocalFailure, Errno(("cannot write " + part).c_str()));
+    if (status == 206 && t.rangeStart != t.offset)
+      return discard(kDownloadBadRange, "the server answered another range than bytes=" + range);
+    if (status == 200) t.offset = 0;
+  }
+  if (::fsync(file.get()) != 0 || !file.Close())
+    return discard(kDownloadLocalFailure, Errno(("cannot flush " + part).c_str()));
+  if (::rename(part.c_str(), target.c_str()) != 0)
+    return discard(kDownloadLocalFailure,
+                   Errno(("cannot rename " + part + " to " + target).c_str()));
+  SyncFolderOf(target);
+  std::string note = "download " + url + " stored as " + target + " (" +
+                     std::to_string(t.offset + t.written) + " bytes";
+  if (t.offset > 0) note += ", resumed at " + std::to_string(t.offset);
+  Log(orsa::kLogInformation, note + ")");
+  return kDownloadStored;
+}
+
+}  // namespace orsahost

@@ -1,0 +1,63 @@
+#include "host/p2p/Md5.h"
+
+#include <errno.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <vector>
+
+namespace orsap2p {
+
+Md5::Md5() : context_(EVP_MD_CTX_new()) {
+  failed_ = context_ == nullptr || EVP_DigestInit_ex(context_, EVP_md5(), nullptr) != 1;
+}
+
+Md5::~Md5() { EVP_MD_CTX_free(context_); }
+
+void Md5::Update(const void* data, size_t length) {
+  if (!failed_ && length > 0) failed_ = EVP_DigestUpdate(context_, data, length) != 1;
+}
+
+std::string Md5::HexDigest() {
+  unsigned char bytes[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (failed_ || EVP_DigestFinal_ex(context_, bytes, &size) != 1 || size != 16) return "";
+  failed_ = true;  // finalised: no further use
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 0x0f];
+  }
+  return hex;
+}
+
+std::string Md5OfDescriptor(int fd) {
+  Md5 md5;
+  std::vector<unsigned char> chunk(size_t{1} << 20);
+  off_t offset = 0;
+  for (;;) {
+    ssize_t n = ::pread(fd, chunk.data(), chunk.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return "";
+    if (n == 0) break;
+    md5.Update(chunk.data(), static_cast<size_t>(n));
+    offset += n;
+  }
+  return md5.HexDigest();
+}
+
+bool IsMd5Text(const std::string& text) {
+  if (text.size() != 32) return false;
+  for (char c : text)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace orsap2p

@@ -1,0 +1,164 @@
+#include "transfer/OBXDownLoader.h"
+
+#include <Poco/File.h>
+
+#include <exception>
+#include <vector>
+
+#include "foundation/Digest.h"
+#include "foundation/Log.h"
+#include "foundation/Runtime.h"
+#include "foundation/SettingsStore.h"
+#include "foundation/StringUtil.h"
+#include "orsa/INet.h"
+#include "platform/File.h"
+#include "platform/StateRoot.h"
+#include "platform/StopToken.h"
+
+namespace obx {
+namespace {
+
+const char kChannel[] = "OBXConsole";
+const char kSource[] = "OBXDownLoader";
+
+// Poco reports failures as exceptions; here they only mean "not there" or
+// "could not be removed".
+bool Exists(const std::string& path) {
+  try {
+    return Poco::File(platform::NativePath(path)).exists();
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Remove(const std::string& path) {
+  try {
+    Poco::File(platform::NativePath(path)).remove(false);
+  } catch (...) {
+  }
+  return !Exists(path);
+}
+
+// The address of `url` on the download server.
+std::string DownloadAddress(const std::string& url) {
+  std::string address = ReadRegString(HKLM, kDownloadServerKey, "schema") + "://" +
+                        ReadRegString(HKLM, kDownloadServerKey, "server");
+  uint32_t port = 0;
+  // Without a stored port the scheme's own port applies.
+  if (ReadRegDword(HKLM, kDownloadServerKey, "port", port)) address += ":" + std::to_string(port);
+  return address + ReadRegString(HKLM, kDownloadServerKey, "QuorUpdatesRepair") + "/" + url;
+}
+
+}  // namespace
+
+bool IsSafeFileName(const std::string& fileName) {
+  return !fileName.empty() && fileName != "." && fileName != ".." &&
+         fileName.find_first_of("/\\") == std::string::npos;
+}
+
+OBXDownLoader::OBXDownLoader() : saveFileDir(UpdateFolder()) {}
+
+int OBXDownLoader::DownLoadByTypeList(const std::string& url, const std::string& typeList,
+                                      const std::string& fileName, const std::string& md5,
+                                      std::string& usedType) {
+  int result = kDownloadNothingDone;
+  for (const std::string& type : SplitString(typeList, ";")) {
+    // Stopping the worker: the next transfer would end at once anyway.
+    if (platform::QuitRequested()) break;
+    result = DownLoadByType(url, type, fileName, md5);
+    if (result == kDownloadOk) {
+      usedType = type;
+      return kDownloadOk;
+    }
+  }
+  return kDownloadNothingDone;
+}
+
+int OBXDownLoader::DownLoadByType(const std::string& url, const std::string& type,
+                                  const std::string& fileName, const std::string& md5) {
+  OBX_INFO(kChannel, kSource, "DownLoad: type is " << type);
+  if (type != "http" && type != "p2p") return kDownloadUnknownType;
+  if (!IsSafeFileName(fileName)) {
+    OBX_ERROR(kChannel, kSource, "DownLoad: refused file name \"" << fileName << "\"");
+    return kDownloadNothingDone;
+  }
+
+  const std::string savePath = saveFileDir + "\\" + fileName;
+  bool removed = true;
+  if (KeepMatchingCopy(savePath, md5, removed)) return kDownloadOk;
+  if (!removed) return kDownloadNothingDone;
+
+  // Both transfers store into the folder; a fresh machine may not have it yet.
+  platform::CreateDirectories(platform::NativePath(saveFileDir));
+  const int result = type == "http" ? HttpDownLoad(url, savePath) : P2pDownLoad(md5, fileName);
+  if (result != kDownloadOk) return result;
+  return CheckTransferred(savePath, md5);
+}
+
+bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::string& md5,
+                                     bool& removed) {
+  removed = true;
+  if (!Exists(savePath)) return false;
+  std::string actualMd5;
+  // A copy that cannot be read is treated like one with another digest.
+  if (GetFileMd5Hex(savePath, actualMd5) && actualMd5 == md5) return true;
+  removed = Remove(savePath);
+  if (!removed) OBX_ERROR(kChannel, kSource, "DownLoad: could not delete " << savePath);
+  return false;
+}
+
+int OBXDownLoader::CheckTransferred(const std::string& savePath, const std::string& md5) {
+  std::string actualMd5;
+  if (GetFileMd5Hex(savePath, actualMd5) && actualMd5 == md5) return kDownloadOk;
+  Remove(savePath);
+  OBX_WARNING(kChannel, kSource,
+              "DownLoad: " << savePath << " does not match its md5, expected:" << md5
+                           << " actual:" << actualMd5);
+  return kDownloadDigestMismatch;
+}
+
+int OBXDownLoader::HttpDownLoad(const std::string& url, const std::string& savePath) {
+  int result = kDownloadNothingDone;
+  const std::string httpHost = DownloadAddress(url);
+  boost::shared_ptr<orsa::net::IDownloader> downloader = getService<orsa::net::IDownloader>();
+  if (!downloader) return result;
+  try {
+    OBX_INFO(kChannel, kSource, "DownLoad: http from: " << httpHost);
+    result = downloader->download(httpHost, savePath, 1, 0);
+  } catch (const std::exception& e) {
+    OBX_WARNING(kChannel, kSource, "Failed to access http host,error info:" << e.what());
+    result = kDownloadHttpException;
+  } catch (...) {
+    OBX_WARNING(kChannel, kSource, "Failed to access http host,unknown exception.");
+    result = kDownloadHttpException;
+  }
+  return result;
+}
+
+int OBXDownLoader::P2pDownLoad(const std::string& md5, const std::string& fileName) {
+  OBX_INFO(kChannel, kSource, "P2P Get md5:" << md5 << "save path :" << fileName);
+  int result = kDownloadNothingDone;
+  boost::shared_ptr<orsa::net::IP2pDownload> p2p = getService<orsa::net::IP2pDownload>();
+  if (!p2p) {
+    OBX_ERROR(kChannel, kSource, "P2P composite service is null");
+    return result;
+  }
+  try {
+    result = p2p->download(md5, fileName, 0);
+  } catch (const std::exception& e) {
+    OBX_WARNING(kChannel, kSource, "Failed to access P2P host,error info:" << e.what());
+    result = kDownloadP2pException;
+  } catch (...) {
+    OBX_WARNING(kChannel, kSource, "Failed to access P2P host,unknown exception.");
+    result = kDownloadP2pException;
+  }
+  return result;
+}
+
+bool DownLoadFile(const std::string& url, const std::string& typeList, const std::string& fileName,
+                  std::string md5, std::string& usedType) {
+  OBXDownLoader downloader;
+  return downloader.DownLoadByTypeList(url, typeList, fileName, md5, usedType) == kDownloadOk;
+}
+
+}  // namespace obx
