@@ -77,11 +77,12 @@ class PLATFORM_EXPORT Process {
   Process& operator=(const Process&) = delete;
 
   // Starts the command line. kErrorSuccess, or a Windows code:
-  // kErrorFileNotFound (2) for a program that does not exist,
-  // kErrorPathNotFound for a path through a missing folder,
-  // kErrorAccessDenied for one that may not be executed (or is a folder),
-  // kErrorBadExeFormat for a file the system cannot run, kErrorInvalidParameter
-  // for a command line without a program or an object that already started one.
+  // kErrorFileNotFound (2) for a program that does not exist (also when a
+  // folder on its path is missing), kErrorPathNotFound when a part of its path
+  // is a file, kErrorAccessDenied for one that may not be executed (or is a
+  // folder), kErrorBadExeFormat for a file the system cannot run,
+  // kErrorInvalidParameter for a command line without a program or an object
+  // that already started one.
   long Start(const std::string& commandLine, const ProcessOptions& options = ProcessOptions());
   // The same with the words given (argv[0] names the program); nothing is split.
   long StartArgs(const std::vector<std::string>& args,
