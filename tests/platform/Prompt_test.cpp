@@ -17,65 +17,50 @@ namespace {
 
 using platform::PromptAnswer;
 
-// A "zenity" on PATH that records its words and answers with the exit code in
-// the file "code" (or sleeps when that says so).
-class DialogProgram {
- public:
-  DialogProgram() {
-    obxtest::WriteFile(root_.Sub("zenity"),
-                       "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" + root_.Sub("args") +
-                           "\"\ncode=$(cat \"" + root_.Sub("code") +
-                           "\")\n[ \"$code\" = sleep ] && exec sleep 30\nexit $code\n");
-    chmod(root_.Sub("zenity").c_str(), 0755);
+// A "zenity" first on PATH: records its words, exits with the code in "code"
+// or sleeps when that says "sleep".
+class DialogPromptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string dir = root_.Path() + "/";
+    obxtest::WriteFile(dir + "zenity", "#!/bin/sh\ncd '" + dir + "'\nprintf '%s|' \"$@\" > args\n" +
+                                           "[ \"$(cat code)\" = sleep ] && exec sleep 30\n" +
+                                           "exit $(cat code)\n");
+    chmod((dir + "zenity").c_str(), 0755);
   }
-  void Answer(const std::string& code) { obxtest::WriteFile(root_.Sub("code"), code); }
-  std::string Args() const { return obxtest::ReadFile(root_.Sub("args")); }
 
   obxtest::TempStateRoot root_;
   obxtest::ScopedEnv path_{"PATH", (root_.Path() + ":/usr/bin:/bin").c_str()};
+  obxtest::ScopedEnv wayland_{"WAYLAND_DISPLAY", nullptr};
 };
 
-TEST(SystemPrompt, DialogAnswersMapToTheButtons) {
-  DialogProgram dialog;
-  obxtest::ScopedEnv display("DISPLAY", ":9");
+TEST_F(DialogPromptTest, DialogExitCodesMapToButtons) {
   const struct {
-    const char* exitCode;
+    const char *display, *code;
     unsigned type;
-    int button;
-    PromptAnswer::Way way;
+    PromptAnswer want;
   } cases[] = {
-      {"0", platform::kMbOkCancel, platform::kIdOk, PromptAnswer::kUserAnswered},
-      {"1", platform::kMbOkCancel, platform::kIdCancel, PromptAnswer::kUserAnswered},
-      {"1", platform::kMbOk, platform::kIdOk, PromptAnswer::kUserAnswered},    // closed
-      {"255", platform::kMbOkCancel, platform::kIdOk, PromptAnswer::kNoUser},  // no display
+      {":9", "0", platform::kMbOkCancel, {platform::kIdOk, PromptAnswer::kUserAnswered}},
+      {":9", "1", platform::kMbOkCancel, {platform::kIdCancel, PromptAnswer::kUserAnswered}},
+      {":9", "255", platform::kMbOkCancel, {platform::kIdOk, PromptAnswer::kNoUser}},
+      {":9", "1", platform::kMbOk, {platform::kIdOk, PromptAnswer::kUserAnswered}},  // closed
+      {nullptr, "1", platform::kMbOkCancel, {platform::kIdOk, PromptAnswer::kNoUser}},
   };
   for (const auto& c : cases) {
-    dialog.Answer(c.exitCode);
-    const PromptAnswer answer = platform::SystemPrompt().Ask("Install now?", "Tips", c.type);
-    EXPECT_EQ(c.button, answer.button) << c.exitCode;
-    EXPECT_EQ(c.way, answer.way) << c.exitCode;
+    obxtest::ScopedEnv display("DISPLAY", c.display);
+    obxtest::WriteFile(root_.Sub("code"), c.code);
+    const PromptAnswer answer = platform::SystemPrompt().Ask("Go now?", "Tips", c.type);
+    EXPECT_EQ(c.want.button, answer.button) << c.code;
+    EXPECT_EQ(c.want.way, answer.way) << c.code;
   }
-  EXPECT_EQ(
-      "--question\n--title=Tips\n--text=Install now?\n--no-markup\n--ok-label=OK\n"
-      "--cancel-label=Cancel\n",
-      dialog.Args());
+  // The last question found no display and ran no dialog: the words are the ones before.
+  EXPECT_EQ("--info|--title=Tips|--text=Go now?|--no-markup|--ok-label=OK|",
+            obxtest::ReadFile(root_.Sub("args")));
 }
 
-TEST(SystemPrompt, WithoutADisplayNobodyIsAsked) {
-  DialogProgram dialog;
-  dialog.Answer("1");
-  obxtest::ScopedEnv x("DISPLAY", nullptr);
-  obxtest::ScopedEnv wayland("WAYLAND_DISPLAY", "");
-  const PromptAnswer answer = platform::SystemPrompt().Ask("x", "Tips", platform::kMbOkCancel);
-  EXPECT_EQ(platform::kIdOk, answer.button);
-  EXPECT_EQ(PromptAnswer::kNoUser, answer.way);
-  EXPECT_EQ("", dialog.Args());  // the dialog never ran
-}
-
-TEST(SystemPrompt, QuitRequestClosesTheQuestion) {
-  DialogProgram dialog;
-  dialog.Answer("sleep");
+TEST_F(DialogPromptTest, QuitRequestClosesTheQuestion) {
   obxtest::ScopedEnv display("WAYLAND_DISPLAY", "wayland-0");
+  obxtest::WriteFile(root_.Sub("code"), "sleep");
   platform::StopSource stop;
   platform::ScopedStopToken current(stop.Token());
   std::thread stopper([&] {

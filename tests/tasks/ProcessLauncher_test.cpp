@@ -1,15 +1,12 @@
 // Starting the task's programs from the component: the command lines it
-// builds, the failure it logs, and waits that end with the quit request.
+// builds and the failure it logs.
 #include "tasks/ProcessLauncher.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "platform/File.h"
-#include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TestMachine.h"
 
@@ -43,19 +40,6 @@ TEST_F(ProcessLauncherTest, DownloadedProgramInAFolderWithABlankRunsWithItsArgum
   EXPECT_TRUE(obx::RunProcess(line, obx::kBootProgramWaitMs));
   EXPECT_EQ("12 /q\n", obxtest::ReadFile(folder + "/ran"));
   EXPECT_TRUE(runtime_.Messages().empty());
-}
-
-TEST_F(ProcessLauncherTest, QuitRequestEndsAnEndlessWait) {
-  platform::StopSource stop;
-  platform::ScopedStopToken current(stop.Token());
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    stop.RequestStop();
-  });
-  platform::WaitResult outcome = platform::WaitResult::kFailed;
-  EXPECT_FALSE(obx::RunProcess("sleep 2", platform::kInfinite, &outcome));
-  stopper.join();
-  EXPECT_EQ(platform::WaitResult::kStopped, outcome);
 }
 
 }  // namespace
