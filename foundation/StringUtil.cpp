@@ -1,5 +1,8 @@
 #include "foundation/StringUtil.h"
 
+#include <climits>
+#include <cstdint>
+
 namespace obx {
 
 std::vector<std::string> SplitString(const std::string& text, const std::string& delimiters) {
@@ -21,6 +24,22 @@ std::string GetFileNameFromUrl(const std::string& url) {
   size_t backslash = name.rfind('\\');
   if (backslash != std::string::npos) name.erase(0, backslash + 1);
   return name;
+}
+
+int AtoI(const std::string& text) {
+  size_t i = 0;
+  // The C locale's white space.
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<int64_t>(INT_MAX) + 1) value = static_cast<int64_t>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  return static_cast<int>(value);
 }
 
 }  // namespace obx

@@ -15,4 +15,10 @@ std::vector<std::string> SplitString(const std::string& text, const std::string&
 // "boot.exe"; a text ending in a separator gives "".
 std::string GetFileNameFromUrl(const std::string& url);
 
+// The number at the start of `text` as the C library's atoi reads it: leading
+// white space, an optional sign, then decimal digits up to the first other
+// character; no digits give 0. A number beyond the int range, where atoi
+// itself is undefined, gives INT_MAX or INT_MIN.
+int AtoI(const std::string& text);
+
 }  // namespace obx

@@ -28,6 +28,7 @@ enum : long {
   kErrorDirNotEmpty = 145,
   kErrorBadPathName = 161,
   kErrorAlreadyExists = 183,
+  kErrorBadExeFormat = 193,  // not a program the system can run
   kErrorFilenameExcedRange = 206,
   kErrorMoreData = 234,
   kErrorDirectory = 267,

@@ -43,6 +43,8 @@ long WindowsErrorFromErrno(int error) {
       return kErrorSharingViolation;
     case EPIPE:
       return kErrorBrokenPipe;
+    case ENOEXEC:
+      return kErrorBadExeFormat;
     default:
       return kErrorGenFailure;
   }

@@ -3,6 +3,7 @@
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/ProfileFile.h"
+#include "platform/Prompt.h"
 #include "platform/StateRoot.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
@@ -24,12 +25,14 @@ void ForgetProcessValues() {
 TestMachine::TestMachine() {
   platform::SetClockForTest(&clock);
   platform::SetMachineFactsForTest(&facts);
+  platform::SetPromptForTest(&prompt);
   ForgetProcessValues();
 }
 
 TestMachine::~TestMachine() {
   // The next test starts without this one's install folder.
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", "");
+  platform::SetPromptForTest(nullptr);
   platform::SetMachineFactsForTest(nullptr);
   platform::SetClockForTest(nullptr);
   ForgetProcessValues();

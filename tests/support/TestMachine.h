@@ -1,7 +1,7 @@
 #pragma once
 // The one fixture that puts a whole test machine in place for one test and
 // takes it away again: a fresh state root, a manual clock, scripted machine
-// facts, and the component's per-process values (machine identity, OS texts,
+// facts, a scripted prompt, and the component's per-process values (machine identity, OS texts,
 // module folder, host user name) forgotten before and after.
 //
 //   obxtest::TestMachine machine;                  // in the fixture
@@ -12,6 +12,7 @@
 
 #include "platform/ManualClock.h"
 #include "tests/support/FakeMachine.h"
+#include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace obxtest {
@@ -36,6 +37,7 @@ class TestMachine {
   TempStateRoot root;
   platform::ManualClock clock;
   FakeMachine facts;
+  ScriptedPrompt prompt;
 };
 
 }  // namespace obxtest

@@ -1,0 +1,46 @@
+#include "tasks/PatchMessage.h"
+
+#include "foundation/Log.h"
+#include "foundation/RootException.h"
+#include "foundation/TextConversion.h"
+#include "platform/Prompt.h"
+#include "sysinfo/OsInfo.h"
+
+namespace obx {
+
+PatchMessageOutcome ShowPatchMessage(const PatchPolicyManager& policy, const std::string& id) {
+  const char* lang = CurOsLang() == "zh" ? "cn" : "en";
+  const std::string msgStyle = policy.GetAttribute(id, "msgbox", "style");
+  const std::string msgInfo = policy.GetAttribute(id, "msgbox", lang);
+  if (msgStyle.empty() || msgInfo.empty()) return PatchMessageOutcome::kNoMessage;
+  const bool okCancel = msgStyle == "okcancel";
+  if (!okCancel && msgStyle != "okonly") return PatchMessageOutcome::kNoMessage;
+
+  std::string strInfo;
+  try {
+    strInfo = Utf8ToAnsi(msgInfo);
+  } catch (const CRootException&) {
+    OBX_ERROR("OBXConsole", "TaskManager",
+              "DoPatchFile:task " << id << " message text cannot be shown in the system code page");
+    return PatchMessageOutcome::kNoMessage;
+  }
+
+  const platform::PromptAnswer answer = platform::CurrentPrompt().Ask(
+      strInfo, "Tips", okCancel ? platform::kMbOkCancel : platform::kMbOk);
+  switch (answer.way) {
+    case platform::PromptAnswer::kStopped:
+      OBX_INFO("OBXConsole", "TaskManager",
+               "DoPatchFile:task " << id << " message closed by the quit request");
+      return PatchMessageOutcome::kStopped;
+    case platform::PromptAnswer::kNoUser:
+      OBX_INFO("OBXConsole", "TaskManager",
+               "DoPatchFile:task " << id << " no user can be asked, the message counts as OK");
+      return PatchMessageOutcome::kOk;
+    case platform::PromptAnswer::kUserAnswered:
+      break;
+  }
+  if (okCancel && answer.button == platform::kIdCancel) return PatchMessageOutcome::kCancelled;
+  return PatchMessageOutcome::kOk;
+}
+
+}  // namespace obx

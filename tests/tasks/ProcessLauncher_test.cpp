@@ -1,0 +1,45 @@
+// Starting the task's programs from the component: the command lines it
+// builds and the failure it logs.
+#include "tasks/ProcessLauncher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/FakeRuntime.h"
+#include "tests/support/TestMachine.h"
+
+namespace {
+
+class ProcessLauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override { runtime_.Install(); }
+  obxtest::TestMachine machine_;
+  obxtest::FakeRuntime runtime_;
+};
+
+TEST_F(ProcessLauncherTest, CommandLineQuotesOnlyAPathWithABlank) {
+  EXPECT_EQ("C:\\upd\\kb1.exe 12 /q", obx::MakeCommandLine("C:\\upd\\kb1.exe", "12 /q"));
+  EXPECT_EQ("\"C:\\my upd\\boot.sh\" 7", obx::MakeCommandLine("C:\\my upd\\boot.sh", "7"));
+  EXPECT_EQ("\"C:\\t\tab\\boot.sh\" 7", obx::MakeCommandLine("C:\\t\tab\\boot.sh", "7"));
+}
+
+TEST_F(ProcessLauncherTest, MissingProgramLogsWindowsCodeTwo) {
+  const std::string line = "C:\\OBX\\download\\none.exe 12";
+  EXPECT_FALSE(obx::RunProcess(line, obx::kBootProgramWaitMs));
+  EXPECT_EQ(std::vector<std::string>{" Create process " + line + " failed:2"}, runtime_.Messages());
+  EXPECT_EQ(6, runtime_.Lines().at(0).level);
+}
+
+TEST_F(ProcessLauncherTest, DownloadedProgramInAFolderWithABlankRunsWithItsArguments) {
+  const std::string folder = machine_.SetModuleFolder("C:\\OBX\\my download");
+  // As downloaded: no execute permission.
+  obxtest::WriteFile(folder + "/boot.sh", "#!/bin/sh\necho \"$1 $2\" > \"" + folder + "/ran\"\n");
+  const std::string line = obx::MakeCommandLine("C:\\OBX\\my download\\boot.sh", "12 /q");
+  EXPECT_TRUE(obx::RunProcess(line, obx::kBootProgramWaitMs));
+  EXPECT_EQ("12 /q\n", obxtest::ReadFile(folder + "/ran"));
+  EXPECT_TRUE(runtime_.Messages().empty());
+}
+
+}  // namespace
