@@ -6,6 +6,7 @@
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/StopToken.h"
 #include "platform/XmlLimits.h"
 #include "server/OBXWebService.h"
 #include "sysinfo/MachineIdentity.h"
@@ -36,8 +37,8 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
-// A new task entry's state, written attribute by attribute in this fixed
-// order, `bootdownload` `status` twice.
+// A new task entry's state, set attribute by attribute in this fixed order,
+// `bootdownload` `status` twice; the caller's batch writes it whole.
 void InsertInitialState(PatchPolicyManager& taskList, const PatchPolicyManager& policy,
                         const std::string& id) {
   const std::string bootMd5 = policy.GetAttribute(id, "bootdownload", "md5");
@@ -54,8 +55,6 @@ void InsertInitialState(PatchPolicyManager& taskList, const PatchPolicyManager& 
       {"download", "md5", patchMd5.c_str()},        {"Installation", "result", ""},
       {"Installation", "repeat", "false"},          {"versionReport", "status", "false"},
   };
-  // A failed write is not fatal here: the next write retries the whole
-  // document, and the task runner reads whatever reached the file.
   for (const Value& v : values) taskList.SetAttribute(id, v.element, v.attribute, v.value);
 }
 
@@ -93,14 +92,19 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
   PatchPolicyManager taskList;
   taskList.Load(TaskListFilePath(), true);
 
-  // policyIds keeps the ids as loaded, so both passes may change the stores
-  // while walking them.
+  // The whole alignment is written once, at the end (or when a quit request
+  // ends it early): every entry reaches the file whole, and the cost stays
+  // linear in the number of tasks. policyIds keeps the ids as loaded, so both
+  // passes may change the stores while walking them.
+  PatchPolicyManager::Batch batch(taskList);
   for (const std::string& id : taskList.policyIds) {
+    if (platform::QuitRequested()) return;
     if (policy.policyIds.count(id) != 0) continue;
     OBX_INFO(kChannel, kSource, "Remove id= " << id << " from taskList");
     taskList.RemovePatch(id);
   }
   for (const std::string& id : policy.policyIds) {
+    if (platform::QuitRequested()) return;
     if (taskList.policyIds.count(id) != 0) continue;
     OBX_INFO(kChannel, kSource, "Insert id= " << id << " to taskList");
     const std::string valid = policy.GetAttribute(id, "check_os", "valid");

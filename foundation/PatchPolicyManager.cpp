@@ -2,8 +2,8 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <exception>
-#include <iterator>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -18,11 +18,6 @@ namespace {
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "PatchPolicyManager";
 
-bool HasId(const TiXmlElement& entry, const std::string& id) {
-  const char* value = entry.Attribute("policyid");
-  return value != nullptr && id == value;
-}
-
 }  // namespace
 
 PatchPolicyManager::PatchPolicyManager() = default;
@@ -30,6 +25,8 @@ PatchPolicyManager::~PatchPolicyManager() = default;
 
 bool PatchPolicyManager::Load(const char* path, bool create) {
   filePath_.clear();
+  index_.clear();
+  unsaved_ = false;
   document_.reset(new TiXmlDocument());
   if (path == nullptr) return false;
   filePath_ = path;
@@ -47,6 +44,7 @@ bool PatchPolicyManager::Load(const char* path, bool create) {
       document_->Parse(plain.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
       if (document_->Error()) document_->Clear();
     }
+    Reindex();
     TiXmlElement* root = Root();
     if (root == nullptr) return false;
     const char* version = root->Attribute("version");
@@ -89,25 +87,28 @@ TiXmlElement* PatchPolicyManager::Root() const {
 }
 
 TiXmlElement* PatchPolicyManager::FindEntry(const std::string& id) const {
+  auto found = index_.find(id);
+  return found == index_.end() || found->second.empty() ? nullptr : found->second.front();
+}
+
+void PatchPolicyManager::Reindex() {
+  index_.clear();
   TiXmlElement* root = Root();
-  if (root == nullptr) return nullptr;
+  if (root == nullptr) return;
   for (TiXmlElement* entry = root->FirstChildElement("patch"); entry != nullptr;
        entry = entry->NextSiblingElement()) {
-    if (HasId(*entry, id)) return entry;
+    if (const char* id = entry->Attribute("policyid")) index_[id].push_back(entry);
   }
-  return nullptr;
 }
 
 std::string PatchPolicyManager::GetAttribute(const std::string& id, const char* element,
                                              const char* attribute) const {
   if (element == nullptr || attribute == nullptr) return "";
-  TiXmlElement* root = Root();
-  if (root == nullptr) return "";
+  auto found = index_.find(id);
+  if (found == index_.end()) return "";
   // Unlike the writers, readers go on past an entry with the id that lacks
   // the element, so a later duplicate entry can answer.
-  for (TiXmlElement* entry = root->FirstChildElement("patch"); entry != nullptr;
-       entry = entry->NextSiblingElement()) {
-    if (!HasId(*entry, id)) continue;
+  for (const TiXmlElement* entry : found->second) {
     const TiXmlElement* child = entry->FirstChildElement(element);
     if (child == nullptr) continue;
     const char* value = child->Attribute(attribute);
@@ -136,6 +137,8 @@ bool PatchPolicyManager::SetAttribute(const std::string& id, const char* element
   auto* entry = new TiXmlElement("patch");
   root->LinkEndChild(entry);
   entry->SetAttribute("policyid", id);
+  // The walk starts at the first `patch`, so an entry added last is always in it.
+  index_[id].push_back(entry);
   if (element != nullptr) {
     auto* child = new TiXmlElement(element);
     entry->LinkEndChild(child);
@@ -147,13 +150,40 @@ bool PatchPolicyManager::SetAttribute(const std::string& id, const char* element
 bool PatchPolicyManager::RemovePatch(const std::string& id) {
   TiXmlElement* entry = FindEntry(id);
   if (entry == nullptr) return false;
+  std::vector<TiXmlElement*>& same = index_[id];
+  same.erase(same.begin());
+  if (same.empty()) index_.erase(id);
+  // When the walk's first `patch` goes, it starts at the next `patch`: the
+  // other elements in between leave it.
+  if (entry == Root()->FirstChildElement("patch")) {
+    for (TiXmlElement* gap = entry->NextSiblingElement();
+         gap != nullptr && gap->ValueStr() != "patch"; gap = gap->NextSiblingElement()) {
+      const char* gapId = gap->Attribute("policyid");
+      if (gapId == nullptr) continue;
+      std::vector<TiXmlElement*>& entries = index_[gapId];
+      entries.erase(std::find(entries.begin(), entries.end(), gap));
+      if (entries.empty()) index_.erase(gapId);
+    }
+  }
   entry->Clear();
   Root()->RemoveChild(entry);
   return Save();
 }
 
+bool PatchPolicyManager::Batch::End() {
+  if (ended_) return true;
+  ended_ = true;
+  if (--store_.batchDepth_ > 0 || !store_.unsaved_) return true;
+  return store_.Save();
+}
+
 bool PatchPolicyManager::Save() {
   if (filePath_.empty() || !document_) return false;
+  if (batchDepth_ > 0) {
+    unsaved_ = true;
+    return true;
+  }
+  unsaved_ = false;
   TiXmlPrinter printer;  // four blanks per level, "\n" line breaks
   document_->Accept(&printer);
   std::string sealed;

@@ -3,6 +3,19 @@
 // list (TaskList.xml): a `patchs` root holding `patch` entries keyed by their
 // `policyid`, whose data are attributes of the entries' child elements.
 //
+// Writing. Every change is written through to the file at once (printed,
+// sealed and atomically replaced), so a state change is on disk before the
+// program it leads to starts and before the next stage reads it. Where
+// several changes belong together with nothing run in between (a new entry's
+// attributes, the alignment of the task list with a policy), a Batch holds
+// the writes back and writes the file once when it ends: a reader, or a
+// process started after a crash, sees all of them or none, never an entry
+// half made.
+//
+// Cost. Entries are found through an index by id, so a lookup or a change
+// costs the same whatever the number of entries; only a write costs in
+// proportion to the document.
+//
 // Threads: not thread-safe; one object is used by one thread. Two objects on
 // the same file must not be used at the same time.
 // Failures: answered as false or "" and, where the seal cannot be made or
@@ -11,6 +24,8 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 class TiXmlDocument;
 class TiXmlElement;
@@ -54,6 +69,24 @@ class PatchPolicyManager {
   // file. False, with the file untouched, when there is no such entry.
   bool RemovePatch(const std::string& id);
 
+  // Holds back the writes of SetAttribute and RemovePatch for its lifetime
+  // (they answer true meanwhile) and writes the document once at its end
+  // when anything changed. Batches nest; the outermost one writes.
+  class Batch {
+   public:
+    explicit Batch(PatchPolicyManager& store) : store_(store) { ++store_.batchDepth_; }
+    ~Batch() { End(); }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    // Ends the batch now; the result is whether the held-back changes were
+    // written (true when there were none).
+    bool End();
+
+   private:
+    PatchPolicyManager& store_;
+    bool ended_ = false;
+  };
+
   // The root's `version` attribute at the last load, "" when absent.
   std::string GetVersion() const { return version_; }
 
@@ -71,8 +104,14 @@ class PatchPolicyManager {
   // The first entry with `id`, walking from the root's first `patch` element
   // through every later sibling element.
   TiXmlElement* FindEntry(const std::string& id) const;
+  // Rebuilds the index from the document.
+  void Reindex();
 
   std::unique_ptr<TiXmlDocument> document_;
+  // Every entry of the walk above, by id, in document order.
+  std::unordered_map<std::string, std::vector<TiXmlElement*>> index_;
+  int batchDepth_ = 0;
+  bool unsaved_ = false;  // a change held back by a batch
   std::string filePath_;
   std::string version_;
 };

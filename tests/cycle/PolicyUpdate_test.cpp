@@ -1,6 +1,8 @@
 #include "cycle/PolicyUpdate.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <sys/wait.h>
 #include <tinyxml.h>
@@ -22,6 +24,7 @@
 #include "orsa/IWebServiceInvoker.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/StopToken.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tests/support/FakeRuntime.h"
@@ -179,6 +182,45 @@ TEST_F(PolicyUpdateTest, RemovesGoneInsertsNewAndKeepsCommonEntries) {
   // B stays ahead of C: new entries are appended.
   const std::string text = ReadOpened(obx::TaskListFilePath());
   EXPECT_LT(text.find("policyid=\"B\""), text.find("policyid=\"C\""));
+}
+
+// Whenever the process dies during the alignment, the task list holds each new
+// entry whole or not at all; and the whole alignment is one write.
+TEST_F(PolicyUpdateTest, NewEntriesReachTheTaskListWholeOrNotAtAll) {
+  const std::string answer = Policy("2", Entry("1", AnyOs()) + Entry("2", AnyOs()));
+  for (int survivingSeals = 0; survivingSeals <= 4; ++survivingSeals) {
+    std::filesystem::remove(Native(obx::TaskListFilePath()));
+    std::filesystem::remove(Native(obx::PolicyFilePath()));
+    security_->seals = 0;
+    security_->failAfter = survivingSeals;
+    obx::UpdatePolicyWith(Answer(answer));
+    security_->failAfter = -1;
+    // The policy, the new empty task list, then the aligned task list.
+    if (survivingSeals >= 3) {
+      EXPECT_EQ(security_->seals, 3);
+      EXPECT_NE(TaskEntry("1"), "");
+    }
+    for (const char* id : {"1", "2"}) {
+      const std::string entry = TaskEntry(id);
+      if (entry.empty()) continue;
+      for (const char* part : {"PatchExecute status=\"to_be_executed\" times=\"\"",
+                               "versionReport status=\"false\""})
+        EXPECT_NE(entry.find(part), std::string::npos) << survivingSeals << ": " << entry;
+    }
+  }
+}
+
+TEST_F(PolicyUpdateTest, QuitRequestEndsTheAlignmentWithTheFileWhole) {
+  std::string entries;
+  for (int id = 0; id < 50; ++id) entries += Entry(std::to_string(id), AnyOs());
+  platform::StopSource stop;
+  stop.RequestStop();
+  {
+    platform::ScopedStopToken current(stop.Token());
+    obx::UpdatePolicyWith(Answer(Policy("2", entries)));
+  }
+  EXPECT_FALSE(runtime_.HasPrefix("Insert id= "));
+  EXPECT_NE(ReadOpened(obx::TaskListFilePath()).find("<patchs"), std::string::npos);
 }
 
 TEST_F(PolicyUpdateTest, EntryOutsideItsOsIsNotInsertedAndTriedAgainNextCycle) {

@@ -16,10 +16,16 @@ class FaultySecurity : public orsahost::SecurityHelper {
     kEmpty,  // the encoder gives an empty text
   };
   Mode mode = kNormal;
+  // Seals made so far; with `failAfter` >= 0, every seal after that many
+  // throws, as if the process had died there.
+  int seals = 0;
+  int failAfter = -1;
 
   void encrypt(const std::string& key, const unsigned char* data, uint32_t length,
                orsa::Array<unsigned char>& out) override {
-    if (mode == kThrow) throw std::runtime_error("sealing refused");
+    const bool dead = failAfter >= 0 && seals >= failAfter;
+    ++seals;
+    if (mode == kThrow || dead) throw std::runtime_error("sealing refused");
     orsahost::SecurityHelper::encrypt(key, data, length, out);
   }
   void base64Encode(const unsigned char* data, uint32_t length, orsa::Array<char>& out) override {
