@@ -8,13 +8,15 @@
 #include <filesystem>
 #include <string>
 
+#include "cycle/PolicyUpdate.h"
 #include "foundation/Cipher.h"
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
-#include "host/Runtime.h"
 #include "host/HostServices.h"
 #include "host/LogManager.h"
+#include "host/Runtime.h"
+#include "sysinfo/OsInfo.h"
 
 namespace {
 
@@ -27,7 +29,8 @@ class Bench {
     setenv("ORSA_ROOT", root_.c_str(), 1);
     orsahost::LogOptions options;
     options.file = root_ + "/bench.log";
-    runtime_ = std::make_unique<orsahost::Runtime>(boost::make_shared<orsahost::LogManager>(options));
+    runtime_ =
+        std::make_unique<orsahost::Runtime>(boost::make_shared<orsahost::LogManager>(options));
     orsahost::RegisterHostServices(runtime_->context());
     obx::SetRuntime(runtime_.get());
   }
@@ -49,14 +52,18 @@ const char kKey[] = "SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\ZEB\\OBX\\PatchInfo\
 void BM_ReadRegString(benchmark::State& state) {
   Bench bench;
   obx::WriteRegString(obx::HKLM, kKey, "bootCheckResult", "true");
-  for (auto _ : state) benchmark::DoNotOptimize(obx::ReadRegString(obx::HKLM, kKey, "bootCheckResult"));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(obx::ReadRegString(obx::HKLM, kKey, "bootCheckResult"));
 }
 BENCHMARK(BM_ReadRegString);
 
-// Every write is flushed to disk before it returns.
+// Every write is flushed to disk before it returns; the value changes each
+// time, so every write really reaches the disk.
 void BM_WriteRegString(benchmark::State& state) {
   Bench bench;
-  for (auto _ : state) obx::WriteRegString(obx::HKLM, kKey, "Result1", "Running ...");
+  int n = 0;
+  for (auto _ : state)
+    obx::WriteRegString(obx::HKLM, kKey, "Result1", "Running ... " + std::to_string(++n));
 }
 BENCHMARK(BM_WriteRegString);
 
@@ -75,18 +82,70 @@ void BM_SealAndOpen(benchmark::State& state) {
 }
 BENCHMARK(BM_SealAndOpen)->Arg(4 << 10)->Arg(256 << 10);
 
-// One attribute change prints, seals and durably replaces the whole task list.
+// One attribute change prints, seals and durably replaces the whole task list,
+// here of N entries of a real task's size.
 void BM_TaskListSetAttribute(benchmark::State& state) {
   Bench bench;
   obx::PatchPolicyManager store;
   std::string path = bench.root() + "/TaskList.xml";
   store.Load(path, true);
-  for (int id = 0; id < state.range(0); ++id)
-    store.SetAttribute(std::to_string(id), "PatchExecute", "status", "to_be_executed");
+  {
+    obx::PatchPolicyManager::Batch batch(store);
+    for (int id = 0; id < state.range(0); ++id) {
+      const std::string task = std::to_string(1000 + id);
+      for (const auto& v :
+           {std::make_pair("PatchExecute", "status"), std::make_pair("PatchExecute", "times"),
+            std::make_pair("bootdownload", "status"), std::make_pair("bootdownload", "md5"),
+            std::make_pair("download", "status"), std::make_pair("download", "md5"),
+            std::make_pair("Installation", "result"), std::make_pair("Installation", "repeat"),
+            std::make_pair("versionReport", "status")})
+        store.SetAttribute(task, v.first, v.second, "4c347eaaa25c9b568284bb360b2a0623");
+    }
+  }
   int n = 0;
   for (auto _ : state)
-    store.SetAttribute("0", "PatchExecute", "times", std::to_string(++n).c_str());
+    store.SetAttribute("1000", "PatchExecute", "times", std::to_string(++n).c_str());
 }
-BENCHMARK(BM_TaskListSetAttribute)->Arg(1)->Arg(100);
+BENCHMARK(BM_TaskListSetAttribute)->Arg(1)->Arg(100)->Arg(1000);
+
+// The task list brought in line with a new policy of N tasks shaped like the
+// demo's patch task: the policy stored, N entries inserted, one write each.
+void BM_AlignNewPolicy(benchmark::State& state) {
+  Bench bench;
+  obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", bench.root());
+  obx::CaptureModuleFolder();
+  obx::SetOsInfoForTest("winxp", "sp3", "en");
+  std::string policy = "<patchs version=\"1\">";
+  for (int id = 0; id < state.range(0); ++id) {
+    policy += "<patch policyid=\"" + std::to_string(1000 + id) +
+              "\"><check_os valid=\"windows\" validversion=\"xp-sp3-en\"/>"
+              "<bootdownload url=\"boot/pick.sh\" md5=\"4c347eaaa25c9b568284bb360b2a0623\" "
+              "type=\"http\" validtime=\"0-24\"/><download url=\"p/a.sh;p/b.sh\" "
+              "filename=\"a.sh;b.sh\" md5=\"07af9591c3e14b63d3cd93af4528ca89;"
+              "76a72a509883cf892a803fa18458a373\" type=\"http\" validtime=\"0-24\"/>"
+              "<exec runtype=\"0\" runargs=\"/quiet\" deadlinetime=\"2020-01-01 00:00\" "
+              "firstruntime=\"0\" randomtime=\"0\"/></patch>";
+  }
+  policy += "</patchs>";
+  auto fetch = [&policy](const std::string&, const std::string&, const std::string&,
+                         const std::string&, std::string& answer) {
+    answer = policy;
+    return true;
+  };
+  for (auto _ : state) {
+    std::filesystem::remove(bench.root() + "/TaskList.xml");
+    std::filesystem::remove(bench.root() + "/PatchPolicy.xml");
+    obx::UpdatePolicyWith(fetch);
+  }
+  state.SetComplexityN(state.range(0));
+  obx::SetOsInfoForTest("", "", "");
+}
+BENCHMARK(BM_AlignNewPolicy)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
