@@ -261,6 +261,9 @@ TEST_F(ObxServerTest, EmptyValueWhenVersionIsCurrent) {
   EXPECT_EQ(PolicyFor(server, "x", "12 "), "<patchs version=\"12\"/>");
   // A policy without a version can never be "current": it is always sent.
   EXPECT_EQ(PolicyFor(server, "nover", ""), "<patchs><patch policyid=\"1\"/></patchs>");
+  // An edited policy is served at the next request, even one of the same size.
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"13\"/>");
+  EXPECT_EQ(PolicyFor(server, "x", "12"), "<patchs version=\"13\"/>");
 }
 
 TEST_F(ObxServerTest, MissingOrBrokenPolicy) {

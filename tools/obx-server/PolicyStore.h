@@ -1,6 +1,9 @@
 #pragma once
 // The policy folder of obx-server: plain XML policy documents, one per
 // machine ("<computer code>.xml") and a fallback "default.xml".
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace obxserver {
@@ -10,8 +13,10 @@ struct PolicyAnswer {
   std::string sealed;  // "" when the client's version is current or there is no policy
 };
 
-// Threads: Lookup may run on several threads at once; it reads the folder
-// afresh on every call, so edited policies take effect at the next request.
+// Threads: Lookup may run on several threads at once. Each policy is kept
+// parsed and sealed in memory and read again only when its file changes (its
+// identity, size, modification or change time), so an edited policy takes
+// effect at the next request and an unchanged one costs no parse or seal.
 class PolicyStore {
  public:
   // An empty folder means "no policies": every lookup answers "".
@@ -33,7 +38,13 @@ class PolicyStore {
   PolicyAnswer Lookup(const std::string& computerCode, const std::string& version) const;
 
  private:
+  struct Loaded;
+  // The policy in `file` as last read, read again when the file changed.
+  std::shared_ptr<const Loaded> Load(const std::string& file) const;
+
   std::string folder_;
+  mutable std::mutex mutex_;
+  mutable std::map<std::string, std::shared_ptr<const Loaded>> loaded_;
 };
 
 }  // namespace obxserver
