@@ -1,7 +1,6 @@
 #include "sysinfo/MachineIdentity.h"
 
-#include <cryptopp/base64.h>
-#include <cryptopp/filters.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cctype>
@@ -172,12 +171,21 @@ std::string ComputeMachineId() {
   return id;
 }
 
+// Base64 with a line break after every 72 characters and none at the end
+// (an identifier of at most 32 characters never reaches the first break).
+// The libcrypto the agent already links does the encoding.
 std::string EncodeComputerCode(const std::string& machineId) {
+  std::string block(4 * ((machineId.size() + 2) / 3) + 1, '\0');
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&block[0]),
+                      reinterpret_cast<const unsigned char*>(machineId.data()),
+                      static_cast<int>(machineId.size()));
+  block.resize(static_cast<size_t>(length));
   std::string encoded;
-  CryptoPP::StringSource pump(
-      machineId, true, new CryptoPP::Base64Encoder(new CryptoPP::StringSink(encoded), true, 72));
-  // The encoder closes with a line break; the code is the text before it.
-  if (!encoded.empty() && encoded.back() == '\n') encoded.pop_back();
+  for (size_t at = 0; at < block.size(); at += 72) {
+    if (at > 0) encoded += '\n';
+    encoded += block.substr(at, 72);
+  }
   return encoded;
 }
 
