@@ -12,6 +12,7 @@
 #include <mutex>
 #include <utility>
 
+#include "host/CurlPerform.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
 
@@ -116,9 +117,6 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
 struct EasyDeleter {
   void operator()(CURL* c) const { curl_easy_cleanup(c); }
 };
-struct MultiDeleter {
-  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
-};
 
 class Descriptor {
  public:
@@ -206,8 +204,7 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   }
 
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!easy || !multi) {
+  if (!easy) {
     detail = "cannot create a connection";
     return kDownloadTransportFailure;
   }
@@ -239,37 +236,10 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
 
-  // The quit request of the calling thread, read here: this runs on the
-  // worker's thread, the constructor did not.
-  const platform::StopToken token = platform::CurrentStopToken();
-  const int stopFd = options_.cancelRequested ? -1 : token.EventFd();
-  auto cancelled = [&] {
-    return options_.cancelRequested ? options_.cancelRequested() : token.StopRequested();
-  };
-
-  curl_multi_add_handle(multi.get(), c);
-  int running = 1;
-  bool stopped = false;
-  CURLMcode mc = CURLM_OK;
-  while (running > 0) {
-    mc = curl_multi_perform(multi.get(), &running);
-    if (mc != CURLM_OK || running == 0) break;
-    if ((stopped = cancelled())) break;
-    curl_waitfd extra{stopFd, CURL_WAIT_POLLIN, 0};
-    // The stop descriptor wakes the wait at once; a custom cancel test is polled.
-    mc = curl_multi_poll(multi.get(), stopFd >= 0 ? &extra : nullptr, stopFd >= 0 ? 1 : 0,
-                         stopFd >= 0 ? 1000 : 100, nullptr);
-    if (mc != CURLM_OK) break;
-    if ((stopped = cancelled())) break;
-  }
-  CURLcode rc = CURLE_OK;
-  if (!stopped && mc == CURLM_OK) {
-    int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
-      if (msg->msg == CURLMSG_DONE) rc = msg->data.result;
-    }
-  }
-  curl_multi_remove_handle(multi.get(), c);
+  const CurlOutcome outcome = PerformWatchingStop(c, options_.cancelRequested);
+  const bool stopped = outcome.stopped;
+  const CURLMcode mc = outcome.multi;
+  const CURLcode rc = outcome.code;
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
 

@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "host/CurlPerform.h"
 #include "host/LogManager.h"
 #include "host/SdoHelper.h"
-#include "platform/StopToken.h"
 
 namespace orsahost {
 
@@ -24,8 +24,6 @@ struct Transfer {
   std::string body;
   size_t limit = 0;
   bool tooLarge = false;
-  const std::function<bool()>* cancel = nullptr;
-  bool cancelled = false;
 };
 
 size_t OnWrite(char* data, size_t size, size_t count, void* user) {
@@ -37,22 +35,6 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
   }
   t->body.append(data, bytes);
   return bytes;
-}
-
-int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  auto* t = static_cast<Transfer*>(user);
-  // No exception may unwind through curl's C frames.
-  try {
-    const bool quit = *t->cancel ? (*t->cancel)() : platform::QuitRequested();
-    if (quit) {
-      t->cancelled = true;
-      return 1;
-    }
-  } catch (...) {
-    t->cancelled = true;
-    return 1;
-  }
-  return 0;
 }
 
 struct CurlDeleter {
@@ -129,7 +111,6 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
 
   Transfer transfer;
   transfer.limit = options_.maxResponseBytes;
-  transfer.cancel = &options_.cancelRequested;
   char error[CURL_ERROR_SIZE] = {0};
 
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -147,16 +128,16 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
   if (!options_.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
 
-  const CURLcode rc = curl_easy_perform(c);
+  const CurlOutcome outcome = PerformWatchingStop(c, options_.cancelRequested);
   const std::string what = "SOAP call " + operation + " failed: ";
+  if (outcome.stopped) throw std::runtime_error(what + "cancelled by a quit request");
+  if (outcome.multi != CURLM_OK)
+    throw std::runtime_error(what + curl_multi_strerror(outcome.multi));
+  const CURLcode rc = outcome.code;
   if (rc != CURLE_OK) {
     const std::string detail = error[0] ? error : curl_easy_strerror(rc);
-    if (transfer.cancelled) throw std::runtime_error(what + "cancelled by a quit request");
     if (transfer.tooLarge) throw std::runtime_error(what + "answer larger than the limit");
     if (rc == CURLE_OPERATION_TIMEDOUT) throw std::runtime_error(what + "timed out: " + detail);
     throw std::runtime_error(what + detail);
