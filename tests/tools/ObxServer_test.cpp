@@ -283,6 +283,33 @@ TEST_F(ObxServerTest, MissingOrBrokenPolicy) {
   }
 }
 
+// Uploads arriving together share commits; each one is answered only once its
+// rows are stored, and a refused one takes none of the others with it.
+TEST_F(ObxServerTest, ConcurrentUploadsAreEachStoredWholeAndAcknowledged) {
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const int kClients = 6, kEach = 10;
+  std::vector<std::thread> clients;
+  std::atomic<int> accepted{0}, refused{0};
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string id = std::to_string(c * 100 + i);
+        const std::string good = Seal("<message>" + Record("versionInfo", id, "1") +
+                                      Record("versionInfo", id, "2") + "</message>");
+        (Upload(server, "uploadExecuteStatus", good) == "true" ? accepted : refused)++;
+        (Upload(server, "uploadExecuteStatus", Seal("<message><map>")) == "false" ? accepted
+                                                                                 : refused)++;
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(server.Stop(), 0);
+  EXPECT_EQ(accepted.load(), 2 * kClients * kEach);
+  EXPECT_EQ(refused.load(), 0);
+  EXPECT_EQ(ReportRows(db_, root_.Path()).size(), static_cast<size_t>(2 * kClients * kEach));
+}
+
 TEST_F(ObxServerTest, UploadsRecordedOneRowPerMapWithExactText) {
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0) << server.Stderr();

@@ -72,39 +72,82 @@ void ReportDatabase::Exec(const char* sql) {
 }
 
 void ReportDatabase::Add(const std::string& operation, const std::vector<ReportRecord>& records) {
-  std::lock_guard<std::mutex> lock(mutex_);
   if (readOnly_) throw std::runtime_error("report database opened read-only");
+  Pending me{&operation, &records, nullptr, false};
+  std::unique_lock<std::mutex> lock(queueMutex_);
+  queue_.push_back(&me);
+  while (!me.done) {
+    if (committing_) {
+      queueDone_.wait(lock);
+      continue;
+    }
+    // This upload's thread writes everything that has queued up meanwhile.
+    committing_ = true;
+    std::vector<Pending*> batch;
+    batch.swap(queue_);
+    lock.unlock();
+    Commit(batch);
+    lock.lock();
+    for (Pending* upload : batch) upload->done = true;
+    committing_ = false;
+    queueDone_.notify_all();
+  }
+  if (me.error) std::rethrow_exception(me.error);
+}
+
+void ReportDatabase::Commit(const std::vector<Pending*>& batch) {
+  std::lock_guard<std::mutex> lock(mutex_);
   const std::string time = UtcNow();
-  Exec("BEGIN IMMEDIATE");
   try {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "INSERT INTO reports (received, operation, type, record_id, record)"
-                           " VALUES (?, ?, ?, ?, ?)",
-                           -1, &raw, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(std::string("report database: ") + sqlite3_errmsg(db_));
+    Exec("BEGIN IMMEDIATE");
+  } catch (...) {
+    for (Pending* upload : batch) upload->error = std::current_exception();
+    return;
+  }
+  for (Pending* upload : batch) {
+    Exec("SAVEPOINT upload");
+    try {
+      Insert(time, *upload);
+      Exec("RELEASE upload");
+    } catch (...) {
+      upload->error = std::current_exception();
+      sqlite3_exec(db_, "ROLLBACK TO upload", nullptr, nullptr, nullptr);
+      sqlite3_exec(db_, "RELEASE upload", nullptr, nullptr, nullptr);
     }
-    Statement insert(raw);
-    for (const ReportRecord& r : records) {
-      sqlite3_reset(insert.get());
-      sqlite3_bind_text(insert.get(), 1, time.data(), static_cast<int>(time.size()),
-                        SQLITE_TRANSIENT);
-      sqlite3_bind_text(insert.get(), 2, operation.data(), static_cast<int>(operation.size()),
-                        SQLITE_TRANSIENT);
-      sqlite3_bind_text(insert.get(), 3, r.type.data(), static_cast<int>(r.type.size()),
-                        SQLITE_TRANSIENT);
-      sqlite3_bind_text(insert.get(), 4, r.id.data(), static_cast<int>(r.id.size()),
-                        SQLITE_TRANSIENT);
-      sqlite3_bind_text(insert.get(), 5, r.text.data(), static_cast<int>(r.text.size()),
-                        SQLITE_TRANSIENT);
-      if (sqlite3_step(insert.get()) != SQLITE_DONE) {
-        throw std::runtime_error(std::string("report database: ") + sqlite3_errmsg(db_));
-      }
-    }
+  }
+  try {
     Exec("COMMIT");
   } catch (...) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+    for (Pending* upload : batch) upload->error = std::current_exception();
+  }
+}
+
+void ReportDatabase::Insert(const std::string& time, const Pending& upload) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_,
+                         "INSERT INTO reports (received, operation, type, record_id, record)"
+                         " VALUES (?, ?, ?, ?, ?)",
+                         -1, &raw, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string("report database: ") + sqlite3_errmsg(db_));
+  }
+  Statement insert(raw);
+  const std::string& operation = *upload.operation;
+  for (const ReportRecord& r : *upload.records) {
+    sqlite3_reset(insert.get());
+    sqlite3_bind_text(insert.get(), 1, time.data(), static_cast<int>(time.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 2, operation.data(), static_cast<int>(operation.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 3, r.type.data(), static_cast<int>(r.type.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 4, r.id.data(), static_cast<int>(r.id.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 5, r.text.data(), static_cast<int>(r.text.size()),
+                      SQLITE_TRANSIENT);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+      throw std::runtime_error(std::string("report database: ") + sqlite3_errmsg(db_));
+    }
   }
 }
 

@@ -2,6 +2,8 @@
 // The reports obx-server has received, kept in SQLite: one row per record.
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,13 +32,30 @@ class ReportDatabase {
   ReportDatabase(const ReportDatabase&) = delete;
   ReportDatabase& operator=(const ReportDatabase&) = delete;
 
-  // Stores all records of one upload in one transaction: all rows or none.
+  // Stores all records of one upload: all rows or none, on disk when it
+  // returns. Uploads that arrive while another commit is under way are
+  // written together in the next transaction (one durable commit for all),
+  // each in a savepoint of its own, so one that fails takes no other with it.
   void Add(const std::string& operation, const std::vector<ReportRecord>& records);
   // Every row in order of arrival.
   std::vector<ReportRow> All();
 
  private:
+  struct Pending {
+    const std::string* operation;
+    const std::vector<ReportRecord>* records;
+    std::exception_ptr error;
+    bool done = false;
+  };
+  // Writes the uploads in one transaction and notes each one's failure.
+  void Commit(const std::vector<Pending*>& batch);
+  void Insert(const std::string& time, const Pending& upload);
   void Exec(const char* sql);
+
+  std::mutex queueMutex_;
+  std::condition_variable queueDone_;
+  std::vector<Pending*> queue_;  // uploads waiting for the next commit
+  bool committing_ = false;
 
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
