@@ -76,6 +76,7 @@ TEST_F(TaskRunEndToEnd, ThreeCyclesOfBootAndPatchPrograms) {
   std::vector<std::string> patches;
   for (const char* name : {"kb-a.sh", "kb-b.sh", "kb-c1.sh", "kb-c2.sh"})
     patches.push_back(Program(std::string("p/") + name, Set("Result1", name + std::string(" ok"))));
+  Program("b/tampered.sh", verdictTrue);  // not what the policy names
   tasks_ = Task("3001", "boot-only.sh",
                 Program("b/boot-only.sh", Set("Result1", "inventory") + verdictTrue), "0-24") +
            Task("3002", "by-name.sh",
@@ -86,8 +87,7 @@ TEST_F(TaskRunEndToEnd, ThreeCyclesOfBootAndPatchPrograms) {
                 Program("b/by-md5.sh", Set("patchFileMD5", patches[3]) + verdictTrue), "0-24",
                 "<download url=\"p/kb-c1.sh;p/kb-c2.sh\" md5=\"" + patches[2] + ";" + patches[3] +
                     patchOffer + "/y\"/>") +
-           Task("3004", "tampered.sh",
-                Md5(Program("b/tampered.sh", verdictTrue) + "as the policy says"), "0-24") +
+           Task("3004", "tampered.sh", Md5("what the policy names"), "0-24") +
            Task("3005", "says-false.sh",
                 Program("b/says-false.sh", Set("bootCheckResult", "false")), "0-24") +
            Task("3007", "no-verdict.sh", Program("b/no-verdict.sh", ""), "0-24");
@@ -176,7 +176,6 @@ TEST_F(TaskRunEndToEnd, ThreeCyclesOfBootAndPatchPrograms) {
     EXPECT_EQ(s.result1 ? 1 : 0, Count(reports, head)) << reports;
     if (s.result1 != nullptr) {
       const std::string record = reports.substr(reports.find(head));
-      EXPECT_EQ(0u, record.find(head + "<map")) << record;
       EXPECT_NE(std::string::npos,
                 record.find("<key>r1</key><value>" + std::string(s.result1) + "</value>"))
           << record;
