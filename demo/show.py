@@ -5,6 +5,9 @@ prints the agent's task list and the server's reports as readable tables.
     show.py check-policy POLICY.xml REPOSITORY   every md5 matches its file
     show.py tasks TASKLIST.xml POLICY.xml         task list table (opened XML)
     show.py reports < reports.json                reports table
+    show.py attribute TASKLIST.xml ID ELEMENT NAME  one attribute of a task ("" if none)
+    show.py item TYPE ID KEY < reports.json       one item of the first record of that
+                                                  type and task id (exit 1 when none)
 
 Exit status 0 when done, 1 when a check fails or an input cannot be read.
 """
@@ -125,6 +128,25 @@ def reports():
     return 0
 
 
+def task_attribute(tasklist_path, task, element, name):
+    for patch in ET.parse(tasklist_path).getroot().findall("patch"):
+        if patch.get("policyid") == task:
+            node = patch.find(element)
+            print("" if node is None else node.get(name, ""))
+            return 0
+    print("")
+    return 0
+
+
+def record_item(kind, task, key):
+    for row in json.load(sys.stdin):
+        if row.get("type") == kind and row.get("id") == task:
+            items = dict(ITEM.findall(row.get("record", "")))
+            print(html.unescape(items.get(key, "")))
+            return 0
+    return 1
+
+
 def main(argv):
     try:
         if len(argv) == 4 and argv[1] == "check-policy":
@@ -133,6 +155,10 @@ def main(argv):
             return tasks(argv[2], argv[3])
         if len(argv) == 2 and argv[1] == "reports":
             return reports()
+        if len(argv) == 6 and argv[1] == "attribute":
+            return task_attribute(*argv[2:])
+        if len(argv) == 5 and argv[1] == "item":
+            return record_item(*argv[2:])
     except (OSError, ET.ParseError, ValueError) as e:
         print(f"demo: {e}", file=sys.stderr)
         return 1

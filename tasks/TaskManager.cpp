@@ -1,207 +1,112 @@
+// The task runner: construction, loading, the walk over the tasks and the try
+// limit.
 #include "tasks/TaskManager.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
-#include <vector>
 
+#include "cycle/PolicyUpdate.h"
 #include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
-#include "foundation/RootException.h"
 #include "foundation/SettingsStore.h"
-#include "foundation/TextConversion.h"
-#include "platform/Clock.h"
-#include "platform/MachineFacts.h"
-#include "sysinfo/MachineIdentity.h"
-#include "sysinfo/OsInfo.h"
+#include "foundation/StringUtil.h"
+#include "platform/StopToken.h"
+#include "tasks/Applicability.h"
 
 namespace obx {
 
 namespace {
 
-// Only adapters with one of these type bits count (Ethernet 6, 802.11 71,
-// PPP 23, ...); token ring, loopback and "other" do not.
-const unsigned kAddressAdapterTypeBits = 6;
-
-// The computer name in the ANSI code page; throws CRootException carrying
-// "GetComputerName()" and the system's error code when it cannot be had.
-std::string ComputerName() {
-  std::string name;
-  const long error = platform::CurrentMachineFacts().ComputerName(&name);
-  if (error != platform::kErrorSuccess)
-    throw CRootException(error, "GetComputerName()", __FILE__, __LINE__);
-  return name;
-}
-
-void AppendListItem(std::string& list, const std::string& item) {
-  if (!list.empty()) list += ",";
-  list += item;
-}
-
-std::string HardwareAddressText(const std::vector<unsigned char>& address) {
-  // The system's address field is at least six bytes long; a shorter address
-  // reads as zeros beyond its end.
-  unsigned char bytes[6] = {0, 0, 0, 0, 0, 0};
-  for (size_t i = 0; i < 6 && i < address.size(); ++i) bytes[i] = address[i];
-  char text[18];
-  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", bytes[0], bytes[1], bytes[2],
-                bytes[3], bytes[4], bytes[5]);
-  return text;
-}
-
-std::string ClientTime() {
-  return platform::FormatLocalTime(platform::GetLocalTime(), "%04d-%02d-%02d %02d:%02d:%02d");
-}
-
-// Length of the well-formed UTF-8 sequence at text[at], 0 when there is none
-// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut off).
-size_t Utf8SequenceLength(const std::string& text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-// A user or computer name in the system code page, as UTF-8. A name holding
-// bytes the code page cannot read (a UTF-8 name under a GBK locale, a Latin-1
-// byte under UTF-8) would otherwise throw out of the record and end the
-// worker; instead the record is still made, with each unreadable byte sent as
-// U+FFFD, as the Windows conversion does it.
-std::string NameToUtf8(const std::string& name) {
-  try {
-    return AnsiToUtf8(name);
-  } catch (const CRootException&) {
-    OBX_WARNING("OBXConsole", "TaskManager",
-                "a user or computer name is not valid text in the system code page; "
-                "unreadable bytes are sent as U+FFFD");
-  }
-  std::string text = name.substr(0, name.find('\0'));
-  std::string utf8;
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) {
-      utf8 += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      utf8.append(text, i, length);
-      i += length;
-    }
-  }
-  return utf8;
-}
+const char kChannel[] = "OBXConsole";
+const char kSource[] = "TaskManager";
+const char kPending[] = "to_be_executed";
 
 }  // namespace
 
-std::string EscapeXml(const std::string& text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      case '\'':
-        escaped += "&apos;";
-        break;
-      default:
-        escaped += c;
+std::string PatchInfoKey(const std::string& id) { return std::string(kPatchInfoKey) + "\\" + id; }
+
+TaskManager::TaskManager() : fileSavedPath_(UpdateFolder()) {
+  ReadRegDword(HKLM, kModuleKey, "TryTimes", tryTimes_);
+}
+
+bool TaskManager::InitTask() {
+  if (!policy_.Load(PolicyFilePath(), false)) return false;
+  if (!taskList_.Load(TaskListFilePath(), false)) return false;
+  return !taskList_.policyIds.empty();
+}
+
+void TaskManager::RunTaskList() {
+  OBX_INFO(kChannel, kSource, "RunTaskList");
+  if (taskList_.policyIds.empty() || policy_.policyIds.empty()) {
+    OBX_INFO(kChannel, kSource, "RunTaskList:task or policy is Empty");
+    return;
+  }
+  // std::set orders std::string as memcmp does: by unsigned bytes, so "10"
+  // comes before "9".
+  for (const std::string& id : taskList_.policyIds) {
+    if (platform::QuitRequested()) return;
+    OBX_INFO(kChannel, kSource, "taskID ****" << id << " ******");
+    if (taskList_.GetAttribute(id, "PatchExecute", "status") != kPending) {
+      OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " has been done before");
+      continue;
+    }
+    if (!CheckCompositesVer(policy_, id)) {
+      OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " Composites is not valid ");
+      continue;
+    }
+    if (CheckRunTimes(id)) {
+      OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " run overtimes");
+      continue;
+    }
+
+    if (BootFile(id)) {
+      const std::string result = taskList_.GetAttribute(id, "bootrun", "result");
+      OBX_INFO(kChannel, kSource, "BootFile: boot file result " << result);
+      if (result == "true") {
+        if (policy_.GetAttribute(id, "download", "url").empty()) {
+          // A boot-only task: the boot program was the whole job.
+          ReportTaskResult(id, kInstallResultInfo);
+          if (ReadRegString(HKLM, PatchInfoKey(id), "repeate") == "true") {
+            taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+          } else {
+            taskList_.SetAttribute(id, "PatchExecute", "status", "done");
+            OBX_INFO(kChannel, kSource, "BootFile: boot file finished and task finished ");
+          }
+        } else if (DoPatchFile(id)) {
+          ReportTaskResult(id, kInstallResultInfo);
+        }
+      }
+    }
+
+    // A stage cut short by the quit request: the version record waits for
+    // the next cycle rather than start a server call now.
+    if (platform::QuitRequested()) return;
+    if (taskList_.GetAttribute(id, "versionReport", "status") != "true") {
+      ReportTaskResult(id, kVersionInfo);
+      taskList_.SetAttribute(id, "versionReport", "status", "true");
     }
   }
-  return escaped;
 }
 
-std::string TaskManager::MakeMapItem(const std::string& key, const std::string& value,
-                                     const std::string& itemType) {
-  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(value) + "</value><type>" +
-         EscapeXml(itemType) + "</type></item>";
+bool TaskManager::CheckRunTimes(const std::string& id) {
+  const std::string times = taskList_.GetAttribute(id, "PatchExecute", "times");
+  const int count = times.empty() ? 0 : AtoI(times);
+  // In 64 bits: a count at the int limit is written one higher instead of
+  // overflowing (it reads back as the limit and stays over any try limit).
+  const std::string next = std::to_string(static_cast<int64_t>(count) + 1);
+  taskList_.SetAttribute(id, "PatchExecute", "times", next.c_str());
+  if (tryTimes_ == 0) return false;
+  // -1 compares as 4294967295: over every limit.
+  return static_cast<uint32_t>(count) > tryTimes_;
 }
 
-void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
-  std::vector<platform::AdapterInfo> adapters;
-  if (platform::CurrentMachineFacts().Adapters(&adapters) != platform::kErrorSuccess) return;
-  for (const platform::AdapterInfo& adapter : adapters) {
-    if ((adapter.type & kAddressAdapterTypeBits) == 0) continue;
-    AppendListItem(macs, HardwareAddressText(adapter.address));
-    for (const std::string& ip : adapter.ipAddresses) AppendListItem(ips, ip);
-  }
-}
-
-std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
-  const std::string regPatchId = std::string(kPatchInfoKey) + "\\" + id;
-
-  std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
-
-  std::string macs;
-  std::string ips;
-  GetNetAddressLists(macs, ips);
-  const std::string host = NameToUtf8(ComputerName());
-  const std::string userName = NameToUtf8(HostUserName());
-  const std::string computerCode = GetComputerCode();
-  const std::string clientTime = ClientTime();
-
-  record += MakeMapItem("policy_id", id, "string");
-  record += MakeMapItem("ip", ips, "string");
-  record += MakeMapItem("user_name", userName, "string");
-  record += MakeMapItem("host", host, "string");
-  record += MakeMapItem("computer_code", computerCode, "string");
-  record += MakeMapItem("mac", macs, "string");
-  record += MakeMapItem("client_time", clientTime, "string");
-
-  if (type == kVersionInfo) {
-    record +=
-        MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"), "string");
-    record += MakeMapItem("boot_download_type",
-                          taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
-    record += MakeMapItem("patch_download_type",
-                          taskList_.GetAttribute(id, "download", "downloadType"), "string");
+void TaskExecute() {
+  TaskManager tasks;
+  if (tasks.InitTask()) {
+    tasks.RunTaskList();
   } else {
-    std::string result1 = ReadRegString(HKLM, regPatchId, "Result1");
-    if (result1.empty()) result1 = "unknown";
-    record += MakeMapItem("r1", result1, "string");
-    record += MakeMapItem("r2", ReadRegString(HKLM, regPatchId, "Result2"), "string");
-    record += MakeMapItem("r3", ReadRegString(HKLM, regPatchId, "Result3"), "string");
-    record += MakeMapItem("r4", ReadRegString(HKLM, regPatchId, "Result4"), "string");
-    record += MakeMapItem("r5", ReadRegString(HKLM, regPatchId, "Result5"), "string");
+    OBX_ERROR(kChannel, "OBXConsole", "TaskExecute:Init Task failed");
   }
-  record += "</map>";
-  return record;
-}
-
-void TaskManager::ReportTaskResult(const std::string& id, const std::string& type) {
-  const std::string record = MakeResultRecord(id, type);
-  ReportInfo reports;
-  reports.RemoveRecord(type, id);
-  reports.AddRecord(record);
-  if (reports.UploadByType(type) == 1) reports.RemoveFirstOfType(type);
 }
 
 }  // namespace obx

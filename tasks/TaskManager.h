@@ -1,9 +1,22 @@
 #pragma once
-// The task runner. This part holds what producing a task's result record needs:
-// the task-list store and ReportTaskResult with its helpers.
+// The task runner. Once per cycle a fresh TaskManager loads the stored policy
+// and task list and walks every task of the task list, in byte order of the
+// task ids, through its tests and stages: already done, composite conditions,
+// try limit, boot program, patch program, then the result and version
+// records. Everything a task has achieved lives in the task list
+// (TaskList.xml, written through on every change) and in the task's registry
+// key PatchInfo\<id>, through which its programs answer; the runner keeps
+// nothing between cycles.
 //
-// Threads: one TaskManager lives for one call of the cycle's task step on the
-// worker thread; not thread-safe.
+// Threads: one TaskManager lives for one call of TaskExecute on the worker
+// thread; not thread-safe. The waits inside (start delay, boot program,
+// message, patch program) end early on the worker's quit request, and every
+// walk over the tasks ends quietly on it.
+// Logging: channel "OBXConsole", source "TaskManager".
+// Exceptions: those of the service lookup in the downloader and a failing
+// computer-name lookup in the records (CRootException "GetComputerName()")
+// leave to the worker loop; nothing else is thrown.
+#include <cstdint>
 #include <string>
 
 #include "foundation/PatchPolicyManager.h"
@@ -12,13 +25,54 @@ namespace obx {
 
 class TaskManager {
  public:
-  TaskManager() = default;
+  // Both stores empty; FileSavedPath is the update folder (FileSavedPath of
+  // the module key, else the install folder + "\download") and TryTimes the
+  // DWORD TryTimes of the module key (0, no limit, when missing).
+  TaskManager();
   TaskManager(const TaskManager&) = delete;
   TaskManager& operator=(const TaskManager&) = delete;
 
-  // The task-list store (TaskList.xml); the version record reads its
-  // `bootdownload`/`downloadType` and `download`/`downloadType`.
+  // Loads PatchPolicy.xml and TaskList.xml of the install folder without
+  // creating them. True when both loaded and the task list holds a task.
+  bool InitTask();
+
+  // Runs every task of the task list once (see the file comment).
+  void RunTaskList();
+
+  // Raises the task's `PatchExecute`/`times` count by one (written at once)
+  // and answers true when the count read before, as an unsigned number, is
+  // above TryTimes; always false when TryTimes is 0. So a limit of N gives a
+  // task N + 1 cycles that reach its stages.
+  bool CheckRunTimes(const std::string& id);
+
+  // The boot-program stage. Downloads the task's boot program while
+  // `bootdownload`/`status` is "false", runs it (path, blank, task id; at most
+  // kBootProgramWaitMs) while `bootrun`/`result` is neither "true" nor
+  // "false", and copies its verdict from the registry value bootCheckResult
+  // into `bootrun`/`result`. True when the program ran to its end in this
+  // call, or when an earlier verdict "true" came with a patch file named
+  // ("patchFile" or "patchFileMD5"). Only a copy whose MD5 is the policy's is
+  // ever started: one that differs (changed or replaced since it was
+  // downloaded) is logged and downloaded again in a later cycle.
+  bool BootFile(const std::string& id);
+
+  // The patch-file stage of a pending task: picks the offered patch file the
+  // boot program named, downloads it once, waits for the start delay (a
+  // negative delay counts as 0) and the deadline, shows the task's message
+  // and runs the patch program (path, blank, task id, then a blank and
+  // `exec`/`runargs` when set) without a time limit. True when the program
+  // was started or the user cancelled at the message; false when the stage
+  // stopped early, the state left so that a later cycle goes on. A quit
+  // request during the delay or at the message leaves the task pending; one
+  // during the run leaves the program running to its end (logged) and the
+  // task done.
+  bool DoPatchFile(const std::string& id);
+
+  // The stores (PatchPolicy.xml, TaskList.xml).
+  PatchPolicyManager& Policy() { return policy_; }
   PatchPolicyManager& TaskList() { return taskList_; }
+  const std::string& FileSavedPath() const { return fileSavedPath_; }
+  uint32_t TryTimes() const { return tryTimes_; }
 
   // Builds the record of kind `type` ("installResultInfo" or "versionInfo")
   // for task `id` and hands it to the report file: an earlier record with the
@@ -49,10 +103,25 @@ class TaskManager {
   static void GetNetAddressLists(std::string& macs, std::string& ips);
 
  private:
+  // The patch stage from the start delay on, once the file is in place.
+  bool RunPatchProgram(const std::string& id, const std::string& regPatchId,
+                       const std::string& programPath, const std::string& md5);
+
+  PatchPolicyManager policy_;
   PatchPolicyManager taskList_;
+  std::string fileSavedPath_;
+  uint32_t tryTimes_ = 0;
 };
+
+// The registry key of task `id`'s state: kPatchInfoKey + "\" + id.
+std::string PatchInfoKey(const std::string& id);
 
 // The five XML special characters (& < > " ') as entities; all else unchanged.
 std::string EscapeXml(const std::string& text);
+
+// The cycle's task step: a TaskManager for this cycle, InitTask, RunTaskList.
+// A failed InitTask logs "TaskExecute:Init Task failed" (error, source
+// "OBXConsole") and runs nothing.
+void TaskExecute();
 
 }  // namespace obx

@@ -8,6 +8,6 @@ shift
 key="HKLM\\SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\ZEB\\OBX\\PatchInfo\\$id"
 
 orsa-reg add "$key" /v Result1 /d "KB1002 (SP3) installed" /f >/dev/null
-orsa-reg add "$key" /v Result2 /d "arguments: $*" /f >/dev/null
+orsa-reg add "$key" /v Result2 /d "run as: $(basename "$0") $id $*" /f >/dev/null
 orsa-reg add "$key" /v clientVersion /d "5.1.2600.1002" /f >/dev/null
 orsa-reg add "$key" /v repeate /d false /f >/dev/null

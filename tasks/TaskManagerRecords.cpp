@@ -1,0 +1,207 @@
+// The task runner's result and version records.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cycle/ReportInfo.h"
+#include "foundation/Log.h"
+#include "foundation/RootException.h"
+#include "foundation/SettingsStore.h"
+#include "foundation/TextConversion.h"
+#include "platform/Clock.h"
+#include "platform/MachineFacts.h"
+#include "sysinfo/MachineIdentity.h"
+#include "sysinfo/OsInfo.h"
+#include "tasks/TaskManager.h"
+
+namespace obx {
+
+namespace {
+
+// Only adapters with one of these type bits count (Ethernet 6, 802.11 71,
+// PPP 23, ...); token ring, loopback and "other" do not.
+const unsigned kAddressAdapterTypeBits = 6;
+
+// The computer name in the ANSI code page; throws CRootException carrying
+// "GetComputerName()" and the system's error code when it cannot be had.
+std::string ComputerName() {
+  std::string name;
+  const long error = platform::CurrentMachineFacts().ComputerName(&name);
+  if (error != platform::kErrorSuccess)
+    throw CRootException(error, "GetComputerName()", __FILE__, __LINE__);
+  return name;
+}
+
+void AppendListItem(std::string& list, const std::string& item) {
+  if (!list.empty()) list += ",";
+  list += item;
+}
+
+std::string HardwareAddressText(const std::vector<unsigned char>& address) {
+  // The system's address field is at least six bytes long; a shorter address
+  // reads as zeros beyond its end.
+  unsigned char bytes[6] = {0, 0, 0, 0, 0, 0};
+  for (size_t i = 0; i < 6 && i < address.size(); ++i) bytes[i] = address[i];
+  char text[18];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", bytes[0], bytes[1], bytes[2],
+                bytes[3], bytes[4], bytes[5]);
+  return text;
+}
+
+std::string ClientTime() {
+  return platform::FormatLocalTime(platform::GetLocalTime(), "%04d-%02d-%02d %02d:%02d:%02d");
+}
+
+// Length of the well-formed UTF-8 sequence at text[at], 0 when there is none
+// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut off).
+size_t Utf8SequenceLength(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// A user or computer name in the system code page, as UTF-8. A name holding
+// bytes the code page cannot read (a UTF-8 name under a GBK locale, a Latin-1
+// byte under UTF-8) would otherwise throw out of the record and end the
+// worker; instead the record is still made, with each unreadable byte sent as
+// U+FFFD, as the Windows conversion does it.
+std::string NameToUtf8(const std::string& name) {
+  try {
+    return AnsiToUtf8(name);
+  } catch (const CRootException&) {
+    OBX_WARNING("OBXConsole", "TaskManager",
+                "a user or computer name is not valid text in the system code page; "
+                "unreadable bytes are sent as U+FFFD");
+  }
+  std::string text = name.substr(0, name.find('\0'));
+  std::string utf8;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
+      utf8 += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      utf8.append(text, i, length);
+      i += length;
+    }
+  }
+  return utf8;
+}
+
+}  // namespace
+
+std::string EscapeXml(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&apos;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string TaskManager::MakeMapItem(const std::string& key, const std::string& value,
+                                     const std::string& itemType) {
+  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(value) + "</value><type>" +
+         EscapeXml(itemType) + "</type></item>";
+}
+
+void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
+  std::vector<platform::AdapterInfo> adapters;
+  if (platform::CurrentMachineFacts().Adapters(&adapters) != platform::kErrorSuccess) return;
+  for (const platform::AdapterInfo& adapter : adapters) {
+    if ((adapter.type & kAddressAdapterTypeBits) == 0) continue;
+    AppendListItem(macs, HardwareAddressText(adapter.address));
+    for (const std::string& ip : adapter.ipAddresses) AppendListItem(ips, ip);
+  }
+}
+
+std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
+  const std::string regPatchId = PatchInfoKey(id);
+
+  std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
+
+  std::string macs;
+  std::string ips;
+  GetNetAddressLists(macs, ips);
+  const std::string host = NameToUtf8(ComputerName());
+  const std::string userName = NameToUtf8(HostUserName());
+  const std::string computerCode = GetComputerCode();
+  const std::string clientTime = ClientTime();
+
+  record += MakeMapItem("policy_id", id, "string");
+  record += MakeMapItem("ip", ips, "string");
+  record += MakeMapItem("user_name", userName, "string");
+  record += MakeMapItem("host", host, "string");
+  record += MakeMapItem("computer_code", computerCode, "string");
+  record += MakeMapItem("mac", macs, "string");
+  record += MakeMapItem("client_time", clientTime, "string");
+
+  if (type == kVersionInfo) {
+    record +=
+        MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"), "string");
+    record += MakeMapItem("boot_download_type",
+                          taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
+    record += MakeMapItem("patch_download_type",
+                          taskList_.GetAttribute(id, "download", "downloadType"), "string");
+  } else {
+    std::string result1 = ReadRegString(HKLM, regPatchId, "Result1");
+    if (result1.empty()) result1 = "unknown";
+    record += MakeMapItem("r1", result1, "string");
+    record += MakeMapItem("r2", ReadRegString(HKLM, regPatchId, "Result2"), "string");
+    record += MakeMapItem("r3", ReadRegString(HKLM, regPatchId, "Result3"), "string");
+    record += MakeMapItem("r4", ReadRegString(HKLM, regPatchId, "Result4"), "string");
+    record += MakeMapItem("r5", ReadRegString(HKLM, regPatchId, "Result5"), "string");
+  }
+  record += "</map>";
+  return record;
+}
+
+void TaskManager::ReportTaskResult(const std::string& id, const std::string& type) {
+  const std::string record = MakeResultRecord(id, type);
+  ReportInfo reports;
+  reports.RemoveRecord(type, id);
+  reports.AddRecord(record);
+  if (reports.UploadByType(type) == 1) reports.RemoveFirstOfType(type);
+}
+
+}  // namespace obx

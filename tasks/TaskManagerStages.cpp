@@ -1,0 +1,234 @@
+// The task runner's two stages: the boot program and the patch program.
+#include <cstdint>
+#include <string>
+
+#include "foundation/Digest.h"
+#include "foundation/Log.h"
+#include "foundation/SettingsStore.h"
+#include "foundation/StringUtil.h"
+#include "platform/Process.h"
+#include "platform/StopToken.h"
+#include "tasks/PatchFileLocation.h"
+#include "tasks/PatchMessage.h"
+#include "tasks/ProcessLauncher.h"
+#include "tasks/TaskManager.h"
+#include "tasks/TimeRules.h"
+#include "transfer/OBXDownLoader.h"
+
+namespace obx {
+
+namespace {
+
+const char kChannel[] = "OBXConsole";
+const char kSource[] = "TaskManager";
+const char kPending[] = "to_be_executed";
+
+// True when the file at `path` is there and its MD5 is `md5`. A program is
+// started only then: the copy in the update folder may have been changed, or
+// replaced by another task's file of the same name, since it was downloaded.
+bool HoldsExpectedProgram(const std::string& path, const std::string& md5) {
+  std::string actual;
+  return GetFileMd5Hex(path, actual) && actual == md5;
+}
+
+}  // namespace
+
+bool TaskManager::BootFile(const std::string& id) {
+  OBX_INFO(kChannel, kSource, "BootFile:task " << id << " run boot program");
+  const std::string regPatchId = PatchInfoKey(id);
+  const std::string bootStatus = taskList_.GetAttribute(id, "bootdownload", "status");
+  const std::string url = policy_.GetAttribute(id, "bootdownload", "url");
+  if (url.empty()) {
+    OBX_INFO(kChannel, kSource,
+             "BootFile:task " << id << " could not downloaded bootfile for URL is null");
+    return false;
+  }
+  const std::string bootSaveFileName = GetFileNameFromUrl(url);
+  const std::string bootSaveFilePath = fileSavedPath_ + "\\" + bootSaveFileName;
+  const std::string md5 = policy_.GetAttribute(id, "bootdownload", "md5");
+
+  if (bootStatus == "false") {
+    if (!CheckTimeWindow(policy_, id, true)) {
+      OBX_INFO(kChannel, kSource, "BootFile:task " << id << " is not in download time window");
+      return false;
+    }
+    OBX_INFO(kChannel, kSource, "BootFile:task " << id << " has not downloaded bootfile");
+    if (md5.empty()) {
+      OBX_INFO(kChannel, kSource, "BootFile:task " << id << " md5 is null");
+      return false;
+    }
+    const std::string types = policy_.GetAttribute(id, "bootdownload", "type");
+    if (types.empty()) {
+      OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloadType is Null");
+      return false;
+    }
+    OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloadType is " << types);
+    std::string usedType;
+    if (!DownLoadFile(url, types, bootSaveFileName, md5, usedType)) {
+      OBX_INFO(kChannel, kSource, "BootFile: " << url << " downloaded bootfile failed");
+      return false;
+    }
+    OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloaded successful");
+    taskList_.SetAttribute(id, "bootdownload", "status", "true");
+    taskList_.SetAttribute(id, "bootdownload", "downloadType", usedType.c_str());
+  }
+
+  const std::string verdict = taskList_.GetAttribute(id, "bootrun", "result");
+  const std::string patchFile = ReadRegString(HKLM, regPatchId, "patchFile");
+  const std::string patchFileMd5 = ReadRegString(HKLM, regPatchId, "patchFileMD5");
+  if (verdict == "true") {
+    if (!patchFile.empty() || !patchFileMd5.empty()) {
+      OBX_INFO(kChannel, kSource, "BootFile:bootfile resule=true and have patchFile");
+      return true;
+    }
+    OBX_INFO(kChannel, kSource, "BootFile:bootfile resule=true and no patchFile");
+    return false;
+  }
+  if (verdict == "false") {
+    OBX_INFO(kChannel, kSource, "BootFile:bootfile executed already. result=false");
+    return false;
+  }
+
+  if (!HoldsExpectedProgram(bootSaveFilePath, md5)) {
+    OBX_WARNING(kChannel, kSource,
+                "BootFile:task " << id << " " << bootSaveFilePath << " does not match its md5 "
+                                 << md5 << ", it is downloaded again");
+    taskList_.SetAttribute(id, "bootdownload", "status", "false");
+    return false;
+  }
+  OBX_INFO(kChannel, kSource,
+           "BootFile:task " << bootSaveFilePath << " waiting for boot file result");
+  WriteRegString(HKLM, regPatchId, "bootCheckResult", "");
+  platform::WaitResult outcome = platform::WaitResult::kFailed;
+  const bool ran = RunProcess(MakeCommandLine(bootSaveFilePath, id), kBootProgramWaitMs, &outcome);
+  if (!ran) OBX_INFO(kChannel, kSource, "BootFile:task " << id << " boot file running failed ");
+  if (outcome == platform::WaitResult::kStopped) {
+    OBX_INFO(
+        kChannel, kSource,
+        "BootFile:task " << id
+                         << " boot program still running, left to finish: the agent is stopping");
+  }
+  // Whatever the program left by now, also nothing, is the verdict.
+  const std::string result = ReadRegString(HKLM, regPatchId, "bootCheckResult");
+  taskList_.SetAttribute(id, "bootrun", "result", result.c_str());
+  return ran;
+}
+
+bool TaskManager::DoPatchFile(const std::string& id) {
+  OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " run Patch program");
+  const std::string regPatchId = PatchInfoKey(id);
+  if (taskList_.GetAttribute(id, "PatchExecute", "status") != kPending) {
+    OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " no need to run again");
+    return false;
+  }
+
+  std::string patchFileMd5 = ReadRegString(HKLM, regPatchId, "patchFileMD5");
+  const std::string patchFileTails = ReadRegString(HKLM, regPatchId, "patchFile");
+  const std::string patchFileUrl =
+      GetPatchFileUrl(patchFileTails, patchFileMd5, policy_.GetAttribute(id, "download", "url"),
+                      policy_.GetAttribute(id, "download", "filename"),
+                      policy_.GetAttribute(id, "download", "md5"));
+  if (patchFileUrl.empty() || patchFileMd5.empty()) {
+    OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " md5 or patch file error");
+    return false;
+  }
+  const std::string patchSaveFileName = GetFileNameFromUrl(patchFileUrl);
+  const std::string savePatchfilePatch = fileSavedPath_ + "\\" + patchSaveFileName;
+
+  if (taskList_.GetAttribute(id, "download", "status") == "false") {
+    if (!CheckTimeWindow(policy_, id, false)) {
+      OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " is not in download time window");
+      return false;
+    }
+    OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file");
+    const std::string types = policy_.GetAttribute(id, "download", "type");
+    if (types.empty()) {
+      OBX_INFO(kChannel, kSource, "PatchFile:task " << id << " downloadType is Null");
+      return false;
+    }
+    OBX_INFO(kChannel, kSource, "PatchFile:task " << id << " downloadType is " << types);
+    std::string downLoadtype;
+    if (!DownLoadFile(patchFileUrl, types, patchSaveFileName, patchFileMd5, downLoadtype)) {
+      OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file failed");
+      return false;
+    }
+    taskList_.SetAttribute(id, "download", "downloadType", downLoadtype.c_str());
+    OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << "  patch file was downloaded");
+    taskList_.SetAttribute(id, "download", "status", "true");
+  }
+  return RunPatchProgram(id, regPatchId, savePatchfilePatch, patchFileMd5);
+}
+
+bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regPatchId,
+                                  const std::string& programPath, const std::string& md5) {
+  int32_t sleepTime = 0;
+  if (policy_.GetAttribute(id, "exec", "runtype") != "0") {
+    if (!GetStartDelay(policy_, id, sleepTime)) {
+      OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " :not in Time Windows");
+      return false;
+    }
+    // A negative delay (a negative firstruntime) means "now"; as an unsigned
+    // wait it would last some 49 days.
+    if (sleepTime < 0) sleepTime = 0;
+    OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " :start in ::" << sleepTime);
+  }
+  if (!CheckDeadline(policy_, id, sleepTime / 1000)) {
+    OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << "  patch has not been in deadline");
+    return false;
+  }
+
+  OBX_INFO(kChannel, kSource,
+           "DoPatchFile:task " << id << "  patch waiting for patch file installation");
+  WriteRegString(HKLM, regPatchId, "Result1", "Running ...");
+  if (!platform::WaitFor(static_cast<uint32_t>(sleepTime))) {
+    OBX_INFO(kChannel, kSource,
+             "DoPatchFile:task " << id << " start delay cut short: the agent is stopping");
+    return false;
+  }
+
+  taskList_.SetAttribute(id, "PatchExecute", "status", "done");
+  switch (ShowPatchMessage(policy_, id)) {
+    case PatchMessageOutcome::kCancelled:
+      WriteRegString(HKLM, regPatchId, "Result1", " cancelled by user");
+      return true;
+    case PatchMessageOutcome::kStopped:
+      // Nobody said no and the program did not run: the task stays pending.
+      taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+      OBX_INFO(
+          kChannel, kSource,
+          "DoPatchFile:task " << id << " set back to " << kPending << ": the agent is stopping");
+      return false;
+    case PatchMessageOutcome::kNoMessage:
+    case PatchMessageOutcome::kOk:
+      break;
+  }
+
+  if (!HoldsExpectedProgram(programPath, md5)) {
+    OBX_WARNING(kChannel, kSource,
+                "DoPatchFile:task " << id << " " << programPath << " does not match its md5 " << md5
+                                    << ", it is downloaded again");
+    taskList_.SetAttribute(id, "download", "status", "false");
+    taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+    return false;
+  }
+  const std::string runArgs = policy_.GetAttribute(id, "exec", "runargs");
+  const std::string commandLine =
+      MakeCommandLine(programPath, runArgs.empty() ? id : id + " " + runArgs);
+  OBX_INFO(kChannel, kSource, "DoPatchFile: " << commandLine << " will start");
+  platform::WaitResult outcome = platform::WaitResult::kFailed;
+  RunProcess(commandLine, platform::kInfinite, &outcome);
+  if (outcome == platform::WaitResult::kStopped) {
+    // Cutting an installer short is worse than letting it end; its "repeate"
+    // is not known yet, so the task stays done and reports what it has.
+    OBX_INFO(kChannel, kSource,
+             "DoPatchFile:task "
+                 << id << " patch program still running, left to finish: the agent is stopping");
+    return true;
+  }
+
+  if (ReadRegString(HKLM, regPatchId, "repeate") == "true")
+    taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+  return true;
+}
+
+}  // namespace obx
