@@ -174,7 +174,12 @@ bool PatchPolicyManager::Batch::End() {
   if (ended_) return true;
   ended_ = true;
   if (--store_.batchDepth_ > 0 || !store_.unsaved_) return true;
-  return store_.Save();
+  return store_.Write();
+}
+
+bool PatchPolicyManager::Batch::Flush() {
+  if (ended_ || !store_.unsaved_) return true;
+  return store_.Write();
 }
 
 bool PatchPolicyManager::Save() {
@@ -183,6 +188,10 @@ bool PatchPolicyManager::Save() {
     unsaved_ = true;
     return true;
   }
+  return Write();
+}
+
+bool PatchPolicyManager::Write() {
   unsaved_ = false;
   TiXmlPrinter printer;  // four blanks per level, "\n" line breaks
   document_->Accept(&printer);

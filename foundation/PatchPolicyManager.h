@@ -81,6 +81,10 @@ class PatchPolicyManager {
     // Ends the batch now; the result is whether the held-back changes were
     // written (true when there were none).
     bool End();
+    // Writes the changes held back so far and goes on holding back later
+    // ones; the result as for End. For a change that must be on disk before
+    // something outside the store happens.
+    bool Flush();
 
    private:
     PatchPolicyManager& store_;
@@ -97,9 +101,11 @@ class PatchPolicyManager {
  private:
   // The opened text of the file; false when it cannot be read or opens to "".
   bool ReadAndOpen(std::string& plain) const;
+  // Writes the document, or inside a batch notes that it must be written.
+  bool Save();
   // Prints, seals and atomically replaces the file: a failed seal or write
   // answers false and leaves the old file whole.
-  bool Save();
+  bool Write();
   TiXmlElement* Root() const;
   // The first entry with `id`, walking from the root's first `patch` element
   // through every later sibling element.

@@ -74,4 +74,13 @@ PLATFORM_EXPORT bool CreateDirectories(const std::string& path);
 PLATFORM_EXPORT bool ReplaceFileAtomically(const std::string& path, const std::string& data,
                                            long* error = nullptr);
 
+// What the process has written durably so far: files replaced by
+// ReplaceFileAtomically and flushes to disk on their behalf. For measuring
+// the cost of a piece of work (read before and after it).
+struct FileWriteCounts {
+  uint64_t replaced = 0;
+  uint64_t flushes = 0;
+};
+PLATFORM_EXPORT FileWriteCounts GetFileWriteCounts();
+
 }  // namespace platform

@@ -41,6 +41,12 @@ void TaskManager::RunTaskList() {
     OBX_INFO(kChannel, kSource, "RunTaskList:task or policy is Empty");
     return;
   }
+  walkWrites_.emplace(taskList_);
+  WalkTaskList();
+  walkWrites_.reset();  // writes what the walk still holds back
+}
+
+void TaskManager::WalkTaskList() {
   // std::set orders std::string as memcmp does: by unsigned bytes, so "10"
   // comes before "9".
   for (const std::string& id : taskList_.policyIds) {
@@ -65,6 +71,7 @@ void TaskManager::RunTaskList() {
       if (result == "true") {
         if (policy_.GetAttribute(id, "download", "url").empty()) {
           // A boot-only task: the boot program was the whole job.
+          SaveBeforeActing();
           ReportTaskResult(id, kInstallResultInfo);
           if (ReadRegString(HKLM, PatchInfoKey(id), "repeate") == "true") {
             taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
@@ -73,6 +80,7 @@ void TaskManager::RunTaskList() {
             OBX_INFO(kChannel, kSource, "BootFile: boot file finished and task finished ");
           }
         } else if (DoPatchFile(id)) {
+          SaveBeforeActing();
           ReportTaskResult(id, kInstallResultInfo);
         }
       }
@@ -82,10 +90,15 @@ void TaskManager::RunTaskList() {
     // the next cycle rather than start a server call now.
     if (platform::QuitRequested()) return;
     if (taskList_.GetAttribute(id, "versionReport", "status") != "true") {
+      SaveBeforeActing();
       ReportTaskResult(id, kVersionInfo);
       taskList_.SetAttribute(id, "versionReport", "status", "true");
     }
   }
+}
+
+void TaskManager::SaveBeforeActing() {
+  if (walkWrites_) walkWrites_->Flush();
 }
 
 bool TaskManager::CheckRunTimes(const std::string& id) {

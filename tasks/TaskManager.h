@@ -4,9 +4,15 @@
 // task ids, through its tests and stages: already done, composite conditions,
 // try limit, boot program, patch program, then the result and version
 // records. Everything a task has achieved lives in the task list
-// (TaskList.xml, written through on every change) and in the task's registry
-// key PatchInfo\<id>, through which its programs answer; the runner keeps
-// nothing between cycles.
+// (TaskList.xml) and in the task's registry key PatchInfo\<id>, through which
+// its programs answer; the runner keeps nothing between cycles.
+//
+// When the task list is written. The walk holds its changes back and writes
+// them before each action that leaves the walk (a transfer, the start delay,
+// the message, a program start, a record's upload) and at its end. So a state
+// change is on disk before the program it leads to starts, as if every change
+// were written at once, while a walk in which no task acts writes the file
+// once at most (and not at all when nothing changed).
 //
 // Threads: one TaskManager lives for one call of TaskExecute on the worker
 // thread; not thread-safe. The waits inside (start delay, boot program,
@@ -17,6 +23,7 @@
 // computer-name lookup in the records (CRootException "GetComputerName()")
 // leave to the worker loop; nothing else is thrown.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "foundation/PatchPolicyManager.h"
@@ -106,9 +113,14 @@ class TaskManager {
   // The patch stage from the start delay on, once the file is in place.
   bool RunPatchProgram(const std::string& id, const std::string& regPatchId,
                        const std::string& programPath, const std::string& md5);
+  // The walk of RunTaskList, while its batch holds the task-list writes back.
+  void WalkTaskList();
+  // Writes the task-list changes held back by the walk (see the file comment).
+  void SaveBeforeActing();
 
   PatchPolicyManager policy_;
   PatchPolicyManager taskList_;
+  std::optional<PatchPolicyManager::Batch> walkWrites_;  // while RunTaskList runs
   std::string fileSavedPath_;
   uint32_t tryTimes_ = 0;
 };

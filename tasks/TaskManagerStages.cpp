@@ -64,6 +64,7 @@ bool TaskManager::BootFile(const std::string& id) {
     }
     OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloadType is " << types);
     std::string usedType;
+    SaveBeforeActing();
     if (!DownLoadFile(url, types, bootSaveFileName, md5, usedType)) {
       OBX_INFO(kChannel, kSource, "BootFile: " << url << " downloaded bootfile failed");
       return false;
@@ -99,6 +100,7 @@ bool TaskManager::BootFile(const std::string& id) {
   OBX_INFO(kChannel, kSource,
            "BootFile:task " << bootSaveFilePath << " waiting for boot file result");
   WriteRegString(HKLM, regPatchId, "bootCheckResult", "");
+  SaveBeforeActing();
   platform::WaitResult outcome = platform::WaitResult::kFailed;
   const bool ran = RunProcess(MakeCommandLine(bootSaveFilePath, id), kBootProgramWaitMs, &outcome);
   if (!ran) OBX_INFO(kChannel, kSource, "BootFile:task " << id << " boot file running failed ");
@@ -148,6 +150,7 @@ bool TaskManager::DoPatchFile(const std::string& id) {
     }
     OBX_INFO(kChannel, kSource, "PatchFile:task " << id << " downloadType is " << types);
     std::string downLoadtype;
+    SaveBeforeActing();
     if (!DownLoadFile(patchFileUrl, types, patchSaveFileName, patchFileMd5, downLoadtype)) {
       OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file failed");
       return false;
@@ -180,6 +183,7 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   OBX_INFO(kChannel, kSource,
            "DoPatchFile:task " << id << "  patch waiting for patch file installation");
   WriteRegString(HKLM, regPatchId, "Result1", "Running ...");
+  SaveBeforeActing();
   if (!platform::WaitFor(static_cast<uint32_t>(sleepTime))) {
     OBX_INFO(kChannel, kSource,
              "DoPatchFile:task " << id << " start delay cut short: the agent is stopping");
@@ -187,6 +191,7 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   }
 
   taskList_.SetAttribute(id, "PatchExecute", "status", "done");
+  SaveBeforeActing();
   switch (ShowPatchMessage(policy_, id)) {
     case PatchMessageOutcome::kCancelled:
       WriteRegString(HKLM, regPatchId, "Result1", " cancelled by user");
@@ -215,6 +220,7 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   const std::string commandLine =
       MakeCommandLine(programPath, runArgs.empty() ? id : id + " " + runArgs);
   OBX_INFO(kChannel, kSource, "DoPatchFile: " << commandLine << " will start");
+  SaveBeforeActing();
   platform::WaitResult outcome = platform::WaitResult::kFailed;
   RunProcess(commandLine, platform::kInfinite, &outcome);
   if (outcome == platform::WaitResult::kStopped) {

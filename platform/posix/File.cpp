@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -21,6 +22,14 @@ namespace platform {
 namespace {
 
 long LastError() { return WindowsErrorFromErrno(errno); }
+
+std::atomic<uint64_t> g_replaced{0};
+std::atomic<uint64_t> g_flushes{0};
+
+int Flush(int fd) {
+  g_flushes.fetch_add(1, std::memory_order_relaxed);
+  return ::fsync(fd);
+}
 
 bool IsDirectory(const std::string& nativePath) {
   struct stat st;
@@ -87,7 +96,7 @@ void SweepOnce(const std::string& folder) {
 void SyncFolder(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  ::fsync(fd);
+  Flush(fd);
   ::close(fd);
 }
 
@@ -237,7 +246,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   // rather than mkstemp's 0600, since other processes of the agent read it.
   struct stat st;
   mode_t mode = ::stat(nativePath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && Flush(fd) == 0;
   if (!ok) result = LastError();
   if (::close(fd) != 0 && ok) {
     result = LastError();
@@ -253,8 +262,16 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   }
   // The rename itself reaches the disk only with the folder's metadata.
   SyncFolder(folder);
+  g_replaced.fetch_add(1, std::memory_order_relaxed);
   result = kErrorSuccess;
   return true;
+}
+
+FileWriteCounts GetFileWriteCounts() {
+  FileWriteCounts counts;
+  counts.replaced = g_replaced.load(std::memory_order_relaxed);
+  counts.flushes = g_flushes.load(std::memory_order_relaxed);
+  return counts;
 }
 
 }  // namespace platform

@@ -99,6 +99,29 @@ TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   EXPECT_EQ("true", State("11", "versionReport", "status"));
 }
 
+// A walk in which no task acts writes the task list once; one in which
+// nothing changes writes nothing.
+TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
+  std::string policy, tasks, done;
+  for (int id = 100; id < 150; ++id) {
+    const std::string entry = "<patch policyid=\"" + std::to_string(id) + "\">";
+    policy += entry +
+              "<bootdownload url=\"b.sh\" md5=\"0\" type=\"http\" "
+              "validtime=\"0-0\"/></patch>";
+    tasks += entry + kPending + "<versionReport status=\"true\"/></patch>";
+    done += entry + "<PatchExecute status=\"done\"/><versionReport status=\"true\"/></patch>";
+  }
+  auto writes = [&](const std::string& entries) {
+    Store(policy, entries);
+    const platform::FileWriteCounts before = platform::GetFileWriteCounts();
+    Cycle();
+    return platform::GetFileWriteCounts().replaced - before.replaced;
+  };
+  EXPECT_EQ(1u, writes(tasks));
+  EXPECT_EQ("1", State("149", "PatchExecute", "times"));  // the one write holds every change
+  EXPECT_EQ(0u, writes(done));
+}
+
 // Task 12 at the end of its patch stage: verdict given, kb1.sh named by the
 // boot program and already downloaded, "repeate" set.
 TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
