@@ -2,8 +2,9 @@
 // is authenticated, so what can reach the parser from outside is the XML
 // inside it; each run seals the input with the host's own seal services,
 // writes it as the file and loads it as the cycle does, so the text takes the
-// real way to the parser. Lookups, a change and a removal follow, and a
-// change that was saved must be found again by the next load.
+// real way to the parser. Lookups, a change and a removal follow, and, for a
+// text in UTF-8, a change that was saved must be found again by the next
+// load.
 #include <stdlib.h>
 
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include "foundation/Cipher.h"
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/Runtime.h"
+#include "fuzz/Utf8.h"
 #include "host/HostServices.h"
 #include "host/Runtime.h"
 
@@ -61,8 +63,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
   std::string sealed;
-  obx::EncryptText(obx::kPassphrase, sealed, reinterpret_cast<const char*>(data), size);
+  obx::EncryptText(obx::kPassphrase, sealed, text.data(), text.size());
   {
     std::ofstream out(g_file, std::ios::binary | std::ios::trunc);
     out << sealed;
@@ -79,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const std::string id = manager.policyIds.empty() ? "fuzz-new" : *manager.policyIds.begin();
-  if (manager.SetAttribute(id, "PatchExecute", "status", "done")) {
+  if (manager.SetAttribute(id, "PatchExecute", "status", "done") &&
+      obxfuzz::IsWellFormedUtf8(text)) {
     obx::PatchPolicyManager reloaded;
     reloaded.Load(g_file, false);
     Expect(reloaded.GetAttribute(id, "PatchExecute", "status") == "done",

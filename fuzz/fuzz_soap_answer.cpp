@@ -11,67 +11,29 @@
 #include <stdexcept>
 #include <string>
 
+#include "fuzz/Utf8.h"
 #include "host/SoapCodec.h"
 
 namespace soap = orsahost::soap;
+using obxfuzz::IsWellFormedUtf8;
+using obxfuzz::Shown;
 
 namespace {
-
-// The bytes of a text with everything outside printable ASCII as \xNN.
-std::string Shown(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 0x20 && c < 0x7f && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
-  }
-  return out;
-}
-
-// Well-formed UTF-8: shortest forms, no surrogates, nothing above U+10FFFF.
-bool IsUtf8(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t length = 1;
-    unsigned char low = 0x80;
-    unsigned char high = 0xbf;  // range of the second byte
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xc2 && c <= 0xdf) {
-      length = 2;
-    } else if (c >= 0xe0 && c <= 0xef) {
-      length = 3;
-      if (c == 0xe0) low = 0xa0;
-      if (c == 0xed) high = 0x9f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-      length = 4;
-      if (c == 0xf0) low = 0x90;
-      if (c == 0xf4) high = 0x8f;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const unsigned char b = static_cast<unsigned char>(text[i + k]);
-      if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xbf)) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 bool AllUtf8(const soap::Message& message) {
   for (const soap::Map& map : message.maps) {
     for (const soap::Item& item : map) {
-      if (!IsUtf8(item.key) || !IsUtf8(item.value) || !IsUtf8(item.type)) return false;
+      if (!IsWellFormedUtf8(item.key) || !IsWellFormedUtf8(item.value) ||
+          !IsWellFormedUtf8(item.type)) {
+        return false;
+      }
     }
   }
   return true;
+}
+
+std::string Change(const char* what, const std::string& before, const std::string& after) {
+  return std::string(what) + " \"" + Shown(before) + "\" became \"" + Shown(after) + "\"";
 }
 
 // "" when both messages are the same, else what differs first.
@@ -82,12 +44,9 @@ std::string Difference(const soap::Message& a, const soap::Message& b) {
     for (size_t i = 0; i < a.maps[m].size(); ++i) {
       const soap::Item& x = a.maps[m][i];
       const soap::Item& y = b.maps[m][i];
-      if (x.key != y.key) return "key \"" + Shown(x.key) + "\" became \"" + Shown(y.key) + "\"";
-      if (x.value != y.value) {
-        return "value \"" + Shown(x.value) + "\" became \"" + Shown(y.value) + "\"";
-      }
-      if (x.type != y.type)
-        return "type \"" + Shown(x.type) + "\" became \"" + Shown(y.type) + "\"";
+      if (x.key != y.key) return Change("key", x.key, y.key);
+      if (x.value != y.value) return Change("value", x.value, y.value);
+      if (x.type != y.type) return Change("type", x.type, y.type);
     }
   }
   return "";
@@ -104,9 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  // Other bytes are carried as they come, but TinyXML takes a byte that
-  // begins a multibyte character together with the bytes after it, whatever
-  // they are, so such a text cannot be promised to come back the same.
   if (!AllUtf8(parsed.message)) return 0;
 
   std::string request;
