@@ -347,6 +347,25 @@ TEST_F(ObxServerTest, UploadsRecordedOneRowPerMapWithExactText) {
   }
 }
 
+TEST_F(ObxServerTest, RecordNeverTakesTheTextOfAnotherElement) {
+  // "<>" is no element to the parser but opens one to a plain markup scan, so
+  // the scan saw one map (the one after the root) where the parser saw `a`.
+  ServerProcess server(root_, Args());
+  ASSERT_NE(server.Port(), 0) << server.Stderr();
+  const std::string a = Record("installResultInfo", "1", "ok");
+  const std::string other = Record("installResultInfo", "2", "other");
+  EXPECT_EQ(Upload(server, "uploadExecuteResult", Seal("<message><>" + a + "</message>" + other)),
+            "true");
+  EXPECT_EQ(server.Stop(), 0);
+  const auto rows = ReportRows(db_, root_.Path());
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_EQ(rows[0].size(), 6u);
+  EXPECT_EQ(rows[0][4], "1");
+  std::string compact = a;  // the parser's own printing of `a`
+  compact.erase(compact.find(" >"), 1);
+  EXPECT_EQ(rows[0][5], compact);
+}
+
 TEST_F(ObxServerTest, InfosThatDoNotOpenOrParseAnswerFalseAndRecordNothing) {
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0) << server.Stderr();

@@ -60,6 +60,23 @@ std::vector<RawChild> RawChildrenOfRoot(const std::string& xml) {
   return children;
 }
 
+std::string Compact(const TiXmlElement& element) {
+  std::string text;
+  text << element;
+  return text;
+}
+
+// Whether `raw` alone reads as exactly the element `parsed`. The raw scan
+// only approximates the parser (it takes "<>" for a start tag, for one), so
+// the counts of both can agree while a slice belongs to another element.
+bool ReadsAs(const std::string& raw, const TiXmlElement& parsed) {
+  TiXmlDocument doc;
+  doc.Parse(raw.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  const TiXmlNode* only = doc.FirstChild();
+  return !doc.Error() && only != nullptr && only->NextSibling() == nullptr &&
+         only->ToElement() != nullptr && Compact(*only->ToElement()) == Compact(parsed);
+}
+
 }  // namespace
 
 std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
@@ -86,12 +103,12 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
     const char* type = maps[k]->Attribute("type");
     const char* id = maps[k]->Attribute("id");
     std::string text;
-    if (raw.size() == maps.size()) {
+    if (raw.size() == maps.size() && ReadsAs(raw[k].text, *maps[k])) {
       text = raw[k].text;
     } else {
       // The raw scan and the parser disagree (an exotic construct): keep the
       // parser's compact form rather than a wrong slice.
-      text << *maps[k];
+      text = Compact(*maps[k]);
     }
     records.push_back({type ? type : "", id ? id : "", std::move(text)});
   }

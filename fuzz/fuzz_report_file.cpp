@@ -1,0 +1,85 @@
+// The report file, whatever is found in it: each run writes the input as
+// reportInfo.xml in the install folder of a private state root and goes
+// through what the cycle does with the file (read, collect, add, remove). A
+// record added to a file that took it must be found and removable after.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "cycle/ReportInfo.h"
+#include "foundation/SettingsStore.h"
+#include "platform/File.h"
+#include "platform/StateRoot.h"
+
+namespace {
+
+const char kRecord[] =
+    "<map type=\"installResultInfo\" id=\"fuzz-record\"><item><key>r1</key><value>v</value>"
+    "<type>string</type></item></map>";
+
+std::string g_root;
+std::string g_folder;
+
+void RemoveStateRoot() {
+  std::error_code ec;
+  std::filesystem::remove_all(g_root, ec);
+}
+
+void Expect(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string base = (std::filesystem::temp_directory_path() / "obx-fuzz-XXXXXX").string();
+  if (mkdtemp(base.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  g_root = base;
+  std::atexit(RemoveStateRoot);
+  setenv("ORSA_ROOT", g_root.c_str(), 1);
+  Expect(obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", "C:\\OBX"),
+         "cannot write InstallPath");
+  g_folder = platform::NativePath("C:\\OBX");
+  Expect(platform::CreateDirectories(g_folder), "cannot create the install folder");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Files set aside or left by the last run go first.
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(g_folder, ec)) {
+    std::filesystem::remove_all(entry.path(), ec);
+  }
+  obx::ReportInfo reports;
+  {
+    std::ofstream out(platform::NativePath(reports.Path()), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+
+  std::string text;
+  reports.ReadRecords(text);
+  reports.CollectByType(obx::kVersionInfo, text);
+  if (reports.AddRecord(kRecord) == 1) {
+    Expect(reports.CollectByType(obx::kInstallResultInfo, text) == 1 &&
+               text.find(kRecord) != std::string::npos,
+           "added record not found");
+    Expect(reports.RemoveRecord(obx::kInstallResultInfo, "fuzz-record") == 1,
+           "added record not removed");
+    reports.CollectByType(obx::kInstallResultInfo, text);
+    Expect(text.find(kRecord) == std::string::npos, "removed record still there");
+  }
+  reports.RemoveFirstOfType(obx::kVersionInfo);
+  return 0;
+}
