@@ -1,12 +1,20 @@
 #pragma once
 // A fresh state root with an install folder, and a runtime with the host's
 // real services (logging to a file in the root), for one benchmark.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <boost/make_shared.hpp>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "foundation/Cipher.h"
 #include "foundation/Runtime.h"
@@ -15,6 +23,9 @@
 #include "host/LogManager.h"
 #include "host/Runtime.h"
 #include "platform/File.h"
+#include "platform/Registry.h"
+
+extern char** environ;
 
 namespace obxbench {
 
@@ -58,6 +69,64 @@ class BenchRoot {
   std::string root_;
   std::string install_;
   std::unique_ptr<orsahost::Runtime> runtime_;
+};
+
+// obx-server on a free loopback port for the life of the object, serving the
+// policy folder `policies` and recording into a database beside it; the
+// executable is looked up beside the benchmark's own.
+class LoopbackServer {
+ public:
+  LoopbackServer(const std::string& folder, const std::string& policies) {
+    const std::string bin = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+    const std::string portFile = folder + "/port";
+    std::vector<std::string> args = {bin + "/obx-server",    "serve",          "--listen",
+                                     "127.0.0.1:0",          "--port-file",    portFile,
+                                     "--policies",           policies,         "--db",
+                                     folder + "/reports.db", "--service-path", "/obx"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&quiet);
+    for (int i = 0; i < 500 && pid_ > 0 && port_ == 0; ++i) {
+      std::ifstream in(portFile);
+      in >> port_;
+      if (port_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~LoopbackServer() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+  // 0 when the server did not start.
+  int port() const { return port_; }
+
+  // Points the agent's management-server settings at this server.
+  void Configure() const {
+    obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1");
+    platform::RegKey key = nullptr;
+    if (platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, obx::kManagementServerKey,
+                                 platform::kKeyAllAccess, &key) == platform::kErrorSuccess) {
+      const uint32_t port = static_cast<uint32_t>(port_);
+      platform::RegSetValueEx(key, "port", platform::kRegDword,
+                              reinterpret_cast<const unsigned char*>(&port), sizeof port);
+      platform::RegCloseKey(key);
+    }
+    for (const char* operation :
+         {"updatePatchPolicy", "uploadExecuteStatus", "uploadExecuteResult"})
+      obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, operation, "/obx");
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
 };
 
 // The policy entry of a task shaped like the demo's patch task; `window` is

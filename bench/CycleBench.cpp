@@ -1,11 +1,15 @@
 // The cycle's policy and task steps over N tasks shaped like the demo's patch
-// task, on a Release build: the first cycle of a new policy (the policy
-// stored, N entries inserted, every task walked, none in its download window)
-// and the steady state (the policy current, every task done). Each prints,
-// per cycle, the state files replaced and the flushes to disk.
+// task, against obx-server on loopback: the first cycle of a new policy (the
+// policy fetched and stored, N entries inserted, every task walked, none in
+// its download window, one version record each uploaded) and the steady
+// state (the policy current, every task done). Each prints, per cycle, the
+// state files replaced and the flushes to disk.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "BenchRoot.h"
@@ -24,16 +28,30 @@ std::string PolicyOf(int tasks, const std::string& window) {
   return policy + "</patchs>";
 }
 
+// A state root, and obx-server serving `policy` to it.
+struct Setup {
+  explicit Setup(const std::string& policy) {
+    const std::string policies = bench.root() + "/policies";
+    std::filesystem::create_directories(policies);
+    std::ofstream(policies + "/default.xml", std::ios::binary) << policy;
+    server = std::make_unique<obxbench::LoopbackServer>(bench.root(), policies);
+    server->Configure();
+    obx::SetOsInfoForTest("winxp", "sp3", "en");
+  }
+  ~Setup() { obx::SetOsInfoForTest("", "", ""); }
+  BenchRoot bench;
+  std::unique_ptr<obxbench::LoopbackServer> server;
+};
+
 // Runs the two steps `state` times and reports the writes per cycle.
-template <class Fetch>
-void RunCycles(benchmark::State& state, const Fetch& fetch, const std::function<void()>& reset) {
+void RunCycles(benchmark::State& state, const std::function<void()>& reset) {
   uint64_t replaced = 0, flushes = 0;
   for (auto _ : state) {
     state.PauseTiming();
     reset();
     const platform::FileWriteCounts before = platform::GetFileWriteCounts();
     state.ResumeTiming();
-    obx::UpdatePolicyWith(fetch);
+    obx::UpdatePolicy();
     obx::TaskExecute();
     const platform::FileWriteCounts after = platform::GetFileWriteCounts();
     replaced += after.replaced - before.replaced;
@@ -46,19 +64,13 @@ void RunCycles(benchmark::State& state, const Fetch& fetch, const std::function<
 }
 
 void BM_FirstCycle(benchmark::State& state) {
-  BenchRoot bench;
-  obx::SetOsInfoForTest("winxp", "sp3", "en");
-  const std::string policy = PolicyOf(static_cast<int>(state.range(0)), "0-0");
-  auto fetch = [&policy](const std::string&, const std::string&, const std::string&,
-                         const std::string&, std::string& answer) {
-    answer = policy;
-    return true;
-  };
-  RunCycles(state, fetch, [&bench] {
-    std::filesystem::remove(bench.install() + "/TaskList.xml");
-    std::filesystem::remove(bench.install() + "/PatchPolicy.xml");
+  Setup setup(PolicyOf(static_cast<int>(state.range(0)), "0-0"));
+  if (setup.server->port() == 0) state.SkipWithError("obx-server did not start");
+  const std::string install = setup.bench.install();
+  RunCycles(state, [&install] {
+    for (const char* name : {"/TaskList.xml", "/PatchPolicy.xml", "/reportInfo.xml"})
+      std::filesystem::remove(install + name);
   });
-  obx::SetOsInfoForTest("", "", "");
 }
 BENCHMARK(BM_FirstCycle)
     ->Arg(10)
@@ -69,21 +81,16 @@ BENCHMARK(BM_FirstCycle)
     ->Complexity(benchmark::oN);
 
 void BM_SteadyCycle(benchmark::State& state) {
-  BenchRoot bench;
-  obx::SetOsInfoForTest("winxp", "sp3", "en");
   const int tasks = static_cast<int>(state.range(0));
+  const std::string policy = PolicyOf(tasks, "0-24");
+  Setup setup(policy);
+  if (setup.server->port() == 0) state.SkipWithError("obx-server did not start");
   std::string taskList = "<patchs>";
   for (int i = 0; i < tasks; ++i) taskList += obxbench::DoneEntry(10000 + i);
-  bench.StoreSealed("PatchPolicy.xml", PolicyOf(tasks, "0-24"));
-  bench.StoreSealed("TaskList.xml", taskList + "</patchs>");
-  // The server finds the stored version current and answers nothing.
-  auto fetch = [](const std::string&, const std::string&, const std::string&, const std::string&,
-                  std::string& answer) {
-    answer.clear();
-    return true;
-  };
-  RunCycles(state, fetch, [] {});
-  obx::SetOsInfoForTest("", "", "");
+  // The stored policy is the server's: it answers that it is current.
+  setup.bench.StoreSealed("PatchPolicy.xml", policy);
+  setup.bench.StoreSealed("TaskList.xml", taskList + "</patchs>");
+  RunCycles(state, [] {});
 }
 BENCHMARK(BM_SteadyCycle)
     ->Arg(10)

@@ -122,6 +122,12 @@ int ReportInfo::WriteRecords(const std::string& text) {
   if (!ParseInto(doc, text)) return -1;
   TiXmlPrinter printer;  // the same indented form as TinyXML's file saving
   doc.Accept(&printer);
+  // A file that already holds exactly this text is saved as it is: no write
+  // and no flush to disk for an operation that changed nothing.
+  std::string current;
+  if (platform::ReadFileToString(path_, &current) == platform::kErrorSuccess &&
+      current == printer.Str())
+    return 1;
   return platform::ReplaceFileAtomically(platform::NativePath(path_), printer.Str()) ? 1 : -1;
 }
 

@@ -90,7 +90,8 @@ void TaskManager::WalkTaskList() {
     // the next cycle rather than start a server call now.
     if (platform::QuitRequested()) return;
     if (taskList_.GetAttribute(id, "versionReport", "status") != "true") {
-      SaveBeforeActing();
+      // No flush for this upload: it starts nothing, and a crash before the
+      // walk's next write only sends the version record once more.
       ReportTaskResult(id, kVersionInfo);
       taskList_.SetAttribute(id, "versionReport", "status", "true");
     }

@@ -9,7 +9,8 @@
 //
 // When the task list is written. The walk holds its changes back and writes
 // them before each action that leaves the walk (a transfer, the start delay,
-// the message, a program start, a record's upload) and at its end. So a state
+// the message, a program start, the upload of an installation result) and at
+// its end. So a state
 // change is on disk before the program it leads to starts, as if every change
 // were written at once, while a walk in which no task acts writes the file
 // once at most (and not at all when nothing changed).

@@ -154,6 +154,12 @@ TEST_F(ReportInfoTest, RemovingNothingStillRewritesFileInStandardForm) {
   obx::ReportInfo reports;
   EXPECT_EQ(reports.RemoveRecord("t", "2"), 1);
   EXPECT_EQ(obxtest::ReadFile(file_), "<message>\n    <map type=\"t\" id=\"1\" />\n</message>\n");
+  // Once in that form, an operation that changes nothing writes nothing.
+  const uint64_t before = platform::GetFileWriteCounts().replaced;
+  EXPECT_EQ(reports.RemoveRecord("t", "2"), 1);
+  std::string out;
+  EXPECT_EQ(reports.CollectByType("t", out), 1);
+  EXPECT_EQ(platform::GetFileWriteCounts().replaced, before);
 }
 
 TEST_F(ReportInfoTest, CollectByTypeConcatenatesCompactTexts) {
