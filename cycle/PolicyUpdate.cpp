@@ -92,19 +92,25 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
   PatchPolicyManager taskList;
   taskList.Load(TaskListFilePath(), true);
 
-  // The whole alignment is written once, at the end (or when a quit request
-  // ends it early): every entry reaches the file whole, and the cost stays
-  // linear in the number of tasks. policyIds keeps the ids as loaded, so both
-  // passes may change the stores while walking them.
+  // The whole alignment is written once, at the end: every entry reaches the
+  // file whole, and the cost stays linear in the number of tasks. A quit
+  // request drops it unwritten (nothing has run on it; the next start aligns
+  // again), so that stop does not wait for a write. policyIds keeps the ids
+  // as loaded, so both passes may change the stores while walking them.
   PatchPolicyManager::Batch batch(taskList);
+  auto quit = [&batch] {
+    if (!platform::QuitRequested()) return false;
+    batch.Discard();
+    return true;
+  };
   for (const std::string& id : taskList.policyIds) {
-    if (platform::QuitRequested()) return;
+    if (quit()) return;
     if (policy.policyIds.count(id) != 0) continue;
     OBX_INFO(kChannel, kSource, "Remove id= " << id << " from taskList");
     taskList.RemovePatch(id);
   }
   for (const std::string& id : policy.policyIds) {
-    if (platform::QuitRequested()) return;
+    if (quit()) return;
     if (taskList.policyIds.count(id) != 0) continue;
     OBX_INFO(kChannel, kSource, "Insert id= " << id << " to taskList");
     const std::string valid = policy.GetAttribute(id, "check_os", "valid");

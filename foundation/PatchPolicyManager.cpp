@@ -177,6 +177,12 @@ bool PatchPolicyManager::Batch::End() {
   return store_.Write();
 }
 
+void PatchPolicyManager::Batch::Discard() {
+  if (ended_) return;
+  ended_ = true;
+  if (--store_.batchDepth_ == 0) store_.unsaved_ = false;
+}
+
 bool PatchPolicyManager::Batch::Flush() {
   if (ended_ || !store_.unsaved_) return true;
   return store_.Write();

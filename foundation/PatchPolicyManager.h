@@ -85,6 +85,9 @@ class PatchPolicyManager {
     // ones; the result as for End. For a change that must be on disk before
     // something outside the store happens.
     bool Flush();
+    // Ends the batch without writing what it held back (the file keeps its
+    // last written state; the document in memory keeps the changes).
+    void Discard();
 
    private:
     PatchPolicyManager& store_;

@@ -1,8 +1,6 @@
 #include "cycle/PolicyUpdate.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
 #include <signal.h>
 #include <sys/wait.h>
 #include <tinyxml.h>
@@ -10,6 +8,7 @@
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -203,14 +202,14 @@ TEST_F(PolicyUpdateTest, NewEntriesReachTheTaskListWholeOrNotAtAll) {
     for (const char* id : {"1", "2"}) {
       const std::string entry = TaskEntry(id);
       if (entry.empty()) continue;
-      for (const char* part : {"PatchExecute status=\"to_be_executed\" times=\"\"",
-                               "versionReport status=\"false\""})
+      for (const char* part :
+           {"PatchExecute status=\"to_be_executed\" times=\"\"", "versionReport status=\"false\""})
         EXPECT_NE(entry.find(part), std::string::npos) << survivingSeals << ": " << entry;
     }
   }
 }
 
-TEST_F(PolicyUpdateTest, QuitRequestEndsTheAlignmentWithTheFileWhole) {
+TEST_F(PolicyUpdateTest, QuitRequestEndsTheAlignmentUnwrittenWithTheFileWhole) {
   std::string entries;
   for (int id = 0; id < 50; ++id) entries += Entry(std::to_string(id), AnyOs());
   platform::StopSource stop;
