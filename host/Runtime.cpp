@@ -56,14 +56,7 @@ void Runtime::log(int level, const std::string& message, int line) {
   orsa::ILogManagerPtr logs = getLogManager();
   if (!logs) return;
   try {
-    orsa::ILoggerPtr logger = logs->getLogger(kChannel);
-    if (!logger || !logger->is(level)) return;
-    if (level == orsa::kLogError)
-      logger->error(message, kSource, line);
-    else if (level == orsa::kLogWarning)
-      logger->warning(message, kSource, line);
-    else
-      logger->information(message, kSource, line);
+    orsa::LogAt(logs->getLogger(kChannel), level, message, kSource, line);
   } catch (...) {
     // Logging never changes what the runtime answers.
   }

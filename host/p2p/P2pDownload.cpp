@@ -38,14 +38,7 @@ P2pDownload::~P2pDownload() {
 void P2pDownload::Log(int level, const std::string& message, int line) const {
   try {
     orsa::ILogManagerPtr logs = runtime_ ? runtime_->getLogManager() : orsa::ILogManagerPtr();
-    orsa::ILoggerPtr logger = logs ? logs->getLogger(kChannel) : orsa::ILoggerPtr();
-    if (!logger || !logger->is(level)) return;
-    if (level == orsa::kLogError)
-      logger->error(message, kSource, line);
-    else if (level == orsa::kLogWarning)
-      logger->warning(message, kSource, line);
-    else
-      logger->information(message, kSource, line);
+    if (logs) orsa::LogAt(logs->getLogger(kChannel), level, message, kSource, line);
   } catch (...) {
     // Logging never changes what the service answers.
   }
