@@ -18,6 +18,19 @@ namespace {
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "PatchPolicyManager";
 
+// Parses `text` into `doc`; false, with `doc` empty, for a text beyond the
+// bounds of outside XML or one the parser reports an error in (the parser
+// keeps what it read before the error, an unclosed root say, which must not
+// pass for the whole document).
+bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
+  if (platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect)) {
+    doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (!doc.Error()) return true;
+  }
+  doc.Clear();
+  return false;
+}
+
 }  // namespace
 
 PatchPolicyManager::PatchPolicyManager() = default;
@@ -40,10 +53,7 @@ bool PatchPolicyManager::Load(const char* path, bool create) {
     // that part is dropped rather than taken for the whole document. A text
     // nested beyond the bounds (left by a version that stored answers
     // unchecked) is never parsed: it counts as not XML.
-    if (platform::XmlWithinLimits(plain, platform::XmlEncoding::kDetect)) {
-      document_->Parse(plain.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-      if (document_->Error()) document_->Clear();
-    }
+    ParseDocument(plain, *document_);
     Reindex();
     TiXmlElement* root = Root();
     if (root == nullptr) return false;
@@ -201,6 +211,14 @@ bool PatchPolicyManager::Write() {
   unsaved_ = false;
   TiXmlPrinter printer;  // four blanks per level, "\n" line breaks
   document_->Accept(&printer);
+  // TinyXML prints some texts it was given (a planted file's odd encodings
+  // and constructs) in a form it cannot read back; such a document is never
+  // stored, so the file always loads.
+  TiXmlDocument check;
+  if (!ParseDocument(printer.Str(), check)) {
+    OBX_ERROR(kChannel, kSource, "document does not read back as printed, not written");
+    return false;
+  }
   std::string sealed;
   try {
     EncryptText(kPassphrase, sealed, printer.CStr(), printer.Size());

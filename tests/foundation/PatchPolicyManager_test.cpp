@@ -493,4 +493,20 @@ TEST_F(PatchPolicyManagerTest, KilledWriterNeverLeavesAHalfFile) {
   EXPECT_FALSE(runtime_.Has("De policy file failed"));
 }
 
+// A planted task list whose document TinyXML prints in a form it cannot read
+// back (found by fuzzing): the change is refused and the file stays loadable.
+TEST_F(PatchPolicyManagerTest, DocumentThatDoesNotReadBackIsNeverStored) {
+  const std::string planted =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+      "<patchs version=\"1\"><patch policyid=\"&#x31;&amp;2\"><note><&#![CDATA[<raw>]]>"
+      "</note></patch></patchs>\n";
+  WriteSealed(taskList_, planted);
+  PatchPolicyManager store;
+  ASSERT_TRUE(store.Load(taskList_, false));
+  const std::string id = *store.policyIds.begin();
+  EXPECT_FALSE(store.SetAttribute(id, "PatchExecute", "status", "done"));
+  EXPECT_TRUE(runtime_.Has("document does not read back as printed, not written"));
+  EXPECT_EQ(ReadOpened(taskList_), planted);
+}
+
 }  // namespace
