@@ -152,7 +152,18 @@ Fault::Fault(std::string code, const std::string& text)
 std::string EscapeText(const std::string& text) {
   std::string out;
   out.reserve(text.size() + 16);
-  for (char c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    // U+FEFF, U+FFFE and U+FFFF in UTF-8: the reader skips these three as it
+    // skips a byte-order mark, wherever they stand, so they travel as
+    // character references.
+    if (c == '\xEF' && i + 2 < text.size() &&
+        ((text[i + 1] == '\xBB' && text[i + 2] == '\xBF') ||
+         (text[i + 1] == '\xBF' && (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')))) {
+      out += text[i + 1] == '\xBB' ? "&#xFEFF;" : text[i + 2] == '\xBE' ? "&#xFFFE;" : "&#xFFFF;";
+      i += 2;
+      continue;
+    }
     switch (c) {
       case '&':
         out += "&amp;";
