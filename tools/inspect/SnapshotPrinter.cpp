@@ -69,6 +69,7 @@ void PrintRows(const std::vector<std::vector<std::string>>& rows, std::ostream& 
       line += row[i];
       if (i + 1 < row.size()) line += std::string(width[i] - row[i].size() + 2, ' ');
     }
+    line.erase(line.find_last_not_of(' ') + 1);
     out << line << "\n";
   }
 }

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdint>
 #include <exception>
-#include <map>
 #include <set>
 
 #include "host/SecurityHelper.h"
@@ -103,20 +102,21 @@ RegText TextOf(const platform::RegValue& value) {
   return out;
 }
 
-std::map<std::string, RegText> ValuesOf(platform::RegKey key) {
-  std::map<std::string, RegText> out;
+// The values of a key in the registry's order (names without regard to case).
+std::vector<std::pair<std::string, RegText>> ValuesOf(platform::RegKey key) {
+  std::vector<std::pair<std::string, RegText>> out;
   if (key == nullptr) return out;
   std::vector<platform::RegValue> values;
   long rc = platform::RegEnumValues(key, &values);
   if (rc != platform::kErrorSuccess) {
     throw InspectError("registry key " + platform::RegKeyPath(key) + ": " + Reason(rc));
   }
-  for (const platform::RegValue& v : values) out[v.name] = TextOf(v);
+  for (const platform::RegValue& v : values) out.emplace_back(v.name, TextOf(v));
   return out;
 }
 
 // Value names compare without regard to ASCII case, as the registry does.
-RegText Find(const std::map<std::string, RegText>& values, const std::string& name) {
+RegText Find(const std::vector<std::pair<std::string, RegText>>& values, const std::string& name) {
   for (const auto& v : values) {
     if (v.first.size() != name.size()) continue;
     bool same = true;
@@ -132,7 +132,7 @@ RegText Find(const std::map<std::string, RegText>& values, const std::string& na
 std::vector<std::pair<std::string, RegText>> Pick(const std::string& subkey,
                                                   const std::vector<std::string>& names) {
   OpenKey key(subkey);
-  std::map<std::string, RegText> values = ValuesOf(key.key);
+  std::vector<std::pair<std::string, RegText>> values = ValuesOf(key.key);
   std::vector<std::pair<std::string, RegText>> out;
   for (const std::string& n : names) out.emplace_back(n, Find(values, n));
   return out;
@@ -141,7 +141,7 @@ std::vector<std::pair<std::string, RegText>> Pick(const std::string& subkey,
 Settings ReadSettings() {
   Settings s;
   OpenKey module(kModuleKey);
-  std::map<std::string, RegText> values = ValuesOf(module.key);
+  std::vector<std::pair<std::string, RegText>> values = ValuesOf(module.key);
   s.installPath = Find(values, "InstallPath");
   s.fileSavedPath = Find(values, "FileSavedPath");
   s.taskSchedule = Find(values, "taskSchedule");
@@ -259,7 +259,7 @@ void ReadTasks(StateSnapshot& snap, TiXmlElement* policyRoot, TiXmlElement* list
     }
     if (patchInfo.key != nullptr) {
       OpenKey task(patchInfo.key, id);
-      for (auto& v : ValuesOf(task.key)) row.registry.emplace_back(v.first, v.second);
+      row.registry = ValuesOf(task.key);
     }
     snap.tasks.push_back(row);
   }
