@@ -47,7 +47,10 @@ std::string DownloadAddress(const Settings& s) {
 }
 
 std::string Schedule(const RegText& hours) {
-  if (!hours.number) return "every 1 h (taskSchedule not set)";
+  if (!hours.number) {
+    return std::string("every 1 h (taskSchedule ") + (hours.present ? "not a DWORD" : "not set") +
+           ")";
+  }
   unsigned long h = std::stoul(hours.text);
   return "every " + std::to_string(std::min(h, 24ul)) + " h (taskSchedule " + hours.text + ")";
 }

@@ -183,7 +183,8 @@ TiXmlElement* LoadSealed(FileState& state, TiXmlDocument& doc) {
     orsahost::SecurityHelper security;
     orsahost::ZipHelper zip;
     plain = orsa::OpenWith(security, zip, orsa::kPassphrase, sealed);
-  } catch (const std::exception&) {
+  } catch (...) {
+    // Whatever the helpers throw, the text does not open.
     plain.clear();
   }
   if (plain.empty()) {
