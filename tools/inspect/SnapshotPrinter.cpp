@@ -147,7 +147,8 @@ void PrintTable(const StateSnapshot& snap, std::ostream& out) {
 
   out << "\nlog        " << Describe(snap.log);
   if (snap.log.status == "ok") {
-    out << ", " << snap.cycleCount << " cycles" << (snap.cycleCount > 0 ? ", the last:" : "");
+    out << ", " << snap.cycleCount << (snap.cycleCount == 1 ? " cycle" : " cycles")
+        << (snap.cycleCount > 0 ? ", the last:" : "");
   }
   out << "\n";
   std::vector<std::vector<std::string>> cycles;
