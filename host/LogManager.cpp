@@ -84,7 +84,8 @@ LogManager::LogManager(const LogOptions& options) : level_(options.level) {
     std::error_code ec;
     std::filesystem::path parent = std::filesystem::path(options.file).parent_path();
     if (!parent.empty() && !std::filesystem::create_directories(parent, ec) && ec)
-      throw std::runtime_error("cannot create log folder " + parent.string() + ": " + ec.message());
+      throw std::runtime_error("cannot open log file " + options.file + ": cannot create folder " +
+                               parent.string() + ": " + ec.message());
     Poco::AutoPtr<Poco::FileChannel> file(new Poco::FileChannel(options.file));
     file->setProperty(Poco::FileChannel::PROP_ROTATION, options.rotateSize);
     file->setProperty(Poco::FileChannel::PROP_ARCHIVE, "number");
