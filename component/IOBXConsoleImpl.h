@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "orsa/IConsoleExt.h"
 #include "cycle/CycleSteps.h"
+#include "orsa/IConsoleExt.h"
 #include "platform/Thread.h"
 
 namespace obx {

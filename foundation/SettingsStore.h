@@ -49,5 +49,4 @@ void CaptureModuleFolder();
 // module folder followed by "\download". Read afresh at every call.
 std::string UpdateFolder();
 
-
 }  // namespace obx

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "host/SharedLibrary.h"
 #include "orsa/IClassMeta.h"
 #include "orsa/IConsoleExt.h"
-#include "host/SharedLibrary.h"
 
 namespace orsahost {
 

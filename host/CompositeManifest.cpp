@@ -1,5 +1,7 @@
 #include "host/CompositeManifest.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -9,6 +11,7 @@
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/WinError.h"
 
 namespace orsahost {
 namespace {
@@ -81,14 +84,18 @@ void WriteComposite(const std::string& path, const CompositeManifest& manifest,
   std::string native = platform::NativePath(path);
   std::string::size_type slash = native.rfind('/');
   if (slash != std::string::npos && slash > 0) platform::CreateDirectories(native.substr(0, slash));
-  if (!platform::ReplaceFileAtomically(native, sealed))
-    throw std::runtime_error("composite " + path + ": cannot be written");
+  long error = platform::kErrorSuccess;
+  if (!platform::ReplaceFileAtomically(native, sealed, &error))
+    throw std::runtime_error("composite " + path + ": cannot be written: " +
+                             platform::ErrorText(error) + " (error " + std::to_string(error) + ")");
 }
 
 CompositeManifest ReadComposite(const std::string& path, const std::string& passphrase) {
   std::string native = platform::NativePath(path);
   std::ifstream in(native, std::ios::binary);
-  if (!in) throw std::runtime_error("composite " + path + ": file not found");
+  if (!in)
+    throw std::runtime_error("composite " + path + ": " +
+                             (errno == ENOENT ? "file not found" : std::strerror(errno)));
   in.seekg(0, std::ios::end);
   std::streamoff size = in.tellg();
   if (size < 0 || size > kMaxCompositeBytes)

@@ -25,6 +25,9 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
     if (a == "--help" || a == "-h") {
       o.help = true;
       continue;
+    } else if (a == "--version") {
+      o.version = true;
+      continue;
     } else if (a == "--verbose" || a == "-v") {
       o.verbose = true;
       continue;
@@ -73,6 +76,7 @@ std::string HostUsage() {
          "                 [--verbose]\n"
          "       orsa-host --make-composite OUT --library LIB [--service TYPE]...\n"
          "                 [--passphrase TEXT]\n"
+         "       orsa-host --help | --version\n"
          "\n"
          "Loads a component library, starts its console object and stops it on SIGTERM\n"
          "or SIGINT.\n"
@@ -84,8 +88,9 @@ std::string HostUsage() {
          "  --log-level LEVEL  error, warning, information (default), debug, or 1..8\n"
          "  --verbose          log to the terminal too\n"
          "  --make-composite   write a composite sealed with the passphrase (default: the\n"
-         "                     agent's) naming library LIB and the services it registers\n"
-         "Exit codes: 0 clean stop, 1 failure while running, 2 usage error or a component\n"
+         "                     agent's) naming library LIB and the services it registers;\n"
+         "                     LIB must load and export OrsaExportClass\n"
+         "Exit codes: 0 clean stop, 1 failure, 2 usage error or a component\n"
          "that cannot be loaded.\n";
 }
 

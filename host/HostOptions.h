@@ -12,6 +12,7 @@ struct HostOptions {
   std::string logLevel;   // --log-level LEVEL; empty: information
   bool verbose = false;   // --verbose: log lines on the terminal too
   bool help = false;      // --help
+  bool version = false;   // --version
 
   // --make-composite OUT --library LIB [--service TYPE]... [--passphrase TEXT]:
   // writes a sealed composite manifest and exits.

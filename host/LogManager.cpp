@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <boost/make_shared.hpp>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
@@ -80,7 +83,9 @@ LogManager::LogManager(const LogOptions& options) : level_(options.level) {
   if (!options.file.empty()) {
     std::error_code ec;
     std::filesystem::path parent = std::filesystem::path(options.file).parent_path();
-    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+    if (!parent.empty() && !std::filesystem::create_directories(parent, ec) && ec)
+      throw std::runtime_error("cannot open log file " + options.file + ": cannot create folder " +
+                               parent.string() + ": " + ec.message());
     Poco::AutoPtr<Poco::FileChannel> file(new Poco::FileChannel(options.file));
     file->setProperty(Poco::FileChannel::PROP_ROTATION, options.rotateSize);
     file->setProperty(Poco::FileChannel::PROP_ARCHIVE, "number");
@@ -93,7 +98,14 @@ LogManager::LogManager(const LogOptions& options) : level_(options.level) {
       // start-up, not silently lost with the first message.
       file->open();
     } catch (const Poco::Exception& e) {
-      throw std::runtime_error("cannot open log file " + options.file + ": " + e.displayText());
+      // The system's reason, when the file cannot be opened for appending,
+      // says more than the logging library's exception class.
+      std::string reason = e.displayText();
+      if (std::FILE* probe = std::fopen(options.file.c_str(), "a"))
+        std::fclose(probe);
+      else
+        reason = std::strerror(errno);
+      throw std::runtime_error("cannot open log file " + options.file + ": " + reason);
     }
     splitter->addChannel(file);
   }

@@ -3,9 +3,9 @@
 #include <boost/make_shared.hpp>
 #include <stdexcept>
 
-#include "orsa/IClassMeta.h"
 #include "host/CompositeManifest.h"
 #include "host/SharedLibrary.h"
+#include "orsa/IClassMeta.h"
 #include "platform/StateRoot.h"
 
 namespace orsahost {

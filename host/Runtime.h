@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "orsa/IRuntime.h"
 #include "host/RuntimeContext.h"
+#include "orsa/IRuntime.h"
 
 namespace orsahost {
 

@@ -20,8 +20,8 @@ typedef boost::shared_ptr<ILogger> ILoggerPtr;
 
 // Sends `message` at `level` (kLogError, kLogWarning, anything else as
 // information) when the logger exists and writes that level.
-inline void LogAt(const ILoggerPtr& logger, int level, const std::string& message,
-                  const char* file, int line) {
+inline void LogAt(const ILoggerPtr& logger, int level, const std::string& message, const char* file,
+                  int line) {
   if (!logger || !logger->is(level)) return;
   if (level == kLogError) {
     logger->error(message, file, line);

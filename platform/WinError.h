@@ -3,6 +3,9 @@
 // Every platform call that fails answers one of these (or sets it as its
 // error), whatever the system underneath; the POSIX implementation translates
 // errno into them in one place (posix/PosixError.h).
+#include <string>
+
+#include "platform/Export.h"
 
 namespace platform {
 
@@ -36,5 +39,9 @@ enum : long {
   kErrorKeyDeleted = 1018,  // the key was deleted after this handle opened it
   kErrorNoUnicodeTranslation = 1113,
 };
+
+// The reason a code stands for, in a few lower-case words ("access denied",
+// "disk full"), for messages read by people; "error N" for a code without one.
+PLATFORM_EXPORT std::string ErrorText(long code);
 
 }  // namespace platform

@@ -176,10 +176,9 @@ std::string ComputeMachineId() {
 // The libcrypto the agent already links does the encoding.
 std::string EncodeComputerCode(const std::string& machineId) {
   std::string block(4 * ((machineId.size() + 2) / 3) + 1, '\0');
-  const int length =
-      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&block[0]),
-                      reinterpret_cast<const unsigned char*>(machineId.data()),
-                      static_cast<int>(machineId.size()));
+  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&block[0]),
+                                     reinterpret_cast<const unsigned char*>(machineId.data()),
+                                     static_cast<int>(machineId.size()));
   block.resize(static_cast<size_t>(length));
   std::string encoded;
   for (size_t at = 0; at < block.size(); at += 72) {

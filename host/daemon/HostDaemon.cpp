@@ -20,6 +20,7 @@
 #include "host/HostServices.h"
 #include "host/LogManager.h"
 #include "host/Runtime.h"
+#include "host/SharedLibrary.h"
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
@@ -49,8 +50,24 @@ int MakeComposite(const orsahost::HostOptions& options) {
     orsahost::CompositeManifest manifest;
     manifest.library = options.library;
     manifest.services = options.services;
+    // The library is loaded here as the host will load it (a relative path
+    // from the composite's folder), so that a composite naming a library that
+    // is missing or is no composite is refused now and not at the agent's start.
+    std::string library =
+        orsahost::ResolveCompositeLibrary(platform::NativePath(options.makeComposite), manifest);
+    std::string error;
+    std::unique_ptr<orsahost::SharedLibrary> loaded =
+        orsahost::SharedLibrary::Open(library, &error);
+    if (!loaded) return Fail(1, "cannot load library " + library + ": " + error);
+    if (loaded->Symbol("OrsaExportClass") == nullptr)
+      return Fail(1, "library " + library + " is no composite: it has no export OrsaExportClass");
     orsahost::WriteComposite(options.makeComposite, manifest,
                              options.passphrase.empty() ? orsa::kPassphrase : options.passphrase);
+    std::string services;
+    for (const std::string& s : options.services) services += (services.empty() ? "" : ", ") + s;
+    std::cout << "orsa-host: wrote composite " << options.makeComposite << " (library " << library
+              << (services.empty() ? std::string(", no services") : ", services " + services) << ")"
+              << std::endl;
     return 0;
   } catch (const std::exception& e) {
     return Fail(1, e.what());
@@ -92,7 +109,8 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
     if (!ec) setenv("ORSA_ROOT", absolute.c_str(), 1);
   }
   std::string root = platform::StateRoot();
-  if (!platform::CreateDirectories(root)) return Fail(1, "cannot create state root " + root);
+  if (!platform::CreateDirectories(root))
+    return Fail(1, "cannot create state root " + root + ": " + strerror(errno));
   // One host per state root, held until this function has stopped and
   // unloaded everything below: a second host would run cycles over the same
   // files. It leaves before opening the log, which belongs to the first.
@@ -211,6 +229,10 @@ int main(int argc, char** argv) {
   if (!orsahost::ParseHostOptions(args, &options, &error)) return Fail(2, error + " (see --help)");
   if (options.help) {
     std::cout << orsahost::HostUsage();
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "orsa-host " << OBX_VERSION << std::endl;
     return 0;
   }
   if (!options.makeComposite.empty()) return MakeComposite(options);

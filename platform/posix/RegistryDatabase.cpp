@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "platform/File.h"
 #include "platform/Registry.h"
 #include "platform/StateRoot.h"
+#include "platform/posix/PosixError.h"
 
 namespace platform {
 
@@ -151,16 +153,20 @@ RegistryDatabase::RegistryDatabase(const std::string& stateRoot, bool create)
     status_ = kErrorFileNotFound;
     return;
   }
+  errno = 0;
   if (create && !CreateDirectories(stateRoot)) {
-    status_ = kErrorRegistryIo;
+    status_ = errno != 0 ? WindowsErrorFromErrno(errno) : kErrorRegistryIo;
     return;
   }
   sqlite3* db = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK || !Configure(db) ||
       stat(path.c_str(), &st) != 0) {
+    // The system's reason (permission, read-only file system, full disk)
+    // tells the operator more than a registry failure.
+    int error = db != nullptr ? sqlite3_system_errno(db) : 0;
     sqlite3_close_v2(db);
-    status_ = kErrorRegistryIo;
+    status_ = error != 0 ? WindowsErrorFromErrno(error) : kErrorRegistryIo;
     return;
   }
   cache[path] = CachedConnection{db, st.st_dev, st.st_ino};

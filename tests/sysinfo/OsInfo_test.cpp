@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -91,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"5", "WinNT", "Service Pack 3", "UNKNOWN", "SP0"}),
     // Readable test names: the case's number, version and product type.
     [](const ::testing::TestParamInfo<VersionCase>& info) {
-      std::string name = std::to_string(info.index) + "_" + info.param.version + "_" +
-                         info.param.productType;
+      std::string name =
+          std::to_string(info.index) + "_" + info.param.version + "_" + info.param.productType;
       for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
       return name;

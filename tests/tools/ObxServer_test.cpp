@@ -299,7 +299,7 @@ TEST_F(ObxServerTest, ConcurrentUploadsAreEachStoredWholeAndAcknowledged) {
                                       Record("versionInfo", id, "2") + "</message>");
         (Upload(server, "uploadExecuteStatus", good) == "true" ? accepted : refused)++;
         (Upload(server, "uploadExecuteStatus", Seal("<message><map>")) == "false" ? accepted
-                                                                                 : refused)++;
+                                                                                  : refused)++;
       }
     });
   }

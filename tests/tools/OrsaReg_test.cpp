@@ -71,7 +71,7 @@ bool KeyExists(RegRoot root, const std::string& subkey) {
 }
 
 bool IsOneErrorLine(const std::string& err) {
-  return err.rfind("ERROR: ", 0) == 0 && err.find('\n') == err.size() - 1;
+  return err.rfind("orsa-reg: ", 0) == 0 && err.find('\n') == err.size() - 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -356,36 +356,41 @@ TEST_F(RegCommandTest, QueryOfAKeyListsValuesThenSubkeys) {
       q.out);
 }
 
-TEST_F(RegCommandTest, FailuresExitOneWithOneLineNamingTheKeyOrValue) {
+// A failure exits 1, a usage error (wrong arguments, found without touching
+// the registry) 2; both with one line naming the key, value or argument.
+TEST_F(RegCommandTest, FailuresAndUsageErrorsExitWithOneLineNamingTheKeyOrValue) {
   ASSERT_EQ(0, RunInProcess({"add", "HKLM\\K", "/v", "v", "/d", "old", "/f"}).exitCode);
   struct Case {
     std::vector<std::string> args;
     const char* mentions;
+    int exitCode = 1;
   } cases[] = {
       {{"query", "HKLM\\Missing"}, "HKEY_LOCAL_MACHINE\\Missing"},
       {{"query", "HKLM\\K", "/v", "nope"}, "\"nope\""},
-      {{"query", "HKXX\\K"}, "HKXX\\K"},
+      {{"query", "HKXX\\K"}, "HKXX\\K", 2},
       {{"add", "HKLM\\K", "/v", "v", "/d", "new"}, "\"v\""},  // exists, no /f
-      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_DWORD", "/d", "ten", "/f"}, "\"n\""},
-      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_DWORD", "/d", "4294967296", "/f"}, "\"n\""},
-      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_MULTI", "/d", "x", "/f"}, "HKEY_LOCAL_MACHINE\\K"},
-      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_BINARY", "/d", "abc", "/f"}, "\"n\""},
-      {{"delete", "HKLM\\K", "/v", "v"}, "HKEY_LOCAL_MACHINE\\K"},  // no /f
+      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_DWORD", "/d", "ten", "/f"}, "\"n\"", 2},
+      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_DWORD", "/d", "4294967296", "/f"}, "\"n\"", 2},
+      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_MULTI", "/d", "x", "/f"},
+       "HKEY_LOCAL_MACHINE\\K",
+       2},
+      {{"add", "HKLM\\K", "/v", "n", "/t", "REG_BINARY", "/d", "abc", "/f"}, "\"n\"", 2},
+      {{"delete", "HKLM\\K", "/v", "v"}, "HKEY_LOCAL_MACHINE\\K", 2},  // no /f
       {{"delete", "HKLM\\K", "/v", "absent", "/f"}, "\"absent\""},
       {{"delete", "HKLM\\Missing", "/f"}, "HKEY_LOCAL_MACHINE\\Missing"},
       {{"delete", "HKLM", "/f"}, "HKEY_LOCAL_MACHINE"},
       {{"import", "/nonexistent/file.reg"}, "/nonexistent/file.reg"},
       {{"export", "HKLM\\Missing", "out.reg"}, "HKEY_LOCAL_MACHINE\\Missing"},
-      {{"frobnicate"}, "frobnicate"},
-      {{"add", "HKLM\\K", "/v"}, "/v"},
-      {{"add", "HKLM\\K", "/q"}, "/q"},
-      {{"export", "HKLM\\K", "-Z", "x.reg"}, "-Z"},
-      {{}, "command"},
+      {{"frobnicate"}, "frobnicate", 2},
+      {{"add", "HKLM\\K", "/v"}, "/v", 2},
+      {{"add", "HKLM\\K", "/q"}, "/q", 2},
+      {{"export", "HKLM\\K", "-Z", "x.reg"}, "-Z", 2},
+      {{}, "command", 2},
   };
   for (const Case& c : cases) {
     Outcome o = RunInProcess(c.args);
     std::string shown = c.args.empty() ? "(none)" : c.args[0];
-    EXPECT_EQ(1, o.exitCode) << shown;
+    EXPECT_EQ(c.exitCode, o.exitCode) << shown;
     EXPECT_TRUE(IsOneErrorLine(o.err)) << o.err;
     EXPECT_NE(std::string::npos, o.err.find(c.mentions)) << o.err;
     EXPECT_EQ("", o.out) << shown;
@@ -462,16 +467,16 @@ TEST_F(RegCommandTest, KeysDeeperThanTheLimitAreRefusedWithAClearLine) {
                                                 tooDeep + "]\n");
   Outcome import = RunInProcess({"import", root_.Sub("deep.reg")});
   EXPECT_EQ(1, import.exitCode);
-  EXPECT_EQ("ERROR: " + root_.Sub("deep.reg") +
+  EXPECT_EQ("orsa-reg: " + root_.Sub("deep.reg") +
                 " line 4: key is 513 levels deep, more than the 512 allowed; nothing was "
                 "imported.\n",
             import.err);
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "Fine"));
 
   Outcome add = RunInProcess({"add", "HKLM\\" + tooDeep, "/v", "x", "/d", "1"});
-  EXPECT_EQ(1, add.exitCode);
+  EXPECT_EQ(2, add.exitCode);
   EXPECT_TRUE(IsOneErrorLine(add.err)) << add.err;
-  EXPECT_EQ(0u, add.err.find("ERROR: Key HKEY_LOCAL_MACHINE\\k\\k\\")) << add.err;
+  EXPECT_EQ(0u, add.err.find("orsa-reg: Key HKEY_LOCAL_MACHINE\\k\\k\\")) << add.err;
   EXPECT_NE(std::string::npos,
             add.err.find(" is 513 levels deep; a key may be at most 512 levels deep.\n"))
       << add.err;
@@ -570,14 +575,14 @@ TEST_F(RegCommandTest, ExecutableReportsThroughExitCodeAndStreams) {
 
   Outcome missing = RunTool(root_, {"query", "HKLM\\SOFTWARE\\Kelvor", "/v", "y"});
   EXPECT_EQ(1, missing.exitCode);
-  EXPECT_EQ("ERROR: Value \"y\" not found under HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvor\n",
+  EXPECT_EQ("orsa-reg: Value \"y\" not found under HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvor\n",
             missing.err);
 
   obxtest::WriteFile(root_.Sub("bad.reg"),
                      std::string(kHeader) + "[HKLM\\SOFTWARE\\New]\n\"a\"=\"1\"\nbroken\n");
   Outcome bad = RunTool(root_, {"import", root_.Sub("bad.reg")});
   EXPECT_EQ(1, bad.exitCode);
-  EXPECT_EQ("ERROR: " + root_.Sub("bad.reg") +
+  EXPECT_EQ("orsa-reg: " + root_.Sub("bad.reg") +
                 " line 5: unrecognised line \"broken\"; nothing was imported.\n",
             bad.err);
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "SOFTWARE\\New"));

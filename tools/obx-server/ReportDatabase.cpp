@@ -1,5 +1,6 @@
 #include "tools/obx-server/ReportDatabase.h"
 
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -35,7 +36,11 @@ ReportDatabase::ReportDatabase(const std::string& path, bool readOnly) : readOnl
   const int flags = readOnly ? SQLITE_OPEN_READONLY
                              : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    // The system's reason (no such folder, permission denied) when there is one.
+    const int error = db_ ? sqlite3_system_errno(db_) : 0;
+    std::string why = error != 0 ? std::strerror(error)
+                      : db_      ? sqlite3_errmsg(db_)
+                                 : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
     throw std::runtime_error("cannot open report database " + path + ": " + why);

@@ -29,6 +29,7 @@ namespace {
 const char kUsage[] =
     "usage: obx-server serve [options]\n"
     "       obx-server reports --db FILE [--json]\n"
+    "       obx-server --help | --version\n"
     "\n"
     "serve: answers updatePatchPolicy, uploadExecuteStatus and uploadExecuteResult\n"
     "(SOAP 1.1, namespace urn:obx:patch:1) and serves a download folder.\n"
@@ -262,6 +263,10 @@ int main(int argc, char** argv) {
   if (args.empty()) return Usage("no command");
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::cout << kUsage;
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::cout << "obx-server " << OBX_VERSION << "\n";
     return 0;
   }
   const std::string command = args[0];

@@ -3,12 +3,16 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/WinError.h"
 #include "tools/reg/RegFileParser.h"
 #include "tools/reg/RegFileWriter.h"
 #include "tools/reg/RegText.h"
@@ -19,6 +23,14 @@ namespace orsareg {
 namespace {
 
 const char kDone[] = "The operation completed successfully.";
+const char kPrefix[] = "orsa-reg: ";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// A platform failure in words, its code after it.
+std::string Reason(long rc) {
+  return platform::ErrorText(rc) + " (error " + std::to_string(rc) + ")";
+}
 
 // The key as the messages show it: full hive name, the path as given.
 std::string ShownKey(platform::RegRoot root, const std::string& subkey) {
@@ -65,11 +77,15 @@ bool LooksLikeOption(const std::string& arg) {
 bool KeyArgument(const std::vector<std::string>& positional, size_t count, const char* usage,
                  platform::RegRoot* root, std::string* subkey, std::ostream& err) {
   if (positional.size() != count) {
-    err << "ERROR: " << usage << ".\n";
+    // Name what was given, so that a stray word or a misspelt option shows.
+    err << kPrefix << usage << ", not " << positional.size();
+    for (size_t i = 0; i < positional.size(); ++i)
+      err << (i == 0 ? " (" : ", ") << "\"" << positional[i] << "\"";
+    err << (positional.empty() ? "" : ")") << ". Run orsa-reg --help for the usage.\n";
     return false;
   }
   if (!SplitKeyArgument(positional[0], root, subkey)) {
-    err << "ERROR: Invalid key name \"" << positional[0] << "\".\n";
+    err << kPrefix << "Invalid key name \"" << positional[0] << "\".\n";
     return false;
   }
   return true;
@@ -102,7 +118,13 @@ bool EncodeData(uint32_t type, const std::string& text, std::vector<unsigned cha
   }
 }
 
+// False with errno set when the file cannot be read (a folder included).
 bool ReadWholeFile(const std::string& path, std::string* content) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    errno = EISDIR;
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream buffer;
@@ -130,39 +152,44 @@ std::string RegCommand::Usage() {
          "KEY starts with HKLM, HKCU, HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, e.g.\n"
          "  HKLM\\SOFTWARE\\Kelvor. Key and value names ignore letter case.\n"
          "The registry is the one of the state root (ORSA_ROOT).\n"
-         "Exit status: 0 on success, 1 on failure.\n";
+         "Exit status: 0 on success, 1 on failure, 2 on a usage error.\n";
 }
 
 int RegCommand::Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   try {
     if (args.empty()) {
-      err << "ERROR: No command given. Run orsa-reg --help for the commands.\n";
-      return 1;
+      err << kPrefix << "No command given. Run orsa-reg --help for the commands.\n";
+      return kExitUsage;
     }
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "/?" || command == "-?") {
       out << Usage();
       return 0;
     }
+    if (command == "--version") {
+      out << "orsa-reg " << OBX_VERSION << "\n";
+      return 0;
+    }
     Options options;
     std::string error;
     if (!ParseOptions(std::vector<std::string>(args.begin() + 1, args.end()), &options, &error)) {
-      err << "ERROR: " << error << "\n";
-      return 1;
+      err << kPrefix << error << "\n";
+      return kExitUsage;
     }
     if (strcasecmp(command.c_str(), "add") == 0) return Add(options, out, err);
     if (strcasecmp(command.c_str(), "query") == 0) return Query(options, out, err);
     if (strcasecmp(command.c_str(), "delete") == 0) return Delete(options, out, err);
     if (strcasecmp(command.c_str(), "import") == 0) return Import(options, out, err);
     if (strcasecmp(command.c_str(), "export") == 0) return Export(options, out, err);
-    err << "ERROR: Unknown command \"" << command << "\". Run orsa-reg --help for the commands.\n";
-    return 1;
+    err << kPrefix << (command.compare(0, 1, "-") == 0 ? "Unknown option \"" : "Unknown command \"")
+        << command << "\". Run orsa-reg --help for the commands.\n";
+    return kExitUsage;
   } catch (const std::exception& e) {
-    err << "ERROR: " << e.what() << "\n";
-    return 1;
+    err << kPrefix << e.what() << "\n";
+    return kExitFailure;
   } catch (...) {
-    err << "ERROR: unexpected failure\n";
-    return 1;
+    err << kPrefix << "unexpected failure\n";
+    return kExitFailure;
   }
 }
 
@@ -216,41 +243,42 @@ bool RegCommand::ParseOptions(const std::vector<std::string>& args, Options* opt
 int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
-  if (!KeyArgument(options.positional, 1, "add takes one key", &root, &subkey, err)) return 1;
+  if (!KeyArgument(options.positional, 1, "add takes one key", &root, &subkey, err))
+    return kExitUsage;
   size_t depth = platform::RegKeyDepth(subkey);
   if (depth > platform::kMaxKeyDepth) {
-    err << "ERROR: Key " << AbbreviatedKey(root, subkey) << " is " << depth
+    err << kPrefix << "Key " << AbbreviatedKey(root, subkey) << " is " << depth
         << " levels deep; a key may be at most " << platform::kMaxKeyDepth << " levels deep.\n";
-    return 1;
+    return kExitUsage;
   }
   const std::string key = ShownKey(root, subkey);
   uint32_t type = platform::kRegSz;
   if (!ParseRegTypeName(options.type, &type)) {
-    err << "ERROR: Unsupported type \"" << options.type << "\" for " << key << ".\n";
-    return 1;
+    err << kPrefix << "Unsupported type \"" << options.type << "\" for " << key << ".\n";
+    return kExitUsage;
   }
   bool setsValue =
       options.hasValueName || options.defaultValue || options.hasData || options.hasType;
   std::string name = options.hasValueName ? options.valueName : std::string();
   std::vector<unsigned char> data;
   if (setsValue && !EncodeData(type, options.data, &data)) {
-    err << "ERROR: Invalid " << RegTypeName(type) << " data \"" << options.data << "\" for value "
-        << ShownValue(name) << " of " << key << ".\n";
-    return 1;
+    err << kPrefix << "Invalid " << RegTypeName(type) << " data \"" << options.data
+        << "\" for value " << ShownValue(name) << " of " << key << ".\n";
+    return kExitUsage;
   }
   platform::RegKey handle = nullptr;
   long rc = platform::RegCreateKeyEx(root, subkey, platform::kKeyAllAccess, &handle);
   if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Cannot create " << key << " (error " << rc << ").\n";
-    return 1;
+    err << kPrefix << "Cannot create " << key << ": " << Reason(rc) << ".\n";
+    return kExitFailure;
   }
   if (setsValue) {
     if (!options.force && platform::RegQueryValueEx(handle, name, nullptr, nullptr, nullptr) ==
                               platform::kErrorSuccess) {
       platform::RegCloseKey(handle);
-      err << "ERROR: Value " << ShownValue(name) << " already exists under " << key
+      err << kPrefix << "Value " << ShownValue(name) << " already exists under " << key
           << "; add /f to replace it.\n";
-      return 1;
+      return kExitFailure;
     }
     rc = platform::RegSetValueEx(handle, name, type, data.data(),
                                  static_cast<uint32_t>(data.size()));
@@ -258,9 +286,9 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
   }
   platform::RegCloseKey(handle);
   if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Cannot set value " << ShownValue(name) << " under " << key << " (error " << rc
-        << ").\n";
-    return 1;
+    err << kPrefix << "Cannot set value " << ShownValue(name) << " under " << key << " (error "
+        << rc << ").\n";
+    return kExitFailure;
   }
   out << kDone << "\n";
   return 0;
@@ -269,7 +297,8 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
 int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
-  if (!KeyArgument(options.positional, 1, "query takes one key", &root, &subkey, err)) return 1;
+  if (!KeyArgument(options.positional, 1, "query takes one key", &root, &subkey, err))
+    return kExitUsage;
   bool oneValue = options.hasValueName || options.defaultValue;
   std::string wanted = options.hasValueName ? options.valueName : std::string();
   std::string valueMissingUnder;
@@ -298,17 +327,17 @@ int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& e
   std::string failed;
   long rc = RegTreeWalker::Walk(root, subkey, options.recursive, show, &failed);
   if (rc == platform::kErrorFileNotFound) {
-    err << "ERROR: Key not found: " << ShownKey(root, subkey) << "\n";
-    return 1;
+    err << kPrefix << "Key not found: " << ShownKey(root, subkey) << "\n";
+    return kExitFailure;
   }
   if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Cannot read " << ShownKey(root, failed) << " (error " << rc << ").\n";
-    return 1;
+    err << kPrefix << "Cannot read " << ShownKey(root, failed) << ": " << Reason(rc) << ".\n";
+    return kExitFailure;
   }
   if (!valueMissingUnder.empty()) {
-    err << "ERROR: Value " << ShownValue(wanted) << " not found under " << valueMissingUnder
+    err << kPrefix << "Value " << ShownValue(wanted) << " not found under " << valueMissingUnder
         << "\n";
-    return 1;
+    return kExitFailure;
   }
   out << "\n";
   return 0;
@@ -317,26 +346,27 @@ int RegCommand::Query(const Options& options, std::ostream& out, std::ostream& e
 int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& err) {
   platform::RegRoot root;
   std::string subkey;
-  if (!KeyArgument(options.positional, 1, "delete takes one key", &root, &subkey, err)) return 1;
+  if (!KeyArgument(options.positional, 1, "delete takes one key", &root, &subkey, err))
+    return kExitUsage;
   const std::string key = ShownKey(root, subkey);
   bool wholeKey = !options.hasValueName && !options.defaultValue && !options.allValues;
   if (wholeKey && subkey.find_first_not_of('\\') == std::string::npos) {
-    err << "ERROR: Refusing to delete the root key " << key << ".\n";
-    return 1;
+    err << kPrefix << "Refusing to delete the root key " << key << ".\n";
+    return kExitFailure;
   }
   if (!options.force) {
-    err << "ERROR: Deleting " << (wholeKey ? key : "values of " + key)
+    err << kPrefix << "Deleting " << (wholeKey ? key : "values of " + key)
         << " needs /f (orsa-reg does not ask).\n";
-    return 1;
+    return kExitUsage;
   }
   if (wholeKey) {
     long rc = platform::RegDeleteTree(root, subkey);
     if (rc != platform::kErrorSuccess) {
       if (rc == platform::kErrorFileNotFound)
-        err << "ERROR: Key not found: " << key << "\n";
+        err << kPrefix << "Key not found: " << key << "\n";
       else
-        err << "ERROR: Cannot delete " << key << " (error " << rc << ").\n";
-      return 1;
+        err << kPrefix << "Cannot delete " << key << ": " << Reason(rc) << ".\n";
+      return kExitFailure;
     }
     out << kDone << "\n";
     return 0;
@@ -344,8 +374,8 @@ int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& 
   platform::RegKey handle = nullptr;
   long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyAllAccess, &handle);
   if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Key not found: " << key << "\n";
-    return 1;
+    err << kPrefix << "Key not found: " << key << "\n";
+    return kExitFailure;
   }
   std::vector<std::string> names;
   if (options.allValues) {
@@ -363,12 +393,12 @@ int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& 
   }
   platform::RegCloseKey(handle);
   if (rc == platform::kErrorFileNotFound) {
-    err << "ERROR: Value " << ShownValue(failedName) << " not found under " << key << "\n";
-    return 1;
+    err << kPrefix << "Value " << ShownValue(failedName) << " not found under " << key << "\n";
+    return kExitFailure;
   }
   if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Cannot delete values of " << key << " (error " << rc << ").\n";
-    return 1;
+    err << kPrefix << "Cannot delete values of " << key << ": " << Reason(rc) << ".\n";
+    return kExitFailure;
   }
   out << kDone << "\n";
   return 0;
@@ -376,25 +406,25 @@ int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& 
 
 int RegCommand::Import(const Options& options, std::ostream& out, std::ostream& err) {
   if (options.positional.size() != 1) {
-    err << "ERROR: import takes one file.\n";
-    return 1;
+    err << kPrefix << "import takes one file.\n";
+    return kExitUsage;
   }
   const std::string& file = options.positional[0];
   std::string content;
   if (!ReadWholeFile(platform::NativePath(file), &content)) {
-    err << "ERROR: Cannot read " << file << "\n";
-    return 1;
+    err << kPrefix << "Cannot read " << file << ": " << std::strerror(errno) << "\n";
+    return kExitFailure;
   }
   RegFileParser parser;
   if (!parser.Parse(content)) {
-    err << "ERROR: " << file << " line " << parser.errorLine() << ": " << parser.errorMessage()
+    err << kPrefix << file << " line " << parser.errorLine() << ": " << parser.errorMessage()
         << "; nothing was imported.\n";
-    return 1;
+    return kExitFailure;
   }
   long rc = platform::RegApplyChanges(parser.changes());
   if (rc != platform::kErrorSuccess) {
-    err << "ERROR: Cannot import " << file << " (error " << rc << "); nothing was imported.\n";
-    return 1;
+    err << kPrefix << "Cannot import " << file << ": " << Reason(rc) << "; nothing was imported.\n";
+    return kExitFailure;
   }
   out << kDone << "\n";
   return 0;
@@ -404,20 +434,21 @@ int RegCommand::Export(const Options& options, std::ostream& out, std::ostream& 
   platform::RegRoot root;
   std::string subkey;
   if (!KeyArgument(options.positional, 2, "export takes a key and a file", &root, &subkey, err))
-    return 1;
+    return kExitUsage;
   std::string text = RegFileWriter::Header();
   long rc = RegFileWriter::AppendTree(root, subkey, &text);
   if (rc != platform::kErrorSuccess) {
     if (rc == platform::kErrorFileNotFound)
-      err << "ERROR: Key not found: " << ShownKey(root, subkey) << "\n";
+      err << kPrefix << "Key not found: " << ShownKey(root, subkey) << "\n";
     else
-      err << "ERROR: Cannot read " << ShownKey(root, subkey) << " (error " << rc << ").\n";
-    return 1;
+      err << kPrefix << "Cannot read " << ShownKey(root, subkey) << ": " << Reason(rc) << ".\n";
+    return kExitFailure;
   }
   const std::string& file = options.positional[1];
-  if (!platform::ReplaceFileAtomically(platform::NativePath(file), text)) {
-    err << "ERROR: Cannot write " << file << "\n";
-    return 1;
+  long written = platform::kErrorSuccess;
+  if (!platform::ReplaceFileAtomically(platform::NativePath(file), text, &written)) {
+    err << kPrefix << "Cannot write " << file << ": " << Reason(written) << "\n";
+    return kExitFailure;
   }
   out << kDone << "\n";
   return 0;

@@ -2,8 +2,8 @@
 // The orsa-reg command line: add, query, delete, import and export with the
 // arguments of the Windows "reg" tool, against the registry of the state root
 // (ORSA_ROOT). Run() never throws; it prints the result to `out`, a single
-// "ERROR: ..." line naming the key or value to `err`, and returns the exit
-// code: 0 on success, 1 on any failure.
+// "orsa-reg: ..." line naming the key or value to `err`, and returns the exit
+// code: 0 on success, 1 on a failure, 2 on a usage error.
 //
 // Where the Windows tool would ask a question, orsa-reg does not: overwriting
 // an existing value needs /f, deleting needs /f, export replaces the file.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -23,6 +24,7 @@
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/WinError.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: orsa-seal seal|open IN OUT\n"
+    "       orsa-seal --help | --version\n"
     "  seal  compress, encrypt with the agent's passphrase and encode IN into OUT\n"
     "  open  decode, decrypt and uncompress the sealed text of IN into OUT\n"
     "  IN or OUT may be - for standard input or output.\n"
@@ -44,19 +47,34 @@ bool ReadInput(const std::string& path, std::string& data) {
     data = buffer.str();
     return !std::cin.bad();
   }
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    errno = EISDIR;
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
 }
 
-bool WriteOutput(const std::string& path, const std::string& data) {
+// False with the reason in *reason when the output is not written.
+bool WriteOutput(const std::string& path, const std::string& data, std::string* reason) {
   if (path == "-") {
     std::cout.write(data.data(), static_cast<std::streamsize>(data.size()));
     std::cout.flush();
+    if (!std::cout) *reason = std::strerror(errno);
     return static_cast<bool>(std::cout);
   }
-  return platform::ReplaceFileAtomically(path, data);
+  long error = platform::kErrorSuccess;
+  if (platform::ReplaceFileAtomically(path, data, &error)) return true;
+  *reason = platform::ErrorText(error) + " (error " + std::to_string(error) + ")";
+  return false;
+}
+
+int Usage(const std::string& problem) {
+  std::cerr << "orsa-seal: " << problem << "\n" << kUsage;
+  return kExitUsage;
 }
 
 int Run(const std::string& command, const std::string& in, const std::string& out) {
@@ -82,13 +100,17 @@ int Run(const std::string& command, const std::string& in, const std::string& ou
     input.erase(end == std::string::npos ? 0 : end + 1);
     try {
       output = orsa::OpenWith(security, zip, orsa::kPassphrase, input);
-    } catch (const std::exception& e) {
-      std::cerr << "orsa-seal: " << in << " does not open: " << e.what() << "\n";
+    } catch (const std::exception&) {
+      // What the decoder choked on means nothing to the operator; the file
+      // is either not sealed by this agent or damaged.
+      std::cerr << "orsa-seal: " << in
+                << " does not open: not a text sealed by this agent, or damaged\n";
       return kExitFailure;
     }
   }
-  if (!WriteOutput(out, output)) {
-    std::cerr << "orsa-seal: cannot write " << out << "\n";
+  std::string reason;
+  if (!WriteOutput(out, output, &reason)) {
+    std::cerr << "orsa-seal: cannot write " << out << ": " << reason << "\n";
     return kExitFailure;
   }
   return 0;
@@ -102,11 +124,21 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "orsa-seal " << OBX_VERSION << "\n";
+      return 0;
+    }
   }
-  if (argc != 4 || (std::strcmp(argv[1], "seal") != 0 && std::strcmp(argv[1], "open") != 0)) {
-    std::cerr << kUsage;
-    return kExitUsage;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-' && argv[i][1] != '\0')
+      return Usage(std::string("unknown option ") + argv[i]);
   }
+  if (argc < 2) return Usage("no command");
+  if (std::strcmp(argv[1], "seal") != 0 && std::strcmp(argv[1], "open") != 0)
+    return Usage(std::string("unknown command ") + argv[1]);
+  if (argc != 4)
+    return Usage(std::string(argv[1]) + " takes IN and OUT, not " + std::to_string(argc - 2) +
+                 " argument(s)");
   try {
     return Run(argv[1], argv[2], argv[3]);
   } catch (const std::exception& e) {
