@@ -11,6 +11,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "tests/support/RegistryValues.h"
+#include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -25,17 +26,8 @@ const char kTaskList[] =
     "<patchs><patch policyid=\"42\"><PatchExecute status=\"done\" times=\"1\"/>"
     "<bootdownload status=\"true\"/><bootrun result=\"true\"/></patch></patchs>";
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using obxtest::Quote;
+using Result = obxtest::CommandResult;
 
 class ObxInspectTest : public ::testing::Test {
  protected:

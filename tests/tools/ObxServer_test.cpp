@@ -24,33 +24,16 @@
 #include "orsa/IWebServiceInvoker.h"
 #include "orsa/Seal.h"
 #include "tests/support/ObxServerProcess.h"
+#include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
 
 using orsa::sdo::DataObjectPtr;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-struct CommandResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-CommandResult RunCommand(const std::string& command, const std::string& scratch) {
-  const std::string out = scratch + "/cmd.out", err = scratch + "/cmd.err";
-  const int raw = std::system((command + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-  CommandResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = obxtest::ReadFile(out);
-  r.err = obxtest::ReadFile(err);
-  return r;
-}
+using obxtest::CommandResult;
+using obxtest::Quote;
+using obxtest::RunCommand;
 
 std::string Seal(const std::string& text) {
   orsahost::SecurityHelper security;

@@ -8,21 +8,13 @@
 #include "foundation/Cipher.h"
 #include "orsa/Seal.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using obxtest::Quote;
+using Result = obxtest::CommandResult;
 
 class OrsaSealTest : public ::testing::Test {
  protected:
@@ -36,13 +28,7 @@ class OrsaSealTest : public ::testing::Test {
     std::string command = Quote(obxtest::BinDir() + "/orsa-seal");
     for (const std::string& a : args) command += " " + Quote(a);
     command += " <" + Quote(stdinPath.empty() ? "/dev/null" : stdinPath);
-    command += " >" + Quote(root_.Sub("stdout")) + " 2>" + Quote(root_.Sub("stderr"));
-    int raw = std::system(command.c_str());
-    Result r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = obxtest::ReadFile(root_.Sub("stdout"));
-    r.err = obxtest::ReadFile(root_.Sub("stderr"));
-    return r;
+    return obxtest::RunCommand(command, root_.Path());
   }
 
   std::string Seal(const std::string& text) {

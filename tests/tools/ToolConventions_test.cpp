@@ -10,15 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using obxtest::Quote;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
