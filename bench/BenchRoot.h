@@ -71,18 +71,18 @@ class BenchRoot {
   std::unique_ptr<orsahost::Runtime> runtime_;
 };
 
-// obx-server on a free loopback port for the life of the object, serving the
-// policy folder `policies` and recording into a database beside it; the
-// executable is looked up beside the benchmark's own.
+// obx-server on a free loopback port for the life of the object, recording
+// into a database in `folder`, with further serve options `options` (a policy
+// folder, a repository); the executable is looked up beside the benchmark's.
 class LoopbackServer {
  public:
-  LoopbackServer(const std::string& folder, const std::string& policies) {
+  LoopbackServer(const std::string& folder, const std::vector<std::string>& options) {
     const std::string bin = std::filesystem::canonical("/proc/self/exe").parent_path().string();
     const std::string portFile = folder + "/port";
-    std::vector<std::string> args = {bin + "/obx-server",    "serve",          "--listen",
-                                     "127.0.0.1:0",          "--port-file",    portFile,
-                                     "--policies",           policies,         "--db",
-                                     folder + "/reports.db", "--service-path", "/obx"};
+    std::vector<std::string> args = {
+        bin + "/obx-server", "serve",  "--listen", "127.0.0.1:0",
+        "--port-file",       portFile, "--db",     folder + "/reports.db"};
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);

@@ -34,7 +34,8 @@ struct Setup {
     const std::string policies = bench.root() + "/policies";
     std::filesystem::create_directories(policies);
     std::ofstream(policies + "/default.xml", std::ios::binary) << policy;
-    server = std::make_unique<obxbench::LoopbackServer>(bench.root(), policies);
+    server = std::make_unique<obxbench::LoopbackServer>(
+        bench.root(), std::vector<std::string>{"--policies", policies, "--service-path", "/obx"});
     server->Configure();
     obx::SetOsInfoForTest("winxp", "sp3", "en");
   }

@@ -5,8 +5,6 @@
 // figures; never part of the test suite.
 //
 //   obx-transfer-bench [--megabytes N] [--runs N]   (obx-server found beside it)
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchRoot.h"
 #include "foundation/Digest.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
@@ -33,8 +32,6 @@
 #include "host/Runtime.h"
 #include "platform/Registry.h"
 #include "transfer/OBXDownLoader.h"
-
-extern char** environ;
 
 namespace {
 
@@ -105,23 +102,12 @@ int main(int argc, char** argv) {
   obx::GetFileMd5Hex(file, md5);
 
   // obx-server on a free loopback port.
-  std::vector<std::string> args = {
-      bin + "/obx-server",   "serve",       "--listen",     "127.0.0.1:0",
-      "--port-file",         dir + "/port", "--repository", dir + "/repo",
-      "--repository-prefix", "/repo/",      "--db",         dir + "/reports.db"};
-  std::vector<char*> argvServer;
-  for (std::string& a : args) argvServer.push_back(&a[0]);
-  argvServer.push_back(nullptr);
-  pid_t server = -1;
-  if (posix_spawn(&server, argvServer[0], nullptr, nullptr, argvServer.data(), environ) != 0) {
-    std::fprintf(stderr, "bench: cannot start %s\n", argvServer[0]);
+  obxbench::LoopbackServer server(dir,
+                                  {"--repository", dir + "/repo", "--repository-prefix", "/repo/"});
+  const int port = server.port();
+  if (port == 0) {
+    std::fprintf(stderr, "bench: obx-server did not start\n");
     return 1;
-  }
-  int port = 0;
-  for (int i = 0; i < 500 && port == 0; ++i) {
-    std::ifstream in(dir + "/port");
-    in >> port;
-    if (port == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/repo/big.bin";
   const std::string target = dir + "/download/big.bin";
@@ -173,8 +159,6 @@ int main(int argc, char** argv) {
       });
 
   obx::SetRuntime(nullptr);
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
   std::filesystem::remove_all(dir);
 
   const double mb = static_cast<double>(megabytes) * 1.048576;  // MB of 10^6 bytes
