@@ -33,14 +33,13 @@ constexpr uint64_t kMaxDocumentBytes = 64u << 20;
 constexpr uint64_t kMaxLogBytes = 512u << 20;
 constexpr size_t kCyclesShown = 3;
 
-// What a Windows-style error code means, for a person.
+// What a Windows-style error code means for a state file, in the words of
+// the report; codes without a word of their own are the platform's text.
 std::string Reason(long code) {
   switch (code) {
     case platform::kErrorFileNotFound:
     case platform::kErrorPathNotFound:
       return "missing";
-    case platform::kErrorAccessDenied:
-      return "permission denied";
     case platform::kErrorSharingViolation:
       return "in use by a writer";
     case platform::kErrorNotEnoughMemory:
@@ -48,7 +47,7 @@ std::string Reason(long code) {
     case platform::kErrorRegistryIo:
       return "the registry database cannot be read";
     default:
-      return "cannot be read (error " + std::to_string(code) + ")";
+      return platform::ErrorText(code);
   }
 }
 
