@@ -10,6 +10,7 @@
 #include "foundation/TextConversion.h"
 #include "platform/Clock.h"
 #include "platform/MachineFacts.h"
+#include "platform/Utf8.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tasks/TaskManager.h"
@@ -52,36 +53,6 @@ std::string ClientTime() {
   return platform::FormatLocalTime(platform::GetLocalTime(), "%04d-%02d-%02d %02d:%02d:%02d");
 }
 
-// Length of the well-formed UTF-8 sequence at text[at], 0 when there is none
-// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut off).
-size_t Utf8SequenceLength(const std::string& text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
 // A user or computer name in the system code page, as UTF-8. A name holding
 // bytes the code page cannot read (a UTF-8 name under a GBK locale, a Latin-1
 // byte under UTF-8) would otherwise throw out of the record and end the
@@ -98,7 +69,7 @@ std::string NameToUtf8(const std::string& name) {
   std::string text = name.substr(0, name.find('\0'));
   std::string utf8;
   for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8SequenceLength(text, i);
+    const size_t length = platform::Utf8SequenceLength(text, i);
     if (length == 0) {
       utf8 += "\xEF\xBF\xBD";
       ++i;
