@@ -112,12 +112,12 @@ class LoopbackServer {
   void Configure() const {
     obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1");
     platform::RegKey key = nullptr;
-    if (platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, obx::kManagementServerKey,
-                                 platform::kKeyAllAccess, &key) == platform::kErrorSuccess) {
+    if (platform::CreateRegKey(platform::RegRoot::kLocalMachine, obx::kManagementServerKey,
+                               platform::kKeyAllAccess, &key) == platform::kErrorSuccess) {
       const uint32_t port = static_cast<uint32_t>(port_);
-      platform::RegSetValueEx(key, "port", platform::kRegDword,
-                              reinterpret_cast<const unsigned char*>(&port), sizeof port);
-      platform::RegCloseKey(key);
+      platform::SetRegValue(key, "port", platform::kRegDword,
+                            reinterpret_cast<const unsigned char*>(&port), sizeof port);
+      platform::CloseRegKey(key);
     }
     for (const char* operation :
          {"updatePatchPolicy", "uploadExecuteStatus", "uploadExecuteResult"})

@@ -65,10 +65,9 @@ bool Run(const std::string& command) { return std::system(command.c_str()) == 0;
 
 void SetDword(const char* key, const char* name, uint32_t value) {
   platform::RegKey k = nullptr;
-  platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, key, platform::kKeyAllAccess, &k);
-  platform::RegSetValueEx(k, name, platform::kRegDword, reinterpret_cast<unsigned char*>(&value),
-                          4);
-  platform::RegCloseKey(k);
+  platform::CreateRegKey(platform::RegRoot::kLocalMachine, key, platform::kKeyAllAccess, &k);
+  platform::SetRegValue(k, name, platform::kRegDword, reinterpret_cast<unsigned char*>(&value), 4);
+  platform::CloseRegKey(k);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr uint32_t kCreateAccess = platform::kKeyRead | platform::kKeyWrite;  //
 class KeyCloser {
  public:
   explicit KeyCloser(platform::RegKey key) : key_(key) {}
-  ~KeyCloser() { platform::RegCloseKey(key_); }
+  ~KeyCloser() { platform::CloseRegKey(key_); }
   KeyCloser(const KeyCloser&) = delete;
   KeyCloser& operator=(const KeyCloser&) = delete;
 
@@ -39,13 +39,13 @@ std::string& ModuleFolderStorage() {
 bool ReadRegDword(RegRoot root, const std::string& subkey, const std::string& name,
                   uint32_t& value) {
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
     return false;
   KeyCloser closer(key);
   uint32_t type = platform::kRegNone;
   unsigned char data[4] = {0, 0, 0, 0};
   uint32_t size = sizeof data;
-  if (platform::RegQueryValueEx(key, name, &type, data, &size) != platform::kErrorSuccess ||
+  if (platform::QueryRegValue(key, name, &type, data, &size) != platform::kErrorSuccess ||
       type != platform::kRegDword || size != sizeof data)
     return false;
   // REG_DWORD is little-endian whatever the machine.
@@ -56,18 +56,18 @@ bool ReadRegDword(RegRoot root, const std::string& subkey, const std::string& na
 
 std::string ReadRegString(RegRoot root, const std::string& subkey, const std::string& name) {
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
     return std::string();
   KeyCloser closer(key);
   uint32_t size = 0;
-  if (platform::RegQueryValueEx(key, name, nullptr, nullptr, &size) != platform::kErrorSuccess)
+  if (platform::QueryRegValue(key, name, nullptr, nullptr, &size) != platform::kErrorSuccess)
     size = 0;
   // One spare zero byte: the value may change between the two queries, and a
   // result must never run past the buffer.
   std::vector<unsigned char> buffer(static_cast<size_t>(size) + 1, 0);
   uint32_t type = platform::kRegNone;
   uint32_t got = size + 1;
-  if (platform::RegQueryValueEx(key, name, &type, buffer.data(), &got) != platform::kErrorSuccess)
+  if (platform::QueryRegValue(key, name, &type, buffer.data(), &got) != platform::kErrorSuccess)
     return std::string();
   if (type != platform::kRegSz && type != platform::kRegExpandSz) return std::string();
   // Data that does not end in its NUL is not a well-formed string.
@@ -78,16 +78,16 @@ std::string ReadRegString(RegRoot root, const std::string& subkey, const std::st
 bool WriteRegString(RegRoot root, const std::string& subkey, const std::string& name,
                     const std::string& text) {
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(root, subkey, platform::kKeyWrite, &key) != platform::kErrorSuccess &&
-      platform::RegCreateKeyEx(root, subkey, kCreateAccess, &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(root, subkey, platform::kKeyWrite, &key) != platform::kErrorSuccess &&
+      platform::CreateRegKey(root, subkey, kCreateAccess, &key) != platform::kErrorSuccess)
     return false;
   KeyCloser closer(key);
   bool stored =
-      platform::RegSetValueEx(key, name, platform::kRegSz,
-                              reinterpret_cast<const unsigned char*>(text.c_str()),
-                              static_cast<uint32_t>(text.size() + 1)) == platform::kErrorSuccess;
+      platform::SetRegValue(key, name, platform::kRegSz,
+                            reinterpret_cast<const unsigned char*>(text.c_str()),
+                            static_cast<uint32_t>(text.size() + 1)) == platform::kErrorSuccess;
   // The program the task runs next reads the value from its own process.
-  if (stored) platform::RegFlushKey(key);
+  if (stored) platform::FlushRegKey(key);
   return stored;
 }
 

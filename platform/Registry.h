@@ -39,13 +39,13 @@ PLATFORM_EXPORT bool ParseRegRoot(const std::string& name, RegRoot* root);
 PLATFORM_EXPORT const char* RegRootName(RegRoot root);
 
 struct RegKeyImpl;
-typedef RegKeyImpl* RegKey;  // Closed with RegCloseKey; one thread at a time.
+typedef RegKeyImpl* RegKey;  // Closed with CloseRegKey; one thread at a time.
 
 // Subkey paths use "\" between names; leading and trailing "\" and empty
 // names are ignored. An empty subkey names the root itself.
 //
 // A key lies at most kMaxKeyDepth names below its hive, as on Windows. Creating
-// a deeper one (RegCreateKeyEx, RegApplyChanges) fails with
+// a deeper one (CreateRegKey, RegApplyChanges) fails with
 // kErrorInvalidParameter, the code Windows gives for a key name it refuses;
 // nothing is created. Opening and deleting deeper keys that a registry file
 // already holds still works.
@@ -65,30 +65,30 @@ inline size_t RegKeyDepth(const std::string& subkey) {
   return depth;
 }
 
-PLATFORM_EXPORT long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
-                                  RegKey* key);
+PLATFORM_EXPORT long OpenRegKey(RegRoot root, const std::string& subkey, uint32_t access,
+                                RegKey* key);
 // Opens `subkey` below an open key: one lookup per name of `subkey` however
 // deep `parent` lies, so a walk of a tree costs one lookup per key. An empty
 // subkey gives a new handle to `parent`. kErrorKeyDeleted when `parent` itself
 // is gone.
-PLATFORM_EXPORT long RegOpenKeyEx(RegKey parent, const std::string& subkey, uint32_t access,
-                                  RegKey* key);
+PLATFORM_EXPORT long OpenRegKey(RegKey parent, const std::string& subkey, uint32_t access,
+                                RegKey* key);
 // Opens the key, creating it and every missing parent first.
-PLATFORM_EXPORT long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access,
-                                    RegKey* key);
+PLATFORM_EXPORT long CreateRegKey(RegRoot root, const std::string& subkey, uint32_t access,
+                                  RegKey* key);
 // Windows rules: `data` null asks for the size only; a buffer smaller than the
 // value gives kErrorMoreData with `*size` set to the needed size; `type` may be
 // null. An empty name is the key's default value.
-PLATFORM_EXPORT long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type,
-                                     unsigned char* data, uint32_t* size);
-PLATFORM_EXPORT long RegSetValueEx(RegKey key, const std::string& name, uint32_t type,
-                                   const unsigned char* data, uint32_t size);
-PLATFORM_EXPORT long RegDeleteValue(RegKey key, const std::string& name);
+PLATFORM_EXPORT long QueryRegValue(RegKey key, const std::string& name, uint32_t* type,
+                                   unsigned char* data, uint32_t* size);
+PLATFORM_EXPORT long SetRegValue(RegKey key, const std::string& name, uint32_t type,
+                                 const unsigned char* data, uint32_t size);
+PLATFORM_EXPORT long DeleteRegValue(RegKey key, const std::string& name);
 // Deletes the key with all its subkeys and values.
-PLATFORM_EXPORT long RegDeleteTree(RegRoot root, const std::string& subkey);
+PLATFORM_EXPORT long DeleteRegTree(RegRoot root, const std::string& subkey);
 // Returns when everything written through this key is on disk.
-PLATFORM_EXPORT long RegFlushKey(RegKey key);
-PLATFORM_EXPORT long RegCloseKey(RegKey key);
+PLATFORM_EXPORT long FlushRegKey(RegKey key);
+PLATFORM_EXPORT long CloseRegKey(RegKey key);
 
 struct RegValue {
   std::string name;  // as stored (original letter case)

@@ -15,7 +15,7 @@ bool ReadDword(platform::RegKey key, const char* name, int& value) {
   uint32_t type = 0;
   uint32_t data = 0;
   uint32_t size = sizeof data;
-  if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(&data), &size) !=
+  if (platform::QueryRegValue(key, name, &type, reinterpret_cast<unsigned char*>(&data), &size) !=
           platform::kErrorSuccess ||
       type != platform::kRegDword || size != sizeof data)
     return false;
@@ -26,12 +26,12 @@ bool ReadDword(platform::RegKey key, const char* name, int& value) {
 std::string ReadString(platform::RegKey key, const char* name) {
   uint32_t type = 0;
   uint32_t size = 0;
-  if (platform::RegQueryValueEx(key, name, &type, nullptr, &size) != platform::kErrorSuccess ||
+  if (platform::QueryRegValue(key, name, &type, nullptr, &size) != platform::kErrorSuccess ||
       (type != platform::kRegSz && type != platform::kRegExpandSz) || size == 0 || size > 65536)
     return "";
   std::string data(size, '\0');
-  if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(&data[0]),
-                                &size) != platform::kErrorSuccess)
+  if (platform::QueryRegValue(key, name, &type, reinterpret_cast<unsigned char*>(&data[0]),
+                              &size) != platform::kErrorSuccess)
     return "";
   data.resize(std::min<size_t>(size, data.size()));
   return data.substr(0, data.find('\0'));
@@ -80,8 +80,8 @@ P2pSettings ReadP2pSettings(int listenPort, int peerPort) {
   P2pSettings settings;
   settings.listenPort = listenPort;
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(platform::RegRoot::kLocalMachine, kSettingsKey, platform::kKeyRead,
-                             &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(platform::RegRoot::kLocalMachine, kSettingsKey, platform::kKeyRead,
+                           &key) != platform::kErrorSuccess)
     return settings;
   int value = 0;
   if (ReadDword(key, "ListenPort", value) && value <= 65535) settings.listenPort = value;
@@ -98,7 +98,7 @@ P2pSettings ReadP2pSettings(int listenPort, int peerPort) {
     if (ParsePeer(peers.substr(start, end - start), peerPort, peer)) settings.peers.push_back(peer);
     start = end + 1;
   }
-  platform::RegCloseKey(key);
+  platform::CloseRegKey(key);
   return settings;
 }
 

@@ -196,11 +196,11 @@ long Guarded(F body) {
 
 }  // namespace
 
-long RegOpenKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
+long OpenRegKey(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   return Guarded([&] { return OpenOrCreate(root, subkey, access, key, false); });
 }
 
-long RegOpenKeyEx(RegKey parent, const std::string& subkey, uint32_t access, RegKey* key) {
+long OpenRegKey(RegKey parent, const std::string& subkey, uint32_t access, RegKey* key) {
   return Guarded([&]() -> long {
     if (key == nullptr) return kErrorInvalidParameter;
     *key = nullptr;
@@ -230,12 +230,12 @@ long RegOpenKeyEx(RegKey parent, const std::string& subkey, uint32_t access, Reg
   });
 }
 
-long RegCreateKeyEx(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
+long CreateRegKey(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   return Guarded([&] { return OpenOrCreate(root, subkey, access, key, true); });
 }
 
-long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, unsigned char* data,
-                     uint32_t* size) {
+long QueryRegValue(RegKey key, const std::string& name, uint32_t* type, unsigned char* data,
+                   uint32_t* size) {
   return Guarded([&]() -> long {
     if (!ValidHandle(key)) return kErrorInvalidHandle;
     if ((key->access & kKeyQueryValue) == 0) return kErrorAccessDenied;
@@ -268,8 +268,8 @@ long RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, unsign
   });
 }
 
-long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const unsigned char* data,
-                   uint32_t size) {
+long SetRegValue(RegKey key, const std::string& name, uint32_t type, const unsigned char* data,
+                 uint32_t size) {
   return Guarded([&]() -> long {
     if (!ValidHandle(key)) return kErrorInvalidHandle;
     if ((key->access & kKeySetValue) == 0) return kErrorAccessDenied;
@@ -287,7 +287,7 @@ long RegSetValueEx(RegKey key, const std::string& name, uint32_t type, const uns
   });
 }
 
-long RegDeleteValue(RegKey key, const std::string& name) {
+long DeleteRegValue(RegKey key, const std::string& name) {
   return Guarded([&]() -> long {
     if (!ValidHandle(key)) return kErrorInvalidHandle;
     if ((key->access & kKeySetValue) == 0) return kErrorAccessDenied;
@@ -300,7 +300,7 @@ long RegDeleteValue(RegKey key, const std::string& name) {
   });
 }
 
-long RegDeleteTree(RegRoot root, const std::string& subkey) {
+long DeleteRegTree(RegRoot root, const std::string& subkey) {
   return Guarded([&]() -> long {
     RegistryDatabase db(StateRoot(), false);
     if (db.status() != kErrorSuccess) return db.status();
@@ -311,12 +311,12 @@ long RegDeleteTree(RegRoot root, const std::string& subkey) {
   });
 }
 
-long RegFlushKey(RegKey key) {
+long FlushRegKey(RegKey key) {
   // Every write commits with synchronous=FULL, so its data is already on disk.
   return ValidHandle(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
-long RegCloseKey(RegKey key) {
+long CloseRegKey(RegKey key) {
   if (!ValidHandle(key)) return kErrorInvalidHandle;
   key->magic = 0;
   delete key;

@@ -21,17 +21,17 @@ namespace {
 // A REG_SZ or REG_EXPAND_SZ value of HKLM, up to its first NUL.
 bool ReadMachineString(const char* subkey, const char* name, std::string* text) {
   RegKey key = nullptr;
-  if (RegOpenKeyEx(RegRoot::kLocalMachine, subkey, kKeyRead, &key) != kErrorSuccess) return false;
+  if (OpenRegKey(RegRoot::kLocalMachine, subkey, kKeyRead, &key) != kErrorSuccess) return false;
   uint32_t type = kRegNone;
   uint32_t size = 0;
-  bool ok = RegQueryValueEx(key, name, &type, nullptr, &size) == kErrorSuccess &&
+  bool ok = QueryRegValue(key, name, &type, nullptr, &size) == kErrorSuccess &&
             (type == kRegSz || type == kRegExpandSz);
   if (ok) {
     std::vector<unsigned char> data(size + 1, 0);
-    ok = RegQueryValueEx(key, name, &type, data.data(), &size) == kErrorSuccess;
+    ok = QueryRegValue(key, name, &type, data.data(), &size) == kErrorSuccess;
     if (ok) text->assign(reinterpret_cast<const char*>(data.data()));
   }
-  RegCloseKey(key);
+  CloseRegKey(key);
   return ok;
 }
 

@@ -27,12 +27,12 @@ const char kWaitPrefix[] = "************Wait for next schedule*********at lease 
 void SetModuleDword(const std::string& name, uint32_t value) {
   platform::RegKey key = nullptr;
   ASSERT_EQ(platform::kErrorSuccess,
-            platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, obx::kModuleKey,
-                                     platform::kKeyAllAccess, &key));
+            platform::CreateRegKey(platform::RegRoot::kLocalMachine, obx::kModuleKey,
+                                   platform::kKeyAllAccess, &key));
   EXPECT_EQ(platform::kErrorSuccess,
-            platform::RegSetValueEx(key, name, platform::kRegDword,
-                                    reinterpret_cast<const unsigned char*>(&value), sizeof value));
-  platform::RegCloseKey(key);
+            platform::SetRegValue(key, name, platform::kRegDword,
+                                  reinterpret_cast<const unsigned char*>(&value), sizeof value));
+  platform::CloseRegKey(key);
 }
 
 class FakeP2p : public orsa::net::IP2pDownload {

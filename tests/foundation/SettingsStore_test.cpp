@@ -24,22 +24,22 @@ void Store(const std::string& subkey, const std::string& name, uint32_t type,
            const std::vector<unsigned char>& data) {
   platform::RegKey key = nullptr;
   ASSERT_EQ(platform::kErrorSuccess,
-            platform::RegCreateKeyEx(HKLM, subkey, platform::kKeyAllAccess, &key));
-  ASSERT_EQ(platform::kErrorSuccess, platform::RegSetValueEx(key, name, type, data.data(),
-                                                             static_cast<uint32_t>(data.size())));
-  platform::RegCloseKey(key);
+            platform::CreateRegKey(HKLM, subkey, platform::kKeyAllAccess, &key));
+  ASSERT_EQ(platform::kErrorSuccess, platform::SetRegValue(key, name, type, data.data(),
+                                                           static_cast<uint32_t>(data.size())));
+  platform::CloseRegKey(key);
 }
 
 // The stored type and bytes, read past the settings store.
 bool Raw(const std::string& subkey, const std::string& name, uint32_t* type,
          std::vector<unsigned char>* data) {
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(HKLM, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(HKLM, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
     return false;
   unsigned char buffer[256];
   uint32_t size = sizeof buffer;
-  long rc = platform::RegQueryValueEx(key, name, type, buffer, &size);
-  platform::RegCloseKey(key);
+  long rc = platform::QueryRegValue(key, name, type, buffer, &size);
+  platform::CloseRegKey(key);
   if (rc != platform::kErrorSuccess) return false;
   data->assign(buffer, buffer + size);
   return true;
@@ -138,8 +138,8 @@ TEST_F(SettingsStoreTest, WriteUnderMissingPatchInfoCreatesBothKeys) {
   EXPECT_EQ("true", ReadRegString(HKLM, taskKey, "bootcheckresult"));
   platform::RegKey key = nullptr;
   ASSERT_EQ(platform::kErrorSuccess,
-            platform::RegOpenKeyEx(HKLM, kPatchInfoKey, platform::kKeyRead, &key));
-  platform::RegCloseKey(key);
+            platform::OpenRegKey(HKLM, kPatchInfoKey, platform::kKeyRead, &key));
+  platform::CloseRegKey(key);
 }
 
 TEST_F(SettingsStoreTest, WritingEmptyTextLeavesAnEmptyValueOfOneNul) {

@@ -39,23 +39,23 @@ std::string Md5(const std::string& text) {
 
 void SetValue(const char* name, const std::string& text) {
   platform::RegKey key = nullptr;
-  ASSERT_EQ(platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, kSettingsKey,
-                                     platform::kKeyAllAccess, &key),
+  ASSERT_EQ(platform::CreateRegKey(platform::RegRoot::kLocalMachine, kSettingsKey,
+                                   platform::kKeyAllAccess, &key),
             0);
-  platform::RegSetValueEx(key, name, platform::kRegSz,
-                          reinterpret_cast<const unsigned char*>(text.c_str()),
-                          static_cast<uint32_t>(text.size() + 1));
-  platform::RegCloseKey(key);
+  platform::SetRegValue(key, name, platform::kRegSz,
+                        reinterpret_cast<const unsigned char*>(text.c_str()),
+                        static_cast<uint32_t>(text.size() + 1));
+  platform::CloseRegKey(key);
 }
 
 void SetValue(const char* name, uint32_t value) {
   platform::RegKey key = nullptr;
-  ASSERT_EQ(platform::RegCreateKeyEx(platform::RegRoot::kLocalMachine, kSettingsKey,
-                                     platform::kKeyAllAccess, &key),
+  ASSERT_EQ(platform::CreateRegKey(platform::RegRoot::kLocalMachine, kSettingsKey,
+                                   platform::kKeyAllAccess, &key),
             0);
-  platform::RegSetValueEx(key, name, platform::kRegDword,
-                          reinterpret_cast<const unsigned char*>(&value), 4);
-  platform::RegCloseKey(key);
+  platform::SetRegValue(key, name, platform::kRegDword,
+                        reinterpret_cast<const unsigned char*>(&value), 4);
+  platform::CloseRegKey(key);
 }
 
 // One agent's side: a runtime with the composite loaded and its service.

@@ -23,24 +23,24 @@ std::vector<unsigned char> Bytes(const std::string& s) {
 void Put(RegRoot root, const std::string& subkey, const std::string& name, uint32_t type,
          const std::vector<unsigned char>& data) {
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(root, subkey, kKeyAllAccess, &key));
+  ASSERT_EQ(kErrorSuccess, CreateRegKey(root, subkey, kKeyAllAccess, &key));
   ASSERT_EQ(kErrorSuccess,
-            RegSetValueEx(key, name, type, data.data(), static_cast<uint32_t>(data.size())));
-  ASSERT_EQ(kErrorSuccess, RegCloseKey(key));
+            SetRegValue(key, name, type, data.data(), static_cast<uint32_t>(data.size())));
+  ASSERT_EQ(kErrorSuccess, CloseRegKey(key));
 }
 
 // The value's type and bytes through a fresh read handle; false when it cannot be read.
 bool Get(RegRoot root, const std::string& subkey, const std::string& name, uint32_t* type,
          std::vector<unsigned char>* data) {
   RegKey key = nullptr;
-  if (RegOpenKeyEx(root, subkey, kKeyRead, &key) != kErrorSuccess) return false;
+  if (OpenRegKey(root, subkey, kKeyRead, &key) != kErrorSuccess) return false;
   uint32_t size = 0;
-  long rc = RegQueryValueEx(key, name, type, nullptr, &size);
+  long rc = QueryRegValue(key, name, type, nullptr, &size);
   if (rc == kErrorSuccess) {
     data->assign(size, 0xEE);
-    rc = RegQueryValueEx(key, name, type, data->data(), &size);
+    rc = QueryRegValue(key, name, type, data->data(), &size);
   }
-  RegCloseKey(key);
+  CloseRegKey(key);
   return rc == kErrorSuccess;
 }
 
@@ -51,7 +51,7 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, OpenMissingKeyFailsWithoutCreatingAnything) {
   RegKey key = nullptr;
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "SOFTWARE\\Nowhere", kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "SOFTWARE\\Nowhere", kKeyRead, &key));
   EXPECT_EQ(nullptr, key);
   // A read never brings the registry file into being.
   EXPECT_EQ("", obxtest::ReadFile(root_.Sub("registry.db")));
@@ -59,15 +59,15 @@ TEST_F(RegistryTest, OpenMissingKeyFailsWithoutCreatingAnything) {
 
 TEST_F(RegistryTest, HiveRootOpensBeforeTheFileExists) {
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "", kKeyRead, &key));
   std::vector<RegValue> values;
   std::vector<std::string> names;
   EXPECT_EQ(kErrorSuccess, RegEnumValues(key, &values));
   EXPECT_EQ(kErrorSuccess, RegEnumSubKeys(key, &names));
   EXPECT_TRUE(values.empty());
   EXPECT_TRUE(names.empty());
-  EXPECT_EQ(kErrorFileNotFound, RegQueryValueEx(key, "x", nullptr, nullptr, nullptr));
-  RegCloseKey(key);
+  EXPECT_EQ(kErrorFileNotFound, QueryRegValue(key, "x", nullptr, nullptr, nullptr));
+  CloseRegKey(key);
 }
 
 TEST_F(RegistryTest, CreateMakesEveryMissingParentAndTheStateRootFolder) {
@@ -75,11 +75,11 @@ TEST_F(RegistryTest, CreateMakesEveryMissingParentAndTheStateRootFolder) {
   std::string deeper = nested.Path() + "/a/b";
   setenv("ORSA_ROOT", deeper.c_str(), 1);
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(kLM, "One\\Two\\Three", kKeyAllAccess, &key));
-  RegCloseKey(key);
+  ASSERT_EQ(kErrorSuccess, CreateRegKey(kLM, "One\\Two\\Three", kKeyAllAccess, &key));
+  CloseRegKey(key);
   for (const char* path : {"One", "One\\Two", "One\\Two\\Three"}) {
-    EXPECT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, path, kKeyRead, &key)) << path;
-    RegCloseKey(key);
+    EXPECT_EQ(kErrorSuccess, OpenRegKey(kLM, path, kKeyRead, &key)) << path;
+    CloseRegKey(key);
   }
   EXPECT_NE("", obxtest::ReadFile(deeper + "/registry.db"));
 }
@@ -89,7 +89,7 @@ TEST_F(RegistryTest, NamesMatchWhateverTheirLetterCaseAndKeepTheFirstSpelling) {
   Put(kLM, "software\\KELVOR\\quor5.0\\Extra", "installpath", kRegSz, Bytes(std::string("y", 2)));
 
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "SoftWare\\kelvor\\QUOR5.0", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "SoftWare\\kelvor\\QUOR5.0", kKeyRead, &key));
   EXPECT_EQ("SOFTWARE\\Kelvor\\QUOR5.0", RegKeyPath(key));
   std::vector<RegValue> values;
   ASSERT_EQ(kErrorSuccess, RegEnumValues(key, &values));
@@ -98,7 +98,7 @@ TEST_F(RegistryTest, NamesMatchWhateverTheirLetterCaseAndKeepTheFirstSpelling) {
   std::vector<std::string> subkeys;
   ASSERT_EQ(kErrorSuccess, RegEnumSubKeys(key, &subkeys));
   EXPECT_EQ(std::vector<std::string>{"Extra"}, subkeys);
-  RegCloseKey(key);
+  CloseRegKey(key);
 
   uint32_t type = 0;
   std::vector<unsigned char> data;
@@ -117,19 +117,19 @@ TEST_F(RegistryTest, HivesAreSeparate) {
 TEST_F(RegistryTest, KeyNamesLongerThan255AreRefused) {
   RegKey key = nullptr;
   EXPECT_EQ(kErrorInvalidParameter,
-            RegCreateKeyEx(kLM, "A\\" + std::string(256, 'x'), kKeyAllAccess, &key));
+            CreateRegKey(kLM, "A\\" + std::string(256, 'x'), kKeyAllAccess, &key));
   EXPECT_EQ(nullptr, key);
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "A", kKeyRead, &key));  // nothing half-made
-  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(kLM, std::string(255, 'x'), kKeyAllAccess, &key));
-  RegCloseKey(key);
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "A", kKeyRead, &key));  // nothing half-made
+  ASSERT_EQ(kErrorSuccess, CreateRegKey(kLM, std::string(255, 'x'), kKeyAllAccess, &key));
+  CloseRegKey(key);
 }
 
 TEST_F(RegistryTest, SeparatorsAtEitherEndAndDoubledAreIgnored) {
   Put(kLM, "\\A\\\\B\\", "v", kRegSz, {'1', 0});
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "A\\B", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "A\\B", kKeyRead, &key));
   EXPECT_EQ("A\\B", RegKeyPath(key));
-  RegCloseKey(key);
+  CloseRegKey(key);
 }
 
 TEST_F(RegistryTest, ValuesKeepTypeAndRawBytes) {
@@ -158,10 +158,10 @@ TEST_F(RegistryTest, ValuesKeepTypeAndRawBytes) {
   }
   // A size the database cannot take is refused before any byte is read.
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "K", kKeyAllAccess, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "K", kKeyAllAccess, &key));
   const unsigned char one[1] = {0};
-  EXPECT_EQ(kErrorInvalidParameter, RegSetValueEx(key, "huge", kRegBinary, one, 0x80000000u));
-  RegCloseKey(key);
+  EXPECT_EQ(kErrorInvalidParameter, SetRegValue(key, "huge", kRegBinary, one, 0x80000000u));
+  CloseRegKey(key);
   uint32_t type = 0;
   std::vector<unsigned char> data;
   EXPECT_FALSE(Get(kLM, "K", "huge", &type, &data));
@@ -170,32 +170,32 @@ TEST_F(RegistryTest, ValuesKeepTypeAndRawBytes) {
 TEST_F(RegistryTest, QueryFollowsTheSizeRules) {
   Put(kLM, "K", "v", kRegSz, {'a', 'b', 'c', 0});
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "K", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "K", kKeyRead, &key));
 
   uint32_t size = 0;
   uint32_t type = 0;
-  EXPECT_EQ(kErrorSuccess, RegQueryValueEx(key, "v", &type, nullptr, &size));
+  EXPECT_EQ(kErrorSuccess, QueryRegValue(key, "v", &type, nullptr, &size));
   EXPECT_EQ(4u, size);
   EXPECT_EQ(kRegSz, type);
 
   unsigned char small[3] = {9, 9, 9};
   size = sizeof small;
-  EXPECT_EQ(kErrorMoreData, RegQueryValueEx(key, "v", nullptr, small, &size));
+  EXPECT_EQ(kErrorMoreData, QueryRegValue(key, "v", nullptr, small, &size));
   EXPECT_EQ(4u, size);
 
   unsigned char big[8];
   std::memset(big, 0x55, sizeof big);
   size = sizeof big;
-  EXPECT_EQ(kErrorSuccess, RegQueryValueEx(key, "v", nullptr, big, &size));
+  EXPECT_EQ(kErrorSuccess, QueryRegValue(key, "v", nullptr, big, &size));
   EXPECT_EQ(4u, size);
   EXPECT_EQ(0, std::memcmp(big, "abc\0", 4));
   EXPECT_EQ(0x55, big[4]);  // nothing written past the value
 
-  EXPECT_EQ(kErrorInvalidParameter, RegQueryValueEx(key, "v", nullptr, big, nullptr));
-  EXPECT_EQ(kErrorSuccess, RegQueryValueEx(key, "v", &type, nullptr, nullptr));
-  EXPECT_EQ(kErrorFileNotFound, RegQueryValueEx(key, "missing", nullptr, nullptr, &size));
-  EXPECT_EQ(kErrorFileNotFound, RegQueryValueEx(key, "", nullptr, nullptr, &size));
-  RegCloseKey(key);
+  EXPECT_EQ(kErrorInvalidParameter, QueryRegValue(key, "v", nullptr, big, nullptr));
+  EXPECT_EQ(kErrorSuccess, QueryRegValue(key, "v", &type, nullptr, nullptr));
+  EXPECT_EQ(kErrorFileNotFound, QueryRegValue(key, "missing", nullptr, nullptr, &size));
+  EXPECT_EQ(kErrorFileNotFound, QueryRegValue(key, "", nullptr, nullptr, &size));
+  CloseRegKey(key);
 }
 
 TEST_F(RegistryTest, AccessMaskDecidesWhatAHandleMayDo) {
@@ -203,19 +203,19 @@ TEST_F(RegistryTest, AccessMaskDecidesWhatAHandleMayDo) {
   const unsigned char data[] = {'b', 0};
   RegKey key = nullptr;
 
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "K", kKeyRead, &key));
-  EXPECT_EQ(kErrorAccessDenied, RegSetValueEx(key, "v", kRegSz, data, 2));
-  EXPECT_EQ(kErrorAccessDenied, RegDeleteValue(key, "v"));
-  RegCloseKey(key);
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "K", kKeyRead, &key));
+  EXPECT_EQ(kErrorAccessDenied, SetRegValue(key, "v", kRegSz, data, 2));
+  EXPECT_EQ(kErrorAccessDenied, DeleteRegValue(key, "v"));
+  CloseRegKey(key);
 
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "K", kKeyWrite, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "K", kKeyWrite, &key));
   uint32_t size = 0;
-  EXPECT_EQ(kErrorAccessDenied, RegQueryValueEx(key, "v", nullptr, nullptr, &size));
+  EXPECT_EQ(kErrorAccessDenied, QueryRegValue(key, "v", nullptr, nullptr, &size));
   std::vector<RegValue> values;
   EXPECT_EQ(kErrorAccessDenied, RegEnumValues(key, &values));
-  EXPECT_EQ(kErrorSuccess, RegSetValueEx(key, "v", kRegSz, data, 2));
-  EXPECT_EQ(kErrorSuccess, RegFlushKey(key));
-  RegCloseKey(key);
+  EXPECT_EQ(kErrorSuccess, SetRegValue(key, "v", kRegSz, data, 2));
+  EXPECT_EQ(kErrorSuccess, FlushRegKey(key));
+  CloseRegKey(key);
 
   uint32_t type = 0;
   std::vector<unsigned char> stored;
@@ -225,11 +225,11 @@ TEST_F(RegistryTest, AccessMaskDecidesWhatAHandleMayDo) {
 
 TEST_F(RegistryTest, NullOrClosedHandleIsRejected) {
   uint32_t size = 0;
-  EXPECT_EQ(kErrorInvalidHandle, RegQueryValueEx(nullptr, "v", nullptr, nullptr, &size));
-  EXPECT_EQ(kErrorInvalidHandle, RegSetValueEx(nullptr, "v", kRegSz, nullptr, 0));
-  EXPECT_EQ(kErrorInvalidHandle, RegFlushKey(nullptr));
-  EXPECT_EQ(kErrorInvalidHandle, RegCloseKey(nullptr));
-  EXPECT_EQ(kErrorInvalidParameter, RegOpenKeyEx(kLM, "K", kKeyRead, nullptr));
+  EXPECT_EQ(kErrorInvalidHandle, QueryRegValue(nullptr, "v", nullptr, nullptr, &size));
+  EXPECT_EQ(kErrorInvalidHandle, SetRegValue(nullptr, "v", kRegSz, nullptr, 0));
+  EXPECT_EQ(kErrorInvalidHandle, FlushRegKey(nullptr));
+  EXPECT_EQ(kErrorInvalidHandle, CloseRegKey(nullptr));
+  EXPECT_EQ(kErrorInvalidParameter, OpenRegKey(kLM, "K", kKeyRead, nullptr));
 }
 
 TEST_F(RegistryTest, DeleteValueAndDeleteTree) {
@@ -239,18 +239,18 @@ TEST_F(RegistryTest, DeleteValueAndDeleteTree) {
   Put(kLM, "Topmost", "d", kRegSz, {'4', 0});
 
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "Top", kKeyAllAccess, &key));
-  EXPECT_EQ(kErrorSuccess, RegDeleteValue(key, "C"));
-  EXPECT_EQ(kErrorFileNotFound, RegDeleteValue(key, "c"));
-  RegCloseKey(key);
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "Top", kKeyAllAccess, &key));
+  EXPECT_EQ(kErrorSuccess, DeleteRegValue(key, "C"));
+  EXPECT_EQ(kErrorFileNotFound, DeleteRegValue(key, "c"));
+  CloseRegKey(key);
 
-  EXPECT_EQ(kErrorSuccess, RegDeleteTree(kLM, "top\\MID"));
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Top\\Mid", kKeyRead, &key));
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Top\\Mid\\Leaf", kKeyRead, &key));
-  EXPECT_EQ(kErrorFileNotFound, RegDeleteTree(kLM, "Top\\Mid"));
+  EXPECT_EQ(kErrorSuccess, DeleteRegTree(kLM, "top\\MID"));
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "Top\\Mid", kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "Top\\Mid\\Leaf", kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, DeleteRegTree(kLM, "Top\\Mid"));
   // The parent and a sibling whose name shares a prefix stay.
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "Top", kKeyRead, &key));
-  RegCloseKey(key);
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "Top", kKeyRead, &key));
+  CloseRegKey(key);
   uint32_t type = 0;
   std::vector<unsigned char> data;
   EXPECT_TRUE(Get(kLM, "Topmost", "d", &type, &data));
@@ -261,12 +261,12 @@ TEST_F(RegistryTest, DeleteValueAndDeleteTree) {
 
 TEST_F(RegistryTest, HandleToADeletedKeyNeverWritesIntoItsSuccessor) {
   RegKey stale = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(kLM, "Gone", kKeyAllAccess, &stale));
-  ASSERT_EQ(kErrorSuccess, RegDeleteTree(kLM, "Gone"));
+  ASSERT_EQ(kErrorSuccess, CreateRegKey(kLM, "Gone", kKeyAllAccess, &stale));
+  ASSERT_EQ(kErrorSuccess, DeleteRegTree(kLM, "Gone"));
   Put(kLM, "Gone", "fresh", kRegSz, {'f', 0});
   const unsigned char data[] = {'s', 0};
-  EXPECT_EQ(kErrorKeyDeleted, RegSetValueEx(stale, "stale", kRegSz, data, 2));
-  RegCloseKey(stale);
+  EXPECT_EQ(kErrorKeyDeleted, SetRegValue(stale, "stale", kRegSz, data, 2));
+  CloseRegKey(stale);
   uint32_t type = 0;
   std::vector<unsigned char> read;
   EXPECT_FALSE(Get(kLM, "Gone", "stale", &type, &read));
@@ -279,12 +279,12 @@ TEST_F(RegistryTest, EnumerationIsInCaseInsensitiveNameOrder) {
     Put(kLM, std::string("E\\") + name, "", kRegSz, {0});
   }
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "E", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "E", kKeyRead, &key));
   std::vector<RegValue> values;
   std::vector<std::string> subkeys;
   ASSERT_EQ(kErrorSuccess, RegEnumValues(key, &values));
   ASSERT_EQ(kErrorSuccess, RegEnumSubKeys(key, &subkeys));
-  RegCloseKey(key);
+  CloseRegKey(key);
   std::vector<std::string> names;
   for (const RegValue& v : values) names.push_back(v.name);
   const std::vector<std::string> expected = {"Alpha", "ALPHA2", "beta", "gamma"};
@@ -313,9 +313,9 @@ TEST_F(RegistryTest, ApplyChangesRunsInOrder) {
   ASSERT_EQ(kErrorSuccess, RegApplyChanges(changes));
 
   RegKey key = nullptr;
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Old", kKeyRead, &key));
-  EXPECT_EQ(kErrorSuccess, RegOpenKeyEx(RegRoot::kCurrentUser, "Empty", kKeyRead, &key));
-  RegCloseKey(key);
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "Old", kKeyRead, &key));
+  EXPECT_EQ(kErrorSuccess, OpenRegKey(RegRoot::kCurrentUser, "Empty", kKeyRead, &key));
+  CloseRegKey(key);
   uint32_t type = 0;
   std::vector<unsigned char> data;
   ASSERT_TRUE(Get(kLM, "New\\Deep", "v", &type, &data));
@@ -340,7 +340,7 @@ TEST_F(RegistryTest, ApplyChangesTakesNothingWhenOneChangeFails) {
   std::vector<unsigned char> data;
   EXPECT_TRUE(Get(kLM, "Keep", "x", &type, &data));
   RegKey key = nullptr;
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Added", kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "Added", kKeyRead, &key));
 }
 
 // "k\k\...": a key `depth` levels below its hive.
@@ -353,9 +353,9 @@ std::string Chain(size_t depth) {
 TEST_F(RegistryTest, KeysDeeperThanTheLimitAreNeverCreated) {
   const std::string tooDeep = Chain(kMaxKeyDepth + 1);
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegCreateKeyEx(kLM, Chain(kMaxKeyDepth), kKeyAllAccess, &key));
-  RegCloseKey(key);
-  EXPECT_EQ(kErrorInvalidParameter, RegCreateKeyEx(kLM, tooDeep, kKeyAllAccess, &key));
+  ASSERT_EQ(kErrorSuccess, CreateRegKey(kLM, Chain(kMaxKeyDepth), kKeyAllAccess, &key));
+  CloseRegKey(key);
+  EXPECT_EQ(kErrorInvalidParameter, CreateRegKey(kLM, tooDeep, kKeyAllAccess, &key));
   EXPECT_EQ(nullptr, key);
 
   std::vector<RegChange> batch(2);
@@ -370,8 +370,8 @@ TEST_F(RegistryTest, KeysDeeperThanTheLimitAreNeverCreated) {
     batch[1].subkey = tooDeep;
     EXPECT_EQ(kErrorInvalidParameter, RegApplyChanges(batch)) << kind;
   }
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, tooDeep, kKeyRead, &key));
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(kLM, "Before", kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, tooDeep, kKeyRead, &key));
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(kLM, "Before", kKeyRead, &key));
   // Removing such a key (what an older registry file may hold) is still allowed.
   batch[1].kind = RegChange::kDeleteTree;
   EXPECT_EQ(kErrorSuccess, RegApplyChanges({batch[1]}));
@@ -381,31 +381,31 @@ TEST_F(RegistryTest, OpenBelowAnOpenKey) {
   Put(kLM, "SOFTWARE\\Kelvor\\QUOR5.0\\Sub", "v", kRegSz, {'a', 0});
   RegKey parent = nullptr;
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "software\\kelvor", kKeyRead, &parent));
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(parent, "quor5.0\\SUB", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "software\\kelvor", kKeyRead, &parent));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(parent, "quor5.0\\SUB", kKeyRead, &key));
   EXPECT_EQ("SOFTWARE\\Kelvor\\QUOR5.0\\Sub", RegKeyPath(key));
   uint32_t size = 0;
-  EXPECT_EQ(kErrorSuccess, RegQueryValueEx(key, "V", nullptr, nullptr, &size));
-  RegCloseKey(key);
-  EXPECT_EQ(kErrorFileNotFound, RegOpenKeyEx(parent, "Missing", kKeyRead, &key));
-  ASSERT_EQ(kErrorSuccess, RegDeleteTree(kLM, "SOFTWARE\\Kelvor"));
-  EXPECT_EQ(kErrorKeyDeleted, RegOpenKeyEx(parent, "QUOR5.0", kKeyRead, &key));
+  EXPECT_EQ(kErrorSuccess, QueryRegValue(key, "V", nullptr, nullptr, &size));
+  CloseRegKey(key);
+  EXPECT_EQ(kErrorFileNotFound, OpenRegKey(parent, "Missing", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, DeleteRegTree(kLM, "SOFTWARE\\Kelvor"));
+  EXPECT_EQ(kErrorKeyDeleted, OpenRegKey(parent, "QUOR5.0", kKeyRead, &key));
   EXPECT_EQ(nullptr, key);
-  RegCloseKey(parent);
+  CloseRegKey(parent);
 }
 
 TEST_F(RegistryTest, DeletingAHiveEmptiesItButKeepsIt) {
   Put(RegRoot::kCurrentUser, "A\\B", "v", kRegSz, {0});
   Put(RegRoot::kCurrentUser, "", "top", kRegSz, {0});
   Put(kLM, "Other", "v", kRegSz, {0});
-  ASSERT_EQ(kErrorSuccess, RegDeleteTree(RegRoot::kCurrentUser, ""));
+  ASSERT_EQ(kErrorSuccess, DeleteRegTree(RegRoot::kCurrentUser, ""));
   RegKey key = nullptr;
-  ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(RegRoot::kCurrentUser, "", kKeyRead, &key));
+  ASSERT_EQ(kErrorSuccess, OpenRegKey(RegRoot::kCurrentUser, "", kKeyRead, &key));
   std::vector<std::string> subkeys;
   std::vector<RegValue> values;
   EXPECT_EQ(kErrorSuccess, RegEnumSubKeys(key, &subkeys));
   EXPECT_EQ(kErrorSuccess, RegEnumValues(key, &values));
-  RegCloseKey(key);
+  CloseRegKey(key);
   EXPECT_TRUE(subkeys.empty());
   EXPECT_TRUE(values.empty());
   Put(RegRoot::kCurrentUser, "Again", "v", kRegSz, {0});  // the hive still takes keys
@@ -447,8 +447,8 @@ TEST_F(RegistryTest, ARemovedStateRootStartsAFreshRegistry) {
 TEST_F(RegistryTest, DamagedFileGivesAnErrorNotACrash) {
   obxtest::WriteFile(root_.Sub("registry.db"), std::string(4096, 'z'));
   RegKey key = nullptr;
-  EXPECT_EQ(kErrorRegistryIo, RegOpenKeyEx(kLM, "K", kKeyRead, &key));
-  EXPECT_EQ(kErrorRegistryIo, RegCreateKeyEx(kLM, "K", kKeyAllAccess, &key));
+  EXPECT_EQ(kErrorRegistryIo, OpenRegKey(kLM, "K", kKeyRead, &key));
+  EXPECT_EQ(kErrorRegistryIo, CreateRegKey(kLM, "K", kKeyAllAccess, &key));
   EXPECT_EQ(nullptr, key);
   EXPECT_EQ(std::string(4096, 'z'), obxtest::ReadFile(root_.Sub("registry.db")));
 }
@@ -462,21 +462,21 @@ TEST_F(RegistryTest, ThreadsWritingAtOnceLoseNothing) {
       for (int i = 0; i < kWrites; ++i) {
         RegKey key = nullptr;
         std::string subkey = "Shared\\T" + std::to_string(t);
-        if (RegCreateKeyEx(RegRoot::kLocalMachine, subkey, kKeyAllAccess, &key) != kErrorSuccess)
+        if (CreateRegKey(RegRoot::kLocalMachine, subkey, kKeyAllAccess, &key) != kErrorSuccess)
           continue;
         unsigned char data[4] = {static_cast<unsigned char>(i), 0, 0, 0};
-        RegSetValueEx(key, "v" + std::to_string(i), kRegDword, data, 4);
-        RegCloseKey(key);
+        SetRegValue(key, "v" + std::to_string(i), kRegDword, data, 4);
+        CloseRegKey(key);
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) {
     RegKey key = nullptr;
-    ASSERT_EQ(kErrorSuccess, RegOpenKeyEx(kLM, "Shared\\T" + std::to_string(t), kKeyRead, &key));
+    ASSERT_EQ(kErrorSuccess, OpenRegKey(kLM, "Shared\\T" + std::to_string(t), kKeyRead, &key));
     std::vector<RegValue> values;
     ASSERT_EQ(kErrorSuccess, RegEnumValues(key, &values));
-    RegCloseKey(key);
+    CloseRegKey(key);
     EXPECT_EQ(static_cast<size_t>(kWrites), values.size()) << "thread " << t;
   }
 }

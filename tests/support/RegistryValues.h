@@ -11,12 +11,12 @@ namespace obxtest {
 inline bool WriteRegValue(platform::RegRoot root, const std::string& subkey,
                           const std::string& name, uint32_t type, const void* data, uint32_t size) {
   platform::RegKey key = nullptr;
-  if (platform::RegCreateKeyEx(root, subkey, platform::kKeyAllAccess, &key) !=
+  if (platform::CreateRegKey(root, subkey, platform::kKeyAllAccess, &key) !=
       platform::kErrorSuccess)
     return false;
   const long rc =
-      platform::RegSetValueEx(key, name, type, static_cast<const unsigned char*>(data), size);
-  platform::RegCloseKey(key);
+      platform::SetRegValue(key, name, type, static_cast<const unsigned char*>(data), size);
+  platform::CloseRegKey(key);
   return rc == platform::kErrorSuccess;
 }
 

@@ -47,11 +47,11 @@ Outcome RunTool(const obxtest::TempStateRoot& root, const std::vector<std::strin
 bool ReadValue(RegRoot root, const std::string& subkey, const std::string& name, uint32_t* type,
                std::vector<unsigned char>* data) {
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
     return false;
   std::vector<RegValue> values;
   platform::RegEnumValues(key, &values);
-  platform::RegCloseKey(key);
+  platform::CloseRegKey(key);
   for (const RegValue& v : values) {
     if (strcasecmp(v.name.c_str(), name.c_str()) == 0) {
       *type = v.type;
@@ -64,9 +64,9 @@ bool ReadValue(RegRoot root, const std::string& subkey, const std::string& name,
 
 bool KeyExists(RegRoot root, const std::string& subkey) {
   platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
+  if (platform::OpenRegKey(root, subkey, platform::kKeyRead, &key) != platform::kErrorSuccess)
     return false;
-  platform::RegCloseKey(key);
+  platform::CloseRegKey(key);
   return true;
 }
 

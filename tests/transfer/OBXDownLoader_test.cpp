@@ -232,13 +232,12 @@ TEST_F(DownLoaderTest, AddressIsJoinedFromTheDownloadServerSettings) {
   EXPECT_EQ(loader.HttpDownLoad("a/b.exe", folder + "\\b.exe"), 1);
   platform::RegKey key = nullptr;
   ASSERT_EQ(
-      platform::RegCreateKeyEx(obx::HKLM, obx::kDownloadServerKey, platform::kKeyAllAccess, &key),
-      0);
+      platform::CreateRegKey(obx::HKLM, obx::kDownloadServerKey, platform::kKeyAllAccess, &key), 0);
   const uint32_t port = 8080;
-  platform::RegSetValueEx(key, "port", platform::kRegDword,
-                          reinterpret_cast<const unsigned char*>(&port), 4);
-  platform::RegDeleteValue(key, "server");
-  platform::RegCloseKey(key);
+  platform::SetRegValue(key, "port", platform::kRegDword,
+                        reinterpret_cast<const unsigned char*>(&port), 4);
+  platform::DeleteRegValue(key, "server");
+  platform::CloseRegKey(key);
   EXPECT_EQ(loader.HttpDownLoad("a/b.exe", folder + "\\b.exe"), 1);
   EXPECT_EQ(http.calls, (std::vector<std::string>{"http://dl.example/repo/a/b.exe",
                                                   "http://dl.example/repo/a/b.exe",

@@ -60,15 +60,14 @@ bool NotFound(long code) {
 class OpenKey {
  public:
   OpenKey(platform::RegKey parent, const std::string& subkey) {
-    Check(platform::RegOpenKeyEx(parent, subkey, platform::kKeyRead, &key), subkey);
+    Check(platform::OpenRegKey(parent, subkey, platform::kKeyRead, &key), subkey);
   }
   explicit OpenKey(const std::string& subkey) {
-    Check(
-        platform::RegOpenKeyEx(platform::RegRoot::kLocalMachine, subkey, platform::kKeyRead, &key),
-        subkey);
+    Check(platform::OpenRegKey(platform::RegRoot::kLocalMachine, subkey, platform::kKeyRead, &key),
+          subkey);
   }
   ~OpenKey() {
-    if (key != nullptr) platform::RegCloseKey(key);
+    if (key != nullptr) platform::CloseRegKey(key);
   }
   OpenKey(const OpenKey&) = delete;
   OpenKey& operator=(const OpenKey&) = delete;

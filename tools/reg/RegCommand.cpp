@@ -267,24 +267,23 @@ int RegCommand::Add(const Options& options, std::ostream& out, std::ostream& err
     return kExitUsage;
   }
   platform::RegKey handle = nullptr;
-  long rc = platform::RegCreateKeyEx(root, subkey, platform::kKeyAllAccess, &handle);
+  long rc = platform::CreateRegKey(root, subkey, platform::kKeyAllAccess, &handle);
   if (rc != platform::kErrorSuccess) {
     err << kPrefix << "Cannot create " << key << ": " << Reason(rc) << ".\n";
     return kExitFailure;
   }
   if (setsValue) {
-    if (!options.force && platform::RegQueryValueEx(handle, name, nullptr, nullptr, nullptr) ==
+    if (!options.force && platform::QueryRegValue(handle, name, nullptr, nullptr, nullptr) ==
                               platform::kErrorSuccess) {
-      platform::RegCloseKey(handle);
+      platform::CloseRegKey(handle);
       err << kPrefix << "Value " << ShownValue(name) << " already exists under " << key
           << "; add /f to replace it.\n";
       return kExitFailure;
     }
-    rc = platform::RegSetValueEx(handle, name, type, data.data(),
-                                 static_cast<uint32_t>(data.size()));
-    if (rc == platform::kErrorSuccess) rc = platform::RegFlushKey(handle);
+    rc = platform::SetRegValue(handle, name, type, data.data(), static_cast<uint32_t>(data.size()));
+    if (rc == platform::kErrorSuccess) rc = platform::FlushRegKey(handle);
   }
-  platform::RegCloseKey(handle);
+  platform::CloseRegKey(handle);
   if (rc != platform::kErrorSuccess) {
     err << kPrefix << "Cannot set value " << ShownValue(name) << " under " << key << " (error "
         << rc << ").\n";
@@ -360,7 +359,7 @@ int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& 
     return kExitUsage;
   }
   if (wholeKey) {
-    long rc = platform::RegDeleteTree(root, subkey);
+    long rc = platform::DeleteRegTree(root, subkey);
     if (rc != platform::kErrorSuccess) {
       if (rc == platform::kErrorFileNotFound)
         err << kPrefix << "Key not found: " << key << "\n";
@@ -372,7 +371,7 @@ int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& 
     return 0;
   }
   platform::RegKey handle = nullptr;
-  long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyAllAccess, &handle);
+  long rc = platform::OpenRegKey(root, subkey, platform::kKeyAllAccess, &handle);
   if (rc != platform::kErrorSuccess) {
     err << kPrefix << "Key not found: " << key << "\n";
     return kExitFailure;
@@ -388,10 +387,10 @@ int RegCommand::Delete(const Options& options, std::ostream& out, std::ostream& 
   std::string failedName;
   for (const std::string& name : names) {
     if (rc != platform::kErrorSuccess) break;
-    rc = platform::RegDeleteValue(handle, name);
+    rc = platform::DeleteRegValue(handle, name);
     failedName = name;
   }
-  platform::RegCloseKey(handle);
+  platform::CloseRegKey(handle);
   if (rc == platform::kErrorFileNotFound) {
     err << kPrefix << "Value " << ShownValue(failedName) << " not found under " << key << "\n";
     return kExitFailure;

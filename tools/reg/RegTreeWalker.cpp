@@ -25,14 +25,14 @@ long RegTreeWalker::Walk(platform::RegRoot root, const std::string& subkey, bool
                          const std::function<void(const RegKeyContents&)>& visit,
                          std::string* failedPath) {
   platform::RegKey first = nullptr;
-  long rc = platform::RegOpenKeyEx(root, subkey, platform::kKeyRead, &first);
+  long rc = platform::OpenRegKey(root, subkey, platform::kKeyRead, &first);
   if (rc != platform::kErrorSuccess) {
     *failedPath = subkey;
     return rc;
   }
   std::vector<Pending> stack;
   auto closeAll = [&stack] {
-    for (Pending& pending : stack) platform::RegCloseKey(pending.key);
+    for (Pending& pending : stack) platform::CloseRegKey(pending.key);
   };
   platform::RegKey key = first;
   while (key != nullptr) {
@@ -40,7 +40,7 @@ long RegTreeWalker::Walk(platform::RegRoot root, const std::string& subkey, bool
     rc = ReadKey(key, &contents);
     if (rc != platform::kErrorSuccess) {
       *failedPath = contents.path;
-      platform::RegCloseKey(key);
+      platform::CloseRegKey(key);
       closeAll();
       return rc;
     }
@@ -48,13 +48,13 @@ long RegTreeWalker::Walk(platform::RegRoot root, const std::string& subkey, bool
     if (recursive && !contents.subkeys.empty()) {
       stack.push_back(Pending{key, std::move(contents.subkeys), 0});
     } else {
-      platform::RegCloseKey(key);
+      platform::CloseRegKey(key);
     }
     key = nullptr;
     while (key == nullptr && !stack.empty()) {
       Pending& top = stack.back();
       const std::string name = top.subkeys[top.next++];
-      rc = platform::RegOpenKeyEx(top.key, name, platform::kKeyRead, &key);
+      rc = platform::OpenRegKey(top.key, name, platform::kKeyRead, &key);
       // Deleted meanwhile: nothing left to show of it.
       bool gone = rc == platform::kErrorFileNotFound || rc == platform::kErrorKeyDeleted;
       if (rc != platform::kErrorSuccess && !gone) {
@@ -64,7 +64,7 @@ long RegTreeWalker::Walk(platform::RegRoot root, const std::string& subkey, bool
         return rc;
       }
       if (top.next == top.subkeys.size()) {
-        platform::RegCloseKey(top.key);
+        platform::CloseRegKey(top.key);
         stack.pop_back();
       }
       if (gone) key = nullptr;
