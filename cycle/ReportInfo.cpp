@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <set>
 #include <string>
 
 #include "foundation/Cipher.h"
@@ -197,6 +198,8 @@ int ReportInfo::CollectByType(const std::string& type, std::string& out) {
 }
 
 int ReportInfo::UploadByType(const std::string& type) {
+  uploadedType_.clear();
+  uploaded_.clear();
   std::string collected;
   if (CollectByType(type, collected) != 1 || collected.empty()) return -1;
   try {
@@ -214,16 +217,79 @@ int ReportInfo::UploadByType(const std::string& type) {
     } else {
       return -1;
     }
-    return answer == "true" ? 1 : -1;
+    if (answer != "true") return -1;
   } catch (...) {
     return -1;
   }
+  // What was sent, record by record, as CollectByType read it.
+  TiXmlDocument sent;
+  if (ParseInto(sent, "<message>" + collected + "</message>")) {
+    for (const TiXmlElement* map = sent.RootElement()->FirstChildElement("map"); map != nullptr;
+         map = map->NextSiblingElement("map"))
+      uploaded_.push_back(Compact(*map));
+    uploadedType_ = type;
+  }
+  return 1;
+}
+
+int ReportInfo::RemoveUploaded() {
+  if (uploaded_.empty()) return 1;
+  std::multiset<std::string> carried(uploaded_.begin(), uploaded_.end());
+  uploaded_.clear();
+  std::string records;
+  if (ReadRecords(records) != 1) return 1;  // nothing left to remove
+  TiXmlDocument doc;
+  if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
+  TiXmlElement* root = doc.RootElement();
+  for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;) {
+    TiXmlElement* next = map->NextSiblingElement("map");
+    const char* mapType = map->Attribute("type");
+    if (mapType != nullptr && uploadedType_ == mapType) {
+      const auto it = carried.find(Compact(*map));
+      if (it != carried.end()) {
+        carried.erase(it);
+        root->RemoveChild(map);
+      }
+    }
+    map = next;
+  }
+  return WriteRecords(Compact(*root));
+}
+
+int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord>& records) {
+  if (records.empty()) return 1;
+  std::set<std::string> ids;
+  for (const ReportRecord& record : records) ids.insert(record.id);
+  std::string stored;
+  TiXmlDocument doc;
+  if (ReadRecords(stored) != 1) stored = kEmptyReport;
+  if (!ParseInto(doc, stored) || doc.RootElement() == nullptr) return -1;
+  TiXmlElement* root = doc.RootElement();
+  for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;) {
+    TiXmlElement* next = map->NextSiblingElement("map");
+    const char* mapType = map->Attribute("type");
+    const char* mapId = map->Attribute("id");
+    if (mapType != nullptr && mapId != nullptr && type == mapType && ids.count(mapId) != 0) {
+      // One earlier record per id gives way, as RemoveRecord does.
+      ids.erase(mapId);
+      root->RemoveChild(map);
+    }
+    map = next;
+  }
+  for (const ReportRecord& record : records) {
+    TiXmlDocument recordDoc;
+    if (!ParseInto(recordDoc, record.text) || recordDoc.RootElement() == nullptr) return -1;
+    root->InsertEndChild(*recordDoc.RootElement());
+  }
+  if (WriteRecords(Compact(*root)) != 1) return -1;
+  if (UploadByType(type) == 1) RemoveUploaded();
+  return 1;
 }
 
 void UploadReports() {
   ReportInfo reports;
-  if (reports.UploadByType(kInstallResultInfo) == 1) reports.RemoveFirstOfType(kInstallResultInfo);
-  if (reports.UploadByType(kVersionInfo) == 1) reports.RemoveFirstOfType(kVersionInfo);
+  if (reports.UploadByType(kInstallResultInfo) == 1) reports.RemoveUploaded();
+  if (reports.UploadByType(kVersionInfo) == 1) reports.RemoveUploaded();
 }
 
 }  // namespace obx

@@ -9,6 +9,7 @@
 // "OBXConsole", source "ReportInfo"). No exception leaves these operations
 // apart from allocation failures.
 #include <string>
+#include <vector>
 
 namespace obx {
 
@@ -19,6 +20,13 @@ extern const char* const kVersionInfo;        // "versionInfo" -> uploadExecuteS
 // The report file's Windows-style path: InstallPath of the module key, read
 // afresh, + "\reportInfo.xml"; "reportInfo.xml" alone when InstallPath is empty.
 std::string ReportFilePath();
+
+// One new record of the task runner: the task it belongs to, and its text
+// (one `map` element).
+struct ReportRecord {
+  std::string id;
+  std::string text;
+};
 
 // Made for one use and dropped after it. Texts are parsed as UTF-8; records
 // move between file and memory in TinyXML's compact printing, and the file is
@@ -54,19 +62,35 @@ class ReportInfo {
   // passphrase and sends it with the type's operation. 1 only when the server
   // answered "true"; -1 for no records, an unknown type, a seal that gave
   // nothing, or any exception while sealing or calling (caught here, not
-  // logged). Records are never removed here.
+  // logged). Records are never removed here; an acknowledged upload is
+  // remembered for RemoveUploaded.
   int UploadByType(const std::string& type);
+  // Removes every record the last acknowledged UploadByType carried, and
+  // nothing else: the server holds them all, and a record left behind would
+  // be sent again with every later upload of its type. 1 without writing when
+  // no acknowledged upload is remembered.
+  int RemoveUploaded();
+
+  // Hands new records of `type` over: an earlier record of that type with the
+  // id of a new one leaves the file, the new ones are appended in their order,
+  // all in one write that is on disk before anything is sent; then the
+  // records of the type are uploaded, and an acknowledged upload leaves the
+  // file. -1 when the records could not be stored (nothing is sent then),
+  // else 1: an upload that fails leaves them for the next attempt.
+  int HandOver(const std::string& type, const std::vector<ReportRecord>& records);
 
  private:
   int RemoveFirst(const std::string& type, const std::string* id);
   void KeepUnreadableAside(const std::string& nativePath);
 
   std::string path_;
+  std::string uploadedType_;           // of the last acknowledged upload
+  std::vector<std::string> uploaded_;  // its records, in compact text
 };
 
 // The cycle step: uploads pending "installResultInfo" then "versionInfo"
-// records; after each acknowledged upload the first record of that type
-// leaves the file. Returns nothing; failures leave the records for the next
+// records; after each acknowledged upload the records it carried leave the
+// file. Returns nothing; failures leave the records for the next
 // cycle.
 void UploadReports();
 

@@ -43,6 +43,7 @@ void TaskManager::RunTaskList() {
   }
   walkWrites_.emplace(taskList_);
   WalkTaskList();
+  HandOverVersionRecords();
   walkWrites_.reset();  // writes what the walk still holds back
 }
 
@@ -87,18 +88,17 @@ void TaskManager::WalkTaskList() {
     }
 
     // A stage cut short by the quit request: the version record waits for
-    // the next cycle rather than start a server call now.
+    // the next cycle.
     if (platform::QuitRequested()) return;
     if (taskList_.GetAttribute(id, "versionReport", "status") != "true") {
-      // No flush for this upload: it starts nothing, and a crash before the
-      // walk's next write only sends the version record once more.
-      ReportTaskResult(id, kVersionInfo);
+      QueueVersionRecord(id);
       taskList_.SetAttribute(id, "versionReport", "status", "true");
     }
   }
 }
 
 void TaskManager::SaveBeforeActing() {
+  HandOverVersionRecords();
   if (walkWrites_) walkWrites_->Flush();
 }
 

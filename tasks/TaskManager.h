@@ -10,10 +10,13 @@
 // When the task list is written. The walk holds its changes back and writes
 // them before each action that leaves the walk (a transfer, the start delay,
 // the message, a program start, the upload of an installation result) and at
-// its end. So a state
-// change is on disk before the program it leads to starts, as if every change
-// were written at once, while a walk in which no task acts writes the file
-// once at most (and not at all when nothing changed).
+// its end. So a state change is on disk before the program it leads to
+// starts, as if every change were written at once, while a walk in which no
+// task acts writes the file once at most (and not at all when nothing
+// changed). The version records of the walk are gathered the same way and
+// handed to the report file, in one write and one upload, just before each of
+// those task-list writes: a task is marked reported on disk only after its
+// record is.
 //
 // Threads: one TaskManager lives for one call of TaskExecute on the worker
 // thread; not thread-safe. The waits inside (start delay, boot program,
@@ -26,7 +29,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cycle/ReportInfo.h"
 #include "foundation/PatchPolicyManager.h"
 
 namespace obx {
@@ -85,7 +90,7 @@ class TaskManager {
   // Builds the record of kind `type` ("installResultInfo" or "versionInfo")
   // for task `id` and hands it to the report file: an earlier record with the
   // same type and id is removed, this one appended, the stored records of the
-  // type uploaded at once, and on acknowledgement the first record of the type
+  // type uploaded at once, and on acknowledgement the records it carried
   // removed. Returns nothing; upload failures leave the record for the next
   // cycle. A failing computer-name lookup throws CRootException
   // ("GetComputerName()"), which is left to the worker loop.
@@ -116,12 +121,19 @@ class TaskManager {
                        const std::string& programPath, const std::string& md5);
   // The walk of RunTaskList, while its batch holds the task-list writes back.
   void WalkTaskList();
-  // Writes the task-list changes held back by the walk (see the file comment).
+  // Writes the task-list changes held back by the walk (see the file comment),
+  // after the version records they vouch for.
   void SaveBeforeActing();
+  // The walk's version records wait here and are handed over together, in one
+  // write and one upload, before the task list that marks them reported is
+  // written: every write of the task list is preceded by this.
+  void QueueVersionRecord(const std::string& id);
+  void HandOverVersionRecords();
 
   PatchPolicyManager policy_;
   PatchPolicyManager taskList_;
   std::optional<PatchPolicyManager::Batch> walkWrites_;  // while RunTaskList runs
+  std::vector<ReportRecord> queuedVersions_;             // while RunTaskList runs
   std::string fileSavedPath_;
   uint32_t tryTimes_ = 0;
 };

@@ -168,11 +168,25 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
 }
 
 void TaskManager::ReportTaskResult(const std::string& id, const std::string& type) {
-  const std::string record = MakeResultRecord(id, type);
-  ReportInfo reports;
-  reports.RemoveRecord(type, id);
-  reports.AddRecord(record);
-  if (reports.UploadByType(type) == 1) reports.RemoveFirstOfType(type);
+  ReportInfo().HandOver(type, {ReportRecord{id, MakeResultRecord(id, type)}});
+}
+
+void TaskManager::QueueVersionRecord(const std::string& id) {
+  queuedVersions_.push_back(ReportRecord{id, MakeResultRecord(id, kVersionInfo)});
+}
+
+void TaskManager::HandOverVersionRecords() {
+  if (queuedVersions_.empty()) return;
+  if (ReportInfo().HandOver(kVersionInfo, queuedVersions_) != 1) {
+    // Not stored (a full disk): the tasks must not be written as reported,
+    // or their records would be lost for good. The next cycle makes them again.
+    OBX_WARNING("OBXConsole", "TaskManager",
+                "version records could not be stored, " << queuedVersions_.size()
+                                                        << " tasks will report again");
+    for (const ReportRecord& record : queuedVersions_)
+      taskList_.SetAttribute(record.id, "versionReport", "status", "false");
+  }
+  queuedVersions_.clear();
 }
 
 }  // namespace obx

@@ -255,7 +255,7 @@ TEST_F(ReportInfoTest, NoReportFileUploadsNothingAndLeavesEmptyMessage) {
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
 }
 
-TEST_F(ReportInfoTest, UploadSendsSealedPayloadPerOperationAndDropsFirstOfEachType) {
+TEST_F(ReportInfoTest, UploadSendsSealedPayloadPerOperationAndDropsWhatEachCarried) {
   const std::string r1 = Record("installResultInfo", "1", "one");
   const std::string r2 = Record("installResultInfo", "2", "two");
   const std::string v1 = Record("versionInfo", "1", "ver");
@@ -272,7 +272,22 @@ TEST_F(ReportInfoTest, UploadSendsSealedPayloadPerOperationAndDropsFirstOfEachTy
   EXPECT_EQ(OpenedPayload(0), "<message>" + r1 + r2 + "</message>");
   EXPECT_EQ(invoker_->Calls()[1].operation, "uploadExecuteStatus");
   EXPECT_EQ(OpenedPayload(1), "<message>" + v1 + "</message>");
-  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{other, r2}));
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{other});
+}
+
+// A record stored after an upload read the file is not removed with it.
+TEST_F(ReportInfoTest, RemoveUploadedLeavesRecordsTheUploadDidNotCarry) {
+  const std::string v1 = Record("versionInfo", "1", "ver");
+  const std::string v2 = Record("versionInfo", "2", "later");
+  obxtest::WriteFile(file_, "<message>" + v1 + "</message>");
+  invoker_->Push(ScriptedInvoker::Answer("true"));
+  obx::ReportInfo reports;
+  ASSERT_EQ(reports.UploadByType("versionInfo"), 1);
+  reports.AddRecord(v2);
+  EXPECT_EQ(reports.RemoveUploaded(), 1);
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{v2});
+  EXPECT_EQ(reports.RemoveUploaded(), 1);  // nothing remembered any more
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{v2});
 }
 
 TEST_F(ReportInfoTest, ServerNotAnsweringTrueKeepsEveryRecord) {

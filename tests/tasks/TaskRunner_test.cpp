@@ -18,6 +18,7 @@
 #include "platform/Prompt.h"
 #include "platform/StopToken.h"
 #include "tasks/TaskManager.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/SealedFiles.h"
@@ -94,9 +95,37 @@ TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   EXPECT_EQ(3, runtime_.Count("BootFile:task 9 could not downloaded bootfile for URL is null"));
   EXPECT_EQ(1, runtime_.Count("RunTaskList:task 9 run overtimes"));
   EXPECT_EQ("4", State("9", "PatchExecute", "times"));
-  // One version record per task over the four cycles, 11's included.
-  EXPECT_EQ(3u, invoker_->Calls().size());
+  // One version record per task over the four cycles, 11's included: those
+  // of one walk travel in one upload, and as nothing acknowledges them here,
+  // the second upload carries the first walk's again.
+  std::vector<std::string> reported;
+  for (const auto& call : invoker_->Calls()) {
+    std::string payload;
+    obx::DecryptText(obx::kPassphrase, payload, call.maps.at(0).items.at(0).value);
+    for (size_t at = payload.find(" id=\""); at != std::string::npos;
+         at = payload.find(" id=\"", at + 1))
+      reported.push_back(payload.substr(at + 5, payload.find('"', at + 5) - at - 5));
+  }
+  EXPECT_EQ(reported, (std::vector<std::string>{"10", "9", "10", "9", "11"}));
+  EXPECT_EQ(2u, invoker_->Calls().size());
   EXPECT_EQ("true", State("11", "versionReport", "status"));
+}
+
+// A version record the report file could not take (a full disk) leaves its
+// task unreported on disk, so the next cycle makes it again.
+TEST_F(TaskRunnerTest, VersionRecordThatCouldNotBeStoredIsMadeAgain) {
+  Store("<patch policyid=\"3\"/>", "<patch policyid=\"3\">" + std::string(kPending) + "</patch>");
+  SetReg("3", "clientVersion", std::string(64 * 1024, 'v'));  // only the record is this large
+  invoker_->Push(obxtest::ScriptedInvoker::Answer("true"));
+  {
+    obxtest::FileSizeLimit full(32 * 1024);
+    Cycle();
+  }
+  EXPECT_TRUE(invoker_->Calls().empty());
+  EXPECT_EQ("false", State("3", "versionReport", "status"));
+  Cycle();
+  EXPECT_EQ(1u, invoker_->Calls().size());
+  EXPECT_EQ("true", State("3", "versionReport", "status"));
 }
 
 // A walk in which no task acts writes the task list once; one in which
