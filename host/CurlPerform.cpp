@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "host/CurlLibrary.h"
 #include "platform/StopToken.h"
 
 namespace orsahost {
@@ -9,14 +10,14 @@ namespace orsahost {
 namespace {
 
 struct MultiDeleter {
-  void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+  void operator()(CURLM* m) const { curl::multi_cleanup(m); }
 };
 
 }  // namespace
 
 CurlOutcome PerformWatchingStop(CURL* easy, const std::function<bool()>& cancel) {
   CurlOutcome outcome;
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl::multi_init());
   if (!multi) {
     outcome.multi = CURLM_OUT_OF_MEMORY;
     return outcome;
@@ -27,26 +28,26 @@ CurlOutcome PerformWatchingStop(CURL* easy, const std::function<bool()>& cancel)
   const int stopFd = cancel ? -1 : token.EventFd();
   auto cancelled = [&] { return cancel ? cancel() : token.StopRequested(); };
 
-  curl_multi_add_handle(multi.get(), easy);
+  curl::multi_add_handle(multi.get(), easy);
   int running = 1;
   while (running > 0) {
-    outcome.multi = curl_multi_perform(multi.get(), &running);
+    outcome.multi = curl::multi_perform(multi.get(), &running);
     if (outcome.multi != CURLM_OK || running == 0) break;
     if ((outcome.stopped = cancelled())) break;
     curl_waitfd extra{stopFd, CURL_WAIT_POLLIN, 0};
     // The stop descriptor wakes the wait at once; a custom cancel test is polled.
-    outcome.multi = curl_multi_poll(multi.get(), stopFd >= 0 ? &extra : nullptr,
-                                    stopFd >= 0 ? 1 : 0, stopFd >= 0 ? 1000 : 100, nullptr);
+    outcome.multi = curl::multi_poll(multi.get(), stopFd >= 0 ? &extra : nullptr,
+                                     stopFd >= 0 ? 1 : 0, stopFd >= 0 ? 1000 : 100, nullptr);
     if (outcome.multi != CURLM_OK) break;
     if ((outcome.stopped = cancelled())) break;
   }
   if (!outcome.stopped && outcome.multi == CURLM_OK) {
     int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
+    while (CURLMsg* msg = curl::multi_info_read(multi.get(), &left)) {
       if (msg->msg == CURLMSG_DONE) outcome.code = msg->data.result;
     }
   }
-  curl_multi_remove_handle(multi.get(), easy);
+  curl::multi_remove_handle(multi.get(), easy);
   return outcome;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <utility>
 
+#include "host/CurlLibrary.h"
 #include "host/CurlPerform.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
@@ -23,11 +24,6 @@ const char kChannel[] = "orsa";
 const char kSource[] = "Downloader";
 const char kPartSuffix[] = ".part";
 constexpr long kBufferBytes = 256 * 1024;
-
-void GlobalInitOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
   for (size_t i = 0; prefix[i] != '\0'; ++i) {
@@ -74,7 +70,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 // Decides at the first body byte what the body means for the partial file.
 bool BeginBody(Transfer* t) {
   long status = 0;
-  curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+  curl::easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
   if (status == 206) {
     if (t->rangeStart != t->offset) {
       t->badRange = true;
@@ -115,7 +111,7 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
 }
 
 struct EasyDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(CURL* c) const { curl::easy_cleanup(c); }
 };
 
 class Descriptor {
@@ -148,9 +144,7 @@ bool SyncFolderOf(const std::string& path) {
 
 Downloader::Downloader() : Downloader(DownloaderOptions()) {}
 
-Downloader::Downloader(DownloaderOptions options) : options_(std::move(options)) {
-  GlobalInitOnce();
-}
+Downloader::Downloader(DownloaderOptions options) : options_(std::move(options)) {}
 
 void Downloader::Log(int level, const std::string& message) const {
   if (!options_.logs) return;
@@ -196,6 +190,7 @@ int Downloader::download(const std::string& url, const std::string& localPath, i
 
 int Downloader::Attempt(const std::string& url, const std::string& target, const std::string& part,
                         std::string& detail) {
+  if (!curl::LoadCurl(&detail)) return kDownloadLocalFailure;
   Descriptor file(::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
   struct stat info {};
   if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -203,7 +198,7 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     return kDownloadLocalFailure;
   }
 
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURL, EasyDeleter> easy(curl::easy_init());
   if (!easy) {
     detail = "cannot create a connection";
     return kDownloadTransportFailure;
@@ -216,32 +211,32 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   const std::string range = std::to_string(t.offset) + "-";
   char error[CURL_ERROR_SIZE] = {0};
 
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, options_.maxRedirects);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, options_.lowSpeedBytes);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedSeconds);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!options_.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
-  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kBufferBytes);
-  if (t.offset > 0) curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
-  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+  curl::easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl::easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl::easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl::easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  curl::easy_setopt(c, CURLOPT_MAXREDIRS, options_.maxRedirects);
+  curl::easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl::easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
+  curl::easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, options_.lowSpeedBytes);
+  curl::easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedSeconds);
+  curl::easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl::easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options_.caBundle.empty()) curl::easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
+  curl::easy_setopt(c, CURLOPT_BUFFERSIZE, kBufferBytes);
+  if (t.offset > 0) curl::easy_setopt(c, CURLOPT_RANGE, range.c_str());
+  curl::easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
+  curl::easy_setopt(c, CURLOPT_HEADERDATA, &t);
+  curl::easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
+  curl::easy_setopt(c, CURLOPT_WRITEDATA, &t);
+  curl::easy_setopt(c, CURLOPT_ERRORBUFFER, error);
 
   const CurlOutcome outcome = PerformWatchingStop(c, options_.cancelRequested);
   const bool stopped = outcome.stopped;
   const CURLMcode mc = outcome.multi;
   const CURLcode rc = outcome.code;
   long status = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  curl::easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
 
   auto discard = [&](int code, const std::string& why) {
     file.Close();
@@ -259,8 +254,8 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     return kDownloadCancelled;
   }
   if (mc != CURLM_OK) {
-    if (nothingKept) return discard(kDownloadTransportFailure, curl_multi_strerror(mc));
-    detail = curl_multi_strerror(mc);
+    if (nothingKept) return discard(kDownloadTransportFailure, curl::multi_strerror(mc));
+    detail = curl::multi_strerror(mc);
     return kDownloadTransportFailure;
   }
   if (t.writeFailed) {
@@ -276,7 +271,7 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     return discard(static_cast<int>(status), "HTTP status " + std::to_string(status));
   }
   if (rc != CURLE_OK) {
-    const std::string why = error[0] ? error : curl_easy_strerror(rc);
+    const std::string why = error[0] ? error : curl::easy_strerror(rc);
     const int code = rc == CURLE_OPERATION_TIMEDOUT ? kDownloadTimedOut : kDownloadTransportFailure;
     if (nothingKept) return discard(code, why);
     detail = why;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "host/CurlLibrary.h"
 #include "host/CurlPerform.h"
 #include "host/LogManager.h"
 #include "host/SdoHelper.h"
@@ -14,11 +15,6 @@
 namespace orsahost {
 
 namespace {
-
-void GlobalInitOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 struct Transfer {
   std::string body;
@@ -38,14 +34,14 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
 }
 
 struct CurlDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(CURL* c) const { curl::easy_cleanup(c); }
 };
 struct SlistDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  void operator()(curl_slist* l) const { curl::slist_free_all(l); }
 };
 
 void Append(std::unique_ptr<curl_slist, SlistDeleter>& list, const std::string& header) {
-  curl_slist* grown = curl_slist_append(list.get(), header.c_str());
+  curl_slist* grown = curl::slist_append(list.get(), header.c_str());
   if (grown == nullptr) throw std::runtime_error("out of memory building request headers");
   list.release();  // `grown` is the same list, or a new head when it was empty
   list.reset(grown);
@@ -56,9 +52,7 @@ void Append(std::unique_ptr<curl_slist, SlistDeleter>& list, const std::string& 
 WebServiceInvoker::WebServiceInvoker() : WebServiceInvoker(WebServiceInvokerOptions()) {}
 
 WebServiceInvoker::WebServiceInvoker(WebServiceInvokerOptions options)
-    : options_(std::move(options)) {
-  GlobalInitOnce();
-}
+    : options_(std::move(options)) {}
 
 soap::Message WebServiceInvoker::FromDataObject(orsa::sdo::IDataObject& message) {
   soap::Message out;
@@ -99,9 +93,12 @@ orsa::sdo::DataObjectPtr WebServiceInvoker::ToDataObject(const soap::Message& me
 
 std::string WebServiceInvoker::Post(const std::string& url, const std::string& operation,
                                     const std::string& body, long& status) const {
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-  if (!curl) throw std::runtime_error("SOAP call " + operation + ": cannot create a connection");
-  CURL* c = curl.get();
+  std::string unavailable;
+  if (!curl::LoadCurl(&unavailable))
+    throw std::runtime_error("SOAP call " + operation + ": " + unavailable);
+  std::unique_ptr<CURL, CurlDeleter> handle(curl::easy_init());
+  if (!handle) throw std::runtime_error("SOAP call " + operation + ": cannot create a connection");
+  CURL* c = handle.get();
 
   std::unique_ptr<curl_slist, SlistDeleter> headers;
   Append(headers, "Content-Type: text/xml; charset=utf-8");
@@ -113,37 +110,37 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
   transfer.limit = options_.maxResponseBytes;
   char error[CURL_ERROR_SIZE] = {0};
 
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // time-outs must not raise SIGALRM in a host thread
-  curl_easy_setopt(c, CURLOPT_POST, 1L);
-  curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
-  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, options_.totalTimeoutMs);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!options_.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+  curl::easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl::easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl::easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // time-outs must not raise SIGALRM in a host thread
+  curl::easy_setopt(c, CURLOPT_POST, 1L);
+  curl::easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+  curl::easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl::easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  curl::easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  curl::easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
+  curl::easy_setopt(c, CURLOPT_TIMEOUT_MS, options_.totalTimeoutMs);
+  curl::easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl::easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options_.caBundle.empty()) curl::easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
+  curl::easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
+  curl::easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+  curl::easy_setopt(c, CURLOPT_ERRORBUFFER, error);
 
   const CurlOutcome outcome = PerformWatchingStop(c, options_.cancelRequested);
   const std::string what = "SOAP call " + operation + " failed: ";
   if (outcome.stopped) throw std::runtime_error(what + "cancelled by a quit request");
   if (outcome.multi != CURLM_OK)
-    throw std::runtime_error(what + curl_multi_strerror(outcome.multi));
+    throw std::runtime_error(what + curl::multi_strerror(outcome.multi));
   const CURLcode rc = outcome.code;
   if (rc != CURLE_OK) {
-    const std::string detail = error[0] ? error : curl_easy_strerror(rc);
+    const std::string detail = error[0] ? error : curl::easy_strerror(rc);
     if (transfer.tooLarge) throw std::runtime_error(what + "answer larger than the limit");
     if (rc == CURLE_OPERATION_TIMEDOUT) throw std::runtime_error(what + "timed out: " + detail);
     throw std::runtime_error(what + detail);
   }
   status = 0;
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  curl::easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   return std::move(transfer.body);
 }
 
