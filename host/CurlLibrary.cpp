@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <mutex>
+#include <string>
 
 namespace orsahost::curl {
 
@@ -34,8 +35,14 @@ bool Bind(void* library, const char* name, Function& slot, std::string& error) {
   return slot != nullptr;
 }
 
+std::mutex gMutex;
+void* gLibrary = nullptr;  // while gLeases > 0
+int gLeases = 0;
+decltype(&::curl_global_cleanup) global_cleanup = nullptr;
+
+// With gMutex held and no lease out: maps the library and binds every
+// pointer; "" on success, else the reason (and nothing stays mapped).
 std::string Load() {
-  // Kept for the life of the process: transfers may run until it ends.
   void* library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     const char* why = dlerror();
@@ -44,6 +51,7 @@ std::string Load() {
   std::string error;
   decltype(&::curl_global_init) global_init = nullptr;
   bool bound = Bind(library, "curl_global_init", global_init, error);
+  bound &= Bind(library, "curl_global_cleanup", global_cleanup, error);
   bound &= Bind(library, "curl_easy_init", easy_init, error);
   bound &= Bind(library, "curl_easy_setopt", easy_setopt, error);
   bound &= Bind(library, "curl_easy_getinfo", easy_getinfo, error);
@@ -59,20 +67,38 @@ std::string Load() {
   bound &= Bind(library, "curl_multi_poll", multi_poll, error);
   bound &= Bind(library, "curl_multi_info_read", multi_info_read, error);
   bound &= Bind(library, "curl_multi_strerror", multi_strerror, error);
-  if (!bound) return error;
-  const CURLcode init = global_init(CURL_GLOBAL_DEFAULT);
-  if (init != CURLE_OK) return std::string("libcurl set-up failed: ") + easy_strerror(init);
-  return std::string();
+  if (bound) {
+    const CURLcode init = global_init(CURL_GLOBAL_DEFAULT);
+    if (init == CURLE_OK) {
+      gLibrary = library;
+      return std::string();
+    }
+    error = std::string("libcurl set-up failed: ") + easy_strerror(init);
+  }
+  dlclose(library);
+  return error;
 }
 
 }  // namespace
 
-bool LoadCurl(std::string* error) {
-  static std::once_flag once;
-  static std::string failure;
-  std::call_once(once, [] { failure = Load(); });
-  if (!failure.empty() && error != nullptr) *error = failure;
-  return failure.empty();
+CurlLease::CurlLease() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (gLeases == 0) error_ = Load();
+  if (error_.empty()) ++gLeases;
+}
+
+CurlLease::~CurlLease() {
+  if (!error_.empty()) return;
+  std::lock_guard<std::mutex> lock(gMutex);
+  if (--gLeases > 0) return;
+  global_cleanup();
+  dlclose(gLibrary);
+  gLibrary = nullptr;
+}
+
+bool CurlLease::Loaded(std::string* error) const {
+  if (!error_.empty() && error != nullptr) *error = error_;
+  return error_.empty();
 }
 
 }  // namespace orsahost::curl

@@ -190,7 +190,8 @@ int Downloader::download(const std::string& url, const std::string& localPath, i
 
 int Downloader::Attempt(const std::string& url, const std::string& target, const std::string& part,
                         std::string& detail) {
-  if (!curl::LoadCurl(&detail)) return kDownloadLocalFailure;
+  const curl::CurlLease lease;
+  if (!lease.Loaded(&detail)) return kDownloadLocalFailure;
   Descriptor file(::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
   struct stat info {};
   if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -93,8 +93,9 @@ orsa::sdo::DataObjectPtr WebServiceInvoker::ToDataObject(const soap::Message& me
 
 std::string WebServiceInvoker::Post(const std::string& url, const std::string& operation,
                                     const std::string& body, long& status) const {
+  const curl::CurlLease lease;
   std::string unavailable;
-  if (!curl::LoadCurl(&unavailable))
+  if (!lease.Loaded(&unavailable))
     throw std::runtime_error("SOAP call " + operation + ": " + unavailable);
   std::unique_ptr<CURL, CurlDeleter> handle(curl::easy_init());
   if (!handle) throw std::runtime_error("SOAP call " + operation + ": cannot create a connection");

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -108,6 +110,11 @@ TEST(WebServiceInvoker, RequestFollowsWireContract) {
   ASSERT_EQ(sent.message.maps[0].size(), 4u);
   EXPECT_EQ(sent.message.maps[0][3].key, "osVersion");
   EXPECT_EQ(sent.message.maps[0][3].value, "winxp");
+  // libcurl is mapped for the call only.
+  std::ifstream maps("/proc/self/maps");
+  const std::string mapped((std::istreambuf_iterator<char>(maps)),
+                           std::istreambuf_iterator<char>());
+  EXPECT_EQ(mapped.find("libcurl"), std::string::npos);
 }
 
 TEST(WebServiceInvoker, LargeBodyIsSentWithLengthAndWithoutExpect) {
