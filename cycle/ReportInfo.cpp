@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/StopToken.h"
 #include "platform/XmlLimits.h"
 #include "server/OBXWebService.h"
 
@@ -177,6 +178,10 @@ int ReportInfo::RemoveRecord(const std::string& type, const std::string& id) {
 int ReportInfo::RemoveFirstOfType(const std::string& type) { return RemoveFirst(type, nullptr); }
 
 int ReportInfo::CollectByType(const std::string& type, std::string& out) {
+  return Collect(type, static_cast<size_t>(-1), out);
+}
+
+int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out) {
   out.clear();
   if (!HasRecords()) return -1;
   std::string records;
@@ -184,15 +189,15 @@ int ReportInfo::CollectByType(const std::string& type, std::string& out) {
   TiXmlDocument doc;
   if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
   const TiXmlElement* root = doc.RootElement();
-  bool matched = false;
-  for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;
+  size_t matched = 0;
+  for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr && matched < limit;
        map = map->NextSiblingElement("map")) {
     const char* mapType = map->Attribute("type");
     if (mapType == nullptr || type != mapType) continue;
     out += Compact(*map);
-    matched = true;
+    ++matched;
   }
-  if (!matched) return -1;
+  if (matched == 0) return -1;
   WriteRecords(Compact(*root));  // normalises the file; its result does not matter here
   return 1;
 }
@@ -201,7 +206,7 @@ int ReportInfo::UploadByType(const std::string& type) {
   uploadedType_.clear();
   uploaded_.clear();
   std::string collected;
-  if (CollectByType(type, collected) != 1 || collected.empty()) return -1;
+  if (Collect(type, kMaxRecordsPerUpload, collected) != 1 || collected.empty()) return -1;
   try {
     const std::string payload = "<message>" + collected + "</message>";
     std::string sealed;
@@ -282,14 +287,27 @@ int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord
     root->InsertEndChild(*recordDoc.RootElement());
   }
   if (WriteRecords(Compact(*root)) != 1) return -1;
-  if (UploadByType(type) == 1) RemoveUploaded();
+  UploadAllOfType(type);
   return 1;
+}
+
+int ReportInfo::UploadAllOfType(const std::string& type) {
+  int result = -1;
+  // Every round removes what it sent, so this ends; a full round may have
+  // left more behind.
+  do {
+    result = UploadByType(type);
+    if (result != 1) break;
+    const size_t sent = uploaded_.size();
+    if (RemoveUploaded() != 1 || sent < kMaxRecordsPerUpload) break;
+  } while (!platform::QuitRequested());
+  return result;
 }
 
 void UploadReports() {
   ReportInfo reports;
-  if (reports.UploadByType(kInstallResultInfo) == 1) reports.RemoveUploaded();
-  if (reports.UploadByType(kVersionInfo) == 1) reports.RemoveUploaded();
+  reports.UploadAllOfType(kInstallResultInfo);
+  reports.UploadAllOfType(kVersionInfo);
 }
 
 }  // namespace obx

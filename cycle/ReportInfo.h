@@ -8,10 +8,14 @@
 // logged except that an unreadable file is kept aside (one warning on channel
 // "OBXConsole", source "ReportInfo"). No exception leaves these operations
 // apart from allocation failures.
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace obx {
+
+// The most records one upload carries.
+constexpr size_t kMaxRecordsPerUpload = 500;
 
 // Record types that are uploaded, and the server operation carrying each.
 extern const char* const kInstallResultInfo;  // "installResultInfo" -> uploadExecuteResult
@@ -58,8 +62,10 @@ class ReportInfo {
   // `out` = the compact texts of all records of `type`, concatenated. -1 when
   // none matched.
   int CollectByType(const std::string& type, std::string& out);
-  // Seals "<message>" + all records of `type` + "</message>" with the
-  // passphrase and sends it with the type's operation. 1 only when the server
+  // Seals "<message>" + the records of `type` + "</message>" with the
+  // passphrase and sends it with the type's operation: all of them, up to
+  // kMaxRecordsPerUpload (the oldest first), so that a backlog never grows
+  // past what a server takes in one call. 1 only when the server
   // answered "true"; -1 for no records, an unknown type, a seal that gave
   // nothing, or any exception while sealing or calling (caught here, not
   // logged). Records are never removed here; an acknowledged upload is
@@ -71,16 +77,23 @@ class ReportInfo {
   // no acknowledged upload is remembered.
   int RemoveUploaded();
 
+  // Uploads the records of `type` in calls of at most kMaxRecordsPerUpload,
+  // each acknowledged call removing what it carried, until none is left, a
+  // call fails, or the worker is asked to quit. The last call's result; -1
+  // when there was nothing to send.
+  int UploadAllOfType(const std::string& type);
+
   // Hands new records of `type` over: an earlier record of that type with the
   // id of a new one leaves the file, the new ones are appended in their order,
   // all in one write that is on disk before anything is sent; then the
-  // records of the type are uploaded, and an acknowledged upload leaves the
-  // file. -1 when the records could not be stored (nothing is sent then),
-  // else 1: an upload that fails leaves them for the next attempt.
+  // records of the type are uploaded (UploadAllOfType). -1 when the records could not be stored
+  // (nothing is sent then), else 1: an upload that fails leaves them for the next attempt.
   int HandOver(const std::string& type, const std::vector<ReportRecord>& records);
 
  private:
   int RemoveFirst(const std::string& type, const std::string* id);
+  // CollectByType, stopping after `limit` records.
+  int Collect(const std::string& type, size_t limit, std::string& out);
   void KeepUnreadableAside(const std::string& nativePath);
 
   std::string path_;
@@ -89,8 +102,7 @@ class ReportInfo {
 };
 
 // The cycle step: uploads pending "installResultInfo" then "versionInfo"
-// records; after each acknowledged upload the records it carried leave the
-// file. Returns nothing; failures leave the records for the next
+// records (UploadAllOfType). Returns nothing; failures leave the records for the next
 // cycle.
 void UploadReports();
 

@@ -275,6 +275,27 @@ TEST_F(ReportInfoTest, UploadSendsSealedPayloadPerOperationAndDropsWhatEachCarri
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{other});
 }
 
+// A backlog travels in calls a server takes: at most 500 records each.
+TEST_F(ReportInfoTest, BacklogIsUploadedInBoundedCallsUntilNoneIsLeft) {
+  std::string records;
+  for (int id = 0; id < 1201; ++id) records += Record("versionInfo", std::to_string(id), "v");
+  obxtest::WriteFile(file_, "<message>" + records + "</message>");
+  for (int call = 0; call < 3; ++call) invoker_->Push(ScriptedInvoker::Answer("true"));
+  obx::UploadReports();
+  ASSERT_EQ(invoker_->Calls().size(), 3u);
+  std::vector<size_t> carried;
+  for (size_t call = 0; call < 3; ++call) {
+    const std::string payload = OpenedPayload(call);
+    size_t count = 0;
+    for (size_t at = payload.find("<map"); at != std::string::npos;
+         at = payload.find("<map", at + 1))
+      ++count;
+    carried.push_back(count);
+  }
+  EXPECT_EQ(carried, (std::vector<size_t>{500, 500, 201}));
+  EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
+}
+
 // A record stored after an upload read the file is not removed with it.
 TEST_F(ReportInfoTest, RemoveUploadedLeavesRecordsTheUploadDidNotCarry) {
   const std::string v1 = Record("versionInfo", "1", "ver");
