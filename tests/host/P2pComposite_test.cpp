@@ -82,6 +82,18 @@ struct Agent {
 
 // A raw peer connection to 127.0.0.1:port; a small receive buffer keeps the
 // kernel from taking a whole file on the reader's behalf.
+// Descriptors open in this process (the peer server runs in it too).
+int OpenDescriptors() {
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  return static_cast<int>(std::distance(fds, std::filesystem::directory_iterator()));
+}
+
+// Waits until `count` descriptors are open (a server's accepts are seen
+// this way), for at most 10 s.
+void WaitForOpenDescriptors(int count) {
+  for (int i = 0; i < 1000 && OpenDescriptors() < count; ++i) platform::StopToken().WaitFor(10);
+}
+
 int Connect(int port, int receiveBuffer = 0) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (receiveBuffer > 0)
@@ -181,9 +193,10 @@ TEST_F(P2pCompositeTest, HostilePeersCostTheirOwnConnectionOnly) {
 
   // Two silent peers take every connection; a third is turned away, and the
   // silent ones are dropped once their time is up.
+  const int before = OpenDescriptors();
   const int silent1 = Connect(port);
   const int silent2 = Connect(port);
-  platform::StopToken().WaitFor(300);  // both taken in before the third comes
+  WaitForOpenDescriptors(before + 4);  // both taken in before the third comes
   EXPECT_EQ(Ask(port, "ORSAP2P/1 GET " + Md5(big) + "\n"), "ORSAP2P/1 BUSY\n");
   EXPECT_EQ(ReadToEnd(silent1), "");
   EXPECT_EQ(ReadToEnd(silent2), "");
