@@ -100,6 +100,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_AGENT_PACKAGE_NAME obx-agent)
+# The host loads libcurl for each transfer instead of linking it, so the
+# library search above cannot see it.
+set(CPACK_DEBIAN_AGENT_PACKAGE_DEPENDS "libcurl4")
 set(CPACK_COMPONENT_AGENT_DESCRIPTION "Patch agent: orsa-host, the OBX component and its tools
 Runs patch cycles against a management server: pulls the patch policy,
 downloads and runs each task's programs and reports the results.")
