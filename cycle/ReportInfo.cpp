@@ -6,6 +6,7 @@
 #include <exception>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -203,12 +204,14 @@ int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out)
 }
 
 int ReportInfo::UploadByType(const std::string& type) {
-  uploadedType_.clear();
-  uploaded_.clear();
   std::string collected;
   if (Collect(type, kMaxRecordsPerUpload, collected) != 1 || collected.empty()) return -1;
+  return Send(type, collected);
+}
+
+int ReportInfo::Send(const std::string& type, const std::string& records) {
   try {
-    const std::string payload = "<message>" + collected + "</message>";
+    const std::string payload = "<message>" + records + "</message>";
     std::string sealed;
     EncryptText(kPassphrase, sealed, payload.data(), payload.size());
     // Without the seal services there is nothing the server could open.
@@ -222,43 +225,45 @@ int ReportInfo::UploadByType(const std::string& type) {
     } else {
       return -1;
     }
-    if (answer != "true") return -1;
+    return answer == "true" ? 1 : -1;
   } catch (...) {
     return -1;
   }
-  // What was sent, record by record, as CollectByType read it.
-  TiXmlDocument sent;
-  if (ParseInto(sent, "<message>" + collected + "</message>")) {
-    for (const TiXmlElement* map = sent.RootElement()->FirstChildElement("map"); map != nullptr;
-         map = map->NextSiblingElement("map"))
-      uploaded_.push_back(Compact(*map));
-    uploadedType_ = type;
-  }
-  return 1;
 }
 
-int ReportInfo::RemoveUploaded() {
-  if (uploaded_.empty()) return 1;
-  std::multiset<std::string> carried(uploaded_.begin(), uploaded_.end());
-  uploaded_.clear();
-  std::string records;
-  if (ReadRecords(records) != 1) return 1;  // nothing left to remove
-  TiXmlDocument doc;
-  if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
-  TiXmlElement* root = doc.RootElement();
-  for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;) {
-    TiXmlElement* next = map->NextSiblingElement("map");
-    const char* mapType = map->Attribute("type");
-    if (mapType != nullptr && uploadedType_ == mapType) {
-      const auto it = carried.find(Compact(*map));
-      if (it != carried.end()) {
-        carried.erase(it);
-        root->RemoveChild(map);
-      }
+int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
+  int result = -1;
+  bool removed = false;
+  for (;;) {
+    // The oldest records of the type, as many as one call carries.
+    std::vector<TiXmlElement*> batch;
+    std::string records;
+    for (TiXmlElement* map = root.FirstChildElement("map");
+         map != nullptr && batch.size() < kMaxRecordsPerUpload;
+         map = map->NextSiblingElement("map")) {
+      const char* mapType = map->Attribute("type");
+      if (mapType == nullptr || type != mapType) continue;
+      batch.push_back(map);
+      records += Compact(*map);
     }
-    map = next;
+    if (batch.empty()) break;
+    result = Send(type, records);
+    if (result != 1) break;
+    for (TiXmlElement* map : batch) root.RemoveChild(map);
+    removed = true;
+    if (batch.size() < kMaxRecordsPerUpload || platform::QuitRequested()) break;
   }
-  return WriteRecords(Compact(*root));
+  // One write for all the calls: a crash before it only sends them again.
+  if (removed) WriteRecords(Compact(root));
+  return result;
+}
+
+int ReportInfo::UploadAllOfType(const std::string& type) {
+  std::string stored;
+  TiXmlDocument doc;
+  if (ReadRecords(stored) != 1 || !ParseInto(doc, stored) || doc.RootElement() == nullptr)
+    return -1;
+  return UploadAll(type, *doc.RootElement());
 }
 
 int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord>& records) {
@@ -287,21 +292,8 @@ int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord
     root->InsertEndChild(*recordDoc.RootElement());
   }
   if (WriteRecords(Compact(*root)) != 1) return -1;
-  UploadAllOfType(type);
+  UploadAll(type, *root);
   return 1;
-}
-
-int ReportInfo::UploadAllOfType(const std::string& type) {
-  int result = -1;
-  // Every round removes what it sent, so this ends; a full round may have
-  // left more behind.
-  do {
-    result = UploadByType(type);
-    if (result != 1) break;
-    const size_t sent = uploaded_.size();
-    if (RemoveUploaded() != 1 || sent < kMaxRecordsPerUpload) break;
-  } while (!platform::QuitRequested());
-  return result;
 }
 
 void UploadReports() {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+class TiXmlElement;
+
 namespace obx {
 
 // The most records one upload carries.
@@ -68,19 +70,14 @@ class ReportInfo {
   // past what a server takes in one call. 1 only when the server
   // answered "true"; -1 for no records, an unknown type, a seal that gave
   // nothing, or any exception while sealing or calling (caught here, not
-  // logged). Records are never removed here; an acknowledged upload is
-  // remembered for RemoveUploaded.
+  // logged). Records are never removed here.
   int UploadByType(const std::string& type);
-  // Removes every record the last acknowledged UploadByType carried, and
-  // nothing else: the server holds them all, and a record left behind would
-  // be sent again with every later upload of its type. 1 without writing when
-  // no acknowledged upload is remembered.
-  int RemoveUploaded();
 
-  // Uploads the records of `type` in calls of at most kMaxRecordsPerUpload,
-  // each acknowledged call removing what it carried, until none is left, a
-  // call fails, or the worker is asked to quit. The last call's result; -1
-  // when there was nothing to send.
+  // Uploads the records of `type` in calls of at most kMaxRecordsPerUpload
+  // until none is left, a call fails, or the worker is asked to quit; then
+  // the records the server acknowledged leave the file, in one write. (All of
+  // them: a record left behind would be sent again with every later upload
+  // of its type.) The last call's result; -1 when there was nothing to send.
   int UploadAllOfType(const std::string& type);
 
   // Hands new records of `type` over: an earlier record of that type with the
@@ -94,11 +91,14 @@ class ReportInfo {
   int RemoveFirst(const std::string& type, const std::string* id);
   // CollectByType, stopping after `limit` records.
   int Collect(const std::string& type, size_t limit, std::string& out);
+  // Seals "<message>" + `records` + "</message>" and sends it with the
+  // operation of `type`; as UploadByType.
+  int Send(const std::string& type, const std::string& records);
+  // UploadAllOfType over the records under `root`, which hold the file's.
+  int UploadAll(const std::string& type, TiXmlElement& root);
   void KeepUnreadableAside(const std::string& nativePath);
 
   std::string path_;
-  std::string uploadedType_;           // of the last acknowledged upload
-  std::vector<std::string> uploaded_;  // its records, in compact text
 };
 
 // The cycle step: uploads pending "installResultInfo" then "versionInfo"

@@ -296,21 +296,6 @@ TEST_F(ReportInfoTest, BacklogIsUploadedInBoundedCallsUntilNoneIsLeft) {
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
 }
 
-// A record stored after an upload read the file is not removed with it.
-TEST_F(ReportInfoTest, RemoveUploadedLeavesRecordsTheUploadDidNotCarry) {
-  const std::string v1 = Record("versionInfo", "1", "ver");
-  const std::string v2 = Record("versionInfo", "2", "later");
-  obxtest::WriteFile(file_, "<message>" + v1 + "</message>");
-  invoker_->Push(ScriptedInvoker::Answer("true"));
-  obx::ReportInfo reports;
-  ASSERT_EQ(reports.UploadByType("versionInfo"), 1);
-  reports.AddRecord(v2);
-  EXPECT_EQ(reports.RemoveUploaded(), 1);
-  EXPECT_EQ(StoredRecords(), std::vector<std::string>{v2});
-  EXPECT_EQ(reports.RemoveUploaded(), 1);  // nothing remembered any more
-  EXPECT_EQ(StoredRecords(), std::vector<std::string>{v2});
-}
-
 TEST_F(ReportInfoTest, ServerNotAnsweringTrueKeepsEveryRecord) {
   const std::string r1 = Record("installResultInfo", "1", "one");
   const std::string v1 = Record("versionInfo", "1", "ver");
