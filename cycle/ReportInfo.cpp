@@ -66,6 +66,13 @@ bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
   return !doc.Error();
 }
 
+// A record matches a type exactly, case-sensitively; one without the
+// attribute matches none.
+bool HasType(const TiXmlElement& map, const std::string& type) {
+  const char* mapType = map.Attribute("type");
+  return mapType != nullptr && type == mapType;
+}
+
 std::string TimeStamp() {
   return platform::FormatLocalTime(platform::GetLocalTime(), "%04d%02d%02d%02d%02d%02d");
 }
@@ -160,8 +167,7 @@ int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {
   TiXmlElement* root = doc.RootElement();
   for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
-    const char* mapType = map->Attribute("type");
-    if (mapType == nullptr || type != mapType) continue;
+    if (!HasType(*map, type)) continue;
     if (id != nullptr) {
       const char* mapId = map->Attribute("id");
       if (mapId == nullptr || *id != mapId) continue;
@@ -193,8 +199,7 @@ int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out)
   size_t matched = 0;
   for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr && matched < limit;
        map = map->NextSiblingElement("map")) {
-    const char* mapType = map->Attribute("type");
-    if (mapType == nullptr || type != mapType) continue;
+    if (!HasType(*map, type)) continue;
     out += Compact(*map);
     ++matched;
   }
@@ -241,8 +246,7 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
     for (TiXmlElement* map = root.FirstChildElement("map");
          map != nullptr && batch.size() < kMaxRecordsPerUpload;
          map = map->NextSiblingElement("map")) {
-      const char* mapType = map->Attribute("type");
-      if (mapType == nullptr || type != mapType) continue;
+      if (!HasType(*map, type)) continue;
       batch.push_back(map);
       records += Compact(*map);
     }
@@ -277,9 +281,8 @@ int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord
   TiXmlElement* root = doc.RootElement();
   for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;) {
     TiXmlElement* next = map->NextSiblingElement("map");
-    const char* mapType = map->Attribute("type");
     const char* mapId = map->Attribute("id");
-    if (mapType != nullptr && mapId != nullptr && type == mapType && ids.count(mapId) != 0) {
+    if (HasType(*map, type) && mapId != nullptr && ids.count(mapId) != 0) {
       // One earlier record per id gives way, as RemoveRecord does.
       ids.erase(mapId);
       root->RemoveChild(map);
