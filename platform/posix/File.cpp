@@ -62,10 +62,13 @@ bool IsTemporaryName(const std::string& name) {
 // still be waiting for its writer's lock, so it counts as in use too.
 constexpr time_t kTemporaryGraceSeconds = 10;
 
-void RemoveStaleTemporaries(const std::string& folder) {
+// Removes the stale temporaries of a folder; true when it had to leave one
+// that may still be a writer's (locked, or too young to tell).
+bool RemoveStaleTemporaries(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
+  if (dir == nullptr) return false;
   const time_t now = ::time(nullptr);
+  bool leftOne = false;
   while (dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (!IsTemporaryName(name)) continue;
@@ -73,24 +76,34 @@ void RemoveStaleTemporaries(const std::string& folder) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        now - st.st_mtime >= kTemporaryGraceSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-      ::unlink(path.c_str());
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      if (now - st.st_mtime >= kTemporaryGraceSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        ::unlink(path.c_str());
+      else
+        leftOne = true;
+    }
     ::close(fd);
   }
   ::closedir(dir);
+  return leftOne;
 }
 
-// Stale temporaries can only come from an earlier process (this one removes
-// its own on every failure), so each folder is swept once per process.
-void SweepOnce(const std::string& folder) {
+// Stale temporaries can only come from other processes (this one removes its
+// own on every failure), so a folder is swept at the first write into it, and
+// again at later writes only while the last sweep had to leave one: a file
+// that a writer killed a moment before this process started goes once it is
+// old enough, not at the next start.
+void SweepWhenDue(const std::string& folder) {
   static std::mutex* mutex = new std::mutex;
-  static std::set<std::string>* swept = new std::set<std::string>;
+  static std::set<std::string>* clean = new std::set<std::string>;
   {
     std::lock_guard<std::mutex> lock(*mutex);
-    if (!swept->insert(folder).second) return;
+    if (!clean->insert(folder).second) return;
   }
-  RemoveStaleTemporaries(folder);
+  if (RemoveStaleTemporaries(folder)) {
+    std::lock_guard<std::mutex> lock(*mutex);
+    clean->erase(folder);
+  }
 }
 
 void SyncFolder(const std::string& folder) {
@@ -231,7 +244,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   if (folder.empty()) folder = "/";
   const std::string name = slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
 
-  SweepOnce(folder);
+  SweepWhenDue(folder);
   // The temporary file lives in the target's folder so that rename stays on one file system.
   std::string temp = folder + "/." + name + ".tmpXXXXXX";
   int fd = ::mkostemp(&temp[0], O_CLOEXEC);

@@ -85,7 +85,7 @@ TEST(File, AFailedWriteNamesItsCauseAndLeavesTheTargetWhole) {
   EXPECT_EQ(kErrorFileNotFound, error);
 }
 
-TEST(File, FirstWriteIntoAFolderRemovesOnlyStaleTemporaries) {
+TEST(File, WritesIntoAFolderRemoveOnlyStaleTemporaries) {
   obxtest::TempStateRoot root;
   const std::string folder = root.Sub("obx");
   ASSERT_TRUE(CreateDirectories(folder));
@@ -110,6 +110,15 @@ TEST(File, FirstWriteIntoAFolderRemovesOnlyStaleTemporaries) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ((std::vector<std::string>{".TaskList.xml.tmpFresh1", ".TaskList.xml.tmpHeld01",
                                       ".notes.tmp", "TaskList.xml", "TaskList.xml.tmpAb12Cd"}),
+            left);
+
+  // Once the young file has aged and the holder has let go, a later write of
+  // this process removes them too.
+  make(".TaskList.xml.tmpFresh1", true);
+  ASSERT_TRUE(ReplaceFileAtomically(folder + "/TaskList.xml", "whole again"));
+  left = FolderEntries(folder);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ((std::vector<std::string>{".notes.tmp", "TaskList.xml", "TaskList.xml.tmpAb12Cd"}),
             left);
 }
 

@@ -51,6 +51,7 @@ class ObxServerProcess {
   ObxServerProcess& operator=(const ObxServerProcess&) = delete;
 
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
