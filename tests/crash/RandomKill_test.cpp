@@ -33,9 +33,9 @@
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
 #include "orsa/Seal.h"
+#include "tests/support/AgentSettings.h"
 #include "tests/support/HostProcess.h"
 #include "tests/support/ObxServerProcess.h"
-#include "tests/support/RegistryValues.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -183,26 +183,8 @@ class RandomKill : public ::testing::Test {
   }
 
   void Configure(int port) {
-    const std::string obx = root.Sub("obx");
-    fs::create_directories(obx);
-    const platform::RegRoot hklm = platform::RegRoot::kLocalMachine;
-    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", obx);
-    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "FileSavedPath", obx + "/download");
-    obxtest::WriteRegDword(hklm, obx::kModuleKey, "taskSchedule", 0);
-    obxtest::WriteRegDword(hklm, obx::kModuleKey, "TryTimes", 0);
-    for (const char* key : {obx::kManagementServerKey, obx::kDownloadServerKey}) {
-      obx::WriteRegString(obx::HKLM, key, "schema", "http");
-      obx::WriteRegString(obx::HKLM, key, "server", "127.0.0.1");
-      obxtest::WriteRegDword(hklm, key, "port", static_cast<uint32_t>(port));
-    }
-    for (const char* op : {"updatePatchPolicy", "uploadExecuteStatus", "uploadExecuteResult"})
-      obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, op, "/obx/service");
-    obx::WriteRegString(obx::HKLM, obx::kDownloadServerKey, "QuorUpdatesRepair", "/repo");
-    obx::WriteRegString(obx::HKLM, "SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\Framework",
-                        "InstallPath", root.Sub("framework/"));
-    const char* p2p = "SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\orsap2p";
-    obxtest::WriteRegDword(hklm, p2p, "ListenPort", 0);
-    obx::WriteRegString(obx::HKLM, p2p, "BindAddress", "127.0.0.1");
+    fs::create_directories(root.Sub("obx"));
+    obxtest::WriteAgentSettings(root.Sub("obx"), port, port, root.Sub("framework/"));
   }
 
   std::unique_ptr<obxtest::HostProcess> Start() {
