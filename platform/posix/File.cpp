@@ -93,9 +93,9 @@ bool RemoveStaleTemporaries(const std::string& folder) {
 
 // Stale temporaries can only come from other processes (this one removes its
 // own on every failure), so a folder is swept at the first write into it, and
-// again at later writes only while the last sweep had to leave one: a file
-// that a writer killed a moment before this process started goes once it is
-// old enough, not at the next start.
+// again at later writes only while the last sweep had to leave one to its
+// writer: should that writer die, its file goes at a later write of this
+// process, not only at the next start.
 void SweepWhenDue(const std::string& folder) {
   static std::mutex* mutex = new std::mutex;
   static std::set<std::string>* clean = new std::set<std::string>;
@@ -260,12 +260,12 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
     }
     // Held until the file is renamed or removed: tells a sweeping process it
     // is in use. Waits while a sweeper holds it; that sweeper has removed it.
-    int locked;
-    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    // (A file system without locks leaves the file unlocked, as it must.)
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
     struct stat made;
-    if (locked != 0 || ::fstat(fd, &made) != 0 || made.st_nlink == 0) {
-      result = locked != 0 ? LastError() : kErrorFileNotFound;
+    if (::fstat(fd, &made) == 0 && made.st_nlink == 0) {
+      result = kErrorFileNotFound;
       ::close(fd);
       fd = -1;
       if (attempt == 2) return false;
