@@ -10,6 +10,7 @@
 // the number of kills (200).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <tinyxml.h>
@@ -23,6 +24,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -289,9 +291,34 @@ class RandomKill : public ::testing::Test {
             .insert(printer.Str());
       }
     }
-    // The registry answers.
+    // The registry is whole and answers; win.ini holds only whole lines.
     ++filesChecked;
+    sqlite3* db = nullptr;
+    std::string integrity;
+    if (sqlite3_open_v2(root.Sub("registry.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_busy_timeout(db, 10000) == SQLITE_OK)
+      sqlite3_exec(
+          db, "PRAGMA integrity_check",
+          [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) += values[0] ? values[0] : "";
+            return 0;
+          },
+          &integrity, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(integrity, "ok") << when;
     EXPECT_EQ(obx::ReadRegString(obx::HKLM, obx::kModuleKey, "InstallPath"), obx) << when;
+    const std::string ini = obxtest::ReadFile(root.Sub("windows/win.ini"));
+    if (!ini.empty()) {
+      ++filesChecked;
+      EXPECT_EQ(ini.back(), '\n') << when << ": win.ini ends in the middle of a line";
+      std::istringstream lines(ini);
+      for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.empty() || line[0] == '[' || line[0] == ';' ||
+                    line.find('=') != std::string::npos)
+            << when << ": win.ini line " << line;
+      }
+    }
   }
 
   std::vector<std::string> Temporaries() {
