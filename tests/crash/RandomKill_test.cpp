@@ -1,7 +1,9 @@
 // The real agent in the real host on fast cycles against obx-server, killed
 // with SIGKILL at random instants and started again each time: in the middle
 // of policy writes, task-list writes, report writes, transfers and program
-// waits; in about a third of the runs the server refuses uploads, so that
+// waits. Before a policy or task-list kill the policy changes (a task more,
+// every eighth time also one less); in about a third of the runs the server
+// refuses uploads, so that
 // records pile up in the report file. After every kill its files must open,
 // no task entry may be half made, and at the end, after one uninterrupted run,
 // nothing the agent stored may be missing at the server and no patch program
@@ -17,6 +19,7 @@
 #include <tinyxml.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +57,8 @@ enum class Kind { kBootOnly, kPatch, kRepeat, kBootFalse };
 struct Task {
   std::string id;
   Kind kind;
+  std::string entry;     // its `patch` element in the policy
+  bool removed = false;  // dropped from the policy
 };
 
 // Where a kill is aimed: the agent is killed a random time of at most
@@ -149,7 +154,6 @@ class RandomKill : public ::testing::Test {
   // Adds task `id` of `kind` to the policy with its programs in the repository.
   void AddTask(Kind kind) {
     const std::string id = std::to_string(5000 + tasks.size());
-    tasks.push_back({id, kind});
     const std::string verdict = Set("bootCheckResult", kind == Kind::kBootFalse ? "false" : "true");
     const std::string boot = kind == Kind::kBootOnly ? Set("Result1", "inventory-" + id) +
                                                            Set("clientVersion", "v" + id) +
@@ -171,17 +175,27 @@ class RandomKill : public ::testing::Test {
       entry += "<download url=\"p/p" + id + ".sh\" filename=\"p" + id + ".sh\" md5=\"" + patchMd5 +
                "\" type=\"http\" validtime=\"0-24\"/><exec runtype=\"0\" runargs=\"/q\"/>";
     }
-    policyTasks += entry + "</patch>";
+    tasks.push_back({id, kind, entry + "</patch>"});
   }
 
-  // A new policy version with one more task; the server reads it afresh.
+  // A new policy version with one more task, and every eighth time one task
+  // less (the oldest); the server reads it afresh.
   void BumpPolicy() {
     static const Kind kCycle[] = {Kind::kPatch,     Kind::kBootOnly, Kind::kPatch,
                                   Kind::kBootFalse, Kind::kPatch,    Kind::kRepeat};
     AddTask(kCycle[tasks.size() % 6]);
+    if (++policyVersion % 8 == 0) {
+      for (Task& task : tasks) {
+        if (task.removed) continue;
+        task.removed = true;
+        break;
+      }
+    }
+    std::string policy = "<patchs version=\"v" + std::to_string(policyVersion) + "\">";
+    for (const Task& task : tasks)
+      if (!task.removed) policy += task.entry;
     const std::string path = root.Sub("policies/default.xml");
-    obxtest::WriteFile(path + ".new", "<patchs version=\"v" + std::to_string(++policyVersion) +
-                                          "\">" + policyTasks + "</patchs>");
+    obxtest::WriteFile(path + ".new", policy + "</patchs>");
     fs::rename(path + ".new", path);
   }
 
@@ -349,6 +363,7 @@ class RandomKill : public ::testing::Test {
   // ending the task (the verdict is final, and without a patch file the boot
   // stage never goes on again).
   bool Over(const Task& task) {
+    if (task.removed) return taskList.count(task.id) == 0;
     auto it = taskList.find(task.id);
     if (it == taskList.end()) return false;
     const TiXmlElement* patch = it->second.get();
@@ -405,14 +420,8 @@ class RandomKill : public ::testing::Test {
     std::string left;
     const size_t missing = NotArrived().size();
     if (missing > 0) left += std::to_string(missing) + " pending records not at the server; ";
-    for (const Task& task : tasks) {
-      auto it = taskList.find(task.id);
-      if (it == taskList.end()) {
-        left += "task " + task.id + " not in the task list; ";
-        continue;
-      }
-      if (!Over(task)) left += "task " + task.id + " still pending; ";
-    }
+    for (const Task& task : tasks)
+      if (!Over(task)) left += "task " + task.id + " not over; ";
     return left;
   }
 
@@ -421,7 +430,6 @@ class RandomKill : public ::testing::Test {
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
   std::vector<Task> tasks;
-  std::string policyTasks;
   int policyVersion = 0;
   int filesChecked = 0;
   struct Owned {
@@ -571,6 +579,8 @@ TEST_F(RandomKill, StateSurvivesKillsAtRandomInstants) {
             << "\n[ figures  ] records compared: " << compared << " (" << exact << " same text, "
             << replaced << " replaced by a newer one of the task, " << versionsDone
             << " version records the task list names); tasks: " << tasks.size()
+            << ", removed from the policy: "
+            << std::count_if(tasks.begin(), tasks.end(), [](const Task& t) { return t.removed; })
             << ", policy versions: " << policyVersion << ", programs run: " << programRuns
             << "\n[ figures  ] killed between verdict and end: " << bootOnlyLeft
             << " boot-only tasks; between the start of the patch program and its record: "
