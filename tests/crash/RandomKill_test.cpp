@@ -3,11 +3,11 @@
 // of policy writes, task-list writes, report writes, transfers and program
 // waits. Before a policy or task-list kill the policy changes (a task more,
 // every eighth time also one less); in about a third of the runs the server
-// refuses uploads, so that
-// records pile up in the report file. After every kill its files must open,
-// no task entry may be half made, and at the end, after one uninterrupted run,
-// nothing the agent stored may be missing at the server and no patch program
-// may have run more often than its task's repeat rule allows.
+// refuses uploads, so that records pile up in the report file. After every
+// kill its files must open, no task entry may be half made, and at the end,
+// after one uninterrupted run, nothing the agent stored may be missing at the
+// server and no patch program may have run more often than its task's repeat
+// rule allows.
 //
 // OBX_KILL_SEED=N repeats a run (the seed is printed); OBX_KILLS=N changes
 // the number of kills (200).
