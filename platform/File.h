@@ -68,9 +68,9 @@ PLATFORM_EXPORT bool CreateDirectories(const std::string& path);
 // whatever happens to this process. The target keeps its permissions; a new
 // file may be read by everyone. The first write into a folder also removes the
 // temporary files that killed writers left there (only files of this
-// function's own naming that no writer holds and that are older than a few
-// seconds). False (target unchanged, `*error` set when
-// given) on any failure.
+// function's own naming that no writer holds), and later writes look again
+// while one had to be left to its writer. False (target unchanged, `*error`
+// set when given) on any failure.
 PLATFORM_EXPORT bool ReplaceFileAtomically(const std::string& path, const std::string& data,
                                            long* error = nullptr);
 

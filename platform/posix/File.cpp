@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 #include <new>
 #include <set>
@@ -57,40 +56,57 @@ bool IsTemporaryName(const std::string& name) {
          name.compare(mark, 4, ".tmp") == 0;
 }
 
-// A writer holds its temporary file locked from creation to rename, and a
-// killed writer's lock goes with it. A file that was made a moment ago may
-// still be waiting for its writer's lock, so it counts as in use too.
-constexpr time_t kTemporaryGraceSeconds = 10;
+// A writer holds its temporary file locked from the moment it has made it
+// until it has renamed or removed it, and a killed writer's lock goes with
+// it; so a temporary file nobody holds is a dead writer's. In the instant
+// between making the file and locking it a sweeper may take it away: the
+// writer finds its file unlinked once it holds the lock, and makes another.
 
-void RemoveStaleTemporaries(const std::string& folder) {
+// Removes the temporaries of a folder that no writer holds; true when it had
+// to leave one that a writer holds.
+bool RemoveStaleTemporaries(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
-  const time_t now = ::time(nullptr);
+  if (dir == nullptr) return false;
+  bool leftOne = false;
   while (dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (!IsTemporaryName(name)) continue;
     const std::string path = folder + "/" + name;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) continue;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        now - st.st_mtime >= kTemporaryGraceSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-      ::unlink(path.c_str());
+    struct stat held;
+    struct stat named;
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode)) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        leftOne = true;
+      } else if (::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+                 named.st_dev == held.st_dev) {
+        // Still under that name: its writer did not rename it before it let go.
+        ::unlink(path.c_str());
+      }
+    }
     ::close(fd);
   }
   ::closedir(dir);
+  return leftOne;
 }
 
-// Stale temporaries can only come from an earlier process (this one removes
-// its own on every failure), so each folder is swept once per process.
-void SweepOnce(const std::string& folder) {
+// Stale temporaries can only come from other processes (this one removes its
+// own on every failure), so a folder is swept at the first write into it, and
+// again at later writes only while the last sweep had to leave one to its
+// writer: should that writer die, its file goes at a later write of this
+// process, not only at the next start.
+void SweepWhenDue(const std::string& folder) {
   static std::mutex* mutex = new std::mutex;
-  static std::set<std::string>* swept = new std::set<std::string>;
+  static std::set<std::string>* clean = new std::set<std::string>;
   {
     std::lock_guard<std::mutex> lock(*mutex);
-    if (!swept->insert(folder).second) return;
+    if (!clean->insert(folder).second) return;
   }
-  RemoveStaleTemporaries(folder);
+  if (RemoveStaleTemporaries(folder)) {
+    std::lock_guard<std::mutex> lock(*mutex);
+    clean->erase(folder);
+  }
 }
 
 void SyncFolder(const std::string& folder) {
@@ -231,16 +247,30 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   if (folder.empty()) folder = "/";
   const std::string name = slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
 
-  SweepOnce(folder);
+  SweepWhenDue(folder);
   // The temporary file lives in the target's folder so that rename stays on one file system.
-  std::string temp = folder + "/." + name + ".tmpXXXXXX";
-  int fd = ::mkostemp(&temp[0], O_CLOEXEC);
-  if (fd < 0) {
-    result = LastError();
-    return false;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0; ++attempt) {
+    temp = folder + "/." + name + ".tmpXXXXXX";
+    fd = ::mkostemp(&temp[0], O_CLOEXEC);
+    if (fd < 0) {
+      result = LastError();
+      return false;
+    }
+    // Held until the file is renamed or removed: tells a sweeping process it
+    // is in use. Waits while a sweeper holds it; that sweeper has removed it.
+    // (A file system without locks leaves the file unlocked, as it must.)
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat made;
+    if (::fstat(fd, &made) == 0 && made.st_nlink == 0) {
+      result = kErrorFileNotFound;
+      ::close(fd);
+      fd = -1;
+      if (attempt == 2) return false;
+    }
   }
-  // Held until the descriptor closes: tells a sweeping process it is in use.
-  ::flock(fd, LOCK_EX | LOCK_NB);
 
   // Keep the mode of the file being replaced; a new file gets the usual 0644
   // rather than mkstemp's 0600, since other processes of the agent read it.
@@ -248,18 +278,14 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   mode_t mode = ::stat(nativePath.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && Flush(fd) == 0;
   if (!ok) result = LastError();
-  if (::close(fd) != 0 && ok) {
-    result = LastError();
-    ok = false;
-  }
+  // Renamed while still locked, so that no sweeper takes it for a dead writer's.
   if (ok && ::rename(temp.c_str(), nativePath.c_str()) != 0) {
     result = LastError();
     ok = false;
   }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
+  if (!ok) ::unlink(temp.c_str());
+  ::close(fd);
+  if (!ok) return false;
   // The rename itself reaches the disk only with the folder's metadata.
   SyncFolder(folder);
   g_replaced.fetch_add(1, std::memory_order_relaxed);

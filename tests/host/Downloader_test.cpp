@@ -92,6 +92,30 @@ TEST_F(DownloaderTest, StalledTransferIsResumedWithARangeOrStartedAgain) {
   EXPECT_EQ(obxtest::ReadFile(target), kBody);  // the stored file is left alone
 }
 
+TEST_F(DownloaderTest, ConnectionDroppedMidFileIsResumedByTheNextAttempt) {
+  // Every answer promises the whole rest and the connection closes after
+  // 4000 bytes of a whole file; a range is answered in full.
+  LoopbackHttpServer server([&](const HttpRequest& r) {
+    const std::string range = RangeOf(r);
+    return range.empty() ? Answer(0, 4000, false)
+                         : Answer(std::stoul(range.substr(6)), 10000, true);
+  });
+  EXPECT_EQ(Get(server), orsahost::kDownloadTransportFailure);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_EQ(obxtest::ReadFile(part), kBody.substr(0, 4000));
+  EXPECT_EQ(Get(server), orsahost::kDownloadStored);
+  EXPECT_EQ(RangeOf(server.Requests().back()), "bytes=4000-");
+  EXPECT_EQ(obxtest::ReadFile(target), kBody);
+
+  // With two tries one call gets over the cut.
+  std::filesystem::remove(target);
+  EXPECT_EQ(orsahost::Downloader(options).download(server.Url("/f"), target, 2, 0),
+            orsahost::kDownloadStored);
+  EXPECT_EQ(RangeOf(server.Requests().back()), "bytes=4000-");
+  EXPECT_EQ(obxtest::ReadFile(target), kBody);
+  EXPECT_FALSE(std::filesystem::exists(part));
+}
+
 TEST_F(DownloaderTest, HttpErrorsAndBadAddressesAreFailureCodes) {
   LoopbackHttpServer server([&](const HttpRequest& r) -> std::string {
     if (r.requestLine.find(" /missing ") != std::string::npos)

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,32 +84,34 @@ TEST(File, AFailedWriteNamesItsCauseAndLeavesTheTargetWhole) {
   EXPECT_EQ(kErrorFileNotFound, error);
 }
 
-TEST(File, FirstWriteIntoAFolderRemovesOnlyStaleTemporaries) {
+TEST(File, WritesIntoAFolderRemoveOnlyStaleTemporaries) {
   obxtest::TempStateRoot root;
   const std::string folder = root.Sub("obx");
   ASSERT_TRUE(CreateDirectories(folder));
-  auto make = [&](const std::string& name, bool old) {
+  for (const char* name : {".TaskList.xml.tmpAb12Cd",  // left by a killed writer
+                           ".win.ini.tmpZZ9zz9",       // another file's, same pattern
+                           ".TaskList.xml.tmpHeld01",  // a writer holds it
+                           "TaskList.xml.tmpAb12Cd",   // not the pattern: no leading dot
+                           ".notes.tmp"})              // not the pattern: no suffix
     obxtest::WriteFile(folder + "/" + name, "partial");
-    if (!old) return;
-    const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(0, utimes((folder + "/" + name).c_str(), times));
-  };
-  make(".TaskList.xml.tmpAb12Cd", true);   // left by a killed writer
-  make(".win.ini.tmpZZ9zz9", true);        // another file's, same pattern
-  make(".TaskList.xml.tmpFresh1", false);  // a writer may be about to lock it
-  make(".TaskList.xml.tmpHeld01", true);   // a writer holds it
-  make("TaskList.xml.tmpAb12Cd", true);    // not the pattern: no leading dot
-  make(".notes.tmp", true);                // not the pattern: no suffix
   const int holder = ::open((folder + "/.TaskList.xml.tmpHeld01").c_str(), O_RDONLY);
   ASSERT_EQ(0, flock(holder, LOCK_EX));
 
   ASSERT_TRUE(ReplaceFileAtomically(folder + "/TaskList.xml", "whole"));
-  ::close(holder);
   std::vector<std::string> left = FolderEntries(folder);
   std::sort(left.begin(), left.end());
-  EXPECT_EQ((std::vector<std::string>{".TaskList.xml.tmpFresh1", ".TaskList.xml.tmpHeld01",
-                                      ".notes.tmp", "TaskList.xml", "TaskList.xml.tmpAb12Cd"}),
+  EXPECT_EQ((std::vector<std::string>{".TaskList.xml.tmpHeld01", ".notes.tmp", "TaskList.xml",
+                                      "TaskList.xml.tmpAb12Cd"}),
             left);
+
+  // Once its holder is gone, a later write of this process removes it too.
+  ::close(holder);
+  ASSERT_TRUE(ReplaceFileAtomically(folder + "/TaskList.xml", "whole again"));
+  left = FolderEntries(folder);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ((std::vector<std::string>{".notes.tmp", "TaskList.xml", "TaskList.xml.tmpAb12Cd"}),
+            left);
+  EXPECT_EQ(obxtest::ReadFile(folder + "/TaskList.xml"), "whole again");
 }
 
 TEST(File, CreateDirectoriesMakesParentsAndAcceptsExisting) {

@@ -22,13 +22,15 @@ namespace obxtest {
 
 class ObxServerProcess {
  public:
-  // `extra`: the options after `serve --listen 127.0.0.1:0 --port-file F`.
-  ObxServerProcess(const TempStateRoot& root, std::vector<std::string> extra)
-      : portFile_(root.Sub("server.port")), errFile_(root.Sub("server.err")) {
+  // `extra`: the options after `serve --listen LISTEN --port-file F`. Its
+  // files in the root are named after `name` (server.port, server.err, ...).
+  ObxServerProcess(const TempStateRoot& root, std::vector<std::string> extra,
+                   const std::string& listen = "127.0.0.1:0", const std::string& name = "server")
+      : portFile_(root.Sub(name + ".port")), errFile_(root.Sub(name + ".err")) {
     std::filesystem::remove(portFile_);
-    std::vector<std::string> args = {"serve", "--listen", "127.0.0.1:0", "--port-file", portFile_};
+    std::vector<std::string> args = {"serve", "--listen", listen, "--port-file", portFile_};
     args.insert(args.end(), extra.begin(), extra.end());
-    pid_ = StartChild(BinDir() + "/obx-server", args, root.Sub("server.out"), errFile_);
+    pid_ = StartChild(BinDir() + "/obx-server", args, root.Sub(name + ".out"), errFile_);
     // Readiness: the port file appears only once the socket listens. A server
     // that dies, or is not ready within a minute, leaves Port() at 0.
     for (int i = 0; pid_ > 0 && i < 6000 && port_ == 0; ++i) {
@@ -51,6 +53,7 @@ class ObxServerProcess {
   ObxServerProcess& operator=(const ObxServerProcess&) = delete;
 
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
