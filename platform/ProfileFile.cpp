@@ -195,7 +195,8 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     return false;
   try {
     std::string path = NativePath(fileName);
-    size_t slash = path.rfind('/');
+    // After NativePath: "/" on POSIX, "\" on Windows.
+    size_t slash = path.find_last_of("/\\");
     if (slash != std::string::npos && slash > 0 && !CreateDirectories(path.substr(0, slash)))
       return false;
     std::lock_guard<std::mutex> guard(ProfileMutex());

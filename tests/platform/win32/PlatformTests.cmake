@@ -7,6 +7,12 @@ set(OBX_PLATFORM_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
 file(GLOB OBX_WIN32_PLATFORM_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_executable(test_platform ${OBX_PLATFORM_TESTS_DIR}/Thread_test.cpp ${OBX_WIN32_PLATFORM_TESTS})
 target_link_libraries(test_platform PRIVATE obx_platform GTest::gtest_main advapi32 shell32)
+obx_expose(test_platform tests/platform)
+# The child the process tests start, beside the test program.
+add_executable(obx-sleeper ${CMAKE_CURRENT_LIST_DIR}/programs/Sleeper.cpp)
+# Copied elsewhere by the tests: it takes its runtime along.
+target_link_options(obx-sleeper PRIVATE -static)
+add_dependencies(test_platform obx-sleeper)
 
 # The compiler's runtime DLLs beside the programs, where Windows looks first.
 foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
