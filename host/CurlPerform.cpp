@@ -24,7 +24,7 @@ CurlOutcome PerformWatchingStop(CURL* easy, const std::function<bool()>& cancel)
   // The quit request of the calling thread, read here: this runs on the
   // worker's thread, which is not the one that made the service.
   const platform::StopToken token = platform::CurrentStopToken();
-  const int stopFd = cancel ? -1 : token.EventFd();
+  const platform::WaitHandle stopFd = cancel ? platform::kNoWaitHandle : token.WaitEvent();
   auto cancelled = [&] { return cancel ? cancel() : token.StopRequested(); };
 
   curl_multi_add_handle(multi.get(), easy);

@@ -106,7 +106,7 @@ class PLATFORM_EXPORT Process {
   bool Collect();
 
   int pid_ = 0;
-  int pidfd_ = -1;
+  intptr_t handle_ = -1;  // the child: a pidfd on Linux, the process HANDLE on Windows
   bool collected_ = false;
   uint32_t exitCode_ = 0;
 };

@@ -107,10 +107,6 @@ struct AdapterInfo {
 // interfaces cannot be read.
 PLATFORM_EXPORT bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters);
 
-// The Windows adapter type for a Linux ARPHRD_* hardware type; `wireless`
-// tells an Ethernet-framed 802.11 interface from a wired one.
-PLATFORM_EXPORT uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
-
 // ---------------------------------------------------------------- machine
 
 // The serial number of the disk named by a Windows device path
