@@ -13,7 +13,7 @@ namespace platform {
 PLATFORM_EXPORT std::string ReadableTypeName(const std::type_info& type);
 
 template <class T>
-PLATFORM_EXPORT std::string TypeNameOf() {
+std::string TypeNameOf() {
   return ReadableTypeName(typeid(T));
 }
 

@@ -4,22 +4,14 @@
 # programs of the build (orsa-host, obx-server, orsa-reg) are left out, and the
 # configure step names them.
 
-# GoogleTest from the system's sources (Debian's googletest), built with the
-# cross compiler.
-if(NOT TARGET gtest)
-  set(OBX_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-  add_subdirectory(${OBX_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-endif()
-foreach(lib gtest gtest_main gmock gmock_main)
-  if(NOT TARGET GTest::${lib})
-    add_library(GTest::${lib} ALIAS ${lib})
-  endif()
-endforeach()
+# GoogleTest from the system's sources, built with the cross compiler.
+include(${PROJECT_SOURCE_DIR}/cmake/CrossGoogleTest.cmake)
 
-# Runs a Windows program under Wine with the build's own prefix (scripts/wine-run).
+# Runs a Windows program under Wine (scripts/wine-run), every test of the
+# build in one Wine prefix of the build's own.
 set(OBX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${OBX_WINE_RUN})
+set(OBX_WINE_ENVIRONMENT OBX_WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix)
 
 # obx_windows_test_sources(out sources...): the sources that build and run as
 # Windows programs.
@@ -46,7 +38,8 @@ endfunction()
 # obx_windows_test(target): one CTest test running the whole program under Wine.
 function(obx_windows_test target)
   add_test(NAME ${target} COMMAND ${OBX_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no)
-  set_tests_properties(${target} PROPERTIES TIMEOUT 600 LABELS windows)
+  set_tests_properties(${target} PROPERTIES TIMEOUT 600 LABELS windows
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT})
 endfunction()
 
 # One cycle of obxconsole.dll in obx-testhost against the Linux obx-server
@@ -57,5 +50,6 @@ if(OBX_LINUX_BIN_DIR)
   add_test(NAME windows_cycle
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-cycle --build-dir ${PROJECT_BINARY_DIR}
                    --server ${OBX_LINUX_BIN_DIR}/obx-server)
-  set_tests_properties(windows_cycle PROPERTIES TIMEOUT 300 LABELS windows)
+  set_tests_properties(windows_cycle PROPERTIES TIMEOUT 300 LABELS windows
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT})
 endif()
