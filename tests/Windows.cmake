@@ -35,11 +35,44 @@ function(obx_windows_test_sources out)
   set(${out} ${kept} PARENT_SCOPE)
 endfunction()
 
+# Tests of the built programs that stay Linux-only, with the reason. Each
+# entry: program, GoogleTest pattern, reason.
+set(OBX_WINDOWS_SKIPPED
+  "test_sysinfo|VersionRecord.*|the version record in the registry is how the Linux platform answers GetVersionExA, on Windows the system answers, and writing it would change the system's own keys"
+  "test_sysinfo|*OsVersionFromRecord.*|as above: it writes the system's version record"
+  "test_sysinfo|OsInfoRefresh.StoresLowerCasedTexts|as above: it writes the system's version record"
+  "test_sysinfo|MachineIdentityTest.VirtualMachineMakesTheComputerNameTheSource|as above: it writes the system's version record"
+  "test_sysinfo|MachineIdentityTest.Windows7InAVirtualMachineUsesTheDiskSerial|as above: it writes the system's version record"
+  "test_sysinfo|MachineIdentityTest.WorkstationsOfNt6NeverCountAsVirtual|as above: it writes the system's version record"
+  "test_sysinfo|OsLanguage.*|the system language and the desktop folder come from the Linux locale and XDG folders there, on Windows from GetSystemDefaultLangID and SHGetSpecialFolderPathA"
+  "test_sysinfo|LowerMultibyte.FollowsTheLocaleAndKeepsStrayBytes|the Windows C runtime has no C.UTF-8 locale"
+  "test_tasks|PolicyRulesTest.DeadlineIsLocalTimeWithTheSystemsDaylightSaving|it sets the time zone through TZ, which the Linux platform follows, Windows takes the zone from the system's settings"
+  "test_tasks|ProcessLauncherTest.DownloadedProgramInAFolderWithABlankRunsWithItsArguments|its boot program is a shell script"
+  "test_tasks|PolicyRulesTest.PatchMessageAsksInTheSystemLanguageUnderTips|the Chinese message needs a Chinese ANSI code page, the Wine prefix has 1252, where the conversion fails as it must"
+)
+
 # obx_windows_test(target): one CTest test running the whole program under Wine.
 function(obx_windows_test target)
-  add_test(NAME ${target} COMMAND ${OBX_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no)
+  set(skipped)
+  foreach(entry IN LISTS OBX_WINDOWS_SKIPPED)
+    string(REPLACE "|" ";" fields "${entry}")
+    list(GET fields 0 program)
+    list(GET fields 1 pattern)
+    list(GET fields 2 reason)
+    if(program STREQUAL target)
+      list(APPEND skipped ${pattern})
+      message(STATUS "Windows tests: ${target} skips ${pattern} (${reason})")
+    endif()
+  endforeach()
+  set(filter)
+  if(skipped)
+    list(JOIN skipped ":" filter)
+    set(filter "--gtest_filter=-${filter}")
+  endif()
+  add_test(NAME ${target} COMMAND ${OBX_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no ${filter})
+  # One machine: the tests share the registry and drive C: of the Wine prefix.
   set_tests_properties(${target} PROPERTIES TIMEOUT 600 LABELS windows
-                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT})
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
 endfunction()
 
 # One cycle of obxconsole.dll in obx-testhost against the Linux obx-server
@@ -51,5 +84,5 @@ if(OBX_LINUX_BIN_DIR)
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-cycle --build-dir ${PROJECT_BINARY_DIR}
                    --server ${OBX_LINUX_BIN_DIR}/obx-server)
   set_tests_properties(windows_cycle PROPERTIES TIMEOUT 300 LABELS windows
-                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT})
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
 endif()
