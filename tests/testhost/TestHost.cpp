@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -17,7 +19,6 @@
 #include "host/HostServices.h"
 #include "host/LogManager.h"
 #include "host/Runtime.h"
-#include "platform/File.h"
 
 namespace {
 
@@ -34,10 +35,12 @@ int Usage(const std::string& problem) {
 bool WaitForCycle(const std::string& log, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
-    std::string text;
-    if (platform::ReadFileToString(log, &text) == platform::kErrorSuccess &&
-        text.find(kCycleOver) != std::string::npos)
-      return true;
+    // A plain stream: the log's writer keeps the file open for writing, which
+    // a reader that refuses writers beside it (ReadFileToString) cannot share.
+    std::ifstream in(log, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (text.str().find(kCycleOver) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   return false;
