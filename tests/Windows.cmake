@@ -86,3 +86,9 @@ if(OBX_LINUX_BIN_DIR)
   set_tests_properties(windows_cycle PROPERTIES TIMEOUT 300 LABELS windows
                        ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
 endif()
+
+# The component DLL shows the host its entry point, undecorated, and nothing else.
+add_test(NAME windows_exports
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:obxconsole>
+                 -DEXPECTED=OrsaExportClass -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckExports.cmake)
+set_tests_properties(windows_exports PROPERTIES LABELS windows)
