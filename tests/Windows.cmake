@@ -1,0 +1,55 @@
+# The test suite as Windows programs, run under Wine by CTest. Every test
+# program of a folder holds the tests of that folder that stand on the fake
+# runtime and the platform alone; files that need POSIX or start the Linux
+# programs of the build (orsa-host, obx-server, orsa-reg) are left out, and the
+# configure step names them.
+
+# GoogleTest from the system's sources, built with the cross compiler.
+include(${PROJECT_SOURCE_DIR}/cmake/CrossGoogleTest.cmake)
+
+# Runs a Windows program under Wine (scripts/wine-run), every test of the
+# build in one Wine prefix of the build's own.
+set(OBX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${OBX_WINE_RUN})
+set(OBX_WINE_ENVIRONMENT OBX_WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix)
+
+# obx_windows_test_sources(out sources...): the sources that build and run as
+# Windows programs.
+function(obx_windows_test_sources out)
+  set(kept)
+  set(linux_only
+      "<unistd\\.h>|<sys/|<dlfcn\\.h>|<signal\\.h>|<fcntl\\.h>|<poll\\.h>|<pthread\\.h>|<spawn\\.h>"
+      "|ChildProcess\\.h|HostProcess\\.h|ObxServerProcess\\.h|ShellCommand\\.h|FileSizeLimit\\.h"
+      "|LoopbackHttpServer\\.h|OBX_BIN_DIR|OBX_LIB_DIR|OBX_TEST_[A-Z]|OBX_ORSAP2P|orsa-reg"
+      "|obx-server|setenv|uselocale|newlocale")
+  string(CONCAT linux_only ${linux_only})
+  foreach(source IN LISTS ARGN)
+    file(READ ${source} text)
+    if(text MATCHES "${linux_only}")
+      file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR} ${source})
+      message(STATUS "Windows tests: ${name} left out (it needs POSIX or a Linux program: ${CMAKE_MATCH_0})")
+    else()
+      list(APPEND kept ${source})
+    endif()
+  endforeach()
+  set(${out} ${kept} PARENT_SCOPE)
+endfunction()
+
+# obx_windows_test(target): one CTest test running the whole program under Wine.
+function(obx_windows_test target)
+  add_test(NAME ${target} COMMAND ${OBX_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no)
+  set_tests_properties(${target} PROPERTIES TIMEOUT 600 LABELS windows
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT})
+endfunction()
+
+# One cycle of obxconsole.dll in obx-testhost against the Linux obx-server
+# (scripts/windows-cycle starts it on loopback). OBX_LINUX_BIN_DIR names the
+# folder of the Linux build's programs; without it the test is not made.
+set(OBX_LINUX_BIN_DIR "" CACHE PATH "bin folder of a Linux build (for obx-server)")
+if(OBX_LINUX_BIN_DIR)
+  add_test(NAME windows_cycle
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-cycle --build-dir ${PROJECT_BINARY_DIR}
+                   --server ${OBX_LINUX_BIN_DIR}/obx-server)
+  set_tests_properties(windows_cycle PROPERTIES TIMEOUT 300 LABELS windows
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT})
+endif()
