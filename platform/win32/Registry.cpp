@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -28,11 +29,52 @@ struct RegKeyImpl {
 
 namespace {
 
-HKEY HiveKey(RegRoot root) {
-  return root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
 REGSAM View(uint32_t access) { return static_cast<REGSAM>(access) | KEY_WOW64_32KEY; }
+
+// The key that stands for a hive. Without ORSA_ROOT it is the machine's own.
+// A state root named in ORSA_ROOT (tests, a demo) brings a registry of its
+// own, as it does on Linux: its hives are keys below
+// HKEY_CURRENT_USER\Software\orsa\roots\<digest of the root's path>.
+class Hive {
+ public:
+  explicit Hive(RegRoot root) {
+    const std::string stateRoot = win32::EnvironmentValue("ORSA_ROOT");
+    if (stateRoot.empty()) {
+      key_ = root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+      return;
+    }
+    // FNV-1a of the path in lower case: one key per root, whatever its length.
+    uint64_t digest = 14695981039346656037ULL;
+    for (char c : stateRoot) {
+      digest ^=
+          static_cast<unsigned char>(c == '/' ? '\\' : std::tolower(static_cast<unsigned char>(c)));
+      digest *= 1099511628211ULL;
+    }
+    char name[96];
+    std::snprintf(name, sizeof name, "Software\\orsa\\roots\\%016llx\\%s",
+                  static_cast<unsigned long long>(digest),
+                  root == RegRoot::kLocalMachine ? "HKLM" : "HKCU");
+    error_ = ::RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               View(KEY_ALL_ACCESS), nullptr, &key_, nullptr);
+    owned_ = error_ == ERROR_SUCCESS;
+    if (!owned_) key_ = nullptr;
+  }
+  ~Hive() {
+    if (owned_) ::RegCloseKey(key_);
+  }
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
+
+  HKEY get() const { return key_; }
+  long error() const { return error_; }
+  // A registry of a state root's own, which may be emptied as a whole.
+  bool Private() const { return owned_; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool owned_ = false;
+  long error_ = kErrorSuccess;
+};
 
 bool ValidHandle(RegKey key) { return key != nullptr && key->magic == kHandleMagic; }
 
@@ -103,8 +145,10 @@ long Open(HKEY parent, RegRoot hive, const std::string& parentPath, const std::s
 }
 
 long Create(RegRoot root, const std::string& subkey, uint32_t access, HKEY* key) {
+  Hive hive(root);
+  if (hive.get() == nullptr) return hive.error();
   if (RegKeyDepth(subkey) > kMaxKeyDepth || HasOverlongName(subkey)) return kErrorInvalidParameter;
-  return ::RegCreateKeyExA(HiveKey(root), Normalised(subkey).c_str(), 0, nullptr,
+  return ::RegCreateKeyExA(hive.get(), Normalised(subkey).c_str(), 0, nullptr,
                            REG_OPTION_NON_VOLATILE, View(access), nullptr, key, nullptr);
 }
 
@@ -138,14 +182,17 @@ long EmptyKey(HKEY key) {
 }
 
 long DeleteTree(RegRoot root, const std::string& subkey) {
+  Hive hive(root);
+  if (hive.get() == nullptr) return hive.error();
   std::vector<std::string> names = SplitKeyPath(subkey);
-  // Emptying a whole hive of the real machine is never what a caller means.
-  if (names.empty()) return kErrorAccessDenied;
+  // Emptying a whole hive of the real machine is never what a caller means;
+  // a state root's own registry empties as it does on Linux.
+  if (names.empty()) return hive.Private() ? EmptyKey(hive.get()) : kErrorAccessDenied;
   const std::string last = names.back();
   names.pop_back();
   HKEY parent = nullptr;
   LONG rc =
-      ::RegOpenKeyExA(HiveKey(root), JoinKeyPath(names).c_str(), 0, View(KEY_ALL_ACCESS), &parent);
+      ::RegOpenKeyExA(hive.get(), JoinKeyPath(names).c_str(), 0, View(KEY_ALL_ACCESS), &parent);
   if (rc != ERROR_SUCCESS) return rc;
   HKEY key = nullptr;
   rc = ::RegOpenKeyExA(parent, last.c_str(), 0, View(KEY_ALL_ACCESS), &key);
@@ -193,7 +240,11 @@ long Guarded(F body) {
 long OpenRegKey(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   if (key == nullptr) return kErrorInvalidParameter;
   *key = nullptr;
-  return Guarded([&] { return Open(HiveKey(root), root, "", subkey, access, key); });
+  return Guarded([&]() -> long {
+    Hive hive(root);
+    if (hive.get() == nullptr) return hive.error();
+    return Open(hive.get(), root, "", subkey, access, key);
+  });
 }
 
 long OpenRegKey(RegKey parent, const std::string& subkey, uint32_t access, RegKey* key) {
@@ -323,8 +374,9 @@ std::string RegKeyPath(RegKey key) {
     // (only here: opening a key costs no enumeration). A level that cannot be
     // read keeps the spelling it was opened with.
     std::string stored;
-    HKEY parent = HiveKey(key->hive);
-    bool walking = true;
+    Hive hive(key->hive);
+    HKEY parent = hive.get();
+    bool walking = parent != nullptr;
     for (const std::string& name : SplitKeyPath(key->path)) {
       std::string found = name;
       HKEY child = nullptr;
@@ -342,12 +394,12 @@ std::string RegKeyPath(RegKey key) {
         }
         walking = ::RegOpenKeyExA(parent, name.c_str(), 0, View(KEY_READ), &child) == ERROR_SUCCESS;
       }
-      if (parent != HiveKey(key->hive)) ::RegCloseKey(parent);
-      parent = walking ? child : HiveKey(key->hive);
+      if (parent != hive.get()) ::RegCloseKey(parent);
+      parent = walking ? child : hive.get();
       if (!stored.empty()) stored += '\\';
       stored += found;
     }
-    if (parent != HiveKey(key->hive)) ::RegCloseKey(parent);
+    if (parent != hive.get()) ::RegCloseKey(parent);
     return stored;
   } catch (...) {
     return key->path;
@@ -405,7 +457,9 @@ long Restore(HKEY parent, const KeyTree& tree) {
 
 bool KeyExists(RegRoot root, const std::string& subkey) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExA(HiveKey(root), subkey.c_str(), 0, View(KEY_READ), &key) != ERROR_SUCCESS)
+  Hive hive(root);
+  if (hive.get() == nullptr ||
+      ::RegOpenKeyExA(hive.get(), subkey.c_str(), 0, View(KEY_READ), &key) != ERROR_SUCCESS)
     return false;
   ::RegCloseKey(key);
   return true;
@@ -421,11 +475,12 @@ struct Undo {
 };
 
 long RunUndo(const Undo& undo) {
+  Hive hive(undo.root);
+  if (hive.get() == nullptr) return hive.error();
   if (undo.kind == Undo::kDeleteCreatedKeys) return DeleteTree(undo.root, undo.subkey);
   HKEY key = nullptr;
-  long rc =
-      ::RegCreateKeyExA(HiveKey(undo.root), undo.subkey.c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, View(KEY_ALL_ACCESS), nullptr, &key, nullptr);
+  long rc = ::RegCreateKeyExA(hive.get(), undo.subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              View(KEY_ALL_ACCESS), nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   static const BYTE kNothing = 0;
   switch (undo.kind) {
@@ -470,6 +525,8 @@ void NoteValue(HKEY key, RegRoot root, const std::string& subkey, const std::str
 }
 
 long ApplyOne(const RegChange& change, std::vector<Undo>* undo) {
+  Hive hive(change.root);
+  if (hive.get() == nullptr) return hive.error();
   const std::string subkey = Normalised(change.subkey);
   switch (change.kind) {
     case RegChange::kCreateKey:
@@ -493,8 +550,7 @@ long ApplyOne(const RegChange& change, std::vector<Undo>* undo) {
     }
     case RegChange::kDeleteValue: {
       HKEY key = nullptr;
-      long rc =
-          ::RegOpenKeyExA(HiveKey(change.root), subkey.c_str(), 0, View(KEY_ALL_ACCESS), &key);
+      long rc = ::RegOpenKeyExA(hive.get(), subkey.c_str(), 0, View(KEY_ALL_ACCESS), &key);
       if (rc != ERROR_SUCCESS) return rc;
       NoteValue(key, change.root, subkey, change.name, undo);
       rc = ::RegDeleteValueA(key, change.name.c_str());
@@ -505,7 +561,7 @@ long ApplyOne(const RegChange& change, std::vector<Undo>* undo) {
       std::vector<std::string> names = SplitKeyPath(subkey);
       if (names.empty()) return kErrorAccessDenied;
       HKEY key = nullptr;
-      long rc = ::RegOpenKeyExA(HiveKey(change.root), subkey.c_str(), 0, View(KEY_READ), &key);
+      long rc = ::RegOpenKeyExA(hive.get(), subkey.c_str(), 0, View(KEY_READ), &key);
       if (rc != ERROR_SUCCESS) return rc;
       Undo entry{Undo::kRestoreTree, change.root, "", RegValue(), KeyTree()};
       entry.tree.name = names.back();
@@ -550,8 +606,8 @@ long RegApplyChanges(const std::vector<RegChange>& changes) {
       touched[change.root == RegRoot::kLocalMachine ? 0 : 1] = true;
     }
     // On disk before the batch counts as done.
-    if (touched[0]) ::RegFlushKey(HKEY_LOCAL_MACHINE);
-    if (touched[1]) ::RegFlushKey(HKEY_CURRENT_USER);
+    if (touched[0]) ::RegFlushKey(Hive(RegRoot::kLocalMachine).get());
+    if (touched[1]) ::RegFlushKey(Hive(RegRoot::kCurrentUser).get());
     return kErrorSuccess;
   });
 }
