@@ -9,7 +9,10 @@
 #include <cstring>
 #include <new>
 
+#include "platform/File.h"
 #include "platform/win32/Windows.h"
+// Builds on <windows.h>, which must come first.
+#include <objbase.h>
 
 namespace platform {
 
@@ -31,10 +34,51 @@ namespace {
 
 REGSAM View(uint32_t access) { return static_cast<REGSAM>(access) | KEY_WOW64_32KEY; }
 
+// The name of the registry of a state root, kept in "<root>\\registry.id": a
+// new root folder (a removed one made again) starts with a new, empty
+// registry, as a new registry.db does on Linux. Made on first use; "" when it
+// cannot be had.
+std::string RootRegistryName(const std::string& root) {
+  const std::string path = root + "\\registry.id";
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char text[64] = {};
+      DWORD got = 0;
+      ::ReadFile(file, text, sizeof text - 1, &got, nullptr);
+      ::CloseHandle(file);
+      // Complete once its line ends; the maker may be between the two steps.
+      if (got > 1 && text[got - 1] == '\n') return std::string(text, got - 1);
+      ::Sleep(10);
+      continue;
+    }
+    CreateDirectories(root);
+    GUID id;
+    if (FAILED(::CoCreateGuid(&id))) return std::string();
+    char name[40];
+    std::snprintf(name, sizeof name, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x\n",
+                  static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0],
+                  id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
+                  id.Data4[7]);
+    // One maker wins; the others read its name on the next round.
+    file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    DWORD written = 0;
+    const DWORD length = static_cast<DWORD>(std::strlen(name));
+    const bool ok = ::WriteFile(file, name, length, &written, nullptr) && written == length;
+    ::CloseHandle(file);
+    if (ok) return std::string(name, length - 1);
+  }
+  return std::string();
+}
+
 // The key that stands for a hive. Without ORSA_ROOT it is the machine's own.
 // A state root named in ORSA_ROOT (tests, a demo) brings a registry of its
 // own, as it does on Linux: its hives are keys below
-// HKEY_CURRENT_USER\Software\orsa\roots\<digest of the root's path>.
+// HKEY_CURRENT_USER\Software\orsa\roots\<the root's registry name>.
 class Hive {
  public:
   explicit Hive(RegRoot root) {
@@ -43,18 +87,14 @@ class Hive {
       key_ = root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
       return;
     }
-    // FNV-1a of the path in lower case: one key per root, whatever its length.
-    uint64_t digest = 14695981039346656037ULL;
-    for (char c : stateRoot) {
-      digest ^=
-          static_cast<unsigned char>(c == '/' ? '\\' : std::tolower(static_cast<unsigned char>(c)));
-      digest *= 1099511628211ULL;
+    const std::string id = RootRegistryName(stateRoot);
+    if (id.empty()) {
+      error_ = kErrorRegistryIo;
+      return;
     }
-    char name[96];
-    std::snprintf(name, sizeof name, "Software\\orsa\\roots\\%016llx\\%s",
-                  static_cast<unsigned long long>(digest),
-                  root == RegRoot::kLocalMachine ? "HKLM" : "HKCU");
-    error_ = ::RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    const std::string name =
+        "Software\\orsa\\roots\\" + id + (root == RegRoot::kLocalMachine ? "\\HKLM" : "\\HKCU");
+    error_ = ::RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                View(KEY_ALL_ACCESS), nullptr, &key_, nullptr);
     owned_ = error_ == ERROR_SUCCESS;
     if (!owned_) key_ = nullptr;
