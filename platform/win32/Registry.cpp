@@ -230,9 +230,9 @@ long DeleteTree(RegRoot root, const std::string& subkey) {
   if (names.empty()) return hive.Private() ? EmptyKey(hive.get()) : kErrorAccessDenied;
   const std::string last = names.back();
   names.pop_back();
+  // RegDeleteKeyA asks no rights of the parent's handle: reading it is enough.
   HKEY parent = nullptr;
-  LONG rc =
-      ::RegOpenKeyExA(hive.get(), JoinKeyPath(names).c_str(), 0, View(KEY_ALL_ACCESS), &parent);
+  LONG rc = ::RegOpenKeyExA(hive.get(), JoinKeyPath(names).c_str(), 0, View(KEY_READ), &parent);
   if (rc != ERROR_SUCCESS) return rc;
   HKEY key = nullptr;
   rc = ::RegOpenKeyExA(parent, last.c_str(), 0, View(KEY_ALL_ACCESS), &key);
