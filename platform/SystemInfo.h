@@ -5,7 +5,10 @@
 // keep the names and the results of the Windows calls they stand for, so the
 // component code reads the same on every platform.
 //
-// On Linux the version record is the one Windows keeps in the registry
+// On Windows they are the calls themselves, except the version record under
+// a state root named in ORSA_ROOT: that root has a registry of its own, and
+// the record is read from it as on Linux. On Linux the version record is the
+// one Windows keeps in the registry
 // (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion and
 // HKLM\SYSTEM\CurrentControlSet\Control\ProductOptions), read afresh at every
 // call; the other facts come from the locale, XDG user folders, getifaddrs and

@@ -12,6 +12,8 @@ namespace platform {
 // The readable name of `type`; the raw name when it cannot be made readable.
 PLATFORM_EXPORT std::string ReadableTypeName(const std::type_info& type);
 
+// Inline in every module that asks: only ReadableTypeName crosses the
+// platform's interface.
 template <class T>
 std::string TypeNameOf() {
   return ReadableTypeName(typeid(T));

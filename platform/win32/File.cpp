@@ -301,9 +301,11 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
     if (!ok) result = LastError();
     ::CloseHandle(file);
     if (ok) {
-      // Write-through: the call returns once the rename is on disk.
+      // Write-through: the call returns once the rename is on disk, a flush
+      // of the folder as far as the counts go.
       result = MoveReplacing(temp, nativePath, MOVEFILE_WRITE_THROUGH);
       ok = result == kErrorSuccess;
+      if (ok) g_flushes.fetch_add(1, std::memory_order_relaxed);
     }
     if (!ok) {
       ::DeleteFileA(temp.c_str());

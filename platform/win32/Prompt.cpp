@@ -1,5 +1,7 @@
 #include "platform/Prompt.h"
 
+#include <process.h>
+
 #include <memory>
 #include <string>
 
@@ -25,7 +27,7 @@ struct Question {
   int answer = 0;
 };
 
-DWORD WINAPI ShowQuestion(LPVOID parameter) {
+unsigned __stdcall ShowQuestion(void* parameter) {
   std::unique_ptr<std::shared_ptr<Question>> held(
       static_cast<std::shared_ptr<Question>*>(parameter));
   Question& question = **held;
@@ -68,7 +70,9 @@ class MessageBoxPrompt : public Prompt {
       // The box is modal on a thread of its own, so that this thread can
       // watch the quit request meanwhile.
       auto* parameter = new std::shared_ptr<Question>(question);
-      HANDLE thread = ::CreateThread(nullptr, 0, ShowQuestion, parameter, 0, nullptr);
+      // Through the C runtime, which then keeps its per-thread data right.
+      HANDLE thread = reinterpret_cast<HANDLE>(
+          ::_beginthreadex(nullptr, 0, ShowQuestion, parameter, 0, nullptr));
       if (thread == nullptr) {
         delete parameter;
         return noUser;

@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
+#include "platform/File.h"
 #include "platform/win32/Windows.h"
+// Builds on <windows.h>, which must come first.
+#include <objbase.h>
 
 namespace platform {
 
@@ -28,11 +32,89 @@ struct RegKeyImpl {
 
 namespace {
 
-HKEY HiveKey(RegRoot root) {
-  return root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+REGSAM View(uint32_t access) { return static_cast<REGSAM>(access) | KEY_WOW64_32KEY; }
+
+// The name of the registry of a state root, kept in "<root>\\registry.id": a
+// new root folder (a removed one made again) starts with a new, empty
+// registry, as a new registry.db does on Linux. Made on first use; "" when it
+// cannot be had.
+std::string RootRegistryName(const std::string& root) {
+  const std::string path = root + "\\registry.id";
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char text[64] = {};
+      DWORD got = 0;
+      ::ReadFile(file, text, sizeof text - 1, &got, nullptr);
+      ::CloseHandle(file);
+      // Complete once its line ends; the maker may be between the two steps.
+      if (got > 1 && text[got - 1] == '\n') return std::string(text, got - 1);
+      ::Sleep(10);
+      continue;
+    }
+    CreateDirectories(root);
+    GUID id;
+    if (FAILED(::CoCreateGuid(&id))) return std::string();
+    char name[40];
+    std::snprintf(name, sizeof name, "%08lx%04x%04x%02x%02x%02x%02x%02x%02x%02x%02x\n",
+                  static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0],
+                  id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
+                  id.Data4[7]);
+    // One maker wins; the others read its name on the next round.
+    file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    DWORD written = 0;
+    const DWORD length = static_cast<DWORD>(std::strlen(name));
+    const bool ok = ::WriteFile(file, name, length, &written, nullptr) && written == length;
+    ::CloseHandle(file);
+    if (ok) return std::string(name, length - 1);
+  }
+  return std::string();
 }
 
-REGSAM View(uint32_t access) { return static_cast<REGSAM>(access) | KEY_WOW64_32KEY; }
+// The key that stands for a hive. Without ORSA_ROOT it is the machine's own.
+// A state root named in ORSA_ROOT (tests, a demo) brings a registry of its
+// own, as it does on Linux: its hives are keys below
+// HKEY_CURRENT_USER\Software\orsa\roots\<the root's registry name>.
+class Hive {
+ public:
+  explicit Hive(RegRoot root) {
+    const std::string stateRoot = win32::EnvironmentValue("ORSA_ROOT");
+    if (stateRoot.empty()) {
+      key_ = root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+      return;
+    }
+    const std::string id = RootRegistryName(stateRoot);
+    if (id.empty()) {
+      error_ = kErrorRegistryIo;
+      return;
+    }
+    const std::string name =
+        "Software\\orsa\\roots\\" + id + (root == RegRoot::kLocalMachine ? "\\HKLM" : "\\HKCU");
+    error_ = ::RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               View(KEY_ALL_ACCESS), nullptr, &key_, nullptr);
+    owned_ = error_ == ERROR_SUCCESS;
+    if (!owned_) key_ = nullptr;
+  }
+  ~Hive() {
+    if (owned_) ::RegCloseKey(key_);
+  }
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
+
+  HKEY get() const { return key_; }
+  long error() const { return error_; }
+  // A registry of a state root's own, which may be emptied as a whole.
+  bool Private() const { return owned_; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool owned_ = false;
+  long error_ = kErrorSuccess;
+};
 
 bool ValidHandle(RegKey key) { return key != nullptr && key->magic == kHandleMagic; }
 
@@ -103,8 +185,10 @@ long Open(HKEY parent, RegRoot hive, const std::string& parentPath, const std::s
 }
 
 long Create(RegRoot root, const std::string& subkey, uint32_t access, HKEY* key) {
+  Hive hive(root);
+  if (hive.get() == nullptr) return hive.error();
   if (RegKeyDepth(subkey) > kMaxKeyDepth || HasOverlongName(subkey)) return kErrorInvalidParameter;
-  return ::RegCreateKeyExA(HiveKey(root), Normalised(subkey).c_str(), 0, nullptr,
+  return ::RegCreateKeyExA(hive.get(), Normalised(subkey).c_str(), 0, nullptr,
                            REG_OPTION_NON_VOLATILE, View(access), nullptr, key, nullptr);
 }
 
@@ -138,14 +222,17 @@ long EmptyKey(HKEY key) {
 }
 
 long DeleteTree(RegRoot root, const std::string& subkey) {
+  Hive hive(root);
+  if (hive.get() == nullptr) return hive.error();
   std::vector<std::string> names = SplitKeyPath(subkey);
-  // Emptying a whole hive of the real machine is never what a caller means.
-  if (names.empty()) return kErrorAccessDenied;
+  // Emptying a whole hive of the real machine is never what a caller means;
+  // a state root's own registry empties as it does on Linux.
+  if (names.empty()) return hive.Private() ? EmptyKey(hive.get()) : kErrorAccessDenied;
   const std::string last = names.back();
   names.pop_back();
+  // RegDeleteKeyA asks no rights of the parent's handle: reading it is enough.
   HKEY parent = nullptr;
-  LONG rc =
-      ::RegOpenKeyExA(HiveKey(root), JoinKeyPath(names).c_str(), 0, View(KEY_ALL_ACCESS), &parent);
+  LONG rc = ::RegOpenKeyExA(hive.get(), JoinKeyPath(names).c_str(), 0, View(KEY_READ), &parent);
   if (rc != ERROR_SUCCESS) return rc;
   HKEY key = nullptr;
   rc = ::RegOpenKeyExA(parent, last.c_str(), 0, View(KEY_ALL_ACCESS), &key);
@@ -193,7 +280,11 @@ long Guarded(F body) {
 long OpenRegKey(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   if (key == nullptr) return kErrorInvalidParameter;
   *key = nullptr;
-  return Guarded([&] { return Open(HiveKey(root), root, "", subkey, access, key); });
+  return Guarded([&]() -> long {
+    Hive hive(root);
+    if (hive.get() == nullptr) return hive.error();
+    return Open(hive.get(), root, "", subkey, access, key);
+  });
 }
 
 long OpenRegKey(RegKey parent, const std::string& subkey, uint32_t access, RegKey* key) {
@@ -323,8 +414,9 @@ std::string RegKeyPath(RegKey key) {
     // (only here: opening a key costs no enumeration). A level that cannot be
     // read keeps the spelling it was opened with.
     std::string stored;
-    HKEY parent = HiveKey(key->hive);
-    bool walking = true;
+    Hive hive(key->hive);
+    HKEY parent = hive.get();
+    bool walking = parent != nullptr;
     for (const std::string& name : SplitKeyPath(key->path)) {
       std::string found = name;
       HKEY child = nullptr;
@@ -342,12 +434,12 @@ std::string RegKeyPath(RegKey key) {
         }
         walking = ::RegOpenKeyExA(parent, name.c_str(), 0, View(KEY_READ), &child) == ERROR_SUCCESS;
       }
-      if (parent != HiveKey(key->hive)) ::RegCloseKey(parent);
-      parent = walking ? child : HiveKey(key->hive);
+      if (parent != hive.get()) ::RegCloseKey(parent);
+      parent = walking ? child : hive.get();
       if (!stored.empty()) stored += '\\';
       stored += found;
     }
-    if (parent != HiveKey(key->hive)) ::RegCloseKey(parent);
+    if (parent != hive.get()) ::RegCloseKey(parent);
     return stored;
   } catch (...) {
     return key->path;
@@ -405,7 +497,9 @@ long Restore(HKEY parent, const KeyTree& tree) {
 
 bool KeyExists(RegRoot root, const std::string& subkey) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExA(HiveKey(root), subkey.c_str(), 0, View(KEY_READ), &key) != ERROR_SUCCESS)
+  Hive hive(root);
+  if (hive.get() == nullptr ||
+      ::RegOpenKeyExA(hive.get(), subkey.c_str(), 0, View(KEY_READ), &key) != ERROR_SUCCESS)
     return false;
   ::RegCloseKey(key);
   return true;
@@ -421,11 +515,12 @@ struct Undo {
 };
 
 long RunUndo(const Undo& undo) {
+  Hive hive(undo.root);
+  if (hive.get() == nullptr) return hive.error();
   if (undo.kind == Undo::kDeleteCreatedKeys) return DeleteTree(undo.root, undo.subkey);
   HKEY key = nullptr;
-  long rc =
-      ::RegCreateKeyExA(HiveKey(undo.root), undo.subkey.c_str(), 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, View(KEY_ALL_ACCESS), nullptr, &key, nullptr);
+  long rc = ::RegCreateKeyExA(hive.get(), undo.subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              View(KEY_ALL_ACCESS), nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   static const BYTE kNothing = 0;
   switch (undo.kind) {
@@ -470,6 +565,8 @@ void NoteValue(HKEY key, RegRoot root, const std::string& subkey, const std::str
 }
 
 long ApplyOne(const RegChange& change, std::vector<Undo>* undo) {
+  Hive hive(change.root);
+  if (hive.get() == nullptr) return hive.error();
   const std::string subkey = Normalised(change.subkey);
   switch (change.kind) {
     case RegChange::kCreateKey:
@@ -493,8 +590,7 @@ long ApplyOne(const RegChange& change, std::vector<Undo>* undo) {
     }
     case RegChange::kDeleteValue: {
       HKEY key = nullptr;
-      long rc =
-          ::RegOpenKeyExA(HiveKey(change.root), subkey.c_str(), 0, View(KEY_ALL_ACCESS), &key);
+      long rc = ::RegOpenKeyExA(hive.get(), subkey.c_str(), 0, View(KEY_ALL_ACCESS), &key);
       if (rc != ERROR_SUCCESS) return rc;
       NoteValue(key, change.root, subkey, change.name, undo);
       rc = ::RegDeleteValueA(key, change.name.c_str());
@@ -505,7 +601,7 @@ long ApplyOne(const RegChange& change, std::vector<Undo>* undo) {
       std::vector<std::string> names = SplitKeyPath(subkey);
       if (names.empty()) return kErrorAccessDenied;
       HKEY key = nullptr;
-      long rc = ::RegOpenKeyExA(HiveKey(change.root), subkey.c_str(), 0, View(KEY_READ), &key);
+      long rc = ::RegOpenKeyExA(hive.get(), subkey.c_str(), 0, View(KEY_READ), &key);
       if (rc != ERROR_SUCCESS) return rc;
       Undo entry{Undo::kRestoreTree, change.root, "", RegValue(), KeyTree()};
       entry.tree.name = names.back();
@@ -550,8 +646,8 @@ long RegApplyChanges(const std::vector<RegChange>& changes) {
       touched[change.root == RegRoot::kLocalMachine ? 0 : 1] = true;
     }
     // On disk before the batch counts as done.
-    if (touched[0]) ::RegFlushKey(HKEY_LOCAL_MACHINE);
-    if (touched[1]) ::RegFlushKey(HKEY_CURRENT_USER);
+    if (touched[0]) ::RegFlushKey(Hive(RegRoot::kLocalMachine).get());
+    if (touched[1]) ::RegFlushKey(Hive(RegRoot::kCurrentUser).get());
     return kErrorSuccess;
   });
 }

@@ -9,17 +9,24 @@
 #include <cstring>
 
 #include "platform/SystemInfo.h"
+#include "platform/VersionRecord.h"
 #include "platform/WinError.h"
 
 namespace platform {
 
-const char* const kCurrentVersionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-const char* const kProductOptionsKey = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
-
 static_assert(sizeof(OsVersionInfoEx) == sizeof(OSVERSIONINFOEXA), "version record layout");
 static_assert(kOsVersionInfoSize == sizeof(OSVERSIONINFOA), "basic version record layout");
 
+namespace {
+
+// A state root named in ORSA_ROOT brings its own registry, and with it the
+// release it states (tests, a demo), read as on Linux.
+bool StateRootNamed() { return !win32::EnvironmentValue("ORSA_ROOT").empty(); }
+
+}  // namespace
+
 bool GetVersionExA(OsVersionInfoEx* info) {
+  if (StateRootNamed()) return VersionRecordFromRegistry(info);
   if (info == nullptr) return false;
   const uint32_t size = info->osVersionInfoSize;
   if (size != kOsVersionInfoSize && size != kOsVersionInfoExSize) return false;
@@ -43,7 +50,13 @@ bool GetVersionExA(OsVersionInfoEx* info) {
   return true;
 }
 
-uint32_t GetVersion() { return static_cast<uint32_t>(::GetVersion()); }
+uint32_t GetVersion() {
+  if (!StateRootNamed()) return static_cast<uint32_t>(::GetVersion());
+  OsVersionInfoEx info;
+  std::memset(&info, 0, sizeof info);
+  info.osVersionInfoSize = kOsVersionInfoSize;
+  return GetVersionExA(&info) ? PackVersion(info) : 0;
+}
 
 uint16_t GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,13 @@ TEST(FileWin32, FailuresAnswerTheWindowsCodes) {
   long error = 0;
   EXPECT_FALSE(ReplaceFileAtomically(root.Sub("no\\such\\file"), "x", &error));
   EXPECT_EQ(kErrorPathNotFound, error);
+  // Codes without words of the platform's own get the system's (ERROR_NOT_READY;
+  // Wine and Windows word it differently), in the same lower-case form.
+  const std::string notReady = ErrorText(21);
+  EXPECT_NE("error 21", notReady);
+  EXPECT_TRUE(std::islower(static_cast<unsigned char>(notReady[0]))) << notReady;
+  EXPECT_NE('.', notReady.back()) << notReady;
+  EXPECT_EQ("error 2147483632", ErrorText(2147483632L));
 }
 
 TEST(FileWin32, ReadersShareOnlyWithReadersAndAReplaceWaitsForThem) {

@@ -1,8 +1,8 @@
 # The platform's tests as a Windows program, test_platform.exe: the tests of
 # tests/platform that build on every system and the Windows ones beside this
-# file. Needs the targets obx_platform and GTest::gtest_main; a Windows build
-# of the whole tree may include this file from tests/CMakeLists.txt in place
-# of its obx_test_folder(platform ...) line.
+# file. Needs the targets obx_platform and GTest::gtest_main and the tree's
+# obx_expose; included by the whole tree's Windows build (tests/CMakeLists.txt)
+# and by the platform's own Windows project beside this file.
 set(OBX_PLATFORM_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
 file(GLOB OBX_WIN32_PLATFORM_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_executable(test_platform ${OBX_PLATFORM_TESTS_DIR}/Thread_test.cpp ${OBX_WIN32_PLATFORM_TESTS})
@@ -23,12 +23,12 @@ foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
   endif()
 endforeach()
 
-# Under Wine unless the build names another runner; a private 32-bit prefix
-# in the build folder, no display.
-if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-  set(OBX_WINE_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run-under-wine)
-else()
+# Under Wine (scripts/wine-run) unless the build names another runner; a
+# 32-bit prefix of the build's own, no display.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(OBX_WINE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+else()
+  set(OBX_WINE_RUNNER ${CMAKE_CURRENT_LIST_DIR}/../../../scripts/wine-run)
 endif()
 add_test(NAME win32_platform COMMAND ${OBX_WINE_RUNNER} $<TARGET_FILE:test_platform>)
 set_tests_properties(win32_platform PROPERTIES TIMEOUT 600

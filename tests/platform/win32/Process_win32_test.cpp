@@ -90,4 +90,31 @@ TEST(ProcessWin32, TimeOutAndQuitRequestLeaveTheChildRunning) {
   EXPECT_FALSE(child.Terminate());
 }
 
+// The handles open in this process, found by asking the system about each
+// possible value (GetProcessHandleCount is a stub under Wine).
+int OpenHandles() {
+  int open = 0;
+  for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+    DWORD flags = 0;
+    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+  }
+  return open;
+}
+
+TEST(ProcessWin32, NoHandleOutlivesItsProcessObject) {
+  auto startTwo = [] {
+    Process ended;
+    ASSERT_EQ(kErrorSuccess, ended.Start(Sleeper() + " 0 0"));
+    EXPECT_EQ(WaitResult::kExited, ended.Wait(kInfinite));
+    Process running;  // still running when it goes
+    ASSERT_EQ(kErrorSuccess, running.Start(Sleeper() + " 60000 0"));
+    EXPECT_EQ(WaitResult::kTimedOut, running.Wait(0));
+    running.Terminate();
+  };
+  startTwo();  // what the system keeps after its first start stays out of the count
+  const int before = OpenHandles();
+  for (int i = 0; i < 5; ++i) startTwo();
+  EXPECT_EQ(before, OpenHandles());
+}
+
 }  // namespace

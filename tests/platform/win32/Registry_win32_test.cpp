@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "tests/platform/win32/ScratchRoot.h"
 
 namespace {
 
@@ -196,6 +197,38 @@ TEST_F(RegistryWin32Test, BatchTakesEffectWholeOrNotAtAll) {
   EXPECT_EQ(kErrorSuccess, RegApplyChanges(working));
   EXPECT_EQ("new", ReadString("Batch", "v"));
   EXPECT_FALSE(Exists("Batch\\Sub"));
+}
+
+TEST(RegistryWin32, AStateRootBringsARegistryOfItsOwn) {
+  const std::string path = "SOFTWARE\\ObxRootTest";
+  auto write = [&](const char* text) {
+    RegKey key = nullptr;
+    ASSERT_EQ(kErrorSuccess, CreateRegKey(RegRoot::kLocalMachine, path, kKeyAllAccess, &key));
+    SetRegValue(key, "v", kRegSz, reinterpret_cast<const unsigned char*>(text), 2);
+    CloseRegKey(key);
+  };
+  auto read = [&]() -> std::string {
+    RegKey key = nullptr;
+    if (OpenRegKey(RegRoot::kLocalMachine, path, kKeyRead, &key) != kErrorSuccess) return "none";
+    char text[8] = {};
+    uint32_t size = sizeof text - 1;
+    QueryRegValue(key, "v", nullptr, reinterpret_cast<unsigned char*>(text), &size);
+    CloseRegKey(key);
+    return text;
+  };
+  obxtest::ScratchRoot first;
+  write("a");
+  {
+    obxtest::ScratchRoot second;
+    EXPECT_EQ("none", read());
+    write("b");
+  }
+  EXPECT_EQ("a", read());
+  HKEY machine = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ,
+                                                  &machine));  // the machine's stays untouched
+  EXPECT_EQ(kErrorSuccess, DeleteRegTree(RegRoot::kLocalMachine, ""));  // a root's own hive empties
+  EXPECT_EQ("none", read());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <future>
 #include <iostream>
 #include <string>
@@ -12,9 +13,11 @@
 
 #include "platform/CodePage.h"
 #include "platform/Prompt.h"
+#include "platform/Registry.h"
 #include "platform/StopToken.h"
 #include "platform/SystemInfo.h"
 #include "platform/WinError.h"
+#include "tests/platform/win32/ScratchRoot.h"
 
 namespace {
 
@@ -48,6 +51,33 @@ TEST(SystemInfoWin32, VersionRecordComesInBothFormsAndAgreesWithGetVersion) {
   OsVersionInfoEx odd{};
   odd.osVersionInfoSize = 150;
   EXPECT_FALSE(platform::GetVersionExA(&odd));
+}
+
+TEST(SystemInfoWin32, ANamedStateRootStatesItsOwnRelease) {
+  obxtest::ScratchRoot root;
+  OsVersionInfoEx info{};
+  info.osVersionInfoSize = kOsVersionInfoExSize;
+  EXPECT_FALSE(platform::GetVersionExA(&info));  // nothing stated yet
+  auto text = [](const char* key, const char* name, const char* value) {
+    RegChange change;
+    change.kind = RegChange::kSetValue;
+    change.subkey = key;
+    change.name = name;
+    change.type = kRegSz;
+    change.data.assign(value, value + std::strlen(value) + 1);
+    return change;
+  };
+  ASSERT_EQ(kErrorSuccess,
+            RegApplyChanges({text(kCurrentVersionKey, "CurrentVersion", "5.1"),
+                             text(kCurrentVersionKey, "CSDVersion", "Service Pack 3"),
+                             text(kCurrentVersionKey, "CurrentBuildNumber", "2600"),
+                             text(kProductOptionsKey, "ProductType", "WinNT")}));
+  ASSERT_TRUE(platform::GetVersionExA(&info));
+  EXPECT_EQ(5u, info.majorVersion);
+  EXPECT_EQ(1u, info.minorVersion);
+  EXPECT_EQ(3, info.servicePackMajor);
+  EXPECT_EQ(kVerNtWorkstation, info.productType);
+  EXPECT_EQ(0x0A280105u, platform::GetVersion());
 }
 
 TEST(SystemInfoWin32, MachineFactsComeFromTheSystem) {
