@@ -38,12 +38,6 @@ endfunction()
 # Tests of the built programs that stay Linux-only, with the reason. Each
 # entry: program, GoogleTest pattern, reason.
 set(OBX_WINDOWS_SKIPPED
-  "test_sysinfo|VersionRecord.*|the version record in the registry is how the Linux platform answers GetVersionExA, on Windows the system answers, and writing it would change the system's own keys"
-  "test_sysinfo|*OsVersionFromRecord.*|as above: it writes the system's version record"
-  "test_sysinfo|OsInfoRefresh.StoresLowerCasedTexts|as above: it writes the system's version record"
-  "test_sysinfo|MachineIdentityTest.VirtualMachineMakesTheComputerNameTheSource|as above: it writes the system's version record"
-  "test_sysinfo|MachineIdentityTest.Windows7InAVirtualMachineUsesTheDiskSerial|as above: it writes the system's version record"
-  "test_sysinfo|MachineIdentityTest.WorkstationsOfNt6NeverCountAsVirtual|as above: it writes the system's version record"
   "test_sysinfo|OsLanguage.*|the system language and the desktop folder come from the Linux locale and XDG folders there, on Windows from GetSystemDefaultLangID and SHGetSpecialFolderPathA"
   "test_sysinfo|LowerMultibyte.FollowsTheLocaleAndKeepsStrayBytes|the Windows C runtime has no C.UTF-8 locale"
   "test_tasks|PolicyRulesTest.DeadlineIsLocalTimeWithTheSystemsDaylightSaving|it sets the time zone through TZ, which the Linux platform follows, Windows takes the zone from the system's settings"

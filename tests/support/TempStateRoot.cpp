@@ -8,33 +8,12 @@
 #include <stdexcept>
 
 #include "platform/Environment.h"
-#include "platform/Registry.h"
 
 #ifndef OBX_BIN_DIR
 #error "OBX_BIN_DIR must name the folder of the built executables"
 #endif
 
 namespace obxtest {
-namespace {
-
-// The agent's keys. Where the registry belongs to the state root (Linux) a
-// fresh root has none; where it is the system's (Windows) they outlive the
-// root, so every test starts and ends without them.
-void ForgetAgentKeys() {
-  for (platform::RegRoot root :
-       {platform::RegRoot::kLocalMachine, platform::RegRoot::kCurrentUser}) {
-    for (const char* key : {"SOFTWARE\\Kelvor", "Software\\Kelvor.Tz"}) {
-      platform::RegKey handle{};
-      if (platform::OpenRegKey(root, key, platform::kKeyRead, &handle) != platform::kErrorSuccess)
-        continue;
-      platform::CloseRegKey(handle);
-      platform::DeleteRegTree(root, key);
-    }
-  }
-}
-
-}  // namespace
-
 TempStateRoot::TempStateRoot() {
   // A folder of its own, made by this object alone: create_directory fails
   // for a name that is taken.
@@ -52,11 +31,9 @@ TempStateRoot::TempStateRoot() {
     hadPrevious_ = true;
   }
   platform::SetEnvironmentValue("ORSA_ROOT", path_.c_str());
-  ForgetAgentKeys();
 }
 
 TempStateRoot::~TempStateRoot() {
-  ForgetAgentKeys();
   platform::SetEnvironmentValue("ORSA_ROOT", hadPrevious_ ? previous_.c_str() : nullptr);
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
