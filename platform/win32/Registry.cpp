@@ -75,14 +75,14 @@ std::string RootRegistryName(const std::string& root) {
   return std::string();
 }
 
-// The key that stands for a hive. Without ORSA_ROOT it is the machine's own.
-// A state root named in ORSA_ROOT (tests, a demo) brings a registry of its
-// own, as it does on Linux: its hives are keys below
+// The key that stands for a hive: the machine's own, unless a test machine
+// asks for a registry of its own (ORSA_PRIVATE_REGISTRY beside ORSA_ROOT), as
+// each state root has on Linux: its hives are then keys below
 // HKEY_CURRENT_USER\Software\orsa\roots\<the root's registry name>.
 class Hive {
  public:
   explicit Hive(RegRoot root) {
-    const std::string stateRoot = win32::EnvironmentValue("ORSA_ROOT");
+    const std::string stateRoot = win32::PrivateRegistryRoot();
     if (stateRoot.empty()) {
       key_ = root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
       return;

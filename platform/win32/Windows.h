@@ -39,5 +39,10 @@ class ScopedHandle {
 // both change.
 std::string EnvironmentValue(const char* name);
 
+// The state root whose registry is its own, a test machine's: ORSA_ROOT when
+// ORSA_PRIVATE_REGISTRY is set as well, else "" (the machine's registry, which
+// regedit, reg.exe and the task programs write too).
+std::string PrivateRegistryRoot();
+
 }  // namespace win32
 }  // namespace platform

@@ -199,7 +199,7 @@ TEST_F(RegistryWin32Test, BatchTakesEffectWholeOrNotAtAll) {
   EXPECT_FALSE(Exists("Batch\\Sub"));
 }
 
-TEST(RegistryWin32, AStateRootBringsARegistryOfItsOwn) {
+TEST(RegistryWin32, ATestMachineBringsARegistryOfItsOwn) {
   const std::string path = "SOFTWARE\\ObxRootTest";
   auto write = [&](const char* text) {
     RegKey key = nullptr;
@@ -224,6 +224,10 @@ TEST(RegistryWin32, AStateRootBringsARegistryOfItsOwn) {
     write("b");
   }
   EXPECT_EQ("a", read());
+  // A root alone keeps the machine's registry, which regedit and task programs write.
+  ::SetEnvironmentVariableA("ORSA_PRIVATE_REGISTRY", nullptr);
+  EXPECT_EQ("none", read());
+  ::SetEnvironmentVariableA("ORSA_PRIVATE_REGISTRY", "1");
   HKEY machine = nullptr;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ,
                                                   &machine));  // the machine's stays untouched
