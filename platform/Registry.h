@@ -2,9 +2,11 @@
 // The machine's registry, with the semantics of the Windows registry API the
 // settings store relies on. On Windows it is the registry itself, always in
 // its 32-bit view (KEY_WOW64_32KEY), where the agent's 32-bit task programs
-// write too; a test machine that sets ORSA_PRIVATE_REGISTRY beside ORSA_ROOT
-// gets a registry of that state root's own instead, as on Linux (keys below
-// HKEY_CURRENT_USER\Software\orsa\roots, named in "<root>\registry.id"). On Linux it is one
+// write too. A state root named in ORSA_ROOT (tests, demos) has a registry
+// of its own instead, as on Linux, so that no test writes the machine's keys
+// (below HKEY_CURRENT_USER\Software\orsa\roots, named in
+// "<root>\registry.id"); ORSA_MACHINE_REGISTRY set beside it keeps the
+// machine's registry, for a run whose settings regedit or reg.exe wrote. On Linux it is one
 // database file under the state root, shared by every process that uses that root (the agent,
 // orsa-reg, the programs a task runs). Key and value names compare case-insensitively (ASCII);
 // values keep their type and raw bytes. Every function is thread-safe.

@@ -6,8 +6,8 @@
 // component code reads the same on every platform.
 //
 // On Windows they are the calls themselves, except the version record of a
-// state root with a registry of its own (ORSA_PRIVATE_REGISTRY, see
-// Registry.h): it is read from that registry as on Linux. On Linux the version record is the
+// state root with a registry of its own (see Registry.h): it is read from
+// that registry as on Linux. On Linux the version record is the
 // one Windows keeps in the registry
 // (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion and
 // HKLM\SYSTEM\CurrentControlSet\Control\ProductOptions), read afresh at every

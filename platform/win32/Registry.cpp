@@ -75,9 +75,10 @@ std::string RootRegistryName(const std::string& root) {
   return std::string();
 }
 
-// The key that stands for a hive: the machine's own, unless a test machine
-// asks for a registry of its own (ORSA_PRIVATE_REGISTRY beside ORSA_ROOT), as
-// each state root has on Linux: its hives are then keys below
+// The key that stands for a hive. A state root named in ORSA_ROOT (a test, a
+// demo) has a registry of its own, as each state root has on Linux, so that
+// no test writes the machine's keys (the release it states, say); its hives
+// are keys below
 // HKEY_CURRENT_USER\Software\orsa\roots\<the root's registry name>.
 class Hive {
  public:

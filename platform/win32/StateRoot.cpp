@@ -22,7 +22,7 @@ std::string EnvironmentValue(const char* name) {
 }
 
 std::string PrivateRegistryRoot() {
-  if (EnvironmentValue("ORSA_PRIVATE_REGISTRY").empty()) return std::string();
+  if (!EnvironmentValue("ORSA_MACHINE_REGISTRY").empty()) return std::string();
   return EnvironmentValue("ORSA_ROOT");
 }
 

@@ -19,8 +19,8 @@ static_assert(kOsVersionInfoSize == sizeof(OSVERSIONINFOA), "basic version recor
 
 namespace {
 
-// A test machine with a registry of its own states its release there, read
-// as on Linux.
+// A state root with a registry of its own states its release there, read as
+// on Linux.
 bool StateRootNamed() { return !win32::PrivateRegistryRoot().empty(); }
 
 }  // namespace

@@ -39,9 +39,8 @@ class ScopedHandle {
 // both change.
 std::string EnvironmentValue(const char* name);
 
-// The state root whose registry is its own, a test machine's: ORSA_ROOT when
-// ORSA_PRIVATE_REGISTRY is set as well, else "" (the machine's registry, which
-// regedit, reg.exe and the task programs write too).
+// The state root whose registry is its own: ORSA_ROOT, unless
+// ORSA_MACHINE_REGISTRY is set as well; "" for the machine's registry.
 std::string PrivateRegistryRoot();
 
 }  // namespace win32

@@ -199,7 +199,7 @@ TEST_F(RegistryWin32Test, BatchTakesEffectWholeOrNotAtAll) {
   EXPECT_FALSE(Exists("Batch\\Sub"));
 }
 
-TEST(RegistryWin32, ATestMachineBringsARegistryOfItsOwn) {
+TEST(RegistryWin32, AStateRootBringsARegistryOfItsOwn) {
   const std::string path = "SOFTWARE\\ObxRootTest";
   auto write = [&](const char* text) {
     RegKey key = nullptr;
@@ -224,10 +224,10 @@ TEST(RegistryWin32, ATestMachineBringsARegistryOfItsOwn) {
     write("b");
   }
   EXPECT_EQ("a", read());
-  // A root alone keeps the machine's registry, which regedit and task programs write.
-  ::SetEnvironmentVariableA("ORSA_PRIVATE_REGISTRY", nullptr);
+  // Asked for, the machine's registry, which regedit and task programs write.
+  ::SetEnvironmentVariableA("ORSA_MACHINE_REGISTRY", "1");
   EXPECT_EQ("none", read());
-  ::SetEnvironmentVariableA("ORSA_PRIVATE_REGISTRY", "1");
+  ::SetEnvironmentVariableA("ORSA_MACHINE_REGISTRY", nullptr);
   HKEY machine = nullptr;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ,
                                                   &machine));  // the machine's stays untouched

@@ -1,7 +1,6 @@
 #pragma once
 // A fresh folder for one Windows test, named as the state root (ORSA_ROOT)
-// with a registry of its own (ORSA_PRIVATE_REGISTRY) for the life of the
-// object and removed afterwards.
+// for the life of the object and removed afterwards.
 #include <windows.h>
 
 #include <atomic>
@@ -24,11 +23,9 @@ class ScratchRoot {
     hadPrevious_ = length > 0 && length < sizeof previous;
     if (hadPrevious_) previous_ = previous;
     ::SetEnvironmentVariableA("ORSA_ROOT", path_.c_str());
-    ::SetEnvironmentVariableA("ORSA_PRIVATE_REGISTRY", "1");
   }
   ~ScratchRoot() {
     ::SetEnvironmentVariableA("ORSA_ROOT", hadPrevious_ ? previous_.c_str() : nullptr);
-    if (!hadPrevious_) ::SetEnvironmentVariableA("ORSA_PRIVATE_REGISTRY", nullptr);
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
