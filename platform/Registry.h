@@ -2,9 +2,13 @@
 // The machine's registry, with the semantics of the Windows registry API the
 // settings store relies on. On Windows it is the registry itself, always in
 // its 32-bit view (KEY_WOW64_32KEY), where the agent's 32-bit task programs
-// write too. On Linux it is one database file under the state root, shared by
-// every process that uses that root (the agent, orsa-reg, the programs a task
-// runs). Key and value names compare case-insensitively (ASCII);
+// write too. A state root named in ORSA_ROOT (tests, demos) has a registry
+// of its own instead, as on Linux, so that no test writes the machine's keys
+// (below HKEY_CURRENT_USER\Software\orsa\roots, named in
+// "<root>\registry.id"); ORSA_MACHINE_REGISTRY set beside it keeps the
+// machine's registry, for a run whose settings regedit or reg.exe wrote. On Linux it is one
+// database file under the state root, shared by every process that uses that root (the agent,
+// orsa-reg, the programs a task runs). Key and value names compare case-insensitively (ASCII);
 // values keep their type and raw bytes. Every function is thread-safe.
 #include <cstddef>
 #include <cstdint>
@@ -86,8 +90,8 @@ PLATFORM_EXPORT long QueryRegValue(RegKey key, const std::string& name, uint32_t
 PLATFORM_EXPORT long SetRegValue(RegKey key, const std::string& name, uint32_t type,
                                  const unsigned char* data, uint32_t size);
 PLATFORM_EXPORT long DeleteRegValue(RegKey key, const std::string& name);
-// Deletes the key with all its subkeys and values. On Windows a hive itself
-// (an empty subkey) is refused with kErrorAccessDenied: it is the machine's.
+// Deletes the key with all its subkeys and values. On Windows the machine's
+// hive itself (an empty subkey) is refused with kErrorAccessDenied.
 PLATFORM_EXPORT long DeleteRegTree(RegRoot root, const std::string& subkey);
 // Returns when everything written through this key is on disk.
 PLATFORM_EXPORT long FlushRegKey(RegKey key);

@@ -5,9 +5,9 @@
 // keep the names and the results of the Windows calls they stand for, so the
 // component code reads the same on every platform.
 //
-// On Windows they are the calls themselves, except the version record under
-// a state root named in ORSA_ROOT: that root has a registry of its own, and
-// the record is read from it as on Linux. On Linux the version record is the
+// On Windows they are the calls themselves, except the version record of a
+// state root with a registry of its own (see Registry.h): it is read from
+// that registry as on Linux. On Linux the version record is the
 // one Windows keeps in the registry
 // (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion and
 // HKLM\SYSTEM\CurrentControlSet\Control\ProductOptions), read afresh at every

@@ -75,14 +75,15 @@ std::string RootRegistryName(const std::string& root) {
   return std::string();
 }
 
-// The key that stands for a hive. Without ORSA_ROOT it is the machine's own.
-// A state root named in ORSA_ROOT (tests, a demo) brings a registry of its
-// own, as it does on Linux: its hives are keys below
+// The key that stands for a hive. A state root named in ORSA_ROOT (a test, a
+// demo) has a registry of its own, as each state root has on Linux, so that
+// no test writes the machine's keys (the release it states, say); its hives
+// are keys below
 // HKEY_CURRENT_USER\Software\orsa\roots\<the root's registry name>.
 class Hive {
  public:
   explicit Hive(RegRoot root) {
-    const std::string stateRoot = win32::EnvironmentValue("ORSA_ROOT");
+    const std::string stateRoot = win32::PrivateRegistryRoot();
     if (stateRoot.empty()) {
       key_ = root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
       return;

@@ -21,6 +21,11 @@ std::string EnvironmentValue(const char* name) {
   return value;
 }
 
+std::string PrivateRegistryRoot() {
+  if (!EnvironmentValue("ORSA_MACHINE_REGISTRY").empty()) return std::string();
+  return EnvironmentValue("ORSA_ROOT");
+}
+
 }  // namespace win32
 
 namespace {

@@ -19,9 +19,9 @@ static_assert(kOsVersionInfoSize == sizeof(OSVERSIONINFOA), "basic version recor
 
 namespace {
 
-// A state root named in ORSA_ROOT brings its own registry, and with it the
-// release it states (tests, a demo), read as on Linux.
-bool StateRootNamed() { return !win32::EnvironmentValue("ORSA_ROOT").empty(); }
+// A state root with a registry of its own states its release there, read as
+// on Linux.
+bool StateRootNamed() { return !win32::PrivateRegistryRoot().empty(); }
 
 }  // namespace
 

@@ -39,5 +39,9 @@ class ScopedHandle {
 // both change.
 std::string EnvironmentValue(const char* name);
 
+// The state root whose registry is its own: ORSA_ROOT, unless
+// ORSA_MACHINE_REGISTRY is set as well; "" for the machine's registry.
+std::string PrivateRegistryRoot();
+
 }  // namespace win32
 }  // namespace platform

@@ -224,6 +224,10 @@ TEST(RegistryWin32, AStateRootBringsARegistryOfItsOwn) {
     write("b");
   }
   EXPECT_EQ("a", read());
+  // Asked for, the machine's registry, which regedit and task programs write.
+  ::SetEnvironmentVariableA("ORSA_MACHINE_REGISTRY", "1");
+  EXPECT_EQ("none", read());
+  ::SetEnvironmentVariableA("ORSA_MACHINE_REGISTRY", nullptr);
   HKEY machine = nullptr;
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ,
                                                   &machine));  // the machine's stays untouched
