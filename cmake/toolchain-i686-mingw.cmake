@@ -21,3 +21,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# pkg-config (TinyXML) looks into the prefix alone, never at the Linux libraries.
+set(ENV{PKG_CONFIG_LIBDIR} ${OBX_WIN32_PREFIX}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")

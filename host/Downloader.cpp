@@ -1,11 +1,6 @@
 #include "host/Downloader.h"
 
 #include <curl/curl.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -14,8 +9,10 @@
 
 #include "host/CurlLibrary.h"
 #include "host/CurlPerform.h"
+#include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
+#include "platform/WritableFile.h"
 
 namespace orsahost {
 namespace {
@@ -34,12 +31,14 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
   return true;
 }
 
-std::string Errno(const char* what) { return std::string(what) + ": " + strerror(errno); }
+std::string Failure(const std::string& what, long error) {
+  return what + ": " + platform::ErrorText(error);
+}
 
 // The state of one request. Callbacks run inside curl's C frames: they never throw.
 struct Transfer {
   CURL* easy = nullptr;
-  int fd = -1;
+  platform::WritableFile* file = nullptr;
   curl_off_t offset = 0;   // bytes kept from an earlier attempt, asked for with a range
   curl_off_t written = 0;  // bytes of this response's body written
   long rangeStart = -1;    // start of the current response's Content-Range
@@ -47,7 +46,7 @@ struct Transfer {
   bool badRange = false;
   bool badStatus = false;  // a body of a response other than 200/206
   bool writeFailed = false;
-  int writeErrno = 0;
+  long writeError = 0;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -82,9 +81,10 @@ bool BeginBody(Transfer* t) {
     t->badStatus = true;
     return false;
   }
-  if (::ftruncate(t->fd, t->offset) != 0 || ::lseek(t->fd, t->offset, SEEK_SET) < 0) {
+  const long error = t->file->Truncate(static_cast<uint64_t>(t->offset));
+  if (error != platform::kErrorSuccess) {
     t->writeFailed = true;
-    t->writeErrno = errno;
+    t->writeError = error;
     return false;
   }
   t->started = true;
@@ -95,16 +95,11 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const size_t bytes = size * count;
   if (!t->started && !BeginBody(t)) return 0;  // 0 makes curl end with a write error
-  size_t done = 0;
-  while (done < bytes) {
-    ssize_t n = ::write(t->fd, data + done, bytes - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      t->writeFailed = true;
-      t->writeErrno = errno;
-      return 0;
-    }
-    done += static_cast<size_t>(n);
+  const long error = t->file->Write(data, bytes);
+  if (error != platform::kErrorSuccess) {
+    t->writeFailed = true;
+    t->writeError = error;
+    return 0;
   }
   t->written += static_cast<curl_off_t>(bytes);
   return bytes;
@@ -113,32 +108,6 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
 struct EasyDeleter {
   void operator()(CURL* c) const { curl::easy_cleanup(c); }
 };
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { Close(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    if (fd_ < 0) return true;
-    const bool ok = ::close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-  }
-
- private:
-  int fd_;
-};
-
-bool SyncFolderOf(const std::string& path) {
-  const std::string::size_type slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd.get() >= 0 && ::fsync(fd.get()) == 0;
-}
 
 }  // namespace
 
@@ -192,10 +161,10 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
                         std::string& detail) {
   const curl::CurlLease lease;
   if (!lease.Loaded(&detail)) return kDownloadLocalFailure;
-  Descriptor file(::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-  struct stat info {};
-  if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    detail = Errno(("cannot open " + part).c_str());
+  platform::WritableFile file;
+  const long opened = file.Open(part);
+  if (opened != platform::kErrorSuccess) {
+    detail = Failure("cannot open " + part, opened);
     return kDownloadLocalFailure;
   }
 
@@ -207,8 +176,8 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   CURL* c = easy.get();
   Transfer t;
   t.easy = c;
-  t.fd = file.get();
-  t.offset = static_cast<curl_off_t>(info.st_size);
+  t.file = &file;
+  t.offset = static_cast<curl_off_t>(file.Size());
   const std::string range = std::to_string(t.offset) + "-";
   char error[CURL_ERROR_SIZE] = {0};
 
@@ -241,7 +210,7 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
 
   auto discard = [&](int code, const std::string& why) {
     file.Close();
-    ::unlink(part.c_str());
+    platform::RemoveFile(part);
     detail = why;
     return code;
   };
@@ -259,10 +228,8 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     detail = curl::multi_strerror(mc);
     return kDownloadTransportFailure;
   }
-  if (t.writeFailed) {
-    errno = t.writeErrno;
-    return discard(kDownloadLocalFailure, Errno(("cannot write " + part).c_str()));
-  }
+  if (t.writeFailed)
+    return discard(kDownloadLocalFailure, Failure("cannot write " + part, t.writeError));
   if (t.badRange) {
     return discard(kDownloadBadRange, "the server answered another range than bytes=" + range);
   }
@@ -280,18 +247,24 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   }
   if (!t.started) {
     // A complete answer without a body: an empty file (or an empty range).
-    if (status == 200 && ::ftruncate(file.get(), 0) != 0)
-      return discard(kDownloadLocalFailure, Errno(("cannot write " + part).c_str()));
+    if (status == 200) {
+      const long truncated = file.Truncate(0);
+      if (truncated != platform::kErrorSuccess)
+        return discard(kDownloadLocalFailure, Failure("cannot write " + part, truncated));
+    }
     if (status == 206 && t.rangeStart != t.offset)
       return discard(kDownloadBadRange, "the server answered another range than bytes=" + range);
     if (status == 200) t.offset = 0;
   }
-  if (::fsync(file.get()) != 0 || !file.Close())
-    return discard(kDownloadLocalFailure, Errno(("cannot flush " + part).c_str()));
-  if (::rename(part.c_str(), target.c_str()) != 0)
+  long fileError = file.Flush();
+  if (fileError == platform::kErrorSuccess) fileError = file.Close();
+  if (fileError != platform::kErrorSuccess)
+    return discard(kDownloadLocalFailure, Failure("cannot flush " + part, fileError));
+  fileError = platform::RenameFile(part, target);
+  if (fileError != platform::kErrorSuccess)
     return discard(kDownloadLocalFailure,
-                   Errno(("cannot rename " + part + " to " + target).c_str()));
-  SyncFolderOf(target);
+                   Failure("cannot rename " + part + " to " + target, fileError));
+  platform::FlushFolderOf(target);
   std::string note = "download " + url + " stored as " + target + " (" +
                      std::to_string(t.offset + t.written) + " bytes";
   if (t.offset > 0) note += ", resumed at " + std::to_string(t.offset);

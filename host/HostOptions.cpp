@@ -1,6 +1,6 @@
 #include "host/HostOptions.h"
 
-#include <unistd.h>
+#include "platform/File.h"
 
 namespace orsahost {
 namespace {
@@ -97,9 +97,9 @@ std::string HostUsage() {
 std::string DefaultComponentPath(const std::string& executable) {
   std::string folder = FolderOf(executable);
   std::string beside = folder + "/" + kComponentFile;
-  if (access(beside.c_str(), F_OK) == 0) return beside;
+  if (platform::PathExists(beside)) return beside;
   std::string lib = folder + "/../lib/" + kComponentFile;
-  if (access(lib.c_str(), F_OK) == 0) return lib;
+  if (platform::PathExists(lib)) return lib;
   return beside;
 }
 

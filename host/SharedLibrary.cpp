@@ -1,29 +1,19 @@
 #include "host/SharedLibrary.h"
 
-#include <dlfcn.h>
+#include "platform/SharedLibrary.h"
 
 namespace orsahost {
 
 std::unique_ptr<SharedLibrary> SharedLibrary::Open(const std::string& path, std::string* error) {
-  // A bare name would make the loader search the system's library path; a
-  // component is always named by its file.
-  std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-  dlerror();
-  // RTLD_NODELETE: dlclose gives the library up but leaves its code mapped.
-  // A component's worker that did not end within its stop time is abandoned,
-  // not killed, and may still be running library code when the host lets go;
-  // unmapping that code would crash the host on its way out.
-  void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  if (handle == nullptr) {
-    const char* reason = dlerror();
-    if (error) *error = reason ? reason : "unknown loader error";
-    return nullptr;
-  }
+  void* handle = platform::OpenSharedLibrary(path, error);
+  if (handle == nullptr) return nullptr;
   return std::unique_ptr<SharedLibrary>(new SharedLibrary(handle, path));
 }
 
-SharedLibrary::~SharedLibrary() { dlclose(handle_); }
+SharedLibrary::~SharedLibrary() { platform::CloseSharedLibrary(handle_); }
 
-void* SharedLibrary::Symbol(const std::string& name) const { return dlsym(handle_, name.c_str()); }
+void* SharedLibrary::Symbol(const std::string& name) const {
+  return platform::SharedLibrarySymbol(handle_, name);
+}
 
 }  // namespace orsahost

@@ -1,5 +1,5 @@
 #pragma once
-// A loaded shared library, given up (dlclose) when the object goes. Its code
+// A loaded shared library, given up when the object goes. Its code
 // and static data stay mapped until the process ends, so a thread of the
 // library that outlived its stop never runs into unmapped memory; static
 // destructors of the library run at process exit.

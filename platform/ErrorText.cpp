@@ -1,3 +1,4 @@
+#include "platform/SystemErrorText.h"
 #include "platform/WinError.h"
 
 namespace platform {
@@ -58,8 +59,10 @@ std::string ErrorText(long code) {
       return "key deleted meanwhile";
     case kErrorNoUnicodeTranslation:
       return "text not valid in the code page";
-    default:
-      return "error " + std::to_string(code);
+    default: {
+      std::string words = SystemErrorText(code);
+      return words.empty() ? "error " + std::to_string(code) : words;
+    }
   }
 }
 

@@ -65,12 +65,16 @@ PLATFORM_EXPORT bool CreateDirectories(const std::string& path);
 
 // Writes `data` to a temporary file beside `path`, flushes it to disk and
 // renames it over the target, so a reader sees the old or the new file whole
-// whatever happens to this process. The target keeps its permissions; a new
-// file may be read by everyone. The first write into a folder also removes the
-// temporary files that killed writers left there (only files of this
-// function's own naming that no writer holds), and later writes look again
-// while one had to be left to its writer. False (target unchanged, `*error`
-// set when given) on any failure.
+// whatever happens to this process. On Linux the target keeps its permissions
+// and a new file may be read by everyone; on Windows the file takes the
+// permissions its folder hands down, and a rename that meets the target open
+// elsewhere (a reader, a virus scanner) is retried for about a second. The
+// first write into a folder also removes the temporary files that killed
+// writers left there: only files of this function's own naming that no writer
+// holds (on Windows, where a writer closes its file before the rename, also
+// older than a few seconds). Later writes look again while one had to be left
+// to its writer. False (target unchanged, `*error` set when given) on any
+// failure.
 PLATFORM_EXPORT bool ReplaceFileAtomically(const std::string& path, const std::string& data,
                                            long* error = nullptr);
 

@@ -12,9 +12,15 @@
 // threads and ignores SIGPIPE, and a child would otherwise keep both across
 // exec and could be neither stopped nor interrupted.
 //
+// On Windows, Start hands the command line unchanged to CreateProcessA, which
+// finds the program by its own rules (an unquoted path with blanks included);
+// the child starts on the interactive desktop "WinSta0\Default" and inherits
+// no handle.
+//
 // The wait runs in real time (the child does), not on the injectable clock,
 // and watches the calling thread's quit request (platform/StopToken.h): on
-// Linux it is a poll on the child's pidfd and the request's eventfd; on a
+// Windows it is WaitForMultipleObjects on the process and the request's
+// event; on Linux a poll on the child's pidfd and the request's eventfd; on a
 // system without pidfds it looks at the child every few tens of milliseconds.
 //
 // No zombie, ever. A child still running when its Process object goes away
@@ -57,7 +63,8 @@ struct ProcessOptions {
   // The program is a file this agent has downloaded: files arrive without
   // execute permission, so a regular file that has none gets execute
   // permission wherever it has read permission. A file that already has some
-  // execute bit, or that cannot be changed, is left as it is.
+  // execute bit, or that cannot be changed, is left as it is. Nothing to do
+  // on Windows.
   bool makeExecutable = false;
 };
 
@@ -97,8 +104,9 @@ class PLATFORM_EXPORT Process {
   uint32_t ExitCode() const { return exitCode_; }
   // The child's process id while this object holds one; 0 otherwise.
   int Id() const { return collected_ ? 0 : pid_; }
-  // Asks a running child to end (SIGTERM); true when the request was sent. The
-  // child is still collected by Wait or by the reaper.
+  // Asks a running child to end (SIGTERM; on Windows TerminateProcess, exit
+  // code 1); true when the request was sent. The child is still collected by
+  // Wait or by the reaper.
   bool Terminate();
 
  private:
@@ -106,7 +114,7 @@ class PLATFORM_EXPORT Process {
   bool Collect();
 
   int pid_ = 0;
-  int pidfd_ = -1;
+  intptr_t handle_ = -1;  // the child: a pidfd on Linux, the process HANDLE on Windows
   bool collected_ = false;
   uint32_t exitCode_ = 0;
 };

@@ -2,6 +2,10 @@
 // Asking the logged-on user a question, as MessageBoxA does on Windows: a
 // text, a caption and a button set in, the button chosen out.
 //
+// On Windows it is MessageBoxA, shown from a thread of its own so that the
+// asking thread can watch the quit request; a process whose window station
+// the user cannot see, or a box that cannot be shown, has nobody to ask.
+//
 // On Linux the question is a desktop dialog, shown by a dialog program
 // (zenity, else kdialog) when one is installed and the environment names a
 // display (DISPLAY or WAYLAND_DISPLAY). Where no user can be asked (no

@@ -1,8 +1,14 @@
 #pragma once
 // The machine's registry, with the semantics of the Windows registry API the
-// settings store relies on. On Linux it is one database file under the state
-// root, shared by every process that uses that root (the agent, orsa-reg, the
-// programs a task runs). Key and value names compare case-insensitively (ASCII);
+// settings store relies on. On Windows it is the registry itself, always in
+// its 32-bit view (KEY_WOW64_32KEY), where the agent's 32-bit task programs
+// write too. A state root named in ORSA_ROOT (tests, demos) has a registry
+// of its own instead, as on Linux, so that no test writes the machine's keys
+// (below HKEY_CURRENT_USER\Software\orsa\roots, named in
+// "<root>\registry.id"); ORSA_MACHINE_REGISTRY set beside it keeps the
+// machine's registry, for a run whose settings regedit or reg.exe wrote. On Linux it is one
+// database file under the state root, shared by every process that uses that root (the agent,
+// orsa-reg, the programs a task runs). Key and value names compare case-insensitively (ASCII);
 // values keep their type and raw bytes. Every function is thread-safe.
 #include <cstddef>
 #include <cstdint>
@@ -84,7 +90,8 @@ PLATFORM_EXPORT long QueryRegValue(RegKey key, const std::string& name, uint32_t
 PLATFORM_EXPORT long SetRegValue(RegKey key, const std::string& name, uint32_t type,
                                  const unsigned char* data, uint32_t size);
 PLATFORM_EXPORT long DeleteRegValue(RegKey key, const std::string& name);
-// Deletes the key with all its subkeys and values.
+// Deletes the key with all its subkeys and values. On Windows the machine's
+// hive itself (an empty subkey) is refused with kErrorAccessDenied.
 PLATFORM_EXPORT long DeleteRegTree(RegRoot root, const std::string& subkey);
 // Returns when everything written through this key is on disk.
 PLATFORM_EXPORT long FlushRegKey(RegKey key);
@@ -98,7 +105,7 @@ struct RegValue {
 // Values in name order (case-insensitive) and direct subkey names in order.
 PLATFORM_EXPORT long RegEnumValues(RegKey key, std::vector<RegValue>* values);
 PLATFORM_EXPORT long RegEnumSubKeys(RegKey key, std::vector<std::string>* names);
-// The key's full path as stored, e.g. "SOFTWARE\Kelvor\QUOR5.0".
+// The key's full path in the stored spelling, e.g. "SOFTWARE\Kelvor\QUOR5.0".
 PLATFORM_EXPORT std::string RegKeyPath(RegKey key);
 
 // One change of a batch (what a .reg file describes).
@@ -115,7 +122,10 @@ struct RegChange {
 // effect or none does. Setting a value creates its key with all missing
 // parents; deleting a missing key or value is not an error. A key deeper than
 // kMaxKeyDepth to create or set a value in fails the whole batch with
-// kErrorInvalidParameter. On disk when it returns kErrorSuccess.
+// kErrorInvalidParameter. On disk when it returns kErrorSuccess. Windows before
+// Vista has no registry transactions: there the batch notes how to put back
+// each change and undoes them in reverse order when one fails, so other
+// processes may see it half done while it runs.
 PLATFORM_EXPORT long RegApplyChanges(const std::vector<RegChange>& changes);
 
 }  // namespace platform

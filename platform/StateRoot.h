@@ -7,16 +7,22 @@
 
 namespace platform {
 
-// ORSA_ROOT when set and not empty; else /var/lib/orsa for root, else
-// $XDG_STATE_HOME/orsa (default ~/.local/state/orsa). Read at every call, so a
-// test can switch roots with setenv. The folder is not created here.
+// ORSA_ROOT when set and not empty; else on Windows "orsa" in the folder of
+// data shared by all users (CSIDL_COMMON_APPDATA); on Linux /var/lib/orsa for
+// root, else $XDG_STATE_HOME/orsa (default ~/.local/state/orsa). Read at every
+// call, so a test can switch roots in its environment. The folder is not
+// created here.
 PLATFORM_EXPORT std::string StateRoot();
 
-// The Windows folder under the state root ("<root>/windows"); holds win.ini.
+// The folder that holds win.ini: the Windows folder under the state root
+// ("<root>/windows"); on Windows, without ORSA_ROOT, the system's own
+// (GetWindowsDirectoryA).
 PLATFORM_EXPORT std::string WindowsDirectory();
 
-// A Windows-style path as the file system sees it: "\" becomes "/", runs of
-// separators fold to one, and a drive path "C:\x" maps to "<root>/drive_c/x".
+// A Windows-style path as the file system sees it. Linux: "\" becomes "/",
+// runs of separators fold to one, and a drive path "C:\x" maps to
+// "<root>/drive_c/x". Windows: "/" becomes "\" and runs fold to one, except
+// the leading pair of "\\server\share" and "\\.\device".
 PLATFORM_EXPORT std::string NativePath(const std::string& path);
 
 }  // namespace platform

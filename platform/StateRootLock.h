@@ -4,7 +4,8 @@
 // host takes it; orsa-reg and the programs a task runs never do, so they keep
 // working while a host runs.
 //
-// The claim is an exclusive lock on "<root>/orsa-host.lock", which also holds
+// The claim is an exclusive lock on "<root>/orsa-host.lock" (on Windows: the
+// file open for writing, shared with no other writer), which also holds
 // the owner's process id for the message of whoever is refused. The system
 // drops the lock when its process ends, however it ends, and programs the
 // owner starts do not inherit it. The file stays when the lock is released:

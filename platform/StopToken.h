@@ -18,6 +18,20 @@ namespace platform {
 
 struct StopState;
 
+// A native object a thread can wait on beside others: on Windows an event
+// HANDLE for WaitForMultipleObjects, elsewhere a descriptor for poll().
+#if defined(_WIN32)
+typedef void* WaitHandle;
+constexpr WaitHandle kNoWaitHandle = nullptr;
+#else
+typedef int WaitHandle;
+constexpr WaitHandle kNoWaitHandle = -1;
+#endif
+
+// True when `handle` is signalled (a descriptor: readable) at this moment;
+// never waits. False for kNoWaitHandle.
+PLATFORM_EXPORT bool WaitHandleSignalled(WaitHandle handle);
+
 // Wait length meaning "until the quit request, however long that takes".
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
@@ -32,10 +46,11 @@ class PLATFORM_EXPORT StopToken {
   // kInfinite waits until the request; a never-stopped token refuses it and
   // returns false at once rather than block forever.
   bool WaitFor(uint32_t ms) const;
-  // A descriptor that becomes readable once the request is made (for poll()
-  // beside other descriptors, e.g. a process handle); -1 for a never-stopped
-  // token. Owned by the stop state; valid while this token or its source lives.
-  int EventFd() const;
+  // A handle that becomes signalled once the request is made, for waiting on
+  // it beside other handles (a process, a socket); kNoWaitHandle for a
+  // never-stopped token. Owned by the stop state; valid while this token or
+  // its source lives.
+  WaitHandle WaitEvent() const;
   // True for a token that belongs to some StopSource.
   bool Stoppable() const { return state_ != nullptr; }
 

@@ -5,7 +5,10 @@
 // keep the names and the results of the Windows calls they stand for, so the
 // component code reads the same on every platform.
 //
-// On Linux the version record is the one Windows keeps in the registry
+// On Windows they are the calls themselves, except the version record of a
+// state root with a registry of its own (see Registry.h): it is read from
+// that registry as on Linux. On Linux the version record is the
+// one Windows keeps in the registry
 // (HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion and
 // HKLM\SYSTEM\CurrentControlSet\Control\ProductOptions), read afresh at every
 // call; the other facts come from the locale, XDG user folders, getifaddrs and
@@ -106,10 +109,6 @@ struct AdapterInfo {
 // them: the loopback interface is not listed. False (list empty) when the
 // interfaces cannot be read.
 PLATFORM_EXPORT bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters);
-
-// The Windows adapter type for a Linux ARPHRD_* hardware type; `wireless`
-// tells an Ethernet-framed 802.11 interface from a wired one.
-PLATFORM_EXPORT uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
 
 // ---------------------------------------------------------------- machine
 

@@ -12,8 +12,10 @@ namespace platform {
 // The readable name of `type`; the raw name when it cannot be made readable.
 PLATFORM_EXPORT std::string ReadableTypeName(const std::type_info& type);
 
+// Inline in every module that asks: only ReadableTypeName crosses the
+// platform's interface.
 template <class T>
-PLATFORM_EXPORT std::string TypeNameOf() {
+std::string TypeNameOf() {
   return ReadableTypeName(typeid(T));
 }
 

@@ -41,7 +41,9 @@ enum : long {
 };
 
 // The reason a code stands for, in a few lower-case words ("access denied",
-// "disk full"), for messages read by people; "error N" for a code without one.
+// "disk full"), for messages read by people; on Windows the system's own
+// words for a code not listed above (FormatMessageA); "error N" for a code
+// without any.
 PLATFORM_EXPORT std::string ErrorText(long code);
 
 }  // namespace platform

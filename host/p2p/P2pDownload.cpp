@@ -121,7 +121,7 @@ int P2pDownload::download(const std::string& md5Text, const std::string& fileNam
       return kP2pNoPeers;
     }
     const platform::StopToken token = platform::CurrentStopToken();
-    const int stopFd = token.EventFd();
+    const platform::WaitHandle stopFd = token.WaitEvent();
     int result = kP2pNotFound;
     for (const Peer& peer : settings.peers) {
       if (token.StopRequested()) return kP2pCancelled;

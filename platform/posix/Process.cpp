@@ -168,7 +168,7 @@ std::string FindProgram(const std::string& program) {
 }
 
 Process::~Process() {
-  if (pidfd_ >= 0) ::close(pidfd_);
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
   if (pid_ > 0 && !collected_) HandToReaper(pid_);
   CollectLeftovers();
 }
@@ -196,7 +196,7 @@ long Process::StartArgs(const std::vector<std::string>& args, const ProcessOptio
       ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attr(), argv.data(), environ);
   if (error != 0) return WindowsErrorFromErrno(error);
   pid_ = pid;
-  pidfd_ = OpenPidFd(pid);
+  handle_ = OpenPidFd(pid);
   if (options.highPriority) RaisePriority(pid);
   return kErrorSuccess;
 }
@@ -212,8 +212,8 @@ bool Process::Collect() {
   // has ended all the same, with an unknown exit code.
   collected_ = true;
   exitCode_ = got == pid_ ? ExitCodeOf(status) : 0;
-  if (pidfd_ >= 0) ::close(pidfd_);
-  pidfd_ = -1;
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  handle_ = -1;
   return true;
 }
 
@@ -221,7 +221,7 @@ WaitResult Process::Wait(uint32_t ms) {
   if (pid_ <= 0) return WaitResult::kFailed;
   if (collected_ || Collect()) return WaitResult::kExited;
   const StopToken stop = CurrentStopToken();
-  const int stopFd = stop.EventFd();
+  const WaitHandle stopFd = stop.WaitEvent();
   if (stop.StopRequested()) return WaitResult::kStopped;
 
   using Clock = std::chrono::steady_clock;
@@ -234,10 +234,10 @@ WaitResult Process::Wait(uint32_t ms) {
       if (left <= 0) return WaitResult::kTimedOut;
       timeout = static_cast<int>(std::min<long long>(left, INT_MAX));
     }
-    if (pidfd_ < 0) timeout = timeout < 0 ? kPollSliceMs : std::min(timeout, kPollSliceMs);
+    if (handle_ < 0) timeout = timeout < 0 ? kPollSliceMs : std::min(timeout, kPollSliceMs);
     pollfd fds[2];
     nfds_t count = 0;
-    if (pidfd_ >= 0) fds[count++] = {pidfd_, POLLIN, 0};
+    if (handle_ >= 0) fds[count++] = {static_cast<int>(handle_), POLLIN, 0};
     if (stopFd >= 0) fds[count++] = {stopFd, POLLIN, 0};
     if (::poll(fds, count, timeout) < 0 && errno != EINTR) return WaitResult::kFailed;
     if (Collect()) return WaitResult::kExited;

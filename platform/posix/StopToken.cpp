@@ -1,5 +1,6 @@
 #include "platform/StopToken.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -43,6 +44,12 @@ void SignalEventFd(int fd) {
 
 }  // namespace
 
+bool WaitHandleSignalled(WaitHandle handle) {
+  if (handle < 0) return false;
+  pollfd fd{handle, POLLIN, 0};
+  return ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;
+}
+
 bool StopToken::StopRequested() const {
   return state_ && state_->stopped.load(std::memory_order_acquire);
 }
@@ -65,8 +72,8 @@ bool StopToken::WaitFor(uint32_t ms) const {
   return !state_->cv.wait_until(lock, deadline, stopped);
 }
 
-int StopToken::EventFd() const {
-  if (!state_) return -1;
+WaitHandle StopToken::WaitEvent() const {
+  if (!state_) return kNoWaitHandle;
   std::lock_guard<std::mutex> lock(state_->mutex);
   if (state_->eventFd < 0) {
     state_->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

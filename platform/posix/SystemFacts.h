@@ -2,6 +2,7 @@
 // The Linux sources behind SystemInfo.h, each taking the folder it reads from
 // so that tests can point it at a prepared tree instead of /sys, /run/udev or
 // the user's configuration. Pure functions of their inputs; never throw.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -55,4 +56,9 @@ PLATFORM_EXPORT std::string AdapterDescription(const std::string& name, const st
                                                const std::string& alias);
 
 }  // namespace posix
+
+// The Windows adapter type for a Linux ARPHRD_* hardware type; `wireless`
+// tells an Ethernet-framed 802.11 interface from a wired one.
+PLATFORM_EXPORT uint32_t AdapterTypeFromHardwareType(unsigned short arphrd, bool wireless);
+
 }  // namespace platform

@@ -17,13 +17,6 @@ namespace {
 const std::regex kLine(
     R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) (\w+) \[([^\]]*)\] ([^ ]*):(\d+) (.*)$)");
 
-std::vector<std::string> LinesOf(const std::string& path) {
-  std::istringstream in(obxtest::ReadFile(path));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 boost::shared_ptr<orsahost::LogManager> MakeLogs(const std::string& file) {
   orsahost::LogOptions options;
   options.file = file;
@@ -43,7 +36,7 @@ TEST(HostLogging, ComponentMacrosReachTheFileThroughTheRuntime) {
                 << "refused");
   obx::SetRuntime(nullptr);
 
-  std::vector<std::string> lines = LinesOf(file);
+  std::vector<std::string> lines = obxtest::ReadLines(file);
   ASSERT_EQ(lines.size(), 2u);
   std::smatch m;
   ASSERT_TRUE(std::regex_match(lines[0], m, kLine)) << lines[0];

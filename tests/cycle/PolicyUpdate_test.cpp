@@ -1,10 +1,7 @@
 #include "cycle/PolicyUpdate.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <tinyxml.h>
-#include <unistd.h>
 
 #include <boost/make_shared.hpp>
 #include <cstdlib>
@@ -26,10 +23,9 @@
 #include "platform/StopToken.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
+#include "tests/cycle/PolicyUpdateTest.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/FaultySecurity.h"
-#include "tests/support/FileSizeLimit.h"
-#include "tests/support/ObxServerProcess.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/SealedFiles.h"
 #include "tests/support/TestMachine.h"
@@ -37,76 +33,15 @@
 namespace {
 
 using obx::PatchPolicyManager;
+using policyupdatetest::AnyOs;
+using policyupdatetest::Entry;
+using policyupdatetest::FetchCall;
+using policyupdatetest::Policy;
+using policyupdatetest::PolicyUpdateTest;
 
 // The cycle's step list takes the step as a plain function.
 static_assert(std::is_convertible<decltype(&obx::UpdatePolicy), std::function<void()>>::value,
               "UpdatePolicy must stay a single no-argument function");
-
-struct FetchCall {
-  std::string computerCode, userName, version, osVersion;
-};
-
-class PolicyUpdateTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    security_ = boost::make_shared<obxtest::FaultySecurity>();
-    runtime_.Register<orsa::security::ISecurityHelper>(security_);
-    runtime_.RegisterSealServices();
-    runtime_.Install();
-    machine_.SetModuleFolder("C:\\OBX");
-    obx::SetOsInfoForTest("winxp", "sp3", "zh");
-  }
-
-  // A fetcher that records its arguments and answers `answer`.
-  obx::PolicyFetcher Answer(const std::string& answer, bool result = true) {
-    return [this, answer, result](const std::string& code, const std::string& user,
-                                  const std::string& version, const std::string& os,
-                                  std::string& policy) {
-      calls_.push_back(FetchCall{code, user, version, os});
-      EXPECT_EQ(policy, "");
-      policy = answer;
-      return result;
-    };
-  }
-
-  std::string Native(const std::string& path) const { return platform::NativePath(path); }
-  bool Exists(const std::string& path) const { return access(Native(path).c_str(), F_OK) == 0; }
-  void WriteSealed(const std::string& path, const std::string& xml) {
-    obxtest::WriteSealedFile(path, xml);
-  }
-  std::string ReadOpened(const std::string& path) const { return obxtest::ReadOpenedFile(path); }
-  // The printed `patch` entry of `id` in the task list, "" when there is none.
-  std::string TaskEntry(const std::string& id) const {
-    TiXmlDocument doc;
-    doc.Parse(ReadOpened(obx::TaskListFilePath()).c_str());
-    if (doc.RootElement() == nullptr) return "";
-    for (const TiXmlElement* e = doc.RootElement()->FirstChildElement("patch"); e;
-         e = e->NextSiblingElement("patch")) {
-      if (e->Attribute("policyid") && id == e->Attribute("policyid")) {
-        TiXmlPrinter printer;
-        printer.SetStreamPrinting();
-        e->Accept(&printer);
-        return printer.Str();
-      }
-    }
-    return "";
-  }
-  std::vector<std::string> Messages() const { return runtime_.Messages(); }
-
-  obxtest::TestMachine machine_;
-  const obxtest::TempStateRoot& root_ = machine_.root;
-  obxtest::FakeRuntime runtime_;
-  boost::shared_ptr<obxtest::FaultySecurity> security_;
-  std::vector<FetchCall> calls_;
-};
-
-std::string Entry(const std::string& id, const std::string& inner) {
-  return "<patch policyid=\"" + id + "\">" + inner + "</patch>";
-}
-std::string AnyOs() { return "<check_os valid=\"windows\" validversion=\"\"/>"; }
-std::string Policy(const std::string& version, const std::string& entries) {
-  return "<patchs version=\"" + version + "\">" + entries + "</patchs>";
-}
 
 // ---- The step ----
 
@@ -268,25 +203,6 @@ TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
   }
 }
 
-TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeWrittenIsLoggedAndStepGoesOn) {
-  const std::string stored = Policy("3", Entry("1", AnyOs()));
-  WriteSealed(obx::PolicyFilePath(), stored);
-  {
-    obxtest::FileSizeLimit full(16);
-    EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
-  }
-  bool warned = false;
-  for (const obxtest::LogLine& line : runtime_.Lines()) {
-    if (line.message != "Write Policy Failed") continue;
-    warned = true;
-    EXPECT_EQ(line.level, 4);
-    EXPECT_EQ(line.channel, "OBXConsole");
-    EXPECT_EQ(line.source, "OBXConsole");
-  }
-  EXPECT_TRUE(warned);
-  EXPECT_EQ(ReadOpened(obx::PolicyFilePath()), stored);  // the old policy, whole
-}
-
 TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeOpenedEndsTheStepSilently) {
   // A folder where the file should be, and an install folder that is missing.
   ASSERT_TRUE(platform::CreateDirectories(Native(obx::PolicyFilePath()) + "/blocked"));
@@ -433,67 +349,3 @@ TEST_F(PolicyUpdateTest, DefaultStepAsksTheServerThroughTheClient) {
 }
 
 }  // namespace
-
-// ---- Against the reference server ----
-
-TEST_F(PolicyUpdateTest, CyclesAgainstTheReferenceServerFollowItsPolicy) {
-  const std::string policies = root_.Sub("policies");
-  ASSERT_TRUE(platform::CreateDirectories(policies));
-  obxtest::WriteFile(
-      policies + "/default.xml",
-      Policy("5", Entry("10", AnyOs() + "<bootdownload md5=\"b10\"/>") + Entry("9", AnyOs())));
-  obxtest::ObxServerProcess server(
-      root_, {"--policies", policies, "--db", root_.Sub("reports.db"), "--repository", root_.Path(),
-              "--service-path", "/obx/service"});
-  ASSERT_GT(server.Port(), 0) << server.Stderr();
-
-  runtime_.Register<orsa::sdo::ISdoHelper>(boost::make_shared<orsahost::SdoHelper>());
-  orsahost::WebServiceInvokerOptions options;
-  options.connectTimeoutMs = 5000;
-  options.totalTimeoutMs = 30000;
-  runtime_.Register<orsa::ws::IWebServiceInvoker>(
-      boost::make_shared<orsahost::WebServiceInvoker>(options));
-  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "server", "127.0.0.1"));
-  ASSERT_TRUE(obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kManagementServerKey,
-                                     "port", static_cast<uint32_t>(server.Port())));
-  ASSERT_TRUE(obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, "updatePatchPolicy",
-                                  "/obx/service"));
-
-  // First cycle: the whole policy arrives and both tasks are inserted.
-  obx::UpdatePolicy();
-  EXPECT_TRUE(runtime_.Has("Insert id= 10 to taskList"));
-  EXPECT_TRUE(runtime_.Has("Insert id= 9 to taskList"));
-  EXPECT_NE(TaskEntry("10").find("<bootdownload status=\"false\" md5=\"b10\" />"),
-            std::string::npos);
-  // Task state kept by the runner must survive later cycles.
-  {
-    PatchPolicyManager taskList;
-    ASSERT_TRUE(taskList.Load(obx::TaskListFilePath(), false));
-    ASSERT_TRUE(taskList.SetAttribute("9", "PatchExecute", "status", "done"));
-  }
-
-  // Second cycle: the version is current, the server answers nothing and
-  // neither file changes.
-  const std::string policyBytes = obxtest::ReadFile(Native(obx::PolicyFilePath()));
-  const std::string taskListBytes = obxtest::ReadFile(Native(obx::TaskListFilePath()));
-  runtime_.ClearLines();
-  obx::UpdatePolicy();
-  EXPECT_EQ(obxtest::ReadFile(Native(obx::PolicyFilePath())), policyBytes);
-  EXPECT_EQ(obxtest::ReadFile(Native(obx::TaskListFilePath())), taskListBytes);
-  EXPECT_FALSE(runtime_.HasPrefix("Insert id="));
-
-  // Third cycle: a new policy drops 10 and brings 11; 9 keeps its state.
-  obxtest::WriteFile(policies + "/default.xml",
-                     Policy("6", Entry("9", AnyOs()) + Entry("11", AnyOs())));
-  runtime_.ClearLines();
-  obx::UpdatePolicy();
-  EXPECT_TRUE(runtime_.Has("Remove id= 10 from taskList"));
-  EXPECT_TRUE(runtime_.Has("Insert id= 11 to taskList"));
-  EXPECT_FALSE(runtime_.Has("Insert id= 9 to taskList"));
-  EXPECT_EQ(TaskEntry("10"), "");
-  EXPECT_NE(TaskEntry("9").find("status=\"done\""), std::string::npos);
-  EXPECT_NE(TaskEntry("11"), "");
-  PatchPolicyManager policy;
-  ASSERT_TRUE(policy.Load(obx::PolicyFilePath(), false));
-  EXPECT_EQ(policy.GetVersion(), "6");
-}

@@ -1,14 +1,9 @@
 #include "foundation/PatchPolicyManager.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <tinyxml.h>
-#include <unistd.h>
 
 #include <boost/make_shared.hpp>
-#include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -17,6 +12,7 @@
 #include "host/SecurityHelper.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "tests/foundation/PatchPolicyManagerTest.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/FaultySecurity.h"
 #include "tests/support/SealedFiles.h"
@@ -27,34 +23,7 @@ namespace {
 using obx::PatchPolicyManager;
 
 using obxtest::FaultySecurity;
-
-class PatchPolicyManagerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    security_ = boost::make_shared<FaultySecurity>();
-    runtime_.Register<orsa::security::ISecurityHelper>(security_);
-    runtime_.RegisterSealServices();
-    runtime_.Install();
-    folder_ = "C:\\Program Files\\OBX";
-    machine_.SetModuleFolder(folder_);
-    taskList_ = folder_ + "\\TaskList.xml";
-  }
-
-  std::string Native(const std::string& path) const { return platform::NativePath(path); }
-  bool Exists(const std::string& path) const { return access(Native(path).c_str(), F_OK) == 0; }
-
-  void WriteSealed(const std::string& path, const std::string& xml) {
-    obxtest::WriteSealedFile(path, xml);
-  }
-  std::string ReadRaw(const std::string& path) const { return obxtest::ReadFile(Native(path)); }
-  std::string ReadOpened(const std::string& path) const { return obxtest::ReadOpenedFile(path); }
-
-  obxtest::TestMachine machine_;
-  obxtest::FakeRuntime runtime_;
-  boost::shared_ptr<FaultySecurity> security_;
-  std::string folder_;
-  std::string taskList_;
-};
+using policytest::PatchPolicyManagerTest;
 
 const char kTwoTasks[] =
     "<patchs version=\"7\">"
@@ -431,66 +400,6 @@ TEST_F(PatchPolicyManagerTest, WithoutSealServicesNothingIsSavedOrLoaded) {
   EXPECT_FALSE(Exists(taskList_));
   EXPECT_TRUE(bare.Messages().empty());
   runtime_.Install();
-}
-
-// A writer killed at any instant leaves a task list that still opens whole.
-TEST_F(PatchPolicyManagerTest, KilledWriterNeverLeavesAHalfFile) {
-  // A few hundred entries make every save large enough to take many writes.
-  std::string xml = "<patchs>";
-  for (int i = 0; i < 300; ++i) {
-    xml += "<patch policyid=\"task" + std::to_string(i) +
-           "\"><PatchExecute status=\"to_be_executed\"/></patch>";
-  }
-  WriteSealed(taskList_, xml + "</patchs>");
-  std::mt19937 random(20240611);
-  std::uniform_int_distribution<int> delayMicros(0, 3000);
-  long lastCount = 0;
-  for (int round = 0; round < 60; ++round) {
-    int started[2];
-    ASSERT_EQ(pipe(started), 0);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      // Keeps rewriting the file until killed; never returns into the test.
-      close(started[0]);
-      try {
-        PatchPolicyManager store;
-        if (!store.Load(taskList_, false)) _exit(3);
-        long count = std::atol(store.GetAttribute("task0", "PatchExecute", "times").c_str());
-        bool told = false;
-        for (;;) {
-          if (!store.SetAttribute("task0", "PatchExecute", "times",
-                                  std::to_string(++count).c_str())) {
-            _exit(5);
-          }
-          if (!told) {
-            // One whole save is in; the kill may now land anywhere in the next.
-            told = write(started[1], "s", 1) == 1;
-          }
-        }
-      } catch (...) {
-        _exit(4);
-      }
-    }
-    close(started[1]);
-    char byte = 0;
-    const bool saved = read(started[0], &byte, 1) == 1;
-    close(started[0]);
-    if (saved) usleep(static_cast<useconds_t>(delayMicros(random)));
-    kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(saved) << "writer failed before its first save, status " << status;
-    ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself, status " << status;
-
-    PatchPolicyManager store;
-    ASSERT_TRUE(store.Load(taskList_, false)) << "round " << round;
-    ASSERT_EQ(store.policyIds.size(), 300u) << "round " << round;
-    const long count = std::atol(store.GetAttribute("task0", "PatchExecute", "times").c_str());
-    ASSERT_GT(count, lastCount) << "round " << round;
-    lastCount = count;
-  }
-  EXPECT_FALSE(runtime_.Has("De policy file failed"));
 }
 
 // A planted task list whose document TinyXML prints in a form it cannot read

@@ -13,13 +13,6 @@
 
 namespace {
 
-std::vector<std::string> LinesOf(const std::string& path) {
-  std::istringstream in(obxtest::ReadFile(path));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 boost::shared_ptr<orsahost::LogManager> MakeLogs(const std::string& file, int level = 6) {
   orsahost::LogOptions options;
   options.file = file;
@@ -48,7 +41,7 @@ TEST(LogManager, EachLineCarriesTimeLevelChannelSourceLineAndMessage) {
   logger->error("error info:bad\n2026-01-01 00:00:00.000 Error [orsa] x:1 forged\r\n",
                 "OBXWebService", 90);
 
-  std::vector<std::string> lines = LinesOf(file);
+  std::vector<std::string> lines = obxtest::ReadLines(file);
   ASSERT_EQ(lines.size(), 5u);
   struct Expected {
     const char* level;
@@ -88,7 +81,7 @@ TEST(LogManager, IsHonoursTheConfiguredLevel) {
 
   logger->information("not wanted", "OBXConsole", 1);
   logger->warning("wanted", "OBXConsole", 2);
-  std::vector<std::string> lines = LinesOf(file);
+  std::vector<std::string> lines = obxtest::ReadLines(file);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("wanted"), std::string::npos);
 
@@ -113,7 +106,7 @@ TEST(LogManager, LinesFromManyThreadsStayWhole) {
                             "Src", i);
     });
   for (std::thread& t : threads) t.join();
-  std::vector<std::string> lines = LinesOf(file);
+  std::vector<std::string> lines = obxtest::ReadLines(file);
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kEach));
   for (const std::string& l : lines) ASSERT_TRUE(std::regex_match(l, kLine)) << l;
 }
@@ -131,7 +124,7 @@ TEST(LogManager, RotatesTheFileAndKeepsTheNewestLines) {
     logger->information("line " + std::to_string(i) + std::string(40, '.'), "OBXConsole", i);
   EXPECT_TRUE(std::filesystem::exists(file + ".0"));
   EXPECT_FALSE(std::filesystem::exists(file + ".5"));
-  std::vector<std::string> lines = LinesOf(file);
+  std::vector<std::string> lines = obxtest::ReadLines(file);
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find("line 199."), std::string::npos);
   EXPECT_LT(std::filesystem::file_size(file), 4096u);
@@ -143,7 +136,7 @@ TEST(LogManager, MessageIsCutToItsBound) {
   auto logs = MakeLogs(file);
   const std::string huge = "error info:" + std::string(5 << 20, 'x');
   logs->getLogger("OBXConsole")->warning(huge, "OBXWebService", 90);
-  std::vector<std::string> lines = LinesOf(file);
+  std::vector<std::string> lines = obxtest::ReadLines(file);
   ASSERT_EQ(lines.size(), 1u);
   const std::size_t kept = orsahost::kMaxLogMessageBytes;
   const std::string cut =

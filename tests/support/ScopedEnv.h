@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/Environment.h"
+
 namespace obxtest {
 
 // Sets (or, with null, removes) one environment variable and restores it.
@@ -12,20 +14,10 @@ class ScopedEnv {
     const char* old = std::getenv(name);
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    platform::SetEnvironmentValue(name, value);
   }
   ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name, value.c_str()) {}
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
+  ~ScopedEnv() { platform::SetEnvironmentValue(name_.c_str(), had_ ? old_.c_str() : nullptr); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 

@@ -1,5 +1,7 @@
 #include "tests/support/TestMachine.h"
 
+#include <filesystem>
+
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/ProfileFile.h"
@@ -32,6 +34,7 @@ TestMachine::TestMachine() {
 TestMachine::~TestMachine() {
   // The next test starts without this one's install folder.
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", "");
+  RemoveModuleFolders();
   platform::SetPromptForTest(nullptr);
   platform::SetMachineFactsForTest(nullptr);
   platform::SetClockForTest(nullptr);
@@ -42,8 +45,21 @@ std::string TestMachine::SetModuleFolder(const std::string& folder) {
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", folder);
   obx::CaptureModuleFolder();
   const std::string native = platform::NativePath(folder);
+  // Where a drive path is the system's own ("C:\OBX" on Windows) rather than
+  // one below the state root, an earlier test may have left it filled.
+  std::error_code ignored;
+  std::filesystem::remove_all(native, ignored);
+  moduleFolders_.push_back(native);
   platform::CreateDirectories(native);
   return native;
+}
+
+void TestMachine::RemoveModuleFolders() {
+  for (const std::string& folder : moduleFolders_) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+  moduleFolders_.clear();
 }
 
 void TestMachine::SetMachineId(const std::string& id) {

@@ -9,6 +9,7 @@
 //   machine.SetModuleFolder("C:\\OBX");            // InstallPath, captured
 //   machine.clock.SetLocal({2026, 12, 1, ...});
 #include <string>
+#include <vector>
 
 #include "platform/ManualClock.h"
 #include "tests/support/FakeMachine.h"
@@ -38,6 +39,10 @@ class TestMachine {
   platform::ManualClock clock;
   FakeMachine facts;
   ScriptedPrompt prompt;
+
+ private:
+  void RemoveModuleFolders();
+  std::vector<std::string> moduleFolders_;  // native paths SetModuleFolder made
 };
 
 }  // namespace obxtest

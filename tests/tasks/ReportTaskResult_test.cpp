@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <locale.h>
 #include <tinyxml.h>
 
 #include <boost/make_shared.hpp>
@@ -20,93 +19,16 @@
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 #include "tests/support/TestMachine.h"
+#include "tests/tasks/ReportTaskResultTest.h"
 
 namespace {
 
 using obxtest::ScriptedInvoker;
-
-const char* const kInstallPath = "C:\\OBX";
-
-platform::AdapterInfo Adapter(const std::string& name, uint32_t type,
-                              std::vector<unsigned char> address, std::vector<std::string> ips) {
-  platform::AdapterInfo a;
-  a.name = name;
-  a.description = name;
-  a.type = type;
-  a.address = std::move(address);
-  a.ipAddresses = std::move(ips);
-  return a;
-}
-
-struct Item {
-  std::string key;
-  std::string value;
-  std::string type;
-  bool operator==(const Item& o) const {
-    return key == o.key && value == o.value && type == o.type;
-  }
-};
-
-void PrintTo(const Item& item, std::ostream* os) {
-  *os << "{" << item.key << "=" << item.value << ":" << item.type << "}";
-}
-
-std::string Text(const TiXmlElement* parent, const char* name) {
-  const TiXmlElement* e = parent->FirstChildElement(name);
-  return e && e->GetText() ? e->GetText() : "";
-}
-
-// The items of one record text, read back by an XML parser; a record that
-// does not parse gives one item keyed "<parse error>".
-std::vector<Item> ParseItems(const std::string& record) {
-  TiXmlDocument doc;
-  doc.Parse(record.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  if (doc.Error() || doc.RootElement() == nullptr) return {{"<parse error>", doc.ErrorDesc(), ""}};
-  std::vector<Item> items;
-  for (const TiXmlElement* item = doc.RootElement()->FirstChildElement("item"); item != nullptr;
-       item = item->NextSiblingElement("item"))
-    items.push_back({Text(item, "key"), Text(item, "value"), Text(item, "type")});
-  return items;
-}
-
-class ReportTaskResultTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    obxtest::InstallClientRuntime(runtime_, invoker_);
-    obxtest::WriteServerSettingsForTest("h", 7);
-    folder_ = machine_.SetModuleFolder(kInstallPath);
-    machine_.clock.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
-    facts_.adapters = {
-        Adapter("eth0", 6, {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {"10.0.0.5", "10.0.0.6"}),
-        Adapter("wlan0", 71, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}, {"192.168.1.2"})};
-    facts_.computerName = "PC-01";
-    machine_.SetMachineId("CODE");  // computer code "Q09ERQ=="
-  }
-
-  void SetResult(const std::string& id, const std::string& name, const std::string& value) {
-    obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\" + id, name, value);
-  }
-
-  std::vector<std::string> StoredRecords() const {
-    TiXmlDocument doc;
-    if (!doc.LoadFile((folder_ + "/reportInfo.xml").c_str()) || !doc.RootElement())
-      return {"<unreadable>"};
-    std::vector<std::string> records;
-    for (const TiXmlElement* e = doc.RootElement()->FirstChildElement(); e;
-         e = e->NextSiblingElement()) {
-      std::string text;
-      text << *e;
-      records.push_back(text);
-    }
-    return records;
-  }
-
-  obxtest::TestMachine machine_;
-  obxtest::FakeMachine& facts_ = machine_.facts;
-  obxtest::FakeRuntime runtime_;
-  boost::shared_ptr<ScriptedInvoker> invoker_ = boost::make_shared<ScriptedInvoker>();
-  std::string folder_;
-};
+using reporttest::Adapter;
+using reporttest::Item;
+using reporttest::kInstallPath;
+using reporttest::ParseItems;
+using reporttest::ReportTaskResultTest;
 
 TEST_F(ReportTaskResultTest, InstallResultRecordForTask1001ItemByItem) {
   SetResult("1001", "Result2", "ok");
@@ -290,50 +212,6 @@ TEST_F(ReportTaskResultTest, RejectedUploadKeepsNewRecordInFile) {
   const std::vector<std::string> left = StoredRecords();
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(ParseItems(left[0]).size(), 12u);
-}
-
-// Names come in the system code page; bytes that code page cannot read must
-// not end the worker: the record is made with U+FFFD in their place, and
-// readable names convert as before.
-TEST_F(ReportTaskResultTest, NameBytesInvalidInTheCodePageBecomeReplacementCharacters) {
-  // This thread's code page is UTF-8 for the call, whatever the environment.
-  struct Utf8Locale {
-    locale_t utf8 = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    locale_t previous = uselocale(utf8);
-    ~Utf8Locale() {
-      uselocale(previous);
-      freelocale(utf8);
-    }
-  };
-  facts_.userName =
-      "al\xff"
-      "ice";
-  machine_.CaptureUserName();
-  facts_.computerName = "PC-\xc3\xa9-\xe9";
-  obx::TaskManager tasks;
-  invoker_->Push(ScriptedInvoker::Answer("true"));
-  {
-    Utf8Locale locale;
-    ASSERT_NE(locale.utf8, static_cast<locale_t>(0));
-    tasks.ReportTaskResult("1001", "installResultInfo");
-  }
-
-  ASSERT_EQ(invoker_->Calls().size(), 1u);
-  std::string payload;
-  obx::DecryptText(obx::kPassphrase, payload, invoker_->Calls()[0].maps[0].items[0].value);
-  TiXmlDocument doc;
-  doc.Parse(payload.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  ASSERT_FALSE(doc.Error()) << payload;
-  std::string record;
-  record << *doc.RootElement()->FirstChildElement("map");
-  const std::vector<Item> items = ParseItems(record);
-  ASSERT_EQ(items.size(), 12u);
-  EXPECT_EQ(items[2], (Item{"user_name",
-                            "al\xef\xbf\xbd"
-                            "ice",
-                            "string"}));
-  EXPECT_EQ(items[3], (Item{"host", "PC-\xc3\xa9-\xef\xbf\xbd", "string"}));
-  EXPECT_TRUE(runtime_.HasPrefix("a user or computer name is not valid text"));
 }
 
 TEST_F(ReportTaskResultTest, SystemSourcesGiveACompleteRecord) {

@@ -1,14 +1,13 @@
 #include "platform/Thread.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <utility>
+
+#include "platform/ModulePin.h"
 
 namespace platform {
 
@@ -66,16 +65,6 @@ void RunThread(std::shared_ptr<ThreadState> state) {
   if (abandoned) AbandonedThreadEnded();
 }
 
-// Marks the shared object that holds this code as never to be unloaded, so a
-// thread left running cannot find its code unmapped under it. For code linked
-// into the main program this is a harmless no-op.
-void PinThisModule() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&RunThread), &info) == 0 || info.dli_fname == nullptr) return;
-  void* handle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-  if (handle != nullptr) dlclose(handle);  // the no-delete mark stays
-}
-
 }  // namespace
 
 Thread::Thread() = default;
@@ -89,16 +78,17 @@ Thread::~Thread() {
 bool Thread::Start(std::function<uint32_t()> routine) {
   if (state_ || !routine) return false;
   if (g_failStarts.load()) return false;
-  auto state = std::make_shared<ThreadState>();
-  state->routine = std::move(routine);
-  state->id = g_nextId.fetch_add(1);
   try {
+    auto state = std::make_shared<ThreadState>();
+    state->routine = std::move(routine);
+    state->id = g_nextId.fetch_add(1);
     state->thread = std::thread(RunThread, state);
-  } catch (const std::system_error&) {
+    state_ = std::move(state);
+    return true;
+  } catch (...) {
+    // No thread to be had (std::system_error), no memory, or no quit event.
     return false;
   }
-  state_ = std::move(state);
-  return true;
 }
 
 bool Thread::Started() const { return state_ != nullptr; }
@@ -149,7 +139,7 @@ void Thread::Abandon() {
       ++g_abandoned;
     }
   }
-  if (!ended) PinThisModule();
+  if (!ended) PinModuleOf(reinterpret_cast<const void*>(&RunThread));
   if (state_->thread.joinable()) {
     if (ended)
       state_->thread.join();

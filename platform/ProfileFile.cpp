@@ -1,11 +1,7 @@
 #include "platform/ProfileFile.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/file.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -13,6 +9,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "platform/FileLock.h"
 #include "platform/StateRoot.h"
 
 namespace platform {
@@ -141,31 +138,6 @@ std::mutex& ProfileMutex() {
   return *mutex;
 }
 
-class FileLock {
- public:
-  explicit FileLock(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
-    int rc;
-    do {
-      rc = flock(fd_, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  bool locked() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
 bool HasLineBreak(const char* text) {
   return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
 }
@@ -223,7 +195,8 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     return false;
   try {
     std::string path = NativePath(fileName);
-    size_t slash = path.rfind('/');
+    // After NativePath: "/" on POSIX, "\" on Windows.
+    size_t slash = path.find_last_of("/\\");
     if (slash != std::string::npos && slash > 0 && !CreateDirectories(path.substr(0, slash)))
       return false;
     std::lock_guard<std::mutex> guard(ProfileMutex());

@@ -1,0 +1,7 @@
+#include "platform/SystemErrorText.h"
+
+namespace platform {
+
+std::string SystemErrorText(long) { return std::string(); }
+
+}  // namespace platform

@@ -1,0 +1,117 @@
+#include "platform/Prompt.h"
+
+#include <process.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/StopToken.h"
+#include "platform/win32/Windows.h"
+
+namespace platform {
+
+namespace {
+
+constexpr unsigned kButtonSetMask = 0xF;
+// How long a closed question may take to go away before its thread is left.
+constexpr DWORD kCloseAttempts = 20;
+constexpr DWORD kClosePauseMs = 100;
+
+// One question, shared by the asking thread and the thread that shows it:
+// the latter may outlive the former when the box refuses to close.
+struct Question {
+  std::string text;
+  std::string caption;
+  UINT type = MB_OK;
+  volatile LONG threadId = 0;
+  int answer = 0;
+};
+
+unsigned __stdcall ShowQuestion(void* parameter) {
+  std::unique_ptr<std::shared_ptr<Question>> held(
+      static_cast<std::shared_ptr<Question>*>(parameter));
+  Question& question = **held;
+  ::InterlockedExchange(&question.threadId, static_cast<LONG>(::GetCurrentThreadId()));
+  question.answer = ::MessageBoxA(nullptr, question.text.c_str(), question.caption.c_str(),
+                                  question.type | MB_SETFOREGROUND | MB_TOPMOST);
+  return 0;
+}
+
+BOOL CALLBACK CloseWindow(HWND window, LPARAM) {
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+// A process whose window station the user cannot see (a service without
+// access to the desktop) has nobody to ask.
+bool UserCanSee() {
+  HWINSTA station = ::GetProcessWindowStation();
+  USEROBJECTFLAGS flags;
+  DWORD needed = 0;
+  if (station == nullptr ||
+      !::GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed))
+    return true;  // cannot tell: the box itself will say
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+class MessageBoxPrompt : public Prompt {
+ public:
+  PromptAnswer Ask(const std::string& text, const std::string& caption, unsigned type) override {
+    const PromptAnswer noUser{kIdOk, PromptAnswer::kNoUser};
+    const PromptAnswer stopped{0, PromptAnswer::kStopped};
+    try {
+      if (QuitRequested()) return stopped;
+      if (!UserCanSee()) return noUser;
+      const bool okCancel = (type & kButtonSetMask) == kMbOkCancel;
+      auto question = std::make_shared<Question>();
+      question->text = text;
+      question->caption = caption;
+      question->type = okCancel ? MB_OKCANCEL : MB_OK;
+      // The box is modal on a thread of its own, so that this thread can
+      // watch the quit request meanwhile.
+      auto* parameter = new std::shared_ptr<Question>(question);
+      // Through the C runtime, which then keeps its per-thread data right.
+      HANDLE thread = reinterpret_cast<HANDLE>(
+          ::_beginthreadex(nullptr, 0, ShowQuestion, parameter, 0, nullptr));
+      if (thread == nullptr) {
+        delete parameter;
+        return noUser;
+      }
+      const StopToken stop = CurrentStopToken();
+      HANDLE handles[2] = {thread, stop.WaitEvent()};
+      const DWORD count = handles[1] != kNoWaitHandle ? 2 : 1;
+      const DWORD waited = ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+      if (waited != WAIT_OBJECT_0) {
+        // The quit request (or a failed wait): the box goes, unanswered.
+        for (DWORD i = 0; i < kCloseAttempts; ++i) {
+          const LONG id = ::InterlockedCompareExchange(&question->threadId, 0, 0);
+          if (id != 0) ::EnumThreadWindows(static_cast<DWORD>(id), CloseWindow, 0);
+          if (::WaitForSingleObject(thread, kClosePauseMs) == WAIT_OBJECT_0) break;
+        }
+        ::CloseHandle(thread);
+        return waited == WAIT_OBJECT_0 + 1 ? stopped : noUser;
+      }
+      ::CloseHandle(thread);
+      switch (question->answer) {
+        case IDOK:
+          return PromptAnswer{kIdOk, PromptAnswer::kUserAnswered};
+        case IDCANCEL:
+          return PromptAnswer{okCancel ? kIdCancel : kIdOk, PromptAnswer::kUserAnswered};
+        default:
+          // 0: the box could not be shown (no desktop to show it on).
+          return noUser;
+      }
+    } catch (...) {
+      return noUser;
+    }
+  }
+};
+
+}  // namespace
+
+Prompt& SystemPrompt() {
+  static MessageBoxPrompt* prompt = new MessageBoxPrompt;  // never destroyed: usable until exit
+  return *prompt;
+}
+
+}  // namespace platform

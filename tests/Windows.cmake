@@ -1,0 +1,88 @@
+# The test suite as Windows programs, run under Wine by CTest. Every test
+# program of a folder holds the tests of that folder that stand on the fake
+# runtime and the platform alone; files that need POSIX or start the Linux
+# programs of the build (orsa-host, obx-server, orsa-reg) are left out, and the
+# configure step names them.
+
+# GoogleTest from the system's sources, built with the cross compiler.
+include(${PROJECT_SOURCE_DIR}/cmake/CrossGoogleTest.cmake)
+
+# Runs a Windows program under Wine (scripts/wine-run), every test of the
+# build in one Wine prefix of the build's own.
+set(OBX_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${OBX_WINE_RUN})
+set(OBX_WINE_ENVIRONMENT OBX_WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix)
+
+# obx_windows_test_sources(out sources...): the sources that build and run as
+# Windows programs.
+function(obx_windows_test_sources out)
+  set(kept)
+  set(linux_only
+      "<unistd\\.h>|<sys/|<dlfcn\\.h>|<signal\\.h>|<fcntl\\.h>|<poll\\.h>|<pthread\\.h>|<spawn\\.h>"
+      "|ChildProcess\\.h|HostProcess\\.h|ObxServerProcess\\.h|ShellCommand\\.h|FileSizeLimit\\.h"
+      "|LoopbackHttpServer\\.h|OBX_BIN_DIR|OBX_LIB_DIR|OBX_TEST_[A-Z]|OBX_ORSAP2P|orsa-reg"
+      "|obx-server|setenv|uselocale|newlocale")
+  string(CONCAT linux_only ${linux_only})
+  foreach(source IN LISTS ARGN)
+    file(READ ${source} text)
+    if(text MATCHES "${linux_only}")
+      file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR} ${source})
+      message(STATUS "Windows tests: ${name} left out (it needs POSIX or a Linux program: ${CMAKE_MATCH_0})")
+    else()
+      list(APPEND kept ${source})
+    endif()
+  endforeach()
+  set(${out} ${kept} PARENT_SCOPE)
+endfunction()
+
+# Tests of the built programs that stay Linux-only, with the reason. Each
+# entry: program, GoogleTest pattern, reason.
+set(OBX_WINDOWS_SKIPPED
+  "test_sysinfo|OsLanguage.*|the system language and the desktop folder come from the Linux locale and XDG folders there, on Windows from GetSystemDefaultLangID and SHGetSpecialFolderPathA"
+  "test_sysinfo|LowerMultibyte.FollowsTheLocaleAndKeepsStrayBytes|the Windows C runtime has no C.UTF-8 locale"
+  "test_tasks|PolicyRulesTest.DeadlineIsLocalTimeWithTheSystemsDaylightSaving|it sets the time zone through TZ, which the Linux platform follows, Windows takes the zone from the system's settings"
+  "test_tasks|ProcessLauncherTest.DownloadedProgramInAFolderWithABlankRunsWithItsArguments|its boot program is a shell script"
+  "test_tasks|PolicyRulesTest.PatchMessageAsksInTheSystemLanguageUnderTips|the Chinese message needs a Chinese ANSI code page, the Wine prefix has 1252, where the conversion fails as it must"
+)
+
+# obx_windows_test(target): one CTest test running the whole program under Wine.
+function(obx_windows_test target)
+  set(skipped)
+  foreach(entry IN LISTS OBX_WINDOWS_SKIPPED)
+    string(REPLACE "|" ";" fields "${entry}")
+    list(GET fields 0 program)
+    list(GET fields 1 pattern)
+    list(GET fields 2 reason)
+    if(program STREQUAL target)
+      list(APPEND skipped ${pattern})
+      message(STATUS "Windows tests: ${target} skips ${pattern} (${reason})")
+    endif()
+  endforeach()
+  set(filter)
+  if(skipped)
+    list(JOIN skipped ":" filter)
+    set(filter "--gtest_filter=-${filter}")
+  endif()
+  add_test(NAME ${target} COMMAND ${OBX_WINE_RUN} $<TARGET_FILE:${target}> --gtest_color=no ${filter})
+  # One machine: the tests share the registry and drive C: of the Wine prefix.
+  set_tests_properties(${target} PROPERTIES TIMEOUT 600 LABELS windows
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
+endfunction()
+
+# One cycle of obxconsole.dll in obx-testhost against the Linux obx-server
+# (scripts/windows-cycle starts it on loopback). OBX_LINUX_BIN_DIR names the
+# folder of the Linux build's programs; without it the test is not made.
+set(OBX_LINUX_BIN_DIR "" CACHE PATH "bin folder of a Linux build (for obx-server)")
+if(OBX_LINUX_BIN_DIR)
+  add_test(NAME windows_cycle
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-cycle --build-dir ${PROJECT_BINARY_DIR}
+                   --server ${OBX_LINUX_BIN_DIR}/obx-server)
+  set_tests_properties(windows_cycle PROPERTIES TIMEOUT 300 LABELS windows
+                       ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
+endif()
+
+# The component DLL shows the host its entry point, undecorated, and nothing else.
+add_test(NAME windows_exports
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:obxconsole>
+                 -DEXPECTED=OrsaExportClass -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckExports.cmake)
+set_tests_properties(windows_exports PROPERTIES LABELS windows)
