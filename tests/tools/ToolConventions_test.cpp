@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,31 @@ TEST(ToolConventions, HelpVersionBadFlagAndMissingFile) {
     EXPECT_EQ(std::system(command.c_str()), 0) << tool;
     EXPECT_EQ(obxtest::ReadFile(root.Sub("out.txt")), std::string(tool) + " " OBX_VERSION "\n");
   }
+}
+
+// The scripts answer alike: every executable in scripts/ gives its version
+// and refuses an unknown flag with 2, before it builds or installs anything.
+TEST(ToolConventions, ScriptsGiveTheirVersionAndRefuseABadFlag) {
+  obxtest::TempStateRoot root;
+  int scripts = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(OBX_SOURCE_DIR "/scripts")) {
+    const auto perms = entry.status().permissions();
+    if (!entry.is_regular_file() ||
+        (perms & std::filesystem::perms::owner_exec) == std::filesystem::perms::none)
+      continue;
+    const std::string name = entry.path().filename().string();
+    const std::string run = Quote(entry.path().string());
+    const std::string to =
+        " </dev/null >" + Quote(root.Sub("out.txt")) + " 2>" + Quote(root.Sub("err.txt"));
+    EXPECT_EQ(std::system((run + " --version" + to).c_str()), 0) << name;
+    EXPECT_EQ(obxtest::ReadFile(root.Sub("out.txt")), name + " " OBX_VERSION "\n");
+    const int raw = std::system((run + " --no-such-flag" + to).c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 2) << name;
+    EXPECT_EQ(obxtest::ReadFile(root.Sub("err.txt")).rfind(name + ": ", 0), 0u)
+        << name << ": " << obxtest::ReadFile(root.Sub("err.txt"));
+    ++scripts;
+  }
+  EXPECT_GE(scripts, 10);
 }
 
 }  // namespace
