@@ -2,7 +2,6 @@
 
 #include <time.h>
 
-#include <atomic>
 #include <chrono>
 
 namespace platform {
@@ -42,20 +41,11 @@ class PosixClock : public Clock {
   bool Sleep(uint32_t ms, const StopToken& stop) override { return stop.WaitFor(ms); }
 };
 
-std::atomic<Clock*> g_testClock{nullptr};
-
 }  // namespace
 
 Clock& SystemClock() {
   static PosixClock clock;
   return clock;
 }
-
-Clock& CurrentClock() {
-  Clock* clock = g_testClock.load(std::memory_order_acquire);
-  return clock ? *clock : SystemClock();
-}
-
-void SetClockForTest(Clock* clock) { g_testClock.store(clock, std::memory_order_release); }
 
 }  // namespace platform

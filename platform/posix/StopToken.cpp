@@ -10,8 +10,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Clock.h"
-
 namespace platform {
 
 struct StopState {
@@ -26,13 +24,6 @@ struct StopState {
 };
 
 namespace {
-
-// The platform is one shared library in the process, so this slot is the
-// same for the host, the component and every composite: a host service that
-// runs on the worker's thread sees the worker's quit request.
-thread_local StopToken t_current;
-
-StopToken& Current() { return t_current; }
 
 void SignalEventFd(int fd) {
   uint64_t one = 1;
@@ -93,21 +84,5 @@ void StopSource::RequestStop() {
 }
 
 bool StopSource::StopRequested() const { return state_->stopped.load(std::memory_order_acquire); }
-
-StopToken CurrentStopToken() { return Current(); }
-
-ScopedStopToken::ScopedStopToken(StopToken token) : previous_(Current()) {
-  Current() = std::move(token);
-}
-
-ScopedStopToken::~ScopedStopToken() { Current() = std::move(previous_); }
-
-bool QuitRequested() { return Current().StopRequested(); }
-
-bool WaitFor(uint32_t ms) {
-  // A copy: the clock may call back into code that changes the slot.
-  StopToken token = Current();
-  return CurrentClock().Sleep(ms, token);
-}
 
 }  // namespace platform

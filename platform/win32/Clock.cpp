@@ -1,6 +1,5 @@
 #include "platform/Clock.h"
 
-#include <atomic>
 #include <chrono>
 
 #include "platform/win32/Windows.h"
@@ -47,20 +46,11 @@ class WindowsClock : public Clock {
   bool Sleep(uint32_t ms, const StopToken& stop) override { return stop.WaitFor(ms); }
 };
 
-std::atomic<Clock*> g_testClock{nullptr};
-
 }  // namespace
 
 Clock& SystemClock() {
   static WindowsClock clock;
   return clock;
 }
-
-Clock& CurrentClock() {
-  Clock* clock = g_testClock.load(std::memory_order_acquire);
-  return clock ? *clock : SystemClock();
-}
-
-void SetClockForTest(Clock* clock) { g_testClock.store(clock, std::memory_order_release); }
 
 }  // namespace platform

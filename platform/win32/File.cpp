@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <new>
 #include <set>
 
 #include "platform/StateRoot.h"
@@ -184,34 +183,6 @@ void ReadOnlyFile::Close() {
   if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;
   size_ = 0;
-}
-
-long ReadFileToString(const std::string& path, std::string* out, uint64_t maxSize) {
-  out->clear();
-  ReadOnlyFile file;
-  long error = file.Open(path);
-  if (error != kErrorSuccess) return error;
-  if (file.Size() > maxSize) return kErrorNotEnoughMemory;
-  try {
-    out->reserve(static_cast<size_t>(file.Size()));
-    char chunk[65536];
-    for (;;) {
-      size_t got = 0;
-      error = file.Read(chunk, sizeof chunk, &got);
-      if (error != kErrorSuccess) break;
-      if (got == 0) return kErrorSuccess;
-      // The file may have grown since it was opened.
-      if (out->size() + got > maxSize) {
-        error = kErrorNotEnoughMemory;
-        break;
-      }
-      out->append(chunk, got);
-    }
-  } catch (const std::bad_alloc&) {
-    error = kErrorNotEnoughMemory;
-  }
-  out->clear();
-  return error;
 }
 
 long RenameFile(const std::string& from, const std::string& to) {

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "platform/Clock.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
@@ -20,17 +19,6 @@ struct StopState {
   StopState(const StopState&) = delete;
   StopState& operator=(const StopState&) = delete;
 };
-
-namespace {
-
-// The platform is one DLL in the process, so this slot is the same for the
-// host, the component and every composite: a host service that runs on the
-// worker's thread sees the worker's quit request.
-thread_local StopToken t_current;
-
-StopToken& Current() { return t_current; }
-
-}  // namespace
 
 bool WaitHandleSignalled(WaitHandle handle) {
   return handle != kNoWaitHandle && ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
@@ -56,21 +44,5 @@ StopSource::StopSource() : state_(std::make_shared<StopState>()) {}
 void StopSource::RequestStop() { ::SetEvent(state_->event); }
 
 bool StopSource::StopRequested() const { return WaitHandleSignalled(state_->event); }
-
-StopToken CurrentStopToken() { return Current(); }
-
-ScopedStopToken::ScopedStopToken(StopToken token) : previous_(Current()) {
-  Current() = std::move(token);
-}
-
-ScopedStopToken::~ScopedStopToken() { Current() = std::move(previous_); }
-
-bool QuitRequested() { return Current().StopRequested(); }
-
-bool WaitFor(uint32_t ms) {
-  // A copy: the clock may call back into code that changes the slot.
-  StopToken token = Current();
-  return CurrentClock().Sleep(ms, token);
-}
 
 }  // namespace platform
