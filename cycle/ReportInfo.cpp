@@ -6,6 +6,7 @@
 #include <exception>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/Cipher.h"
@@ -43,11 +44,9 @@ bool ParseInto(TiXmlDocument& doc, const std::string& text) {
   return !doc.Error();
 }
 
-// Loads the file as TinyXML's LoadFile does (up to the first NUL, line ends
+// Parses file text as TinyXML's LoadFile does (up to the first NUL, line ends
 // made "\n", encoding detected), but checks the bounds before parsing.
-bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
-  std::string text;
-  if (platform::ReadFileToString(nativePath, &text) != platform::kErrorSuccess) return false;
+bool ParseFileText(TiXmlDocument& doc, std::string text) {
   text.resize(std::min(text.size(), text.find('\0')));
   std::string::size_type out = 0;
   for (std::string::size_type in = 0; in < text.size(); ++in) {
@@ -64,6 +63,24 @@ bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
   }
   doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   return !doc.Error();
+}
+
+bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
+  std::string text;
+  return platform::ReadFileToString(nativePath, &text) == platform::kErrorSuccess &&
+         ParseFileText(doc, std::move(text));
+}
+
+// True when file text gives its records back: the file parses, and the
+// compact text of its root parses as UTF-8 as every operation parses it. A
+// file that fails this keeps its records out of reach, so none is written.
+// Bytes that are not UTF-8 can pass the first parse and fail the second once
+// printing has moved them next to markup.
+bool ReadsBack(const std::string& fileText) {
+  TiXmlDocument file;
+  TiXmlDocument records;
+  return ParseFileText(file, fileText) && file.RootElement() != nullptr &&
+         ParseInto(records, Compact(*file.RootElement()));
 }
 
 // A record matches a type exactly, case-sensitively; one without the
@@ -126,36 +143,49 @@ int ReportInfo::ReadRecords(std::string& out) {
 }
 
 int ReportInfo::WriteRecords(const std::string& text) {
+  return Write(text) == WriteOutcome::kWritten ? 1 : -1;
+}
+
+ReportInfo::WriteOutcome ReportInfo::Write(const std::string& text) {
   TiXmlDocument doc;
   // Saving a half-parsed document would silently drop the records after the
   // fault; refuse instead and keep the file as it is.
-  if (!ParseInto(doc, text)) return -1;
+  if (!ParseInto(doc, text)) return WriteOutcome::kRefused;
   TiXmlPrinter printer;  // the same indented form as TinyXML's file saving
   doc.Accept(&printer);
+  if (!ReadsBack(printer.Str())) return WriteOutcome::kRefused;
   // A file that already holds exactly this text is saved as it is: no write
   // and no flush to disk for an operation that changed nothing.
   std::string current;
   if (platform::ReadFileToString(path_, &current) == platform::kErrorSuccess &&
       current == printer.Str())
-    return 1;
-  return platform::ReplaceFileAtomically(platform::NativePath(path_), printer.Str()) ? 1 : -1;
+    return WriteOutcome::kWritten;
+  return platform::ReplaceFileAtomically(platform::NativePath(path_), printer.Str())
+             ? WriteOutcome::kWritten
+             : WriteOutcome::kFailed;
 }
 
 int ReportInfo::AddRecord(const std::string& record) {
-  std::string text;
-  if (HasRecords()) {
-    std::string records;
-    if (ReadRecords(records) != 1) return -1;
-    TiXmlDocument recordDoc;
-    TiXmlDocument recordsDoc;
-    if (!ParseInto(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
-    if (!ParseInto(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
-    recordsDoc.RootElement()->InsertEndChild(*recordDoc.RootElement());
-    text = Compact(*recordsDoc.RootElement());
-  } else {
-    text = "<message>" + record + "</message>";
-  }
-  return WriteRecords(text);
+  const std::string alone = "<message>" + record + "</message>";
+  if (!HasRecords()) return WriteRecords(alone);
+  std::string records;
+  if (ReadRecords(records) != 1) return -1;
+  TiXmlDocument recordDoc;
+  TiXmlDocument recordsDoc;
+  if (!ParseInto(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
+  if (!ParseInto(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
+  recordsDoc.RootElement()->InsertEndChild(*recordDoc.RootElement());
+  const WriteOutcome outcome = Write(Compact(*recordsDoc.RootElement()));
+  if (outcome != WriteOutcome::kRefused) return outcome == WriteOutcome::kWritten ? 1 : -1;
+  // Refused although the record reads back alone: the file's own records
+  // would not read back once rewritten. They are kept aside and the record
+  // begins a new file, rather than this and every later record being refused.
+  TiXmlDocument aloneDoc;
+  TiXmlPrinter printer;
+  if (!ParseInto(aloneDoc, alone) || !aloneDoc.Accept(&printer) || !ReadsBack(printer.Str()))
+    return -1;
+  KeepUnreadableAside(platform::NativePath(path_));
+  return WriteRecords(alone);
 }
 
 int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {

@@ -52,9 +52,12 @@ class ReportInfo {
   // `out` = compact text of the root element; -1 and "" when HasRecords is false.
   int ReadRecords(std::string& out);
   // Replaces the file with the document parsed from `text`. A text that does
-  // not parse, or is beyond those bounds, gives -1 and leaves the file untouched.
+  // not parse, is beyond those bounds, or would not read back from the file
+  // (bytes that are not UTF-8), gives -1 and leaves the file untouched.
   int WriteRecords(const std::string& text);
-  // Appends one record (the text of one `map` element) as the root's last child.
+  // Appends one record (the text of one `map` element) as the root's last
+  // child. When the file's records would not read back once rewritten, they
+  // are kept aside as an unreadable file is, and the record begins a new file.
   int AddRecord(const std::string& record);
   // Remove the first `map` with that `type` (and `id`); exact, case-sensitive;
   // the file is rewritten also when nothing matched, and the result is that
@@ -88,6 +91,9 @@ class ReportInfo {
   int HandOver(const std::string& type, const std::vector<ReportRecord>& records);
 
  private:
+  enum class WriteOutcome { kWritten, kRefused, kFailed };
+  // WriteRecords, telling a text it refused from a write that failed.
+  WriteOutcome Write(const std::string& text);
   int RemoveFirst(const std::string& type, const std::string* id);
   // CollectByType, stopping after `limit` records.
   int Collect(const std::string& type, size_t limit, std::string& out);

@@ -240,6 +240,23 @@ TEST_F(ReportInfoTest, UnreadableFileIsKeptAsideWithOneWarning) {
   EXPECT_EQ(runtime_.Lines().size(), 2u);
 }
 
+// A file that loads but whose records would not read back once rewritten
+// (a byte that is not UTF-8 moves next to markup when the file is printed):
+// a new record is not refused, and the old content is kept aside.
+TEST_F(ReportInfoTest, RecordsThatWouldNotReadBackAreKeptAsideForANewRecord) {
+  const std::string stray =
+      "\xEF\xBB\xBF<message><map type=\"io\" id=\"1\"/>\xE9     <\"/></message>";
+  obxtest::WriteFile(file_, stray);
+  clock_.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, 3, 0});
+  obx::ReportInfo reports;
+  const std::string a = Record("installResultInfo", "2", "a");
+  ASSERT_EQ(reports.AddRecord(a), 1);
+  std::string text;
+  EXPECT_EQ(reports.CollectByType(obx::kInstallResultInfo, text), 1);
+  EXPECT_EQ(text, a);
+  EXPECT_EQ(obxtest::ReadFile(folder_ + "/reportInfo.xml.unreadable-20261207090503"), stray);
+}
+
 TEST_F(ReportInfoTest, EmptyFileIsResetWithoutKeepingIt) {
   obxtest::WriteFile(file_, "");
   EXPECT_FALSE(obx::ReportInfo().HasRecords());
