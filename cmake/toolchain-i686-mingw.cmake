@@ -15,6 +15,8 @@ if(NOT OBX_WIN32_PREFIX)
   get_filename_component(OBX_WIN32_PREFIX ${CMAKE_CURRENT_LIST_DIR}/../.cache/win32-prefix ABSOLUTE)
 endif()
 set(OBX_WIN32_PREFIX ${OBX_WIN32_PREFIX} CACHE PATH "Prefix of the cross-built Windows libraries")
+# try_compile projects see the same prefix.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OBX_WIN32_PREFIX)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${OBX_MINGW_TRIPLET} ${OBX_WIN32_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
