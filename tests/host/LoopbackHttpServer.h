@@ -4,13 +4,8 @@
 // the raw bytes a handler returns. An empty answer holds the connection open
 // without a reply until the server is destroyed, like a hung server; with
 // HoldAfterAnswer(true) every connection is held after its answer, so an
-// answer shorter than its Content-Length stalls mid-body.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// answer shorter than its Content-Length stalls mid-body. The sockets are
+// the system's business (LoopbackSockets); the HTTP is here.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -21,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackSockets.h"
 
 namespace obxtest {
 
@@ -57,37 +54,18 @@ class LoopbackHttpServer {
   using Handler = std::function<std::string(const HttpRequest&)>;
 
   explicit LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (listen_ < 0) throw std::runtime_error("socket failed");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof(addr);
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::listen(listen_, 8) != 0 ||
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        ::pipe(wake_) != 0) {
-      ::close(listen_);
-      throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(addr.sin_port);
     thread_ = std::thread([this] { Run(); });
   }
 
   ~LoopbackHttpServer() {
-    char c = 'q';
-    (void)!::write(wake_[1], &c, 1);
+    sockets_.Wake();
     thread_.join();
-    ::close(listen_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
   }
 
-  int Port() const { return port_; }
+  int Port() const { return sockets_.Port(); }
   void HoldAfterAnswer(bool hold) { holdAfterAnswer_ = hold; }
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(Port()) + path;
   }
   std::vector<HttpRequest> Requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -95,24 +73,16 @@ class LoopbackHttpServer {
   }
 
  private:
-  // Waits for `fd` to become readable; false when the server is stopping.
-  bool WaitReadable(int fd) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    for (;;) {
-      if (::poll(fds, 2, -1) < 0) return false;
-      if (fds[1].revents) return false;
-      if (fds[0].revents) return true;
-    }
-  }
+  using Connection = LoopbackSockets::Connection;
 
   void Run() {
-    std::vector<int> held;
-    while (WaitReadable(listen_)) {
-      int fd = ::accept(listen_, nullptr, nullptr);
-      if (fd < 0) continue;
+    std::vector<Connection> held;
+    while (sockets_.WaitForConnection()) {
+      const Connection fd = sockets_.Accept();
+      if (fd == LoopbackSockets::kNoConnection) continue;
       HttpRequest request;
       if (!ReadRequest(fd, request)) {
-        ::close(fd);
+        sockets_.Close(fd);
         continue;
       }
       {
@@ -131,7 +101,7 @@ class LoopbackHttpServer {
       }
       size_t sent = 0;
       while (sent < answer.size()) {
-        ssize_t n = ::send(fd, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+        const long n = sockets_.Send(fd, answer.data() + sent, answer.size() - sent);
         if (n <= 0) break;
         sent += static_cast<size_t>(n);
       }
@@ -139,26 +109,31 @@ class LoopbackHttpServer {
         held.push_back(fd);
         continue;
       }
-      ::shutdown(fd, SHUT_WR);
-      ::close(fd);
+      sockets_.ShutdownSend(fd);
+      sockets_.Close(fd);
     }
-    for (int fd : held) ::close(fd);
+    for (Connection fd : held) sockets_.Close(fd);
   }
 
-  bool ReadRequest(int fd, HttpRequest& request) {
+  bool ReadRequest(Connection fd, HttpRequest& request) {
     std::string data;
     size_t headEnd = std::string::npos;
     size_t bodyLength = 0;
     char buffer[4096];
     for (;;) {
       if (headEnd != std::string::npos && data.size() >= headEnd + 4 + bodyLength) break;
-      if (!WaitReadable(fd)) return false;
-      ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+      if (!sockets_.WaitReadable(fd)) return false;
+      const long n = sockets_.Receive(fd, buffer, sizeof(buffer));
       if (n <= 0) return false;
       data.append(buffer, static_cast<size_t>(n));
       if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
         ParseHead(data.substr(0, headEnd), request);
-        for (const std::string& v : request.Values("Content-Length")) bodyLength = std::stoul(v);
+        // A length that is no number ends the connection instead of the thread.
+        try {
+          for (const std::string& v : request.Values("Content-Length")) bodyLength = std::stoul(v);
+        } catch (const std::exception&) {
+          return false;
+        }
       }
     }
     request.body = data.substr(headEnd + 4, bodyLength);
@@ -182,9 +157,7 @@ class LoopbackHttpServer {
   }
 
   Handler handler_;
-  int listen_ = -1;
-  int wake_[2] = {-1, -1};
-  int port_ = 0;
+  LoopbackSockets sockets_;
   std::atomic<bool> holdAfterAnswer_{false};
   std::thread thread_;
   mutable std::mutex mutex_;
