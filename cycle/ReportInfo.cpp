@@ -83,6 +83,19 @@ bool ReadsBack(const std::string& fileText) {
          ParseInto(records, Compact(*file.RootElement()));
 }
 
+// The file text that stores `text`: parsed and printed in the indented form
+// of TinyXML's file saving. False when the text does not parse (saving a
+// half-parsed document would silently drop the records after the fault) or
+// would not read back from the file.
+bool FileTextFor(const std::string& text, std::string* fileText) {
+  TiXmlDocument doc;
+  if (!ParseInto(doc, text)) return false;
+  TiXmlPrinter printer;
+  doc.Accept(&printer);
+  *fileText = printer.Str();
+  return ReadsBack(*fileText);
+}
+
 // A record matches a type exactly, case-sensitively; one without the
 // attribute matches none.
 bool HasType(const TiXmlElement& map, const std::string& type) {
@@ -143,26 +156,17 @@ int ReportInfo::ReadRecords(std::string& out) {
 }
 
 int ReportInfo::WriteRecords(const std::string& text) {
-  return Write(text) == WriteOutcome::kWritten ? 1 : -1;
+  std::string fileText;
+  return FileTextFor(text, &fileText) ? Store(fileText) : -1;
 }
 
-ReportInfo::WriteOutcome ReportInfo::Write(const std::string& text) {
-  TiXmlDocument doc;
-  // Saving a half-parsed document would silently drop the records after the
-  // fault; refuse instead and keep the file as it is.
-  if (!ParseInto(doc, text)) return WriteOutcome::kRefused;
-  TiXmlPrinter printer;  // the same indented form as TinyXML's file saving
-  doc.Accept(&printer);
-  if (!ReadsBack(printer.Str())) return WriteOutcome::kRefused;
+int ReportInfo::Store(const std::string& fileText) {
   // A file that already holds exactly this text is saved as it is: no write
   // and no flush to disk for an operation that changed nothing.
   std::string current;
-  if (platform::ReadFileToString(path_, &current) == platform::kErrorSuccess &&
-      current == printer.Str())
-    return WriteOutcome::kWritten;
-  return platform::ReplaceFileAtomically(platform::NativePath(path_), printer.Str())
-             ? WriteOutcome::kWritten
-             : WriteOutcome::kFailed;
+  if (platform::ReadFileToString(path_, &current) == platform::kErrorSuccess && current == fileText)
+    return 1;
+  return platform::ReplaceFileAtomically(platform::NativePath(path_), fileText) ? 1 : -1;
 }
 
 int ReportInfo::AddRecord(const std::string& record) {
@@ -175,17 +179,14 @@ int ReportInfo::AddRecord(const std::string& record) {
   if (!ParseInto(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
   if (!ParseInto(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
   recordsDoc.RootElement()->InsertEndChild(*recordDoc.RootElement());
-  const WriteOutcome outcome = Write(Compact(*recordsDoc.RootElement()));
-  if (outcome != WriteOutcome::kRefused) return outcome == WriteOutcome::kWritten ? 1 : -1;
+  std::string fileText;
+  if (FileTextFor(Compact(*recordsDoc.RootElement()), &fileText)) return Store(fileText);
   // Refused although the record reads back alone: the file's own records
   // would not read back once rewritten. They are kept aside and the record
   // begins a new file, rather than this and every later record being refused.
-  TiXmlDocument aloneDoc;
-  TiXmlPrinter printer;
-  if (!ParseInto(aloneDoc, alone) || !aloneDoc.Accept(&printer) || !ReadsBack(printer.Str()))
-    return -1;
+  if (!FileTextFor(alone, &fileText)) return -1;
   KeepUnreadableAside(platform::NativePath(path_));
-  return WriteRecords(alone);
+  return Store(fileText);
 }
 
 int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {

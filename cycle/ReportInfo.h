@@ -91,9 +91,8 @@ class ReportInfo {
   int HandOver(const std::string& type, const std::vector<ReportRecord>& records);
 
  private:
-  enum class WriteOutcome { kWritten, kRefused, kFailed };
-  // WriteRecords, telling a text it refused from a write that failed.
-  WriteOutcome Write(const std::string& text);
+  // Replaces the file with `fileText` (unless it holds that already); 1 or -1.
+  int Store(const std::string& fileText);
   int RemoveFirst(const std::string& type, const std::string* id);
   // CollectByType, stopping after `limit` records.
   int Collect(const std::string& type, size_t limit, std::string& out);

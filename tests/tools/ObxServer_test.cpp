@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "orsa/Seal.h"
+#include "tests/host/WebServiceInvokerTest.h"
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
@@ -116,18 +116,7 @@ struct Answer {
 
 Answer Call(const std::string& url, const std::string& operation,
             const std::vector<std::pair<std::string, std::string>>& items) {
-  orsahost::SdoHelper sdo;
-  const std::string ns = orsa::ws::kObxNamespace;
-  DataObjectPtr request = sdo.createDataObject(ns, "Message");
-  DataObjectPtr map = sdo.createDataObject(ns, "Map");
-  for (const auto& kv : items) {
-    DataObjectPtr item = sdo.createDataObject(ns, "Item");
-    item->setCString("key", kv.first);
-    item->setCString("value", kv.second);
-    item->setCString("type", "string");
-    map->getList("item").append(item);
-  }
-  request->getList("map").append(map);
+  DataObjectPtr request = webserviceinvokertest::MakeMessage({items});
   DataObjectPtr response;
   orsahost::WebServiceInvoker invoker;
   invoker.invoke(url.c_str(), operation.c_str(), &request, &response, 0, 0, 0, 0);
