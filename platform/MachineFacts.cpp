@@ -14,9 +14,10 @@ class SystemFacts final : public MachineFacts {
   long Adapters(std::vector<AdapterInfo>* adapters) override {
     return Result(GetAdaptersInfo(adapters));
   }
-  long DiskSerialNumber(const std::string& devicePath, std::string* serial) override {
+  long DiskSerialNumber(const std::string& devicePath, bool requireDeviceMap,
+                        std::string* serial) override {
     serial->clear();
-    if (GetDiskSerialNumber(devicePath, serial)) return kErrorSuccess;
+    if (GetDiskSerialNumber(devicePath, requireDeviceMap, serial)) return kErrorSuccess;
     serial->clear();
     return kErrorFileNotFound;
   }

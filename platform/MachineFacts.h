@@ -21,8 +21,11 @@ class PLATFORM_EXPORT MachineFacts {
   // The adapters as GetAdaptersInfo lists them.
   virtual long Adapters(std::vector<AdapterInfo>* adapters) = 0;
   // One read of the serial of the disk at a device path ("\\.\PhysicalDrive0"),
-  // in the blank-padded 20-character form of the ATA identify data.
-  virtual long DiskSerialNumber(const std::string& devicePath, std::string* serial) = 0;
+  // in the form of the ATA identify data (at most 20 characters, possibly
+  // with trailing blanks). `requireDeviceMap`: an empty IDE device map in the
+  // SMART version answer gives nothing (see GetDiskSerialNumber).
+  virtual long DiskSerialNumber(const std::string& devicePath, bool requireDeviceMap,
+                                std::string* serial) = 0;
   // Whether the hardware is a virtual machine's.
   virtual long VirtualHardware(bool* isVirtual) = 0;
   virtual long NewGuid(Guid* guid) = 0;

@@ -84,7 +84,17 @@ PLATFORM_EXPORT uint16_t GetSystemDefaultLangID();
 // trailing separator: $XDG_DESKTOP_DIR, else XDG_DESKTOP_DIR of user-dirs.dirs
 // under $XDG_CONFIG_HOME (default ~/.config), else ~/Desktop. False when no
 // home folder is known or the path cannot be represented in the code page.
+// On Windows: the path SHGetSpecialFolderPathA gives for the desktop
+// directory, as it gives it.
 PLATFORM_EXPORT bool GetDesktopDirectory(std::string* path);
+
+// The bytes that mark a Chinese desktop folder at the end of the desktop
+// path. On Windows the bytes D7 C0 C3 E6 (the two characters of the Chinese
+// word for desktop in code page 936) whatever the system's code page, so a
+// path written in another code page (950, say) does not match. On Linux the
+// same word in the process's ANSI code page, since folder names are stored as
+// characters; "" when that code page cannot write it.
+PLATFORM_EXPORT std::string ChineseDesktopName();
 
 // ---------------------------------------------------------------- adapters
 
@@ -112,17 +122,30 @@ PLATFORM_EXPORT bool GetAdaptersInfo(std::vector<AdapterInfo>* adapters);
 
 // ---------------------------------------------------------------- machine
 
-// The serial number of the disk named by a Windows device path
-// ("\\.\PhysicalDrive<n>", any letter case; n counts the machine's disks in
-// name order), in the 20-character form of the ATA identify data: cut to 20
-// characters and padded with blanks. Sources in order: sysfs (device/serial,
-// then device/wwid), udev data (ID_SERIAL_SHORT), the ATA identify ioctl.
-// False when the path names no disk or no source gives a serial.
-PLATFORM_EXPORT bool GetDiskSerialNumber(const std::string& devicePath, std::string* serial);
+// One read of the serial number of the disk named by a Windows device path
+// ("\\.\PhysicalDrive<n>", any letter case), in the form of the ATA identify
+// data: at most 20 characters; trailing blanks may still be there (the caller
+// removes them). False when the path names no disk or nothing gives a serial.
+//
+// Windows: the SMART identify of drive 0 through the device (opened for
+// reading and writing, so administrator rights are needed): SMART_GET_VERSION,
+// then SMART_RCV_DRIVE_DATA with the command IdentifyCommandFor gives for its
+// device map (SmartIdentify.h), `requireDeviceMap` saying whether an empty map
+// ends the read. Only when the disk's driver refuses either request is the
+// serial taken from the storage device property instead.
+// Linux (n counts the machine's disks in name order; `requireDeviceMap` has no
+// meaning there): sysfs (serial, device/serial), udev data (ID_SERIAL_SHORT),
+// the ATA identify ioctl, then the tail of device/wwid; cut to 20 characters
+// and padded with blanks.
+PLATFORM_EXPORT bool GetDiskSerialNumber(const std::string& devicePath, bool requireDeviceMap,
+                                         std::string* serial);
 
-// True when DMI (sys_vendor, product_name, board_vendor, bios_vendor) names
-// virtual hardware (VMware, VirtualBox, QEMU, KVM, Xen, Hyper-V, Parallels,
-// Bochs, ...). False when DMI cannot be read.
+// Whether this is a virtual machine's hardware.
+// Windows: the Virtual PC and VMware backdoor instructions answer (see
+// win32/VirtualMachineProbe.h); on real hardware both fault, and the fault
+// is caught. Linux: DMI (sys_vendor, product_name, board_vendor, bios_vendor)
+// names virtual hardware (VMware, VirtualBox, QEMU, KVM, Xen, Hyper-V,
+// Parallels, Bochs, ...); false when DMI cannot be read.
 PLATFORM_EXPORT bool IsVirtualHardware();
 
 struct Guid {

@@ -137,7 +137,7 @@ std::string ComputeMachineId() {
   if (HasCitrixAdapterIn(adapters) || IsVirtualMachine()) {
     source = ComputerName().substr(0, kComputerNameLimit);
   } else {
-    source = GetDiskSerial(kPrimaryDiskPath, kPrimaryDiskAttempts);
+    source = GetDiskSerial(kPrimaryDiskPath, kPrimaryDiskAttempts, true);
   }
   std::string id = FilterAndPad(source);
   if (!id.empty()) {
@@ -150,7 +150,7 @@ std::string ComputeMachineId() {
 
   id = FirstHardwareAddress(Adapters());
   if (id.empty()) {
-    id = GetDiskSerial(kFallbackDiskPath, kFallbackDiskAttempts);
+    id = GetDiskSerial(kFallbackDiskPath, kFallbackDiskAttempts, false);
     // Drives pad their serial on the left too; win.ini gives a value back
     // without those blanks, and the next process would otherwise read an
     // identifier (and send a code) different from the one used now.
@@ -222,11 +222,11 @@ bool IsVirtualMachine() {
   return Facts().VirtualHardware(&isVirtual) == platform::kErrorSuccess && isVirtual;
 }
 
-std::string GetDiskSerial(const std::string& devicePath, int attempts) {
+std::string GetDiskSerial(const std::string& devicePath, int attempts, bool requireDeviceMap) {
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if ((platform::GetVersion() & 0x80000000u) == 0) {
       std::string serial;
-      Facts().DiskSerialNumber(devicePath, &serial);
+      Facts().DiskSerialNumber(devicePath, requireDeviceMap, &serial);
       while (!serial.empty() && serial.back() == ' ') serial.pop_back();
       if (!serial.empty()) return serial;
     }

@@ -31,9 +31,11 @@ bool HasCitrixAdapter();
 bool IsVirtualMachine();
 
 // The serial of the disk at `devicePath` ("\\.\PhysicalDrive0"), trying up to
-// `attempts` times with a 50 ms pause after every attempt that gives nothing;
-// trailing blanks removed; "" when unavailable.
-std::string GetDiskSerial(const std::string& devicePath, int attempts);
+// `attempts` times with a 50 ms pause after every attempt that gives nothing
+// (cut short by the quit request); trailing blanks removed; "" when
+// unavailable. The primary query passes `requireDeviceMap` (an empty IDE
+// device map gives nothing), the fallback query does not.
+std::string GetDiskSerial(const std::string& devicePath, int attempts, bool requireDeviceMap);
 
 // Drops the kept identifier and code, so that the next request works them
 // out again from the machine facts in effect (platform/MachineFacts.h).

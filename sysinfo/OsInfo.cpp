@@ -6,7 +6,6 @@
 #include <cwctype>
 
 #include "foundation/SettingsStore.h"
-#include "platform/CodePage.h"
 #include "platform/MachineFacts.h"
 #include "platform/SystemInfo.h"
 
@@ -31,9 +30,6 @@ std::string& UserNameText() {
   static std::string text;
   return text;
 }
-
-// "桌面" (desktop) in UTF-8; compared in the ANSI code page of the process.
-const char kDesktopWordUtf8[] = "\xE6\xA1\x8C\xE9\x9D\xA2";
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return !tail.empty() && text.size() >= tail.size() &&
@@ -103,15 +99,12 @@ uint16_t GetOsLanguageId() {
   std::string desktop;
   if (!platform::GetDesktopDirectory(&desktop)) return platform::GetSystemDefaultLangID();
 
-  std::string word;
-  long error = 0;
-  if (!platform::ConvertCodePage(platform::kCpUtf8, platform::kCpAcp, kDesktopWordUtf8, &word,
-                                 &error)) {
-    return platform::kLangEnUs;  // the code page cannot even spell it
-  }
-  if (EndsWith(desktop, word) || EndsWith(desktop, word + "\\") || EndsWith(desktop, word + "/"))
-    return platform::kLangZhCn;
-  return platform::kLangEnUs;
+  return DesktopPathIsChinese(desktop, platform::ChineseDesktopName()) ? platform::kLangZhCn
+                                                                       : platform::kLangEnUs;
+}
+
+bool DesktopPathIsChinese(const std::string& path, const std::string& name) {
+  return !name.empty() && (EndsWith(path, name) || EndsWith(path, name + "\\"));
 }
 
 std::string GetOsLanguage() { return GetOsLanguageId() == platform::kLangZhCn ? "zh" : "en"; }

@@ -41,10 +41,14 @@ void GetOsVersionName(uint32_t type, uint32_t servicePack, std::string& osName,
                       std::string& servicePackName);
 
 // The nonzero "OsLanguage" DWORD under kLanguageKey (HKLM first, then HKCU);
-// else 2052 when the desktop folder ends in the Chinese word for desktop (in
-// the ANSI code page, with or without a trailing separator), 1033 for any
-// other folder; the system default language when the folder is unknown.
+// else 2052 when the desktop folder's path ends in the bytes of
+// platform::ChineseDesktopName (DesktopPathIsChinese), 1033 for any other
+// folder; the system default language when the folder is unknown.
 uint16_t GetOsLanguageId();
+
+// Whether `path` ends with `name`, or with `name` and a "\"; bytes compared,
+// at the end only. False for an empty name.
+bool DesktopPathIsChinese(const std::string& path, const std::string& name);
 
 // "zh" for 2052, "en" for every other identifier.
 std::string GetOsLanguage();

@@ -126,6 +126,16 @@ bool GetDesktopDirectory(std::string* path) {
   return true;
 }
 
+std::string ChineseDesktopName() {
+  // The Chinese word for desktop, written in the code page the desktop path
+  // is given in.
+  std::string name;
+  long error = 0;
+  if (!ConvertCodePage(kCpUtf8, kCpAcp, "\xE6\xA1\x8C\xE9\x9D\xA2", &name, &error))
+    return std::string();
+  return name;
+}
+
 bool CoCreateGuid(Guid* guid) {
   unsigned char bytes[16];
   size_t filled = 0;

@@ -156,7 +156,8 @@ bool DmiNamesVirtualHardware(const std::string& dmiDir) {
 
 }  // namespace posix
 
-bool GetDiskSerialNumber(const std::string& devicePath, std::string* serial) {
+bool GetDiskSerialNumber(const std::string& devicePath, bool /*requireDeviceMap*/,
+                         std::string* serial) {
   const int number = posix::PhysicalDriveNumber(devicePath);
   if (number < 0) return false;
   const std::vector<std::string> disks = posix::ListPhysicalDisks("/sys/block");

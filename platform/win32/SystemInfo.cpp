@@ -63,12 +63,16 @@ uint16_t GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 bool GetDesktopDirectory(std::string* path) {
   char folder[MAX_PATH] = {};
   if (!::SHGetSpecialFolderPathA(nullptr, folder, CSIDL_DESKTOPDIRECTORY, FALSE)) return false;
-  std::string result = folder;
-  while (result.size() > 3 && result.back() == '\\') result.pop_back();
-  if (result.empty()) return false;
-  *path = result;
+  if (folder[0] == '\0') return false;
+  // As the system gives it: the language test looks at its last bytes.
+  *path = folder;
   return true;
 }
+
+// The bytes of the Chinese word for desktop in code page 936, compared as
+// bytes in any code page: a path whose name is written in another code page
+// (the same characters in 950 are AE E0 AD B1) is not a Chinese desktop.
+std::string ChineseDesktopName() { return "\xD7\xC0\xC3\xE6"; }
 
 bool CoCreateGuid(Guid* guid) {
   GUID native;

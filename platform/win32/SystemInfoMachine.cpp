@@ -1,5 +1,5 @@
-// Disk serial numbers through the disk driver, and virtual hardware from the
-// firmware texts the system keeps in the registry.
+// Disk serial numbers through the disk driver's SMART identify, and virtual
+// hardware from the two backdoor probes.
 
 #include "platform/win32/Windows.h"
 // These build on <windows.h>, which must come first.
@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/SmartIdentify.h"
 #include "platform/SystemInfo.h"
+#include "platform/win32/VirtualMachineProbe.h"
 
 namespace platform {
 
 namespace {
 
 constexpr size_t kIdentifySerialLength = 20;
-constexpr BYTE kAtaIdentifyCommand = 0xEC;
 
 // Trailing blanks and control characters go, then the text is cut to or
 // padded with blanks to the 20 characters of the identify data.
@@ -44,37 +45,41 @@ int PhysicalDriveNumber(const std::string& devicePath) {
   return number;
 }
 
-// The serial words of the ATA identify data (SMART, needs administrator
-// rights): ten 16-bit words, each with its two characters swapped.
-std::string AtaIdentifySerial(const std::string& devicePath, int drive) {
-  win32::ScopedHandle disk(::CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                         0, nullptr));
-  if (!disk.valid()) return std::string();
+// What one SMART identify of drive 0 came to.
+enum class SmartResult {
+  kSerial,   // the identify data gave a serial
+  kNothing,  // the driver answered, but there is no drive or no serial
+  kRefused,  // the driver does not take the SMART requests
+};
+
+// SMART_GET_VERSION, then SMART_RCV_DRIVE_DATA with the identify command the
+// IDE device map asks for, for drive 0 (drive-head register 0xA0).
+SmartResult SmartIdentifySerial(HANDLE disk, bool requireDeviceMap, std::string* serial) {
+  GETVERSIONINPARAMS version;
+  std::memset(&version, 0, sizeof version);
+  DWORD got = 0;
+  const bool versioned = ::DeviceIoControl(disk, SMART_GET_VERSION, nullptr, 0, &version,
+                                           sizeof version, &got, nullptr) != FALSE;
+  // The fallback query goes on without the version answer, with an empty map.
+  if (!versioned && requireDeviceMap) return SmartResult::kRefused;
+  const BYTE command = IdentifyCommandFor(versioned ? version.bIDEDeviceMap : 0, requireDeviceMap);
+  if (command == 0) return SmartResult::kNothing;
+
   SENDCMDINPARAMS in;
   std::memset(&in, 0, sizeof in);
-  in.cBufferSize = IDENTIFY_BUFFER_SIZE;
-  in.bDriveNumber = static_cast<BYTE>(drive);
+  in.cBufferSize = kIdentifySectorSize;
+  in.bDriveNumber = 0;
   in.irDriveRegs.bSectorCountReg = 1;
   in.irDriveRegs.bSectorNumberReg = 1;
-  in.irDriveRegs.bDriveHeadReg = static_cast<BYTE>(0xA0 | ((drive & 1) << 4));
-  in.irDriveRegs.bCommandReg = kAtaIdentifyCommand;
-  std::vector<unsigned char> out(sizeof(SENDCMDOUTPARAMS) + IDENTIFY_BUFFER_SIZE);
-  DWORD got = 0;
-  if (!::DeviceIoControl(disk.get(), SMART_RCV_DRIVE_DATA, &in, sizeof in - 1, out.data(),
+  in.irDriveRegs.bDriveHeadReg = 0xA0;
+  in.irDriveRegs.bCommandReg = command;
+  std::vector<unsigned char> out(sizeof(SENDCMDOUTPARAMS) + kIdentifySectorSize);
+  if (!::DeviceIoControl(disk, SMART_RCV_DRIVE_DATA, &in, sizeof in - 1, out.data(),
                          static_cast<DWORD>(out.size()), &got, nullptr))
-    return std::string();
+    return SmartResult::kRefused;
   const unsigned char* identify = reinterpret_cast<SENDCMDOUTPARAMS*>(out.data())->bBuffer;
-  std::string serial;
-  for (size_t i = 20; i < 40; i += 2) {
-    serial += static_cast<char>(identify[i + 1]);
-    serial += static_cast<char>(identify[i]);
-  }
-  // Leading blanks pad a short serial on the left in the identify data.
-  serial.erase(0, serial.find_first_not_of(' ') == std::string::npos
-                      ? serial.size()
-                      : serial.find_first_not_of(' '));
-  return serial;
+  *serial = SerialFromIdentifyData(identify, kIdentifySectorSize);
+  return serial->empty() ? SmartResult::kNothing : SmartResult::kSerial;
 }
 
 // Older systems hand the storage serial over as hexadecimal digits of the
@@ -95,18 +100,16 @@ std::string DecodeHexSerial(const std::string& text) {
   return bytes;
 }
 
-// The serial the storage driver reports; needs no rights on the disk.
-std::string StorageSerial(const std::string& devicePath) {
-  win32::ScopedHandle disk(::CreateFileA(devicePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!disk.valid()) return std::string();
+// The serial the storage driver reports in the device property, for disks
+// whose driver refuses SMART (NVMe, USB, many RAID and virtual disk drivers).
+std::string StorageSerial(HANDLE disk) {
   STORAGE_PROPERTY_QUERY query;
   std::memset(&query, 0, sizeof query);
   query.PropertyId = StorageDeviceProperty;
   query.QueryType = PropertyStandardQuery;
   std::vector<unsigned char> out(4096);
   DWORD got = 0;
-  if (!::DeviceIoControl(disk.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, out.data(),
+  if (!::DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, out.data(),
                          static_cast<DWORD>(out.size()), &got, nullptr) ||
       got < sizeof(STORAGE_DEVICE_DESCRIPTOR))
     return std::string();
@@ -119,60 +122,23 @@ std::string StorageSerial(const std::string& devicePath) {
   return DecodeHexSerial(serial);
 }
 
-// The values of one machine key as lower-case text (a multi-string joined by
-// line breaks); "" when it cannot be read.
-std::string MachineText(const char* subkey, const char* name) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
-      ERROR_SUCCESS)
-    return std::string();
-  std::vector<char> data(4096);
-  DWORD size = static_cast<DWORD>(data.size() - 2);
-  DWORD type = REG_NONE;
-  std::string text;
-  if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
-          ERROR_SUCCESS &&
-      (type == REG_SZ || type == REG_MULTI_SZ || type == REG_EXPAND_SZ)) {
-    text.assign(data.data(), size);
-    std::replace(text.begin(), text.end(), '\0', '\n');
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  ::RegCloseKey(key);
-  return text;
-}
-
 }  // namespace
 
-bool GetDiskSerialNumber(const std::string& devicePath, std::string* serial) {
-  const int drive = PhysicalDriveNumber(devicePath);
-  if (drive < 0) return false;
-  std::string found = IdentifyForm(AtaIdentifySerial(devicePath, drive));
-  if (found.empty()) found = IdentifyForm(StorageSerial(devicePath));
+bool GetDiskSerialNumber(const std::string& devicePath, bool requireDeviceMap,
+                         std::string* serial) {
+  if (PhysicalDriveNumber(devicePath) < 0) return false;
+  win32::ScopedHandle disk(::CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
+  if (!disk.valid()) return false;
+  std::string found;
+  if (SmartIdentifySerial(disk.get(), requireDeviceMap, &found) == SmartResult::kRefused)
+    found = IdentifyForm(StorageSerial(disk.get()));
   if (found.empty()) return false;
   *serial = found;
   return true;
 }
 
-bool IsVirtualHardware() {
-  static const char kBios[] = "HARDWARE\\DESCRIPTION\\System\\BIOS";
-  const std::string vendor = MachineText(kBios, "SystemManufacturer");
-  const std::string product = MachineText(kBios, "SystemProductName");
-  const std::string texts =
-      vendor + "\n" + product + "\n" + MachineText(kBios, "BaseBoardManufacturer") + "\n" +
-      MachineText(kBios, "BIOSVendor") + "\n" + MachineText(kBios, "SystemVersion") + "\n" +
-      // Systems before Vista keep only these: the firmware's version texts and
-      // the identity of the first disk.
-      MachineText("HARDWARE\\DESCRIPTION\\System", "SystemBiosVersion") + "\n" +
-      MachineText("HARDWARE\\DESCRIPTION\\System", "VideoBiosVersion") + "\n" +
-      MachineText("SYSTEM\\CurrentControlSet\\Services\\Disk\\Enum", "0");
-  static const char* const kMarks[] = {
-      "vmware", "virtualbox", "vbox",  "innotek gmbh",         "qemu", "kvm", "xen",
-      "bochs",  "parallels",  "bhyve", "google compute engine"};
-  for (const char* mark : kMarks)
-    if (texts.find(mark) != std::string::npos) return true;
-  // Hyper-V: Microsoft's own hardware (a Surface) has another product name.
-  return vendor.find("microsoft corporation") != std::string::npos &&
-         product.find("virtual machine") != std::string::npos;
-}
+bool IsVirtualHardware() { return win32::VirtualPcAnswers() || win32::VmwareAnswers(); }
 
 }  // namespace platform

@@ -18,6 +18,11 @@ std::vector<std::string> FakeMachine::DiskPaths() const {
   return diskPaths_;
 }
 
+std::vector<bool> FakeMachine::DiskMapRequired() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return diskMapRequired_;
+}
+
 int FakeMachine::DiskReads(const std::string& devicePath) const {
   int n = 0;
   for (const std::string& path : DiskPaths()) n += path == devicePath ? 1 : 0;
@@ -30,11 +35,13 @@ long FakeMachine::Adapters(std::vector<platform::AdapterInfo>* out) {
   return Give(adaptersError, adapters, out);
 }
 
-long FakeMachine::DiskSerialNumber(const std::string& devicePath, std::string* serial) {
+long FakeMachine::DiskSerialNumber(const std::string& devicePath, bool requireDeviceMap,
+                                   std::string* serial) {
   int calls = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     diskPaths_.push_back(devicePath);
+    diskMapRequired_.push_back(requireDeviceMap);
     calls = static_cast<int>(diskPaths_.size());
   }
   if (onDiskRead) onDiskRead(calls);

@@ -38,10 +38,13 @@ class FakeMachine : public platform::MachineFacts {
   std::atomic<int> virtualCalls{0};
   std::atomic<int> guidCalls{0};
   std::vector<std::string> DiskPaths() const;
+  // Whether each disk read, in order, asked for a nonzero IDE device map.
+  std::vector<bool> DiskMapRequired() const;
   int DiskReads(const std::string& devicePath) const;
 
   long Adapters(std::vector<platform::AdapterInfo>* out) override;
-  long DiskSerialNumber(const std::string& devicePath, std::string* serial) override;
+  long DiskSerialNumber(const std::string& devicePath, bool requireDeviceMap,
+                        std::string* serial) override;
   long VirtualHardware(bool* isVirtual) override;
   long NewGuid(platform::Guid* out) override;
   long ComputerName(std::string* name) override;
@@ -50,6 +53,7 @@ class FakeMachine : public platform::MachineFacts {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> diskPaths_;
+  std::vector<bool> diskMapRequired_;
 };
 
 // One adapter as the system lists it.

@@ -154,6 +154,10 @@ TEST_F(MachineIdentityTest, FallbackDiskSerialIsUsedUnfilteredAndStored) {
   EXPECT_EQ("S3Z-9 ABC", StoredFlag());
   EXPECT_EQ(10, Count(kPrimary));
   EXPECT_EQ(1, Count(kFallback));
+  // Only the primary query takes an empty IDE device map as "no drive".
+  std::vector<bool> mapRequired(10, true);
+  mapRequired.push_back(false);
+  EXPECT_EQ(mapRequired, facts_.DiskMapRequired());
   // A pause after every empty attempt, the last one included.
   EXPECT_EQ(std::vector<uint32_t>(10, 50u), Pauses());
   EXPECT_EQ(0, facts_.guidCalls.load());
@@ -232,13 +236,13 @@ TEST_F(MachineIdentityTest, DiskSerialRetriesAndTrimsTrailingBlanks) {
   facts_.onDiskRead = [this](int call) {
     if (call == 3) facts_.diskSerials[kPrimary] = "  AB-12    ";
   };
-  EXPECT_EQ("  AB-12", obx::GetDiskSerial(kPrimary, 10));
+  EXPECT_EQ("  AB-12", obx::GetDiskSerial(kPrimary, 10, true));
   EXPECT_EQ(3, Count(kPrimary));
   EXPECT_EQ(std::vector<uint32_t>(2, 50u), Pauses());
 
   facts_.onDiskRead = nullptr;
   facts_.diskSerials.clear();
-  EXPECT_EQ("", obx::GetDiskSerial(kPrimary, 4));
+  EXPECT_EQ("", obx::GetDiskSerial(kPrimary, 4, true));
   EXPECT_EQ(3 + 4, Count(kPrimary));
   EXPECT_EQ(2u + 4u, Pauses().size());
 }

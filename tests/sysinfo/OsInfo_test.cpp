@@ -242,6 +242,28 @@ TEST_F(OsLanguage, ChineseDesktopFolderEndingIsChinese) {
   }
 }
 
+// The desktop test compares bytes at the end of the path: the code-page-936
+// bytes of the word do not match the same word written in 950 or UTF-8.
+TEST(DesktopPath, EndsWithTheWordWithOrWithoutABackslash) {
+  const std::string gbk = "\xD7\xC0\xC3\xE6";
+  struct Case {
+    std::string path;
+    bool chinese;
+  } const cases[] = {
+      {"C:\\Documents and Settings\\u\\" + gbk, true},
+      {"C:\\Documents and Settings\\u\\" + gbk + "\\", true},
+      {"C:\\Users\\u\\" + gbk + "\\\\", false},
+      {"C:\\" + gbk + "\\Desktop", false},
+      {"C:\\Users\\u\\\xAE\xE0\xAD\xB1", false},  // code page 950
+      {std::string("C:\\Users\\u\\") + kDesktopWord, false},
+      {"C:\\Users\\u\\\xC3\xE6", false},
+      {"C:\\Users\\u\\Desktop", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.chinese, obx::DesktopPathIsChinese(c.path, gbk)) << c.path;
+  EXPECT_FALSE(obx::DesktopPathIsChinese("C:\\Users\\", ""));
+}
+
 TEST_F(OsLanguage, ChineseDesktopIsRecognisedInADoubleByteAnsiCodePage) {
   // A GBK locale built into the test's own root: the folder name reaches the
   // comparison as GBK bytes, and the word must be compared in that code page.

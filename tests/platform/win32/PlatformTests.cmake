@@ -5,7 +5,8 @@
 # and by the platform's own Windows project beside this file.
 set(OBX_PLATFORM_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
 file(GLOB OBX_WIN32_PLATFORM_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-add_executable(test_platform ${OBX_PLATFORM_TESTS_DIR}/Thread_test.cpp ${OBX_WIN32_PLATFORM_TESTS})
+add_executable(test_platform ${OBX_PLATFORM_TESTS_DIR}/Thread_test.cpp
+               ${OBX_PLATFORM_TESTS_DIR}/SmartIdentify_test.cpp ${OBX_WIN32_PLATFORM_TESTS})
 target_link_libraries(test_platform PRIVATE obx_platform GTest::gtest_main advapi32 shell32)
 obx_expose(test_platform tests/platform)
 # The child the process tests start, beside the test program.

@@ -17,6 +17,7 @@
 #include "platform/StopToken.h"
 #include "platform/SystemInfo.h"
 #include "platform/WinError.h"
+#include "platform/win32/VirtualMachineProbe.h"
 #include "tests/platform/win32/ScratchRoot.h"
 
 namespace {
@@ -92,7 +93,9 @@ TEST(SystemInfoWin32, MachineFactsComeFromTheSystem) {
   EXPECT_EQ(std::string::npos, user.find('\0'));
   std::string desktop;
   ASSERT_TRUE(GetDesktopDirectory(&desktop));
-  EXPECT_NE('\\', desktop.back());
+  EXPECT_EQ(std::string::npos, desktop.find('\0'));
+  // The bytes of code page 936 whatever the system's code page.
+  EXPECT_EQ("\xD7\xC0\xC3\xE6", ChineseDesktopName());
 
   Guid first{};
   Guid second{};
@@ -110,14 +113,35 @@ TEST(SystemInfoWin32, MachineFactsComeFromTheSystem) {
   }
 
   std::string serial;
-  EXPECT_FALSE(GetDiskSerialNumber("C:\\not-a-disk", &serial));
-  if (GetDiskSerialNumber("\\\\.\\PhysicalDrive0", &serial)) {
-    EXPECT_EQ(20u, serial.size()) << "[" << serial << "]";
-  } else {
-    // Wine has no disk driver behind PhysicalDrive0; Windows answers.
-    std::cout << "no serial for PhysicalDrive0" << (UnderWine() ? " (Wine)" : "") << "\n";
-    EXPECT_TRUE(UnderWine());
+  EXPECT_FALSE(GetDiskSerialNumber("C:\\not-a-disk", true, &serial));
+  for (bool requireDeviceMap : {true, false}) {
+    if (GetDiskSerialNumber("\\\\.\\PhysicalDrive0", requireDeviceMap, &serial)) {
+      EXPECT_FALSE(serial.empty());
+      EXPECT_LE(serial.size(), 20u) << "[" << serial << "]";
+    } else {
+      // Wine has no disk driver behind PhysicalDrive0; on Windows the disk
+      // opens for reading and writing only with administrator rights.
+      std::cout << "no serial for PhysicalDrive0" << (UnderWine() ? " (Wine)" : "") << "\n";
+    }
   }
+}
+
+// Real hardware and Wine refuse both backdoor instructions with a fault; the
+// probes catch it and answer "not virtual", however often and from however
+// many threads they run.
+TEST(VirtualMachineProbeWin32, BackdoorFaultsAreCaughtAndAnswerNotVirtual) {
+  if (!UnderWine()) GTEST_SKIP() << "on Windows the answer depends on the machine";
+  std::vector<std::future<bool>> answers;
+  for (int i = 0; i < 4; ++i) {
+    answers.push_back(std::async(std::launch::async, [] {
+      bool any = false;
+      for (int round = 0; round < 50; ++round)
+        any = any || win32::VirtualPcAnswers() || win32::VmwareAnswers();
+      return any;
+    }));
+  }
+  for (std::future<bool>& answer : answers) EXPECT_FALSE(answer.get());
+  EXPECT_FALSE(IsVirtualHardware());
 }
 
 TEST(CodePageWin32, ConversionsFailRatherThanGuess) {
