@@ -81,6 +81,40 @@ TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
   EXPECT_EQ(0u, writes(done));
 }
 
+// A whole task in one walk: the boot program's answer in the registry decides
+// whether the patch program it names runs, and that program's own answer is
+// the task's result.
+TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
+  const std::string boot = TestProgram::Name("boot"), kb2 = TestProgram::Name("kb2");
+  const std::string key = obx::PatchInfoKey("20");
+  const std::string kb2Md5 =
+      Program(kb2, TestProgram().RecordArguments(Native("ran")).SetValue(key, "Result1", "kb2 ok"));
+  const struct {
+    const char* verdict;
+    std::vector<std::string> ran;
+    const char *status, *result1;
+  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok"}, {"false", {}, "to_be_executed", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.verdict);
+    std::remove(Native("ran").c_str());
+    SetReg("20", "Result1", "");
+    const std::string bootMd5 = Program(boot, TestProgram()
+                                                  .SetValue(key, "patchFile", kb2)
+                                                  .SetValue(key, "bootCheckResult", c.verdict)
+                                                  .Exit(0));
+    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" + bootMd5 +
+              "\"/><download url=\"p/" + kb2 + "\" filename=\"" + kb2 + "\" md5=\"" + kb2Md5 +
+              "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
+          "<patch policyid=\"20\">" + std::string(kPending) +
+              "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
+    Cycle();
+    EXPECT_EQ(c.verdict, State("20", "bootrun", "result"));
+    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
+    EXPECT_EQ(c.status, State("20", "PatchExecute", "status"));
+    EXPECT_EQ(c.result1, Reg("20", "Result1"));
+  }
+}
+
 // Task 12 at the end of its patch stage: verdict given, kb1 named by the boot
 // program and already downloaded, "repeate" set.
 TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {

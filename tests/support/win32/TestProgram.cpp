@@ -10,9 +10,20 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string TestProgram::Name(const std::string& base) { return base + ".cmd"; }
 
-// Started through CreateProcess, a batch file runs in cmd.exe; reg.exe of the
-// same (32-bit) system writes the registry view the agent reads.
-std::string TestProgram::Header() { return "@echo off\r\n"; }
+// Started through CreateProcess, a batch file runs in cmd.exe, and its reg.exe
+// in the same 32-bit view as the agent. The registry the agent reads is the
+// machine's, or, for a state root named in ORSA_ROOT, the root's own below
+// HKEY_CURRENT_USER, named in the root's registry.id (platform/win32/
+// Registry.cpp); the program finds it the same way, as orsa-reg does on Linux.
+std::string TestProgram::Header() {
+  return "@echo off\r\n"
+         "set OBXKEY=HKLM\r\n"
+         "if not defined ORSA_ROOT goto keyed\r\n"
+         "if defined ORSA_MACHINE_REGISTRY goto keyed\r\n"
+         "set /p OBXID=<\"%ORSA_ROOT%\\registry.id\"\r\n"
+         "set OBXKEY=HKCU\\Software\\orsa\\roots\\%OBXID%\\HKLM\r\n"
+         ":keyed\r\n";
+}
 
 TestProgram& TestProgram::RecordArguments(const std::string& file) {
   // The redirection first: no blank is left at the end of the line.
@@ -22,8 +33,8 @@ TestProgram& TestProgram::RecordArguments(const std::string& file) {
 
 TestProgram& TestProgram::SetValue(const std::string& subkey, const std::string& name,
                                    const std::string& value) {
-  text_ += "reg add " + Quoted("HKLM\\" + subkey) + " /v " + Quoted(name) + " /d " + Quoted(value) +
-           " /f >nul\r\n";
+  text_ += "reg add " + Quoted("%OBXKEY%\\" + subkey) + " /v " + Quoted(name) + " /d " +
+           Quoted(value) + " /f >nul\r\n";
   return *this;
 }
 
