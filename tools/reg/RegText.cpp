@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/CodePage.h"
+
 namespace orsareg {
 
 namespace {
@@ -75,6 +77,11 @@ size_t DecodeUtf8(const std::vector<unsigned char>& s, size_t i, uint32_t* cp) {
 }  // namespace
 
 std::vector<unsigned char> NarrowToUtf16Le(const std::vector<unsigned char>& narrow) {
+  std::string wide;
+  long error = platform::kErrorSuccess;
+  if (platform::ConvertCodePage(platform::kCpAcp, platform::kCpUtf16,
+                                std::string(narrow.begin(), narrow.end()), &wide, &error))
+    return std::vector<unsigned char>(wide.begin(), wide.end());
   std::vector<unsigned char> out;
   out.reserve(narrow.size() * 2);
   for (size_t i = 0; i < narrow.size();) {
@@ -93,6 +100,13 @@ std::vector<unsigned char> NarrowToUtf16Le(const std::vector<unsigned char>& nar
 
 bool Utf16LeToNarrow(const std::vector<unsigned char>& utf16, std::vector<unsigned char>* narrow) {
   if (utf16.size() % 2 != 0) return false;
+  std::string text;
+  long error = platform::kErrorSuccess;
+  if (platform::ConvertCodePage(platform::kCpUtf16, platform::kCpAcp,
+                                std::string(utf16.begin(), utf16.end()), &text, &error)) {
+    narrow->assign(text.begin(), text.end());
+    return true;
+  }
   narrow->clear();
   size_t count = utf16.size() / 2;
   auto unit = [&](size_t k) { return static_cast<uint32_t>(utf16[2 * k] | utf16[2 * k + 1] << 8); };

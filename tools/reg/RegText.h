@@ -1,10 +1,14 @@
 #pragma once
 // Text conversions shared by orsa-reg's commands, its .reg reader and writer.
 //
-// Registry strings are stored as narrow bytes (the system code page, UTF-8 on
-// Linux); the .reg format carries hex(2)/hex(7) data as UTF-16LE. Bytes that
-// are not valid UTF-8 travel as the lone surrogates U+DC80..U+DCFF, so any
-// stored string survives an export and a re-import byte for byte.
+// Registry strings are stored as narrow bytes in the system's code page
+// (platform/CodePage.h: the ANSI code page on Windows, the locale's codeset,
+// usually UTF-8, on Linux); the .reg format carries them as UTF-16LE. Text the
+// code page converts goes over as it is. Other bytes are read as UTF-8, and
+// bytes that are not valid UTF-8 travel as the lone surrogates
+// U+DC80..U+DCFF, so any stored string survives an export and a re-import
+// byte for byte. UTF-16 text that the code page cannot hold comes back as
+// UTF-8.
 #include <cstdint>
 #include <string>
 #include <vector>
