@@ -26,8 +26,9 @@ std::string TestProgram::Header() {
 }
 
 TestProgram& TestProgram::RecordArguments(const std::string& file) {
-  // The redirection first: no blank is left at the end of the line.
-  text_ += ">>" + Quoted(file) + " echo %*\r\n";
+  // The redirection first: no blank is left at the end of the line; "echo."
+  // writes an empty line, not "ECHO is off.", when there is no argument.
+  text_ += ">>" + Quoted(file) + " echo.%*\r\n";
   return *this;
 }
 
