@@ -140,11 +140,22 @@ bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
     OBX_ERROR(kChannel, kSource, "Encrpt policy file failed");
   }
   if (sealed.empty()) return true;
-  // A file that cannot be opened for writing (no install folder, a folder in
-  // its place) ends the step without a message, as a failed open would.
+  // A missing install folder is made (an administrator may name a new one);
+  // one that cannot be made is named in the log, and the step goes on with no
+  // stored policy. A folder in the file's place ends the step without a
+  // message, as a failed open would.
   const std::string path = PolicyFilePath();
+  const std::string folder = ParentFolder(path);
+  long error = platform::kErrorSuccess;
+  if (!folder.empty() && !platform::PathExists(folder) &&
+      !platform::CreateDirectories(folder, &error)) {
+    OBX_WARNING(
+        kChannel, kSource,
+        "Could not create the install folder " << folder << ": " << platform::ErrorText(error));
+    return true;
+  }
   platform::FileInfo info;
-  if (!platform::PathExists(ParentFolder(path)) ||
+  if (!platform::PathExists(folder) ||
       (platform::GetFileInfo(path, &info) == platform::kErrorSuccess && info.directory))
     return true;
   // The answer is stored as received, without parsing or comparing versions.

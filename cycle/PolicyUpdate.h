@@ -39,10 +39,11 @@ void UpdatePolicyWith(const PolicyFetcher& fetch);
 // Fetches the policy for `version` (with this machine's computer code, the
 // host's user name and the current OS name) and, when an answer came, replaces
 // the policy file by its sealed form. An answer that cannot be sealed is
-// logged ("Encrpt policy file failed") and dropped; a file that cannot be
-// written is logged ("Write Policy Failed") and keeps its old content. False
-// only when the answer was refused, unstored, for nesting or sizes beyond the
-// bounds of platform/XmlLimits.h (logged as a warning).
+// logged ("Encrpt policy file failed") and dropped; a missing module folder is
+// created, and one that cannot be is logged with the folder and the reason; a
+// file that cannot be written is logged ("Write Policy Failed") and keeps its
+// old content. False only when the answer was refused, unstored, for nesting or
+// sizes beyond the bounds of platform/XmlLimits.h (logged as a warning).
 bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch);
 
 // Whether a policy entry with these `check_os` `valid` and `validversion`

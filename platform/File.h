@@ -60,8 +60,10 @@ PLATFORM_EXPORT long RenameFile(const std::string& from, const std::string& to);
 // Removes a file (not a folder).
 PLATFORM_EXPORT long RemoveFile(const std::string& path);
 
-// Creates the folder and all its parents; true when it exists after.
-PLATFORM_EXPORT bool CreateDirectories(const std::string& path);
+// Creates the folder and all its parents; true when it exists after. On
+// failure `*error`, when given, says why (kErrorAlreadyExists: a file stands
+// where the folder should be).
+PLATFORM_EXPORT bool CreateDirectories(const std::string& path, long* error = nullptr);
 
 // Writes `data` to a temporary file beside `path`, flushes it to disk and
 // renames it over the target, so a reader sees the old or the new file whole

@@ -103,13 +103,16 @@ bool TaskManager::BootFile(const std::string& id) {
   SaveBeforeActing();
   platform::WaitResult outcome = platform::WaitResult::kFailed;
   const bool ran = RunProcess(MakeCommandLine(bootSaveFilePath, id), kBootProgramWaitMs, &outcome);
-  if (!ran) OBX_INFO(kChannel, kSource, "BootFile:task " << id << " boot file running failed ");
   if (outcome == platform::WaitResult::kStopped) {
+    // Not a failure: the program had no time to answer, and the task keeps no
+    // verdict, so the next cycle runs it again.
     OBX_INFO(
         kChannel, kSource,
         "BootFile:task " << id
                          << " boot program still running, left to finish: the agent is stopping");
+    return false;
   }
+  if (!ran) OBX_INFO(kChannel, kSource, "BootFile:task " << id << " boot file running failed ");
   // Whatever the program left by now, also nothing, is the verdict.
   const std::string result = ReadRegString(HKLM, regPatchId, "bootCheckResult");
   taskList_.SetAttribute(id, "bootrun", "result", result.c_str());

@@ -41,7 +41,6 @@ set(OBX_WINDOWS_SKIPPED
   "test_sysinfo|OsLanguage.*|the system language and the desktop folder come from the Linux locale and XDG folders there, on Windows from GetSystemDefaultLangID and SHGetSpecialFolderPathA"
   "test_sysinfo|LowerMultibyte.FollowsTheLocaleAndKeepsStrayBytes|the Windows C runtime has no C.UTF-8 locale"
   "test_tasks|PolicyRulesTest.DeadlineIsLocalTimeWithTheSystemsDaylightSaving|it sets the time zone through TZ, which the Linux platform follows, Windows takes the zone from the system's settings"
-  "test_tasks|ProcessLauncherTest.DownloadedProgramInAFolderWithABlankRunsWithItsArguments|its boot program is a shell script"
   "test_tasks|PolicyRulesTest.PatchMessageAsksInTheSystemLanguageUnderTips|the Chinese message needs a Chinese ANSI code page, the Wine prefix has 1252, where the conversion fails as it must"
 )
 

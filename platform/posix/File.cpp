@@ -187,9 +187,13 @@ long RemoveFile(const std::string& path) {
   return kErrorSuccess;
 }
 
-bool CreateDirectories(const std::string& path) {
+bool CreateDirectories(const std::string& path, long* error) {
+  long ignored = 0;
+  long& result = error ? *error : ignored;
   const std::string nativePath = NativePath(path);
+  result = kErrorInvalidParameter;
   if (nativePath.empty()) return false;
+  result = kErrorSuccess;
   if (IsDirectory(nativePath)) return true;
   size_t pos = 0;
   while (pos <= nativePath.size()) {
@@ -198,11 +202,15 @@ bool CreateDirectories(const std::string& path) {
     const std::string partial = nativePath.substr(0, next);
     // Another process may create the same folder at the same moment: EEXIST is success.
     if (!partial.empty() && !IsDirectory(partial) && ::mkdir(partial.c_str(), 0755) != 0 &&
-        errno != EEXIST)
+        errno != EEXIST) {
+      result = LastError();
       return false;
+    }
     pos = next + 1;
   }
-  return IsDirectory(nativePath);
+  if (IsDirectory(nativePath)) return true;
+  result = kErrorAlreadyExists;
+  return false;
 }
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& data, long* error) {

@@ -201,10 +201,14 @@ long RemoveFile(const std::string& path) {
   }
 }
 
-bool CreateDirectories(const std::string& path) {
+bool CreateDirectories(const std::string& path, long* error) {
+  long ignored = 0;
+  long& result = error ? *error : ignored;
   try {
     const std::string nativePath = NativePath(path);
+    result = kErrorInvalidParameter;
     if (nativePath.empty()) return false;
+    result = kErrorSuccess;
     if (IsDirectory(nativePath)) return true;
     // The parts that cannot be made: a drive ("C:"), or "\\server\share".
     size_t start = 0;
@@ -222,13 +226,19 @@ bool CreateDirectories(const std::string& path) {
       const std::string partial = nativePath.substr(0, next);
       // Another process may create the same folder at the same moment.
       if (partial.size() > start && !IsDirectory(partial) &&
-          !::CreateDirectoryA(partial.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+          !::CreateDirectoryA(partial.c_str(), nullptr) &&
+          ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        result = LastError();
         return false;
+      }
       pos = next;
       if (next == nativePath.size()) break;
     }
-    return IsDirectory(nativePath);
+    if (IsDirectory(nativePath)) return true;
+    result = kErrorAlreadyExists;
+    return false;
   } catch (...) {
+    result = kErrorNotEnoughMemory;
     return false;
   }
 }

@@ -204,13 +204,29 @@ TEST_F(PolicyUpdateTest, AnswerThatCannotBeSealedKeepsStoredPolicy) {
 }
 
 TEST_F(PolicyUpdateTest, PolicyFileThatCannotBeOpenedEndsTheStepSilently) {
-  // A folder where the file should be, and an install folder that is missing.
+  // A folder where the file should be.
   ASSERT_TRUE(platform::CreateDirectories(Native(obx::PolicyFilePath()) + "/blocked"));
-  EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
-  machine_.SetModuleFolder("C:\\Missing");
   EXPECT_NO_THROW(obx::UpdatePolicyWith(Answer(Policy("4", Entry("2", AnyOs())))));
   EXPECT_FALSE(runtime_.Has("Write Policy Failed"));
   EXPECT_TRUE(runtime_.Has("Policy is null"));
+}
+
+// An InstallPath naming a folder that is not there yet: it is made and the
+// policy stored; one that cannot be made is named in the log with the reason.
+TEST_F(PolicyUpdateTest, MissingInstallFolderIsCreatedOrNamedInTheLog) {
+  obxtest::WriteFile(Native("C:\\OBX\\file"), "a file, not a folder");
+  const std::string policy = Policy("4", Entry("2", AnyOs()));
+  for (const std::string folder : {"C:\\OBX\\new\\deeper", "C:\\OBX\\file\\sub"}) {
+    SCOPED_TRACE(folder);
+    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", folder);
+    obx::CaptureModuleFolder();
+    runtime_.ClearLines();
+    obx::UpdatePolicyWith(Answer(policy));
+    const bool blocked = folder.find("file") != std::string::npos;
+    EXPECT_EQ(blocked ? "" : policy, ReadOpened(obx::PolicyFilePath()));
+    EXPECT_EQ(blocked, runtime_.HasPrefix("Could not create the install folder " + folder + ": "));
+    EXPECT_EQ(blocked, runtime_.Has("Policy is null"));
+  }
 }
 
 TEST_F(PolicyUpdateTest, AnswerNestedTooDeepIsRefusedAndNeverStored) {

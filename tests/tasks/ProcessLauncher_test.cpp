@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TestMachine.h"
+#include "tests/support/TestProgram.h"
 
 namespace {
 
@@ -33,12 +35,13 @@ TEST_F(ProcessLauncherTest, MissingProgramLogsWindowsCodeTwo) {
 }
 
 TEST_F(ProcessLauncherTest, DownloadedProgramInAFolderWithABlankRunsWithItsArguments) {
-  const std::string folder = machine_.SetModuleFolder("C:\\OBX\\my download");
+  machine_.SetModuleFolder("C:\\OBX\\my download");
+  const std::string boot = "C:\\OBX\\my download\\" + obxtest::TestProgram::Name("boot");
+  const std::string ran = platform::NativePath("C:\\OBX\\my download\\ran");
   // As downloaded: no execute permission.
-  obxtest::WriteFile(folder + "/boot.sh", "#!/bin/sh\necho \"$1 $2\" > \"" + folder + "/ran\"\n");
-  const std::string line = obx::MakeCommandLine("C:\\OBX\\my download\\boot.sh", "12 /q");
-  EXPECT_TRUE(obx::RunProcess(line, obx::kBootProgramWaitMs));
-  EXPECT_EQ("12 /q\n", obxtest::ReadFile(folder + "/ran"));
+  obxtest::TestProgram().RecordArguments(ran).WriteTo(platform::NativePath(boot));
+  EXPECT_TRUE(obx::RunProcess(obx::MakeCommandLine(boot, "12 /q"), obx::kBootProgramWaitMs));
+  EXPECT_EQ(std::vector<std::string>{"12 /q"}, obxtest::RecordedArguments(ran));
   EXPECT_TRUE(runtime_.Messages().empty());
 }
 

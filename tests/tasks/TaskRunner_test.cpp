@@ -1,80 +1,27 @@
 // The task runner over sealed files, the test machine's clock and prompt, and
-// shell-script task programs that answer through orsa-reg: the walk and its
-// try limit, the end of the patch stage, and the quit request in every wait.
+// task programs of the system (shell scripts, batch files on Windows) that
+// answer through the registry: the walk and its try limit, the end of the
+// patch stage, and the quit request in every wait.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
-#include <boost/make_shared.hpp>
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "foundation/Digest.h"
-#include "foundation/SettingsStore.h"
-#include "platform/File.h"
 #include "platform/Prompt.h"
 #include "platform/StopToken.h"
-#include "tasks/TaskManager.h"
-#include "tests/support/FileSizeLimit.h"
 #include "tests/support/RegistryValues.h"
-#include "tests/support/ScriptedInvoker.h"
-#include "tests/support/SealedFiles.h"
-#include "tests/support/TestMachine.h"
+#include "tests/tasks/TaskRunnerTest.h"
 
 namespace {
 
+using obxtest::TestProgram;
 using platform::PromptAnswer;
-
-class TaskRunnerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    obxtest::InstallClientRuntime(runtime_, invoker_);
-    obxtest::WriteServerSettingsForTest("h", 7);
-    folder_ = machine_.SetModuleFolder("C:\\OBX");
-    platform::CreateDirectories(folder_ + "/download");
-  }
-
-  void Store(const std::string& policy, const std::string& tasks) {
-    obxtest::WriteSealedFile("C:\\OBX\\PatchPolicy.xml", "<patchs>" + policy + "</patchs>");
-    obxtest::WriteSealedFile("C:\\OBX\\TaskList.xml", "<patchs>" + tasks + "</patchs>");
-  }
-  // A program in the update folder; its MD5.
-  std::string Program(const std::string& name, const std::string& body) {
-    const std::string text = "#!/bin/sh\n" + body + "\n";
-    obxtest::WriteFile(folder_ + "/download/" + name, text);
-    std::string md5;
-    obx::GetMd5Hex(text.data(), text.size(), md5);
-    return md5;
-  }
-  // One cycle's task step over the stored files.
-  void Cycle() {
-    obx::TaskManager tasks;
-    ASSERT_TRUE(tasks.InitTask());
-    tasks.RunTaskList();
-  }
-  std::string State(const std::string& id, const char* element, const char* attribute) {
-    obx::TaskManager tasks;
-    tasks.InitTask();
-    return tasks.TaskList().GetAttribute(id, element, attribute);
-  }
-  void SetReg(const std::string& id, const std::string& name, const std::string& value) {
-    obx::WriteRegString(obx::HKLM, obx::PatchInfoKey(id), name, value);
-  }
-  std::string Reg(const std::string& id, const std::string& name) {
-    return obx::ReadRegString(obx::HKLM, obx::PatchInfoKey(id), name);
-  }
-
-  obxtest::TestMachine machine_;
-  obxtest::FakeRuntime runtime_;
-  boost::shared_ptr<obxtest::ScriptedInvoker> invoker_ =
-      boost::make_shared<obxtest::ScriptedInvoker>();
-  std::string folder_;
-};
-
-const char kPending[] = "<PatchExecute status=\"to_be_executed\" times=\"\"/>";
+using taskrunnertest::kPending;
+using taskrunnertest::TaskRunnerTest;
 
 TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   // No boot address: the stage stops at once, every cycle counts as a try.
@@ -111,23 +58,6 @@ TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   EXPECT_EQ("true", State("11", "versionReport", "status"));
 }
 
-// A version record the report file could not take (a full disk) leaves its
-// task unreported on disk, so the next cycle makes it again.
-TEST_F(TaskRunnerTest, VersionRecordThatCouldNotBeStoredIsMadeAgain) {
-  Store("<patch policyid=\"3\"/>", "<patch policyid=\"3\">" + std::string(kPending) + "</patch>");
-  SetReg("3", "clientVersion", std::string(64 * 1024, 'v'));  // only the record is this large
-  invoker_->Push(obxtest::ScriptedInvoker::Answer("true"));
-  {
-    obxtest::FileSizeLimit full(32 * 1024);
-    Cycle();
-  }
-  EXPECT_TRUE(invoker_->Calls().empty());
-  EXPECT_EQ("false", State("3", "versionReport", "status"));
-  Cycle();
-  EXPECT_EQ(1u, invoker_->Calls().size());
-  EXPECT_EQ("true", State("3", "versionReport", "status"));
-}
-
 // A walk in which no task acts writes the task list once; one in which
 // nothing changes writes nothing.
 TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
@@ -151,43 +81,119 @@ TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
   EXPECT_EQ(0u, writes(done));
 }
 
-// Task 12 at the end of its patch stage: verdict given, kb1.sh named by the
-// boot program and already downloaded, "repeate" set.
+// A whole task in one walk: the boot program's answer in the registry decides
+// whether the patch program it names runs, and that program's own answer is
+// the task's result.
+TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
+  const std::string boot = TestProgram::Name("boot"), kb2 = TestProgram::Name("kb2");
+  const std::string key = obx::PatchInfoKey("20");
+  const std::string kb2Md5 =
+      Program(kb2, TestProgram().RecordArguments(Native("ran")).SetValue(key, "Result1", "kb2 ok"));
+  const struct {
+    const char* verdict;
+    std::vector<std::string> ran;
+    const char *status, *result1;
+  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok"}, {"false", {}, "to_be_executed", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.verdict);
+    std::remove(Native("ran").c_str());
+    SetReg("20", "Result1", "");
+    const std::string bootMd5 = Program(boot, TestProgram()
+                                                  .SetValue(key, "patchFile", kb2)
+                                                  .SetValue(key, "bootCheckResult", c.verdict)
+                                                  .Exit(0));
+    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" + bootMd5 +
+              "\"/><download url=\"p/" + kb2 + "\" filename=\"" + kb2 + "\" md5=\"" + kb2Md5 +
+              "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
+          "<patch policyid=\"20\">" + std::string(kPending) +
+              "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
+    Cycle();
+    EXPECT_EQ(c.verdict, State("20", "bootrun", "result"));
+    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
+    EXPECT_EQ(c.status, State("20", "PatchExecute", "status"));
+    EXPECT_EQ(c.result1, Reg("20", "Result1"));
+  }
+}
+
+// Task 12 at the end of its patch stage: verdict given, kb1 named by the boot
+// program and already downloaded, "repeate" set.
 TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
   const PromptAnswer ok{platform::kIdOk, PromptAnswer::kUserAnswered};
   const PromptAnswer cancel{platform::kIdCancel, PromptAnswer::kUserAnswered};
   const PromptAnswer stopped{0, PromptAnswer::kStopped};
+  const std::string kb1 = TestProgram::Name("kb1");
   const struct {
     const char* name;
     const char* exec;
     PromptAnswer answer;
     bool stopInDelay, tamper, result;
-    std::string status, result1, ran, logged;
+    std::string status, result1;
+    std::vector<std::string> ran;
+    std::string logged;
   } cases[] = {
-      {"ok", "runtype=\"0\"", ok, false, false, true, "to_be_executed", "Running ...", "12 /q\n",
-       "DoPatchFile: C:\\OBX\\download\\kb1.sh 12 /q will start"},
-      {"cancel", "runtype=\"0\"", cancel, false, false, true, "done", " cancelled by user", "", ""},
-      {"quit at the prompt", "runtype=\"0\"", stopped, false, false, false, "to_be_executed",
-       "Running ...", "", "DoPatchFile:task 12 set back to to_be_executed: the agent is stopping"},
-      {"negative delay", "runtype=\"1\" firstruntime=\"-1\"", ok, false, false, true,
-       "to_be_executed", "Running ...", "12 /q\n", "DoPatchFile:task 12 :start in ::0"},
-      {"quit in the delay", "runtype=\"1\" firstruntime=\"2\"", ok, true, false, false,
-       "to_be_executed", "Running ...", "",
+      {"ok",
+       "runtype=\"0\"",
+       ok,
+       false,
+       false,
+       true,
+       "to_be_executed",
+       "Running ...",
+       {"12 /q"},
+       "DoPatchFile: C:\\OBX\\download\\" + kb1 + " 12 /q will start"},
+      {"cancel", "runtype=\"0\"", cancel, false, false, true, "done", " cancelled by user", {}, ""},
+      {"quit at the prompt",
+       "runtype=\"0\"",
+       stopped,
+       false,
+       false,
+       false,
+       "to_be_executed",
+       "Running ...",
+       {},
+       "DoPatchFile:task 12 set back to to_be_executed: the agent is stopping"},
+      {"negative delay",
+       "runtype=\"1\" firstruntime=\"-1\"",
+       ok,
+       false,
+       false,
+       true,
+       "to_be_executed",
+       "Running ...",
+       {"12 /q"},
+       "DoPatchFile:task 12 :start in ::0"},
+      {"quit in the delay",
+       "runtype=\"1\" firstruntime=\"2\"",
+       ok,
+       true,
+       false,
+       false,
+       "to_be_executed",
+       "Running ...",
+       {},
        "DoPatchFile:task 12 start delay cut short: the agent is stopping"},
-      {"changed since the download", "runtype=\"0\"", ok, false, true, false, "to_be_executed",
-       "Running ...", "", ""},
+      {"changed since the download",
+       "runtype=\"0\"",
+       ok,
+       false,
+       true,
+       false,
+       "to_be_executed",
+       "Running ...",
+       {},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::remove((folder_ + "/ran").c_str());
-    const std::string md5 = Program("kb1.sh", "echo \"$@\" > '" + folder_ + "/ran'");
-    if (c.tamper) obxtest::WriteFile(folder_ + "/download/kb1.sh", "#!/bin/sh\necho other\n");
+    std::remove(Native("ran").c_str());
+    const std::string md5 = Program(kb1, TestProgram().RecordArguments(Native("ran")));
+    if (c.tamper) obxtest::WriteFile(Native("download\\" + kb1), "changed");
     Store(
-        "<patch policyid=\"12\"><download url=\"p/kb1.sh\" filename=\"kb1.sh\" md5=\"" + md5 +
-            "\" type=\"http\"/><exec runargs=\"/q\" " + c.exec +
+        "<patch policyid=\"12\"><download url=\"p/" + kb1 + "\" filename=\"" + kb1 + "\" md5=\"" +
+            md5 + "\" type=\"http\"/><exec runargs=\"/q\" " + c.exec +
             "/><msgbox style=\"okcancel\" en=\"Install?\"/></patch>",
         "<patch policyid=\"12\">" + std::string(kPending) + "<download status=\"true\"/></patch>");
-    SetReg("12", "patchFile", "kb1.sh");
+    SetReg("12", "patchFile", kb1);
     SetReg("12", "repeate", "true");
     machine_.prompt.Script({c.answer});
     platform::StopSource stop;
@@ -204,7 +210,7 @@ TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
     EXPECT_EQ(c.tamper ? "false" : "true",
               tasks.TaskList().GetAttribute("12", "download", "status"));
     EXPECT_EQ(c.result1, Reg("12", "Result1"));
-    EXPECT_EQ(c.ran, obxtest::ReadFile(folder_ + "/ran"));
+    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
     if (!c.logged.empty()) {
       EXPECT_TRUE(runtime_.Has(c.logged)) << c.logged;
     }
@@ -214,12 +220,18 @@ TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
 
 // A program still running when the agent is asked to stop keeps running; the
 // stage returns at once instead of waiting for it (three minutes for a boot
-// program, without limit for a patch program).
+// program, without limit for a patch program). A boot program cut short so
+// is no failure and leaves no verdict, even one it had begun to give.
 TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitForARunningProgram) {
-  const std::string body = "echo $$ > '" + folder_ + "/pid'; exec sleep 600";
-  const std::string md5 = Program("slow.sh", body);
-  Store("<patch policyid=\"5\"><bootdownload url=\"b/slow.sh\" md5=\"" + md5 +
-            "\"/><download url=\"p/slow.sh\" md5=\"" + md5 +
+  const std::string slow = TestProgram::Name("slow");
+  const std::string md5 =
+      Program(slow, TestProgram()
+                        .SetValue(obx::PatchInfoKey("5"), "bootCheckResult", "false")
+                        .Touch(Native("started"))
+                        .WaitFor(Native("release"))
+                        .Touch(Native("ended")));
+  Store("<patch policyid=\"5\"><bootdownload url=\"b/" + slow + "\" md5=\"" + md5 +
+            "\"/><download url=\"p/" + slow + "\" md5=\"" + md5 +
             "\" type=\"http\"/><exec runtype=\"0\"/></patch>",
         "<patch policyid=\"5\">" + std::string(kPending) +
             "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
@@ -234,16 +246,21 @@ TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitForARunningProgram) {
       {"patch", true, "done",
        "DoPatchFile:task 5 patch program still running, left to finish: the agent is stopping"},
   };
+  const auto appears = [](const std::string& file) {
+    for (int i = 0; i < 3000 && !platform::PathExists(file); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return platform::PathExists(file);
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stage);
-    std::remove((folder_ + "/pid").c_str());
+    for (const char* file : {"started", "release", "ended"}) std::remove(Native(file).c_str());
+    runtime_.ClearLines();
     obx::TaskManager tasks;
     ASSERT_TRUE(tasks.InitTask());
     platform::StopSource stop;
     platform::ScopedStopToken token(stop.Token());
     std::thread stopper([&] {
-      for (int i = 0; i < 3000 && obxtest::ReadFile(folder_ + "/pid").empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      appears(Native("started"));
       stop.RequestStop();
     });
     const auto start = std::chrono::steady_clock::now();
@@ -254,11 +271,13 @@ TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitForARunningProgram) {
     EXPECT_EQ(c.result, result);
     EXPECT_LT(waited, std::chrono::seconds(60));  // far below the three minutes
     EXPECT_TRUE(runtime_.Has(c.logged));
+    EXPECT_FALSE(runtime_.Has("BootFile:task 5 boot file running failed "));
+    EXPECT_EQ("", tasks.TaskList().GetAttribute("5", "bootrun", "result"));
     EXPECT_EQ(c.status, tasks.TaskList().GetAttribute("5", "PatchExecute", "status"));
-    const int pid = std::atoi(obxtest::ReadFile(folder_ + "/pid").c_str());
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(0, kill(pid, 0)) << "the program was ended";
-    kill(pid, SIGKILL);
+    // Still running: it ends once it is let go.
+    EXPECT_FALSE(platform::PathExists(Native("ended")));
+    obxtest::WriteFile(Native("release"), "");
+    EXPECT_TRUE(appears(Native("ended"))) << "the program was ended";
   }
 }
 

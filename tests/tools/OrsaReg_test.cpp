@@ -70,6 +70,22 @@ bool KeyExists(RegRoot root, const std::string& subkey) {
   return true;
 }
 
+// The text of an exported file: UTF-16LE after its byte-order mark, CR LF
+// line ends, read back as "\n" lines of UTF-8; "<not UTF-16>" otherwise.
+std::string ExportedText(const std::string& path) {
+  const std::string bytes = obxtest::ReadFile(path);
+  std::vector<unsigned char> narrow;
+  if (bytes.compare(0, 2, "\xFF\xFE") != 0 ||
+      !orsareg::Utf16LeToNarrow(Bytes(bytes.substr(2)), &narrow))
+    return "<not UTF-16>";
+  std::string text;
+  for (size_t i = 0; i < narrow.size(); ++i) {
+    if (narrow[i] == '\n' && (i == 0 || narrow[i - 1] != '\r')) return "<bare LF>";
+    if (narrow[i] != '\r') text += static_cast<char>(narrow[i]);
+  }
+  return text;
+}
+
 bool IsOneErrorLine(const std::string& err) {
   return err.rfind("orsa-reg: ", 0) == 0 && err.find('\n') == err.size() - 1;
 }
@@ -219,6 +235,7 @@ TEST(RegFileWriter, WhatItWritesReadsBackToTheSameBytes) {
       {"innerNul", platform::kRegSz, Bytes(std::string("a\0b\0", 4))},
       {"notUtf8", platform::kRegExpandSz, Bytes(std::string("\xB0\xA1%TEMP%\xFF\0", 11))},
       {"unicode", platform::kRegExpandSz, Bytes(std::string("\xF0\x9F\x98\x80 \xE4\xB8\xAD\0", 9))},
+      {"gbkQuoted", platform::kRegSz, Bytes(std::string("\xB0\xA1 \xE9t\xE9\0", 7))},
       {"dword", platform::kRegDword, {1, 2, 3, 4}},
       {"long", platform::kRegBinary, longBlob},
       {"odd", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
@@ -228,8 +245,10 @@ TEST(RegFileWriter, WhatItWritesReadsBackToTheSameBytes) {
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 
+  // As the file holds it: UTF-16LE, CR LF, continuation lines included.
   orsareg::RegFileParser parser;
-  ASSERT_TRUE(parser.Parse(text)) << parser.errorLine() << ": " << parser.errorMessage();
+  ASSERT_TRUE(parser.Parse(orsareg::RegFileWriter::FileBytes(text)))
+      << parser.errorLine() << ": " << parser.errorMessage();
   ASSERT_EQ(values.size() + 1, parser.changes().size());
   for (size_t i = 0; i < values.size(); ++i) {
     EXPECT_EQ(values[i].name, parser.changes()[i + 1].name);
@@ -309,6 +328,11 @@ TEST_F(RegCommandTest, AddStoresEachTypeAndQueryPrintsRegLayout) {
        platform::kRegBinary,
        {0, 0xab, 0xff},
        "    Blob    REG_BINARY    00ABFF\n"},
+      {{"/v", "Multi", "/t", "REG_MULTI_SZ", "/d", "a\\0b"},
+       "Multi",
+       7,
+       Bytes(std::string("a\0b\0\0", 5)),
+       "    Multi    REG_MULTI_SZ    a\\0b\n"},
       {{"/v", "Empty"}, "Empty", platform::kRegSz, {0}, "    Empty    REG_SZ    \n"},
       {{"/ve", "/d", "default"},
        "",
@@ -507,7 +531,7 @@ TEST_F(RegCommandTest, DeepestKeysAreWalkedWithoutRecursion) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     Outcome o = obxtest::RunChild(root_, "/bin/sh", args);
     ASSERT_EQ(0, o.exitCode) << c.args[0] << ": " << o.err;
-    std::string text = c.file.empty() ? o.out : obxtest::ReadFile(c.file);
+    std::string text = c.file.empty() ? o.out : ExportedText(c.file);
     EXPECT_EQ(text.size() - c.bottom.size(), text.rfind(c.bottom)) << c.args[0];
   }
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "k"));
@@ -520,11 +544,16 @@ TEST_F(RegCommandTest, ExportThenImportRestoresTheTree) {
       {"add", "HKLM\\Src", "/v", "Num", "/t", "REG_DWORD", "/d", "4294967295", "/f"},
       {"add", "HKLM\\Src\\Child\\Grand", "/ve", "/d", "deep", "/f"},
       {"add", "HKLM\\Src\\Empty"},
+      {"add", "HKLM\\Src", "/v", "Accent", "/d", "\xC3\xA9t\xC3\xA9", "/f"},
   };
   for (const auto& args : adds) ASSERT_EQ(0, RunInProcess(args).exitCode);
   Outcome exported = RunInProcess({"export", "HKLM\\src", root_.Sub("tree.reg")});
   ASSERT_EQ(0, exported.exitCode) << exported.err;
-  std::string text = obxtest::ReadFile(root_.Sub("tree.reg"));
+  // What the registry editor writes: UTF-16LE after a byte-order mark, CR LF.
+  const std::string bytes = obxtest::ReadFile(root_.Sub("tree.reg"));
+  EXPECT_EQ(0u, bytes.find(std::string("\xFF\xFEW\0i\0", 6)));
+  EXPECT_NE(std::string::npos, bytes.find(std::string("\"\0\xE9\0t\0\xE9\0\"\0\r\0\n\0", 14)));
+  std::string text = ExportedText(root_.Sub("tree.reg"));
   EXPECT_EQ(0u, text.find(kHeader));
   EXPECT_NE(std::string::npos, text.find("\"Num\"=dword:ffffffff\n"));
   EXPECT_NE(std::string::npos, text.find("\"Exp\"=hex(2):25,00,53,00"));
@@ -544,6 +573,7 @@ TEST_F(RegCommandTest, ExportThenImportRestoresTheTree) {
       {"Src", "Exp", platform::kRegExpandSz, Bytes(std::string("%SystemRoot%\\x\0", 15))},
       {"Src", "Num", platform::kRegDword, {0xff, 0xff, 0xff, 0xff}},
       {"Src\\Child\\Grand", "", platform::kRegSz, Bytes(std::string("deep\0", 5))},
+      {"Src", "Accent", platform::kRegSz, Bytes(std::string("\xC3\xA9t\xC3\xA9\0", 6))},
   };
   for (const Expect& e : expected) {
     uint32_t type = 0;
@@ -555,7 +585,7 @@ TEST_F(RegCommandTest, ExportThenImportRestoresTheTree) {
   EXPECT_TRUE(KeyExists(RegRoot::kLocalMachine, "Src\\Empty"));
   // Exporting again gives the same text: nothing was lost or reordered.
   ASSERT_EQ(0, RunInProcess({"export", "HKLM\\Src", root_.Sub("again")}).exitCode);
-  EXPECT_EQ(text, obxtest::ReadFile(root_.Sub("again")));
+  EXPECT_EQ(bytes, obxtest::ReadFile(root_.Sub("again")));
 }
 
 // ---------------------------------------------------------------------------

@@ -5,13 +5,12 @@
 // Exit status: 0 the root was read (files that are missing, do not open or do
 // not parse are reported in the output); 1 the root or its registry could not
 // be read (one line on standard error says why); 2 usage error.
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
 
+#include "platform/Environment.h"
 #include "platform/StateRoot.h"
 #include "tools/inspect/SnapshotPrinter.h"
 #include "tools/inspect/StateReader.h"
@@ -66,9 +65,8 @@ int main(int argc, char** argv) {
   }
   // Everything below the platform (the registry, drive paths) finds the root
   // through ORSA_ROOT.
-  if (hasRoot && ::setenv("ORSA_ROOT", root.c_str(), 1) != 0) {
-    std::cerr << "obx-inspect: cannot use the root " << root << ": " << std::strerror(errno)
-              << "\n";
+  if (hasRoot && !platform::SetEnvironmentValue("ORSA_ROOT", root.c_str())) {
+    std::cerr << "obx-inspect: cannot use the root " << root << ": the system refused it\n";
     return kExitFailure;
   }
   try {

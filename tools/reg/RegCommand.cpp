@@ -98,6 +98,19 @@ bool EncodeData(uint32_t type, const std::string& text, std::vector<unsigned cha
       data->assign(text.begin(), text.end());
       data->push_back(0);
       return true;
+    case 7: {  // REG_MULTI_SZ: the strings separated by "\0" in the text
+      data->clear();
+      for (size_t start = 0; !text.empty();) {
+        const size_t end = text.find("\\0", start);
+        const std::string item = text.substr(start, end - start);
+        data->insert(data->end(), item.begin(), item.end());
+        data->push_back(0);
+        if (end == std::string::npos) break;
+        start = end + 2;
+      }
+      data->push_back(0);
+      return true;
+    }
     case platform::kRegDword: {
       uint32_t value = 0;
       if (!text.empty() && !ParseDwordText(text, &value)) return false;
@@ -138,8 +151,9 @@ bool ReadWholeFile(const std::string& path, std::string* content) {
 std::string RegCommand::Usage() {
   return "Usage: orsa-reg COMMAND ARGUMENTS\n"
          "  add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
-         "      TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_DWORD, REG_BINARY or REG_NONE;\n"
-         "      REG_DWORD data is decimal or 0x hex, REG_BINARY data hex digits.\n"
+         "      TYPE is REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY\n"
+         "      or REG_NONE; REG_MULTI_SZ data is strings separated by \\0, REG_DWORD data\n"
+         "      decimal or 0x hex, REG_BINARY data hex digits.\n"
          "      Without /v, /ve, /t or /d the key alone is created.\n"
          "      /f is needed to replace a value that exists.\n"
          "  query KEY [/v NAME | /ve] [/s]\n"
@@ -445,7 +459,8 @@ int RegCommand::Export(const Options& options, std::ostream& out, std::ostream& 
   }
   const std::string& file = options.positional[1];
   long written = platform::kErrorSuccess;
-  if (!platform::ReplaceFileAtomically(platform::NativePath(file), text, &written)) {
+  if (!platform::ReplaceFileAtomically(platform::NativePath(file), RegFileWriter::FileBytes(text),
+                                       &written)) {
     err << kPrefix << "Cannot write " << file << ": " << Reason(written) << "\n";
     return kExitFailure;
   }

@@ -1,6 +1,7 @@
 #include "tools/reg/RegFileWriter.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "tools/reg/RegText.h"
 #include "tools/reg/RegTreeWalker.h"
@@ -78,6 +79,17 @@ long RegFileWriter::AppendTree(platform::RegRoot root, const std::string& subkey
   };
   std::string failed;
   return RegTreeWalker::Walk(root, subkey, true, write, &failed);
+}
+
+std::string RegFileWriter::FileBytes(const std::string& text) {
+  std::vector<unsigned char> lines;
+  lines.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') lines.push_back('\r');
+    lines.push_back(static_cast<unsigned char>(c));
+  }
+  const std::vector<unsigned char> wide = NarrowToUtf16Le(lines);
+  return "\xFF\xFE" + std::string(wide.begin(), wide.end());
 }
 
 }  // namespace orsareg

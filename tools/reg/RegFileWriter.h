@@ -1,6 +1,8 @@
 #pragma once
-// Writes registry keys as .reg text (version 5 format, UTF-8, "\n" line ends)
-// that RegFileParser reads back to the same keys, value types and bytes.
+// Writes registry keys as .reg text (version 5 format) that RegFileParser reads
+// back to the same keys, value types and bytes. The text is built with "\n"
+// line ends in the registry's narrow bytes; FileBytes makes of it the file the
+// registry editor writes: UTF-16LE with its byte-order mark, "\r\n" line ends.
 #include <string>
 
 #include "platform/Registry.h"
@@ -19,6 +21,9 @@ class RegFileWriter {
   // The section of the key at `subkey` and of every key below it, each a key
   // line, its values and a blank line. kErrorSuccess or the failing call's code.
   static long AppendTree(platform::RegRoot root, const std::string& subkey, std::string* text);
+  // The bytes of the file holding `text`. Stored bytes that are not valid
+  // UTF-8 travel as U+DC80..U+DCFF, which the reader turns back into them.
+  static std::string FileBytes(const std::string& text);
 };
 
 }  // namespace orsareg

@@ -4,9 +4,14 @@
 
 #include <cstdio>
 
+#include "platform/CodePage.h"
+
 namespace orsareg {
 
 namespace {
+
+// A list of strings, each with its NUL, and one more NUL at the end.
+constexpr uint32_t kRegMultiSz = 7;
 
 void PutUnit(std::vector<unsigned char>* out, uint32_t unit) {
   out->push_back(static_cast<unsigned char>(unit & 0xFF));
@@ -72,6 +77,11 @@ size_t DecodeUtf8(const std::vector<unsigned char>& s, size_t i, uint32_t* cp) {
 }  // namespace
 
 std::vector<unsigned char> NarrowToUtf16Le(const std::vector<unsigned char>& narrow) {
+  std::string wide;
+  long error = platform::kErrorSuccess;
+  if (platform::ConvertCodePage(platform::kCpAcp, platform::kCpUtf16,
+                                std::string(narrow.begin(), narrow.end()), &wide, &error))
+    return std::vector<unsigned char>(wide.begin(), wide.end());
   std::vector<unsigned char> out;
   out.reserve(narrow.size() * 2);
   for (size_t i = 0; i < narrow.size();) {
@@ -90,6 +100,13 @@ std::vector<unsigned char> NarrowToUtf16Le(const std::vector<unsigned char>& nar
 
 bool Utf16LeToNarrow(const std::vector<unsigned char>& utf16, std::vector<unsigned char>* narrow) {
   if (utf16.size() % 2 != 0) return false;
+  std::string text;
+  long error = platform::kErrorSuccess;
+  if (platform::ConvertCodePage(platform::kCpUtf16, platform::kCpAcp,
+                                std::string(utf16.begin(), utf16.end()), &text, &error)) {
+    narrow->assign(text.begin(), text.end());
+    return true;
+  }
   narrow->clear();
   size_t count = utf16.size() / 2;
   auto unit = [&](size_t k) { return static_cast<uint32_t>(utf16[2 * k] | utf16[2 * k + 1] << 8); };
@@ -122,6 +139,8 @@ std::string RegTypeName(uint32_t type) {
       return "REG_BINARY";
     case platform::kRegDword:
       return "REG_DWORD";
+    case kRegMultiSz:
+      return "REG_MULTI_SZ";
     default: {
       char text[24];
       std::snprintf(text, sizeof text, "REG_0x%x", type);
@@ -131,8 +150,9 @@ std::string RegTypeName(uint32_t type) {
 }
 
 bool ParseRegTypeName(const std::string& name, uint32_t* type) {
-  static const uint32_t kTypes[] = {platform::kRegNone, platform::kRegSz, platform::kRegExpandSz,
-                                    platform::kRegBinary, platform::kRegDword};
+  static const uint32_t kTypes[] = {platform::kRegNone,     platform::kRegSz,
+                                    platform::kRegExpandSz, platform::kRegBinary,
+                                    platform::kRegDword,    kRegMultiSz};
   for (uint32_t candidate : kTypes) {
     if (strcasecmp(name.c_str(), RegTypeName(candidate).c_str()) == 0) {
       *type = candidate;
@@ -169,6 +189,15 @@ std::string FormatQueryData(uint32_t type, const std::vector<unsigned char>& dat
   if (type == platform::kRegSz || type == platform::kRegExpandSz) {
     std::string text(data.begin(), data.end());
     return text.substr(0, text.find('\0'));
+  }
+  if (type == kRegMultiSz) {
+    // The strings joined by "\0", as reg shows them; the NULs that end the
+    // list are not shown.
+    std::string text(data.begin(), data.end());
+    text.erase(text.find_last_not_of('\0') + 1);
+    std::string shown;
+    for (char c : text) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+    return shown;
   }
   if (type == platform::kRegDword && data.size() == 4) {
     uint32_t value = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
