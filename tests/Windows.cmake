@@ -85,3 +85,12 @@ add_test(NAME windows_exports
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:obxconsole>
                  -DEXPECTED=OrsaExportClass -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckExports.cmake)
 set_tests_properties(windows_exports PROPERTIES LABELS windows)
+
+# Every file that ships loads on Windows XP SP3: its imports are in the
+# reviewed list of what XP SP3 provides or are exports of another shipped DLL.
+add_test(NAME windows_imports
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DBUILD_DIR=${PROJECT_BINARY_DIR}
+                 -DALLOWED=${CMAKE_CURRENT_SOURCE_DIR}/windows/xp-sp3-imports.txt
+                 -DNOT_SHIPPED=${CMAKE_CURRENT_SOURCE_DIR}/windows/not-shipped.txt
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckImports.cmake)
+set_tests_properties(windows_imports PROPERTIES LABELS windows)
