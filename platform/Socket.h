@@ -43,8 +43,8 @@ class PLATFORM_EXPORT Socket {
   // A connection to `host` (a name or a literal) within `ms`, trying each of
   // its addresses. Invalid with `*why` (kTimedOut, kStopped or kFailed) and
   // `*error` set when none could be made.
-  static Socket Connect(const std::string& host, int port, int ms, WaitHandle stop,
-                        SocketWait* why, std::string* error);
+  static Socket Connect(const std::string& host, int port, int ms, WaitHandle stop, SocketWait* why,
+                        std::string* error);
 
   bool Valid() const { return handle_ != kNone; }
   void Close();

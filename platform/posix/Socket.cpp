@@ -74,8 +74,8 @@ Socket Socket::Listen(const std::string& address, int port, int backlog, std::st
   if (found == nullptr) return Socket();
   Socket s(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   int one = 1;
-  if (!s.Valid() || ::setsockopt(static_cast<int>(s.handle_), SOL_SOCKET, SO_REUSEADDR, &one,
-                                 sizeof one) != 0 ||
+  if (!s.Valid() ||
+      ::setsockopt(static_cast<int>(s.handle_), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
       ::bind(static_cast<int>(s.handle_), found->ai_addr, found->ai_addrlen) != 0 ||
       ::listen(static_cast<int>(s.handle_), backlog) != 0) {
     if (error) *error = strerror(errno);
@@ -107,8 +107,8 @@ Socket Socket::Accept(bool* shortage) {
   return fd < 0 ? Socket() : Socket(fd);
 }
 
-Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle stop,
-                       SocketWait* why, std::string* error) {
+Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle stop, SocketWait* why,
+                       std::string* error) {
   *why = SocketWait::kFailed;
   addrinfo* found = Resolve(host, port, false, error);
   if (found == nullptr) return Socket();
@@ -132,14 +132,14 @@ Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle sto
     *why = Wait(fd, POLLOUT, ms, stop);
     int soError = 0;
     socklen_t len = sizeof soError;
-    if (*why == SocketWait::kReady &&
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError == 0) {
+    if (*why == SocketWait::kReady && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 &&
+        soError == 0) {
       connected = std::move(s);
       break;
     }
     if (error)
-      *error = *why == SocketWait::kTimedOut ? "connect timed out"
-                                             : strerror(soError ? soError : errno);
+      *error =
+          *why == SocketWait::kTimedOut ? "connect timed out" : strerror(soError ? soError : errno);
     if (*why == SocketWait::kStopped) break;
     *why = SocketWait::kFailed;
   }
@@ -158,8 +158,7 @@ SocketWait Socket::WaitWritable(int ms, WaitHandle stop) const {
 
 long Socket::Send(const char* data, size_t size) {
   for (;;) {
-    const ssize_t n =
-        ::send(static_cast<int>(handle_), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t n = ::send(static_cast<int>(handle_), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0) return n > 0 || size == 0 ? static_cast<long>(n) : kFailed;
     if (errno == EINTR) continue;
     return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : kFailed;

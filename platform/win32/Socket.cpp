@@ -141,8 +141,8 @@ Socket Socket::Listen(const std::string& address, int port, int backlog, std::st
   // another program listens on.
   Socket s(static_cast<std::intptr_t>(NewSocket(found->ai_family)));
   if (!s.Valid() ||
-      ::bind(static_cast<SOCKET>(s.handle_), found->ai_addr,
-             static_cast<int>(found->ai_addrlen)) != 0 ||
+      ::bind(static_cast<SOCKET>(s.handle_), found->ai_addr, static_cast<int>(found->ai_addrlen)) !=
+          0 ||
       ::listen(static_cast<SOCKET>(s.handle_), backlog) != 0) {
     if (error) *error = LastSocketError();
     s.Close();
@@ -179,8 +179,8 @@ Socket Socket::Accept(bool* shortage) {
   return accepted;
 }
 
-Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle stop,
-                       SocketWait* why, std::string* error) {
+Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle stop, SocketWait* why,
+                       std::string* error) {
   *why = SocketWait::kFailed;
   addrinfo* found = Resolve(host, port, false, error);
   if (found == nullptr) return Socket();
