@@ -45,6 +45,34 @@ TEST_F(P2pCompositeTest, FailuresHaveTheirOwnCodes) {
   EXPECT_EQ(second->service->setServerHost(root.Sub("third"), 20100, 20100), 2);
 }
 
+// What a peer gets back from the first agent's server for `request` (nothing
+// sent when empty) until the server closes, within 10 s.
+std::string Answer(int port, const std::string& request) {
+  platform::SocketWait why;
+  std::string error;
+  platform::Socket s =
+      platform::Socket::Connect("127.0.0.1", port, 5000, platform::kNoWaitHandle, &why, &error);
+  EXPECT_TRUE(s.Valid()) << error;
+  if (!request.empty()) {
+    EXPECT_EQ(s.Send(request.data(), request.size()), static_cast<long>(request.size()));
+  }
+  std::string got;
+  char buffer[256];
+  while (s.WaitReadable(10000, platform::kNoWaitHandle) == platform::SocketWait::kReady) {
+    const long n = s.Receive(buffer, sizeof buffer);
+    if (n == platform::Socket::kWouldBlock) continue;
+    if (n <= 0) return got;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got + "(still open)";
+}
+
+TEST_F(P2pCompositeTest, ServerRefusesNonsenseAndDropsASilentPeer) {
+  EXPECT_EQ(Answer(port, "GET / HTTP/1.0\r\n\r\n"), "ORSAP2P/1 BAD\n");
+  EXPECT_EQ(Answer(port, "ORSAP2P/1 GET " + Md5("none") + "\n"), "ORSAP2P/1 NOTFOUND\n");
+  EXPECT_EQ(Answer(port, ""), "");  // TimeoutSeconds is 1
+}
+
 TEST_F(P2pCompositeTest, QuitRequestEndsAFetchWaitingOnASilentPeer) {
   // A peer whose system takes the connection while nobody ever answers: the
   // fetch would wait out its 30 s.
