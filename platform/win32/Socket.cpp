@@ -138,8 +138,14 @@ Socket Socket::Listen(const std::string& address, int port, int backlog, std::st
   addrinfo* found = Resolve(address, port, true, error);
   if (found == nullptr) return Socket();
   // No SO_REUSEADDR: on Windows it would let this socket take a port that
-  // another program listens on.
+  // another program listens on. SO_EXCLUSIVEADDRUSE keeps others from doing
+  // that to this one (best effort: an old system may refuse it).
   Socket s(static_cast<std::intptr_t>(NewSocket(found->ai_family)));
+  if (s.Valid()) {
+    BOOL exclusive = TRUE;
+    ::setsockopt(static_cast<SOCKET>(s.handle_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  }
   if (!s.Valid() ||
       ::bind(static_cast<SOCKET>(s.handle_), found->ai_addr, static_cast<int>(found->ai_addrlen)) !=
           0 ||
