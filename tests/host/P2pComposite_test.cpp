@@ -28,6 +28,22 @@ TEST_F(P2pCompositeTest, SecondAgentGetsWhatOnlyTheFirstHolds) {
             2);
 }
 
+TEST_F(P2pCompositeTest, OnlyCurrentContentOfTheFolderItselfIsServed) {
+  obxtest::WriteFile(root.Sub("outside.bin"), "secret");
+  // A link where the system lets this process make one (Windows may not).
+  std::error_code noLinks;
+  std::filesystem::create_symlink(root.Sub("outside.bin"), first->folder + "/link.bin", noLinks);
+  obxtest::WriteFile(first->folder + "/sub/inner.bin", "inner");
+  obxtest::WriteFile(first->folder + "/x.bin.part", "partial");
+  obxtest::WriteFile(first->folder + "/changing.bin", "version 1");
+  EXPECT_EQ(Fetch("version 1"), 1);  // digested and served once
+  obxtest::WriteFile(first->folder + "/changing.bin", "version 2");
+  for (const char* content : {"secret", "inner", "partial", "version 1", "not there"})
+    EXPECT_EQ(Fetch(content, "none.bin"), -4) << content;
+  EXPECT_FALSE(std::filesystem::exists(second->folder + "/none.bin"));
+  EXPECT_EQ(Fetch("version 2"), 1);
+}
+
 TEST_F(P2pCompositeTest, FailuresHaveTheirOwnCodes) {
   EXPECT_EQ(second->service->download("not an md5", "f", 0), -1);
   EXPECT_EQ(second->service->download(Md5("x"), "../f", 0), -1);
