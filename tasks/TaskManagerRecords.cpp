@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cycle/RecordValue.h"
 #include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
 #include "foundation/RootException.h"
@@ -149,19 +150,24 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
 
   if (type == kVersionInfo) {
     record +=
-        MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"), "string");
+        MakeMapItem("client_version",
+                    RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "clientVersion")), "string");
     record += MakeMapItem("boot_download_type",
                           taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
     record += MakeMapItem("patch_download_type",
                           taskList_.GetAttribute(id, "download", "downloadType"), "string");
   } else {
-    std::string result1 = ReadRegString(HKLM, regPatchId, "Result1");
+    std::string result1 = RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result1"));
     if (result1.empty()) result1 = "unknown";
     record += MakeMapItem("r1", result1, "string");
-    record += MakeMapItem("r2", ReadRegString(HKLM, regPatchId, "Result2"), "string");
-    record += MakeMapItem("r3", ReadRegString(HKLM, regPatchId, "Result3"), "string");
-    record += MakeMapItem("r4", ReadRegString(HKLM, regPatchId, "Result4"), "string");
-    record += MakeMapItem("r5", ReadRegString(HKLM, regPatchId, "Result5"), "string");
+    record +=
+        MakeMapItem("r2", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result2")), "string");
+    record +=
+        MakeMapItem("r3", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result3")), "string");
+    record +=
+        MakeMapItem("r4", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result4")), "string");
+    record +=
+        MakeMapItem("r5", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result5")), "string");
   }
   record += "</map>";
   return record;
