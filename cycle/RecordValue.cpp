@@ -9,6 +9,20 @@
 
 namespace obx {
 
+const char* const kRecordValueCutMarker = "[...cut]";
+
+std::string CutRecordValue(const std::string& value) {
+  if (value.size() <= kMaxRecordValueBytes) return value;
+  size_t end = 0;
+  for (;;) {
+    const size_t length = platform::Utf8SequenceLength(value, end);
+    const size_t step = length == 0 ? 1 : length;
+    if (end + step > kMaxRecordValueBytes) break;
+    end += step;
+  }
+  return value.substr(0, end) + kRecordValueCutMarker;
+}
+
 std::string RecordValueToUtf8(const std::string& ansiValue) {
   try {
     return AnsiToUtf8(ansiValue);

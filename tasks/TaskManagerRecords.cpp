@@ -113,8 +113,8 @@ std::string EscapeXml(const std::string& text) {
 
 std::string TaskManager::MakeMapItem(const std::string& key, const std::string& value,
                                      const std::string& itemType) {
-  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(value) + "</value><type>" +
-         EscapeXml(itemType) + "</type></item>";
+  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(CutRecordValue(value)) +
+         "</value><type>" + EscapeXml(itemType) + "</type></item>";
 }
 
 void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
