@@ -183,14 +183,19 @@ void TaskManager::QueueVersionRecord(const std::string& id) {
 
 void TaskManager::HandOverVersionRecords() {
   if (queuedVersions_.empty()) return;
-  if (ReportInfo().HandOver(kVersionInfo, queuedVersions_) != 1) {
-    // Not stored (a full disk): the tasks must not be written as reported,
-    // or their records would be lost for good. The next cycle makes them again.
+  const std::vector<HandOverResult> results = ReportInfo().HandOver(kVersionInfo, queuedVersions_);
+  // A record not stored (a full disk) must not leave its task written as
+  // reported, or it would be lost for good: the next cycle makes it again.
+  // One kept aside is on disk, so its task counts as reported.
+  size_t notStored = 0;
+  for (size_t i = 0; i < queuedVersions_.size(); ++i) {
+    if (results[i] != HandOverResult::kNotStored) continue;
+    taskList_.SetAttribute(queuedVersions_[i].id, "versionReport", "status", "false");
+    ++notStored;
+  }
+  if (notStored != 0) {
     OBX_WARNING("OBXConsole", "TaskManager",
-                "version records could not be stored, " << queuedVersions_.size()
-                                                        << " tasks will report again");
-    for (const ReportRecord& record : queuedVersions_)
-      taskList_.SetAttribute(record.id, "versionReport", "status", "false");
+                "version records could not be stored, " << notStored << " tasks will report again");
   }
   queuedVersions_.clear();
 }
