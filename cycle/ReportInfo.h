@@ -95,7 +95,7 @@ class ReportInfo {
   int UploadByType(const std::string& type);
 
   // Uploads the records of `type`, the oldest first, in calls within the
-  // bounds below, until none is left, a call gets no answer, or the worker is
+  // bounds of one upload (above), until none is left, a call gets no answer, or the worker is
   // asked to quit. A call the server refuses (an answer other than "true") is
   // split in halves, down to single records, so that the records around a
   // refused one still go. A record refused alone is kept aside (see
