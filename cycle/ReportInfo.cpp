@@ -28,6 +28,8 @@ namespace {
 
 const char* const kReportFileName = "reportInfo.xml";
 const char* const kEmptyReport = "<message/>";
+// Appended to the report file's path: the file of records kept aside.
+const char* const kAsideSuffix = ".aside";
 
 // TinyXML's stream printing: no indentation, no line breaks.
 std::string Compact(const TiXmlNode& node) {
@@ -191,10 +193,8 @@ int ReportInfo::AddRecord(const std::string& record) {
 
 int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {
   if (!HasRecords()) return 1;
-  std::string records;
-  if (ReadRecords(records) != 1) return -1;
   TiXmlDocument doc;
-  if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
+  LoadRecords(doc);
   TiXmlElement* root = doc.RootElement();
   for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
@@ -206,7 +206,7 @@ int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {
     root->RemoveChild(map);
     break;
   }
-  return WriteRecords(Compact(*root));
+  return StoreRecords(*root);
 }
 
 int ReportInfo::RemoveRecord(const std::string& type, const std::string& id) {
@@ -222,10 +222,8 @@ int ReportInfo::CollectByType(const std::string& type, std::string& out) {
 int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out) {
   out.clear();
   if (!HasRecords()) return -1;
-  std::string records;
-  if (ReadRecords(records) != 1) return -1;
   TiXmlDocument doc;
-  if (!ParseInto(doc, records) || doc.RootElement() == nullptr) return -1;
+  LoadRecords(doc);
   const TiXmlElement* root = doc.RootElement();
   size_t matched = 0;
   for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr && matched < limit;
@@ -242,7 +240,7 @@ int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out)
 int ReportInfo::UploadByType(const std::string& type) {
   std::string collected;
   if (Collect(type, kMaxRecordsPerUpload, collected) != 1 || collected.empty()) return -1;
-  return Send(type, collected);
+  return Send(type, collected) == 1 ? 1 : -1;
 }
 
 int ReportInfo::Send(const std::string& type, const std::string& records) {
@@ -261,54 +259,176 @@ int ReportInfo::Send(const std::string& type, const std::string& records) {
     } else {
       return -1;
     }
-    return answer == "true" ? 1 : -1;
+    // The answer is set only when the server answered one non-empty text.
+    if (answer.empty()) return -1;
+    return answer == "true" ? 1 : 0;
   } catch (...) {
     return -1;
   }
 }
 
 int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
-  int result = -1;
-  bool removed = false;
-  for (;;) {
-    // The oldest records of the type, as many as one call carries.
-    std::vector<TiXmlElement*> batch;
-    std::string records;
-    for (TiXmlElement* map = root.FirstChildElement("map");
-         map != nullptr && batch.size() < kMaxRecordsPerUpload;
-         map = map->NextSiblingElement("map")) {
-      if (!HasType(*map, type)) continue;
-      batch.push_back(map);
-      records += Compact(*map);
+  struct Pending {
+    TiXmlElement* map;
+    std::string text;
+    size_t markup;
+  };
+  std::vector<Pending> queue;
+  for (TiXmlElement* map = root.FirstChildElement("map"); map != nullptr;
+       map = map->NextSiblingElement("map")) {
+    if (!HasType(*map, type)) continue;
+    std::string text = Compact(*map);
+    const size_t markup = static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return c == '<' || c == '='; }));
+    queue.push_back({map, std::move(text), markup});
+  }
+  if (queue.empty()) return -1;
+
+  // Ranges [first, last) of the queue still to send; halves of a refused
+  // call wait on `split`, the first half on top.
+  using Range = std::pair<size_t, size_t>;
+  std::vector<Range> split;
+  size_t next = 0;
+  bool accepted = false;
+  std::vector<TiXmlElement*> sent;
+  std::vector<size_t> refused;
+  for (bool first = true;; first = false) {
+    Range range;
+    if (!split.empty()) {
+      range = split.back();
+      split.pop_back();
+    } else if (next < queue.size()) {
+      // The next records within the bounds of one call; at least one.
+      size_t bytes = 0;
+      size_t markup = 0;
+      range = {next, next};
+      while (range.second < queue.size() && range.second - range.first < kMaxRecordsPerUpload) {
+        const Pending& p = queue[range.second];
+        if (range.second > range.first &&
+            (bytes + p.text.size() > kMaxUploadBytes || markup + p.markup > kMaxUploadMarkup))
+          break;
+        bytes += p.text.size();
+        markup += p.markup;
+        ++range.second;
+      }
+      next = range.second;
+    } else {
+      break;
     }
-    if (batch.empty()) break;
-    result = Send(type, records);
-    if (result != 1) break;
-    for (TiXmlElement* map : batch) root.RemoveChild(map);
-    removed = true;
-    if (batch.size() < kMaxRecordsPerUpload || platform::QuitRequested()) break;
+    if (!first && platform::QuitRequested()) break;
+    std::string records;
+    for (size_t i = range.first; i < range.second; ++i) records += queue[i].text;
+    const int result = Send(type, records);
+    if (result == 1) {
+      accepted = true;
+      for (size_t i = range.first; i < range.second; ++i) sent.push_back(queue[i].map);
+      continue;
+    }
+    if (result < 0) break;
+    if (range.second - range.first > 1) {
+      const size_t middle = range.first + (range.second - range.first) / 2;
+      split.push_back({middle, range.second});
+      split.push_back({range.first, middle});
+      continue;
+    }
+    refused.push_back(range.first);
+    if (!accepted && refused.size() >= kMaxUnconfirmedRefusals) break;
+  }
+
+  bool changed = !sent.empty();
+  for (TiXmlElement* map : sent) root.RemoveChild(map);
+  for (size_t i : refused) {
+    const char* id = queue[i].map->Attribute("id");
+    if (accepted) {
+      if (!SetAside(type, id != nullptr ? id : "", queue[i].text, "refused by the server"))
+        continue;
+      root.RemoveChild(queue[i].map);
+    } else {
+      // Not yet known to be the record's fault: it waits behind the other
+      // records of its type, so that the next run sends them first.
+      TiXmlElement* last = queue[i].map;
+      for (TiXmlElement* map = last->NextSiblingElement("map"); map != nullptr;
+           map = map->NextSiblingElement("map")) {
+        if (HasType(*map, type)) last = map;
+      }
+      if (last == queue[i].map) continue;
+      root.InsertAfterChild(last, *queue[i].map);
+      root.RemoveChild(queue[i].map);
+    }
+    changed = true;
   }
   // One write for all the calls: a crash before it only sends them again.
-  if (removed) WriteRecords(Compact(root));
-  return result;
+  if (changed) StoreRecords(root);
+  for (const TiXmlElement* map = root.FirstChildElement("map"); map != nullptr;
+       map = map->NextSiblingElement("map")) {
+    if (HasType(*map, type)) return -1;
+  }
+  return 1;
 }
 
 int ReportInfo::UploadAllOfType(const std::string& type) {
-  std::string stored;
   TiXmlDocument doc;
-  if (ReadRecords(stored) != 1 || !ParseInto(doc, stored) || doc.RootElement() == nullptr)
-    return -1;
+  LoadRecords(doc);
   return UploadAll(type, *doc.RootElement());
 }
 
-int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord>& records) {
-  if (records.empty()) return 1;
+void ReportInfo::LoadRecords(TiXmlDocument& doc) {
+  std::string stored;
+  if (ReadRecords(stored) == 1 && ParseInto(doc, stored) && doc.RootElement() != nullptr) return;
+  if (!stored.empty()) {
+    // The file loads, but its records do not read back: every later write
+    // would fail on them.
+    KeepUnreadableAside(platform::NativePath(path_));
+    WriteRecords(kEmptyReport);
+  }
+  doc.Clear();
+  ParseInto(doc, kEmptyReport);
+}
+
+int ReportInfo::StoreRecords(TiXmlElement& root) {
+  std::string fileText;
+  if (FileTextFor(Compact(root), &fileText)) return Store(fileText);
+  bool dropped = false;
+  for (TiXmlNode* child = root.FirstChild(); child != nullptr;) {
+    TiXmlNode* next = child->NextSibling();
+    std::string alone;
+    if (!FileTextFor("<message>" + Compact(*child) + "</message>", &alone)) {
+      root.RemoveChild(child);
+      dropped = true;
+    }
+    child = next;
+  }
+  if (!dropped || !FileTextFor(Compact(root), &fileText)) return -1;
+  KeepUnreadableAside(platform::NativePath(path_));
+  return Store(fileText);
+}
+
+bool ReportInfo::SetAside(const std::string& type, const std::string& id, const std::string& text,
+                          const char* why) {
+  const std::string asidePath = path_ + kAsideSuffix;
+  const std::string nativePath = platform::NativePath(asidePath);
+  std::string kept;
+  platform::ReadFileToString(nativePath, &kept);
+  if (!platform::ReplaceFileAtomically(nativePath, kept + text + "\n")) {
+    OBX_WARNING(
+        "OBXConsole", "ReportInfo",
+        "report record " << why << " and could not be kept aside: type " << type << " id " << id);
+    return false;
+  }
+  OBX_WARNING("OBXConsole", "ReportInfo",
+              "report record " << why << ", kept aside in " << asidePath << ": type " << type
+                               << " id " << id);
+  return true;
+}
+
+std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
+                                                 const std::vector<ReportRecord>& records) {
+  std::vector<HandOverResult> results(records.size(), HandOverResult::kNotStored);
+  if (records.empty()) return results;
   std::set<std::string> ids;
   for (const ReportRecord& record : records) ids.insert(record.id);
-  std::string stored;
   TiXmlDocument doc;
-  if (ReadRecords(stored) != 1) stored = kEmptyReport;
-  if (!ParseInto(doc, stored) || doc.RootElement() == nullptr) return -1;
+  LoadRecords(doc);
   TiXmlElement* root = doc.RootElement();
   for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;) {
     TiXmlElement* next = map->NextSiblingElement("map");
@@ -320,14 +440,31 @@ int ReportInfo::HandOver(const std::string& type, const std::vector<ReportRecord
     }
     map = next;
   }
-  for (const ReportRecord& record : records) {
+  bool any = false;
+  for (size_t i = 0; i < records.size(); ++i) {
+    // Each record on its own: one that would not parse, or not read back from
+    // the file, never takes the others with it.
     TiXmlDocument recordDoc;
-    if (!ParseInto(recordDoc, record.text) || recordDoc.RootElement() == nullptr) return -1;
+    std::string alone;
+    if (!ParseInto(recordDoc, records[i].text) || recordDoc.RootElement() == nullptr ||
+        !FileTextFor("<message>" + records[i].text + "</message>", &alone)) {
+      if (SetAside(type, records[i].id, records[i].text, "cannot be stored"))
+        results[i] = HandOverResult::kKeptAside;
+      continue;
+    }
     root->InsertEndChild(*recordDoc.RootElement());
+    results[i] = HandOverResult::kStored;
+    any = true;
   }
-  if (WriteRecords(Compact(*root)) != 1) return -1;
+  if (!any) return results;
+  if (StoreRecords(*root) != 1) {
+    for (HandOverResult& result : results) {
+      if (result == HandOverResult::kStored) result = HandOverResult::kNotStored;
+    }
+    return results;
+  }
   UploadAll(type, *root);
-  return 1;
+  return results;
 }
 
 void UploadReports() {

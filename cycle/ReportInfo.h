@@ -5,19 +5,30 @@
 //
 // Threads: used only by the worker thread of the patch cycle; no locking.
 // Failures: every int result is 1 for success and -1 for failure; nothing is
-// logged except that an unreadable file is kept aside (one warning on channel
+// logged except that an unreadable file, or a record that cannot be stored
+// or that the server refused, is kept aside (one warning each on channel
 // "OBXConsole", source "ReportInfo"). No exception leaves these operations
 // apart from allocation failures.
 #include <cstddef>
 #include <string>
 #include <vector>
 
+class TiXmlDocument;
 class TiXmlElement;
 
 namespace obx {
 
-// The most records one upload carries.
+// The bounds of one upload: records, and their bytes and markup (the '<' and
+// '=' the server counts), kept below what the server takes by default (a
+// body of 8 MiB, 2001 x 128 markup characters), so that only a server
+// configured tighter ever refuses an upload for its size. A record beyond
+// the byte or markup bound still goes, alone.
 constexpr size_t kMaxRecordsPerUpload = 500;
+constexpr size_t kMaxUploadBytes = size_t{4} << 20;
+constexpr size_t kMaxUploadMarkup = 256000;
+// Records refused alone, in a run in which the server accepted nothing, after
+// which the run stops.
+constexpr size_t kMaxUnconfirmedRefusals = 3;
 
 // Record types that are uploaded, and the server operation carrying each.
 extern const char* const kInstallResultInfo;  // "installResultInfo" -> uploadExecuteResult
@@ -32,6 +43,13 @@ std::string ReportFilePath();
 struct ReportRecord {
   std::string id;
   std::string text;
+};
+
+// What became of a handed-over record.
+enum class HandOverResult {
+  kStored,     // in the report file
+  kKeptAside,  // could not be stored, its text appended to the aside file
+  kNotStored,  // neither (the file could not be written): make it again later
 };
 
 // Made for one use and dropped after it. Texts are parsed as UTF-8; records
@@ -76,19 +94,29 @@ class ReportInfo {
   // logged). Records are never removed here.
   int UploadByType(const std::string& type);
 
-  // Uploads the records of `type` in calls of at most kMaxRecordsPerUpload
-  // until none is left, a call fails, or the worker is asked to quit; then
-  // the records the server acknowledged leave the file, in one write. (All of
-  // them: a record left behind would be sent again with every later upload
-  // of its type.) The last call's result; -1 when there was nothing to send.
+  // Uploads the records of `type`, the oldest first, in calls within the
+  // bounds of one upload (above), until none is left, a call gets no answer, or the worker is
+  // asked to quit. A call the server refuses (an answer other than "true") is
+  // split in halves, down to single records, so that the records around a
+  // refused one still go. A record refused alone is kept aside (see
+  // HandOver) once the server has accepted another call of the same run,
+  // which shows the refusal is the record's; until then it moves behind the
+  // other records of its type, and after kMaxUnconfirmedRefusals such records
+  // the run stops (a server that refuses everything costs a few calls, not
+  // one per record). The acknowledged and kept-aside records leave the file
+  // in one write. 1 when no record of the type is left in the file; -1 when
+  // there was nothing to send or some are left.
   int UploadAllOfType(const std::string& type);
 
   // Hands new records of `type` over: an earlier record of that type with the
   // id of a new one leaves the file, the new ones are appended in their order,
   // all in one write that is on disk before anything is sent; then the
-  // records of the type are uploaded (UploadAllOfType). -1 when the records could not be stored
-  // (nothing is sent then), else 1: an upload that fails leaves them for the next attempt.
-  int HandOver(const std::string& type, const std::vector<ReportRecord>& records);
+  // records of the type are uploaded (UploadAllOfType). A record that would
+  // not parse or not read back from the file is kept aside alone: its text is
+  // appended to Path() + ".aside" with one warning naming its type and id.
+  // The answer holds the fate of each record, in their order.
+  std::vector<HandOverResult> HandOver(const std::string& type,
+                                       const std::vector<ReportRecord>& records);
 
  private:
   // Replaces the file with `fileText` (unless it holds that already); 1 or -1.
@@ -97,11 +125,23 @@ class ReportInfo {
   // CollectByType, stopping after `limit` records.
   int Collect(const std::string& type, size_t limit, std::string& out);
   // Seals "<message>" + `records` + "</message>" and sends it with the
-  // operation of `type`; as UploadByType.
+  // operation of `type`: 1 when the server answered "true", 0 when it
+  // answered anything else (refused), -1 when there was no answer or nothing
+  // could be sent.
   int Send(const std::string& type, const std::string& records);
   // UploadAllOfType over the records under `root`, which hold the file's.
   int UploadAll(const std::string& type, TiXmlElement& root);
   void KeepUnreadableAside(const std::string& nativePath);
+  // The file's records into `doc` (root `message`). A file whose records
+  // would not read back is kept aside and reset; `doc` then holds none.
+  void LoadRecords(TiXmlDocument& doc);
+  // Writes the records under `root`. When some would not read back once
+  // written, the file is kept aside and those records are left out.
+  int StoreRecords(TiXmlElement& root);
+  // Appends one record's text to the aside file, with one warning naming
+  // `why`, its type and id. False when that file could not be written.
+  bool SetAside(const std::string& type, const std::string& id, const std::string& text,
+                const char* why);
 
   std::string path_;
 };

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cycle/ReportInfo.h"
 #include "foundation/SettingsStore.h"
@@ -23,6 +24,9 @@ namespace {
 const char kRecord[] =
     "<map type=\"installResultInfo\" id=\"fuzz-record\"><item><key>r1</key><value>v</value>"
     "<type>string</type></item></map>";
+const char kVersionRecord[] =
+    "<map type=\"versionInfo\" id=\"fuzz-version\"><item><key>client_version</key>"
+    "<value>v</value><type>string</type></item></map>";
 
 std::string g_root;
 std::string g_folder;
@@ -81,5 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Expect(text.find(kRecord) == std::string::npos, "removed record still there");
   }
   reports.RemoveFirstOfType(obx::kVersionInfo);
+  // Whatever the file held, a good record handed over is stored.
+  const std::vector<obx::HandOverResult> handed =
+      reports.HandOver(obx::kVersionInfo, {{"fuzz-version", kVersionRecord}});
+  Expect(handed.size() == 1 && handed[0] == obx::HandOverResult::kStored &&
+             reports.CollectByType(obx::kVersionInfo, text) == 1 &&
+             text.find(kVersionRecord) != std::string::npos,
+         "handed-over record not stored");
   return 0;
 }

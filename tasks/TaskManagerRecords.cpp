@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cycle/RecordValue.h"
 #include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
 #include "foundation/RootException.h"
@@ -112,8 +113,8 @@ std::string EscapeXml(const std::string& text) {
 
 std::string TaskManager::MakeMapItem(const std::string& key, const std::string& value,
                                      const std::string& itemType) {
-  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(value) + "</value><type>" +
-         EscapeXml(itemType) + "</type></item>";
+  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(CutRecordValue(value)) +
+         "</value><type>" + EscapeXml(itemType) + "</type></item>";
 }
 
 void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
@@ -149,19 +150,24 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
 
   if (type == kVersionInfo) {
     record +=
-        MakeMapItem("client_version", ReadRegString(HKLM, regPatchId, "clientVersion"), "string");
+        MakeMapItem("client_version",
+                    RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "clientVersion")), "string");
     record += MakeMapItem("boot_download_type",
                           taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
     record += MakeMapItem("patch_download_type",
                           taskList_.GetAttribute(id, "download", "downloadType"), "string");
   } else {
-    std::string result1 = ReadRegString(HKLM, regPatchId, "Result1");
+    std::string result1 = RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result1"));
     if (result1.empty()) result1 = "unknown";
     record += MakeMapItem("r1", result1, "string");
-    record += MakeMapItem("r2", ReadRegString(HKLM, regPatchId, "Result2"), "string");
-    record += MakeMapItem("r3", ReadRegString(HKLM, regPatchId, "Result3"), "string");
-    record += MakeMapItem("r4", ReadRegString(HKLM, regPatchId, "Result4"), "string");
-    record += MakeMapItem("r5", ReadRegString(HKLM, regPatchId, "Result5"), "string");
+    record +=
+        MakeMapItem("r2", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result2")), "string");
+    record +=
+        MakeMapItem("r3", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result3")), "string");
+    record +=
+        MakeMapItem("r4", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result4")), "string");
+    record +=
+        MakeMapItem("r5", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result5")), "string");
   }
   record += "</map>";
   return record;
@@ -177,14 +183,19 @@ void TaskManager::QueueVersionRecord(const std::string& id) {
 
 void TaskManager::HandOverVersionRecords() {
   if (queuedVersions_.empty()) return;
-  if (ReportInfo().HandOver(kVersionInfo, queuedVersions_) != 1) {
-    // Not stored (a full disk): the tasks must not be written as reported,
-    // or their records would be lost for good. The next cycle makes them again.
+  const std::vector<HandOverResult> results = ReportInfo().HandOver(kVersionInfo, queuedVersions_);
+  // A record not stored (a full disk) must not leave its task written as
+  // reported, or it would be lost for good: the next cycle makes it again.
+  // One kept aside is on disk, so its task counts as reported.
+  size_t notStored = 0;
+  for (size_t i = 0; i < queuedVersions_.size(); ++i) {
+    if (results[i] != HandOverResult::kNotStored) continue;
+    taskList_.SetAttribute(queuedVersions_[i].id, "versionReport", "status", "false");
+    ++notStored;
+  }
+  if (notStored != 0) {
     OBX_WARNING("OBXConsole", "TaskManager",
-                "version records could not be stored, " << queuedVersions_.size()
-                                                        << " tasks will report again");
-    for (const ReportRecord& record : queuedVersions_)
-      taskList_.SetAttribute(record.id, "versionReport", "status", "false");
+                "version records could not be stored, " << notStored << " tasks will report again");
   }
   queuedVersions_.clear();
 }

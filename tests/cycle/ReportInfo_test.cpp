@@ -5,6 +5,8 @@
 
 #include <boost/make_shared.hpp>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,30 @@ class ReportInfoTest : public ::testing::Test {
     return plain;
   }
 
+  // Scripts `calls` answers: "false" to a payload holding a record whose id is
+  // in refused_, "true" to any other.
+  void ServerRefusing(int calls) {
+    for (int i = 0; i < calls; ++i) {
+      invoker_->Push([this](orsa::sdo::DataObjectPtr* response) {
+        TiXmlDocument doc;
+        doc.Parse(OpenedPayload(invoker_->Calls().size() - 1).c_str());
+        bool ok = true;
+        for (const TiXmlElement* m = doc.RootElement()->FirstChildElement("map"); m;
+             m = m->NextSiblingElement("map"))
+          ok = ok && refused_.count(m->Attribute("id")) == 0;
+        ScriptedInvoker::Answer(ok ? "true" : "false")(response);
+      });
+    }
+  }
+
+  // The messages of the report file's own lines.
+  std::vector<std::string> ReportInfoLines() const {
+    std::vector<std::string> lines;
+    for (const obxtest::LogLine& line : runtime_.Lines())
+      if (line.source == "ReportInfo") lines.push_back(line.message);
+    return lines;
+  }
+
   std::vector<std::string> FilesInFolder() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder_))
@@ -82,6 +108,7 @@ class ReportInfoTest : public ::testing::Test {
   platform::ManualClock& clock_ = machine_.clock;
   std::string folder_;
   std::string file_;
+  std::set<std::string> refused_;
 };
 
 // ------------------------------------------------------------ path
@@ -358,6 +385,113 @@ TEST_F(ReportInfoTest, LookupFailureDuringUploadIsCaughtAndKeepsRecords) {
   EXPECT_NO_THROW(obx::UploadReports());
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{v1});
   runtime_.Install();
+}
+
+// A refused upload is split down to the refused records, which are kept aside
+// once the server has accepted others (one warning each); a server that
+// refuses everything gets a few calls a run and keeps every record.
+TEST_F(ReportInfoTest, RefusedUploadIsSplitAndOnlyTheRefusedRecordsAreKeptAside) {
+  struct Case {
+    std::set<std::string> refused;
+    std::vector<std::string> aside;  // ids, in file order
+    std::vector<std::string> left;
+  };
+  const Case cases[] = {
+      {{"2"}, {"2"}, {}},
+      {{"1", "5"}, {"1", "5"}, {}},
+      {{"1", "2", "3"}, {"1", "2", "3"}, {}},  // known only in the second run
+      // Each run moves the records refused first behind the others.
+      {{"1", "2", "3", "4", "5"}, {}, {"2", "3", "4", "5", "1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refused.size());
+    std::string records;
+    for (const char* id : {"1", "2", "3", "4", "5"})
+      records += Record("installResultInfo", id, "r");
+    obxtest::WriteFile(file_, "<message>" + records + "</message>");
+    std::filesystem::remove(file_ + ".aside");
+    runtime_.ClearLines();
+    const size_t before = invoker_->Calls().size();
+    refused_ = c.refused;
+    ServerRefusing(20);
+    obx::UploadReports();
+    obx::UploadReports();
+    EXPECT_LE(invoker_->Calls().size() - before, 20u);
+    std::string aside;
+    std::vector<std::string> warned;
+    for (const std::string& id : c.aside) {
+      aside += Record("installResultInfo", id, "r") + "\n";
+      warned.push_back(
+          "report record refused by the server, kept aside in "
+          "C:\\OBX\\reportInfo.xml.aside: type installResultInfo id " +
+          id);
+    }
+    EXPECT_EQ(obxtest::ReadFile(file_ + ".aside"), aside);
+    EXPECT_EQ(ReportInfoLines(), warned);
+    std::vector<std::string> left;
+    for (const std::string& id : c.left) left.push_back(Record("installResultInfo", id, "r"));
+    EXPECT_EQ(StoredRecords(), left);
+  }
+}
+
+// The hand-over stores each record on its own: one that does not parse, or
+// would not read back from the file, is kept aside alone (one warning) and
+// the others are stored; the answer says which.
+TEST_F(ReportInfoTest, HandOverKeepsAsideOnlyTheRecordsThatCannotBeStored) {
+  using R = obx::HandOverResult;
+  const std::string good1 = Record("versionInfo", "1", "a");
+  const std::string broken = "<map type=\"versionInfo\" id=\"2\"><item></map>";
+  const std::string notUtf8 = "<map type=\"versionInfo\" id=\"3\">\xE9<x/></map>";
+  const std::string good4 = Record("versionInfo", "4", "d");
+  const std::vector<obx::ReportRecord> records = {
+      {"1", good1}, {"2", broken}, {"3", notUtf8}, {"4", good4}};
+  EXPECT_EQ(obx::ReportInfo().HandOver("versionInfo", records),
+            (std::vector<R>{R::kStored, R::kKeptAside, R::kKeptAside, R::kStored}));
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{good1, good4}));
+  EXPECT_EQ(obxtest::ReadFile(file_ + ".aside"), broken + "\n" + notUtf8 + "\n");
+  ASSERT_EQ(ReportInfoLines().size(), 2u);
+  EXPECT_EQ(ReportInfoLines()[0],
+            "report record cannot be stored, kept aside in C:\\OBX\\reportInfo.xml.aside: "
+            "type versionInfo id 2");
+}
+
+// A file that loads but whose records would not read back once written is
+// kept aside by every path that writes the file, not only by AddRecord; the
+// records that do read back stay, and the write goes through.
+TEST_F(ReportInfoTest, EveryWritingPathKeepsAsideAFileThatWouldNotReadBack) {
+  const std::string junk = "\xE9     <\"/>";
+  const std::string a = Record("versionInfo", "2", "a");
+  const std::string io = "<map type=\"io\" id=\"1\" />";
+  struct Path {
+    std::function<void()> run;
+    std::vector<std::string> stored;
+  };
+  const Path paths[] = {
+      {[&] {
+         obx::ReportInfo().HandOver("versionInfo", {{"2", a}});
+       },
+       {io, a}},
+      // The acknowledged record leaves the file.
+      {[&] {
+         invoker_->Push(ScriptedInvoker::Answer("true"));
+         obx::UploadReports();
+       },
+       {io}},
+  };
+  int second = 3;
+  for (const Path& path : paths) {
+    const std::string stray =
+        "\xEF\xBB\xBF<message>" + io + (second == 3 ? "" : a) + junk + "</message>";
+    obxtest::WriteFile(file_, stray);
+    clock_.SetLocal(platform::LocalTime{2026, 12, 1, 7, 9, 5, second, 0});
+    runtime_.ClearLines();
+    path.run();
+    EXPECT_EQ(StoredRecords(), path.stored);
+    const std::string aside = "reportInfo.xml.unreadable-2026120709050" + std::to_string(second++);
+    EXPECT_EQ(obxtest::ReadFile(folder_ + "/" + aside), stray);
+    EXPECT_EQ(ReportInfoLines(),
+              std::vector<std::string>{"report file is unreadable, kept as C:\\OBX\\" + aside});
+  }
 }
 
 }  // namespace

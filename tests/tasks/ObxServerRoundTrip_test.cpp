@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "cycle/RecordValue.h"
 #include "cycle/ReportInfo.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
@@ -128,6 +129,12 @@ TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
   machine.SetMachineId("CODE");  // computer code "Q09ERQ=="
   const std::string result = "exit<1> & \"done\"";
   obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\1001", "Result1", result);
+  // Results a server would refuse as "more markup than 2000 records hold"
+  // (each '=' counts) go, cut to the bound.
+  for (const char* name : {"Result2", "Result3", "Result4", "Result5"}) {
+    obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\1001", name,
+                        std::string(120000, '='));
+  }
   obx::WriteRegString(obx::HKLM, std::string(obx::kPatchInfoKey) + "\\7", "clientVersion", "2.1");
   {
     obx::TaskManager tasks;
@@ -145,6 +152,8 @@ TEST(ObxServerRoundTrip, PolicyAndBothUploadsReachTheServerIntact) {
   EXPECT_EQ(rows[0].type, "installResultInfo");
   EXPECT_EQ(rows[0].id, "1001");
   EXPECT_EQ(ItemValue(rows[0].record, "r1"), result);
+  EXPECT_EQ(ItemValue(rows[0].record, "r5"),
+            std::string(obx::kMaxRecordValueBytes, '=') + obx::kRecordValueCutMarker);
   EXPECT_EQ(ItemValue(rows[0].record, "host"), "PC-01");
   EXPECT_EQ(rows[1].operation, "uploadExecuteStatus");
   EXPECT_EQ(rows[1].type, "versionInfo");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cycle/RecordValue.h"
 #include "cycle/ReportInfo.h"
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
@@ -201,6 +202,28 @@ TEST_F(ReportTaskResultTest, HandOverReplacesSameIdAppendsUploadsAndDropsWhatWas
   // Accepted: both version records it carried left the file; the
   // installation result of 7 was not sent and stays.
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{r7});
+}
+
+// A value beyond the bound is cut on a whole character and marked.
+TEST_F(ReportTaskResultTest, LongValuesAreCutOnACharacterWithAMarker) {
+  const std::string bound(obx::kMaxRecordValueBytes, 'x');
+  std::string accents = "a";  // then two-byte characters across the bound
+  while (accents.size() <= obx::kMaxRecordValueBytes) accents += "\xC3\xA9";
+  struct Case {
+    const char* name;
+    std::string stored;
+    std::string sent;
+  };
+  const Case cases[] = {
+      {"Result2", bound, bound},
+      {"Result3", bound + "y", bound + "[...cut]"},
+      {"Result4", accents, accents.substr(0, obx::kMaxRecordValueBytes - 1) + "[...cut]"},
+  };
+  for (const Case& c : cases) SetResult("1001", c.name, c.stored);
+  obx::TaskManager tasks;
+  const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("1001", "installResultInfo"));
+  ASSERT_EQ(items.size(), 12u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[8 + i].value, cases[i].sent) << cases[i].name;
 }
 
 TEST_F(ReportTaskResultTest, RejectedUploadKeepsNewRecordInFile) {

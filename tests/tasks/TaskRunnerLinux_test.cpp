@@ -16,10 +16,10 @@ using taskrunnertest::TaskRunnerTest;
 // task unreported on disk, so the next cycle makes it again.
 TEST_F(TaskRunnerTest, VersionRecordThatCouldNotBeStoredIsMadeAgain) {
   Store("<patch policyid=\"3\"/>", "<patch policyid=\"3\">" + std::string(kPending) + "</patch>");
-  SetReg("3", "clientVersion", std::string(64 * 1024, 'v'));  // only the record is this large
+  SetReg("3", "clientVersion", std::string(16 * 1024, 'v'));  // only the record is this large
   invoker_->Push(obxtest::ScriptedInvoker::Answer("true"));
   {
-    obxtest::FileSizeLimit full(32 * 1024);
+    obxtest::FileSizeLimit full(8 * 1024);
     Cycle();
   }
   EXPECT_TRUE(invoker_->Calls().empty());
