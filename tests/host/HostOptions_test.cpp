@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Process.h"
+#include "platform/SharedLibrary.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -9,13 +11,14 @@ namespace {
 TEST(HostOptions, DefaultComponentIsBesideTheExecutableElseInLib) {
   obxtest::TempStateRoot root;
   const std::string exe = root.Sub("bin/orsa-host");
+  const std::string dll = platform::SharedLibraryFileName("obxconsole");
   obxtest::WriteFile(exe, "");
   // Neither present: the path beside the executable, so the error names it.
-  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/libobxconsole.so"));
-  obxtest::WriteFile(root.Sub("lib/libobxconsole.so"), "");
-  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/../lib/libobxconsole.so"));
-  obxtest::WriteFile(root.Sub("bin/libobxconsole.so"), "");
-  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/libobxconsole.so"));
+  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/" + dll));
+  obxtest::WriteFile(root.Sub("lib/" + dll), "");
+  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/../lib/" + dll));
+  obxtest::WriteFile(root.Sub("bin/" + dll), "");
+  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/" + dll));
 }
 
 TEST(HostOptions, ParsesEveryOptionAndKeepsServicesInOrder) {
@@ -50,7 +53,9 @@ TEST(HostOptions, RefusesBadCommandLinesWithoutChangingTheOptions) {
                                                      {"--passphrase", "p"},
                                                      {"-x"},
                                                      {"extra"},
-                                                     {"--component", "c", "--log"}};
+                                                     {"--component", "c", "--log"},
+                                                     {"--install-service", "--uninstall-service"},
+                                                     {"--foreground", "--install-service"}};
   for (const auto& args : bad) {
     orsahost::HostOptions o;
     o.root = "kept";
@@ -59,6 +64,20 @@ TEST(HostOptions, RefusesBadCommandLinesWithoutChangingTheOptions) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(o.root, "kept");
   }
+}
+
+TEST(HostOptions, ServiceCommandLineQuotesWhatTheCommandLineRulesSplit) {
+  orsahost::HostOptions o;
+  o.root = "C:\\state dir\\";
+  o.logLevel = "warning";
+  o.component = "say \"x\"";
+  const std::string line =
+      orsahost::ServiceCommandLine("C:\\Program Files\\orsa\\orsa-host.exe", o);
+  EXPECT_EQ(platform::SplitCommandLine(line),
+            (std::vector<std::string>{"C:\\Program Files\\orsa\\orsa-host.exe", "--root",
+                                      "C:\\state dir\\", "--component", "say \"x\"", "--log-level",
+                                      "warning"}))
+      << line;
 }
 
 }  // namespace
