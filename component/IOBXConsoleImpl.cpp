@@ -8,8 +8,11 @@
 #include "cycle/OBXConsole.h"
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
+#include "foundation/ProgramFolder.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
+#include "platform/File.h"
+#include "platform/StateRoot.h"
 #include "platform/TypeName.h"
 
 namespace obx {
@@ -71,6 +74,12 @@ bool IOBXConsoleImpl::start() {
       OBX_ERROR(Channel(), kSource, "Failed to load p2p comosite,unknown exception.");
     }
   }
+
+  // The folders programs run from, where they exist already; the downloader
+  // makes a missing update folder.
+  for (const std::string& folder : {ModuleFolder(), UpdateFolder()})
+    if (!folder.empty() && platform::PathExists(platform::NativePath(folder)))
+      ProtectProgramFolder(folder);
 
   // The routine gets its own copy of the steps: it must not reach back into
   // this object, which may be gone before an abandoned worker ends.

@@ -13,6 +13,14 @@ struct HostOptions {
   bool verbose = false;   // --verbose: log lines on the terminal too
   bool help = false;      // --help
   bool version = false;   // --version
+  // --foreground: runs in this console instead of under the system's service
+  // manager (Windows); on Linux the host always runs in the foreground.
+  bool foreground = false;
+  // --install-service / --uninstall-service (Windows): registers the host as
+  // a service, with the --root, --component, --log and --log-level given
+  // beside it, or removes it, and exits.
+  bool installService = false;
+  bool uninstallService = false;
 
   // --make-composite OUT --library LIB [--service TYPE]... [--passphrase TEXT]:
   // writes a sealed composite manifest and exits.
@@ -30,9 +38,14 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions* options
 
 std::string HostUsage();
 
-// The component library to load when none is named: libobxconsole.so beside
-// the executable, else in ../lib relative to it; when neither exists, the one
-// beside the executable (so that the error names a sensible path).
+// The command line the service control manager starts the host with: the
+// executable, quoted, and the options of `options` that the host's run takes.
+std::string ServiceCommandLine(const std::string& executable, const HostOptions& options);
+
+// The component library to load when none is named: libobxconsole.so
+// (obxconsole.dll on Windows) beside the executable, else in ../lib relative
+// to it; when neither exists, the one beside the executable (so that the error
+// names a sensible path).
 // `executable` is the path of the running program.
 std::string DefaultComponentPath(const std::string& executable);
 

@@ -60,6 +60,13 @@ PLATFORM_EXPORT long RenameFile(const std::string& from, const std::string& to);
 // Removes a file (not a folder).
 PLATFORM_EXPORT long RemoveFile(const std::string& path);
 
+// The characters that end a folder in a native path.
+#if defined(_WIN32)
+constexpr char kPathSeparators[] = "\\/";
+#else
+constexpr char kPathSeparators[] = "/";
+#endif
+
 // Creates the folder and all its parents; true when it exists after.
 PLATFORM_EXPORT bool CreateDirectories(const std::string& path);
 

@@ -3,8 +3,13 @@
 // text, a caption and a button set in, the button chosen out.
 //
 // On Windows it is MessageBoxA, shown from a thread of its own so that the
-// asking thread can watch the quit request; a process whose window station
-// the user cannot see, or a box that cannot be shown, has nobody to ask.
+// asking thread can watch the quit request. A process whose window station
+// the user cannot see (a service, in session 0 from Vista on) asks the user of
+// the active console session through WTSSendMessageA, also from a thread of
+// its own; that message cannot be taken back, so on the quit request its
+// thread is left to end when the user answers. Nobody logged on at the
+// console, a message that cannot be sent, or a box that cannot be shown: there
+// is nobody to ask.
 //
 // On Linux the question is a desktop dialog, shown by a dialog program
 // (zenity, else kdialog) when one is installed and the environment names a

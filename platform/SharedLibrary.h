@@ -29,4 +29,8 @@ PLATFORM_EXPORT void* SharedLibrarySymbol(void* library, const std::string& name
 // OpenSystemLibrary answered. Null is ignored.
 PLATFORM_EXPORT void CloseSharedLibrary(void* library);
 
+// The file name of the library called `name` on this system:
+// "lib<name>.so" on Linux, "<name>.dll" on Windows.
+PLATFORM_EXPORT std::string SharedLibraryFileName(const std::string& name);
+
 }  // namespace platform

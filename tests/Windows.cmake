@@ -81,6 +81,13 @@ if(OBX_LINUX_BIN_DIR)
                        ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
 endif()
 
+# orsa-host.exe as a service of the Wine prefix: installed, started, stopped
+# (timed) and removed again.
+add_test(NAME windows_service
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-service --build-dir ${PROJECT_BINARY_DIR})
+set_tests_properties(windows_service PROPERTIES TIMEOUT 300 LABELS windows
+                     ENVIRONMENT ${OBX_WINE_ENVIRONMENT} RESOURCE_LOCK windows_machine)
+
 # The component DLL shows the host its entry point, undecorated, and nothing else.
 add_test(NAME windows_exports
          COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:obxconsole>

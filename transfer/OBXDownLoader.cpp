@@ -7,6 +7,7 @@
 
 #include "foundation/Digest.h"
 #include "foundation/Log.h"
+#include "foundation/ProgramFolder.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
 #include "foundation/StringUtil.h"
@@ -83,6 +84,9 @@ int OBXDownLoader::DownLoadByType(const std::string& url, const std::string& typ
     return kDownloadNothingDone;
   }
 
+  // Task programs run from this folder: it is made the system's own (and
+  // created) before a copy in it is trusted or a new one stored.
+  ProtectProgramFolder(saveFileDir);
   const std::string savePath = saveFileDir + "\\" + fileName;
   bool removed = true;
   if (KeepMatchingCopy(savePath, md5, removed)) return kDownloadOk;

@@ -1,13 +1,7 @@
 // orsa-host: loads a component library, starts its console object and stops it
-// cleanly on SIGTERM or SIGINT.
-#include <limits.h>
-#include <pthread.h>
-#include <signal.h>
-#include <string.h>
-#include <unistd.h>
-
+// cleanly when asked (SIGTERM or SIGINT on Linux; on Windows the service
+// control manager's stop or shutdown, or Ctrl+C in the foreground).
 #include <boost/make_shared.hpp>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -22,9 +16,13 @@
 #include "host/Runtime.h"
 #include "host/SharedLibrary.h"
 #include "orsa/Seal.h"
+#include "platform/Environment.h"
 #include "platform/File.h"
+#include "platform/Service.h"
 #include "platform/StateRoot.h"
 #include "platform/StateRootLock.h"
+#include "platform/StopRequest.h"
+#include "platform/ThisProcess.h"
 
 namespace {
 
@@ -32,13 +30,12 @@ const char kChannel[] = "orsa-host";
 const char kSource[] = "HostDaemon";
 // Exit status of a host refused because another one runs on its state root.
 constexpr int kExitRootInUse = 3;
-
-std::string ExecutablePath(const char* argv0) {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  if (n > 0) return std::string(buffer, static_cast<size_t>(n));
-  return argv0 ? argv0 : "orsa-host";
-}
+// The Windows service.
+const char kServiceName[] = "orsa-host";
+const char kServiceDisplayName[] = "OBX patch agent host";
+const char kServiceDescription[] =
+    "Runs the OBX patch agent: fetches the patch policy from the management server, "
+    "runs its tasks and reports the results.";
 
 int Fail(int code, const std::string& message) {
   std::cerr << "orsa-host: " << message << std::endl;
@@ -86,39 +83,23 @@ class HostLog {
   orsa::ILoggerPtr logger_;
 };
 
-// ThreadSanitizer's runtime keeps a thread of its own from the first thread
-// made on; it is nobody's to stop.
-#if defined(__SANITIZE_THREAD__)
-constexpr int kSanitizerThreads = 1;
-#else
-constexpr int kSanitizerThreads = 0;
-#endif
-
-// Threads of this process other than the calling one (and the sanitizer's).
-int OtherThreads() {
-  int n = 0;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end;
-       it.increment(ec))
-    ++n;
-  return n > 1 + kSanitizerThreads ? n - 1 - kSanitizerThreads : 0;
-}
-
-int Run(const orsahost::HostOptions& options, const std::string& executable,
-        const sigset_t& stopSignals) {
+int Run(const orsahost::HostOptions& options, const std::string& executable) {
+  // The threads the process has before the component: on Windows the system's
+  // own (the loader's, the service dispatcher's), which are nobody's to stop.
+  platform::OtherThreads();
   // The root is made explicit and absolute in the environment: the children the
   // component starts (task programs, orsa-reg) must see the same root, and the
   // daemon later works inside it, where a relative root would point elsewhere.
-  if (!options.root.empty()) setenv("ORSA_ROOT", options.root.c_str(), 1);
+  if (!options.root.empty()) platform::SetEnvironmentValue("ORSA_ROOT", options.root.c_str());
   {
     std::error_code ec;
     std::string absolute =
         std::filesystem::absolute(platform::StateRoot(), ec).lexically_normal().string();
-    if (!ec) setenv("ORSA_ROOT", absolute.c_str(), 1);
+    if (!ec) platform::SetEnvironmentValue("ORSA_ROOT", absolute.c_str());
   }
   std::string root = platform::StateRoot();
   if (!platform::CreateDirectories(root))
-    return Fail(1, "cannot create state root " + root + ": " + strerror(errno));
+    return Fail(1, "cannot create state root " + root + ": " + platform::LastErrorText());
   // One host per state root, held until this function has stopped and
   // unloaded everything below: a second host would run cycles over the same
   // files. It leaves before opening the log, which belongs to the first.
@@ -153,7 +134,7 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
   std::string componentPath =
       options.component.empty() ? orsahost::DefaultComponentPath(executable) : options.component;
   log.info("starting: component " + componentPath + ", state root " + root + ", pid " +
-               std::to_string(getpid()),
+               std::to_string(platform::ProcessId()),
            __LINE__);
 
   orsahost::Runtime runtime(logs);
@@ -169,8 +150,9 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
   // The daemon works in its state root, so a file the agent names relative to
   // its current folder (the report file when no install folder is set) lands
   // under the root and not wherever the daemon happened to be started.
-  if (chdir(root.c_str()) != 0)
-    log.warning("cannot enter state root " + root + ": " + strerror(errno), __LINE__);
+  std::string chdirError;
+  if (!platform::ChangeDirectory(root, &chdirError))
+    log.warning("cannot enter state root " + root + ": " + chdirError, __LINE__);
 
   try {
     if (!component.start()) {
@@ -189,14 +171,12 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
   }
   log.info("started " + component.consoleClass(), __LINE__);
 
-  int signal = 0;
-  while (sigwait(&stopSignals, &signal) != 0) {
-  }
-  log.info(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"), __LINE__);
+  const std::string reason = platform::WaitForStopRequest();
+  log.info("stopping on " + reason, __LINE__);
   component.unload();
   runtime.shutdown();
   log.info("stopped", __LINE__);
-  int left = OtherThreads();
+  int left = platform::OtherThreads();
   if (left > 0) {
     // A component thread that did not end with its stop is still running
     // library code. Static destructors at exit would tear down what it may
@@ -207,29 +187,53 @@ int Run(const orsahost::HostOptions& options, const std::string& executable,
                 __LINE__);
     std::cout.flush();
     std::cerr.flush();
-    std::_Exit(0);
+    platform::StopRequestDone();
+    platform::ExitWithoutCleanup(0);
   }
+  return 0;
+}
+
+int RunGuarded(const orsahost::HostOptions& options, const std::string& executable) {
+  int code = 1;
+  try {
+    code = Run(options, executable);
+  } catch (const std::exception& e) {
+    code = Fail(1, e.what());
+  } catch (...) {
+    code = Fail(1, "unknown exception");
+  }
+  platform::StopRequestDone();
+  return code;
+}
+
+int InstallService(const orsahost::HostOptions& options, const std::string& executable) {
+  platform::ServiceConfig config;
+  config.name = kServiceName;
+  config.displayName = kServiceDisplayName;
+  config.description = kServiceDescription;
+  config.commandLine = orsahost::ServiceCommandLine(executable, options);
+  std::string error;
+  if (!platform::InstallService(config, &error)) return Fail(1, error);
+  std::cout << "orsa-host: installed service " << kServiceName << ": " << config.commandLine
+            << std::endl;
+  return 0;
+}
+
+int UninstallService() {
+  bool gone = false;
+  std::string error;
+  if (!platform::UninstallService(kServiceName, &gone, &error)) return Fail(1, error);
+  std::cout << "orsa-host: " << (gone ? "no service " : "removed service ") << kServiceName
+            << std::endl;
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Block the stop signals before any thread exists: every thread made later
-  // (the component's worker among them) inherits the mask, so the signals are
-  // taken only by the sigwait of the main thread.
-  // A blocked mask also survives fork and exec: a program the component starts
-  // from its worker would begin with SIGTERM and SIGINT blocked and could not
-  // be stopped by them. Whatever starts processes must hand the child an empty
-  // mask (platform/Thread.h).
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  // A peer that closes its socket while a service writes to it must cost that
-  // one write (EPIPE), not the whole host.
-  signal(SIGPIPE, SIG_IGN);
+  // Before any thread exists: every thread made later (the component's worker
+  // among them) must leave the stop requests to WaitForStopRequest.
+  platform::CatchStopRequests();
 
   std::vector<std::string> args(argv + 1, argv + argc);
   orsahost::HostOptions options;
@@ -244,11 +248,28 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!options.makeComposite.empty()) return MakeComposite(options);
-  try {
-    return Run(options, ExecutablePath(argv[0]), stopSignals);
-  } catch (const std::exception& e) {
-    return Fail(1, e.what());
-  } catch (...) {
-    return Fail(1, "unknown exception");
+  const std::string executable = platform::ExecutablePath(argv[0] ? argv[0] : "orsa-host");
+  if (options.installService) return InstallService(options, executable);
+  if (options.uninstallService) return UninstallService();
+
+  int code = 0;
+  if (options.foreground) {
+    code = RunGuarded(options, executable);
+  } else {
+    // Without --foreground the host is the service (Linux: the foreground of
+    // its service manager, where RunService runs it at once).
+    std::string error;
+    switch (platform::RunService(
+        kServiceName, [&] { return RunGuarded(options, executable); }, &code, &error)) {
+      case platform::ServiceRun::kRan:
+        break;
+      case platform::ServiceRun::kNotStartedByManager:
+        return Fail(2, std::string("not started by the service control manager: start the "
+                                   "service (net start ") +
+                           kServiceName + "), or run orsa-host --foreground in a console");
+      case platform::ServiceRun::kFailed:
+        return Fail(1, error);
+    }
   }
+  return code;
 }

@@ -39,4 +39,6 @@ void CloseSharedLibrary(void* library) {
   if (library) dlclose(library);
 }
 
+std::string SharedLibraryFileName(const std::string& name) { return "lib" + name + ".so"; }
+
 }  // namespace platform

@@ -37,6 +37,61 @@ unsigned __stdcall ShowQuestion(void* parameter) {
   return 0;
 }
 
+// WTSSendMessageA and WTSGetActiveConsoleSessionId (XP and later), found at
+// the first question so that the platform library does not need them to load.
+typedef BOOL(WINAPI* SendMessageFn)(HANDLE, DWORD, LPSTR, DWORD, LPSTR, DWORD, DWORD, DWORD, DWORD*,
+                                    BOOL);
+typedef DWORD(WINAPI* ConsoleSessionFn)();
+constexpr DWORD kNoConsoleSession = 0xFFFFFFFFu;
+
+struct SessionCalls {
+  SendMessageFn sendMessage = nullptr;
+  ConsoleSessionFn consoleSession = nullptr;
+};
+
+const SessionCalls& Sessions() {
+  static const SessionCalls calls = [] {
+    SessionCalls c;
+    // Loaded once and kept: a question thread left running still needs it.
+    HMODULE wts = ::LoadLibraryA("wtsapi32.dll");
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    if (wts != nullptr)
+      c.sendMessage = reinterpret_cast<SendMessageFn>(
+          reinterpret_cast<void*>(::GetProcAddress(wts, "WTSSendMessageA")));
+    if (kernel != nullptr)
+      c.consoleSession = reinterpret_cast<ConsoleSessionFn>(
+          reinterpret_cast<void*>(::GetProcAddress(kernel, "WTSGetActiveConsoleSessionId")));
+    return c;
+  }();
+  return calls;
+}
+
+// The question to the user of the console session, for a process that runs
+// where nobody sees its windows (a service in session 0). `answer` stays 0
+// when the message could not be sent (nobody logged on, no such session).
+struct SessionQuestion {
+  std::string text;
+  std::string caption;
+  DWORD session = 0;
+  UINT type = MB_OK;
+  int answer = 0;
+};
+
+unsigned __stdcall SendToSession(void* parameter) {
+  std::unique_ptr<std::shared_ptr<SessionQuestion>> held(
+      static_cast<std::shared_ptr<SessionQuestion>*>(parameter));
+  SessionQuestion& question = **held;
+  DWORD response = 0;
+  // No time-out: like the message box, the question waits for its answer or
+  // for the stop, which leaves this thread to it.
+  if (Sessions().sendMessage(nullptr, question.session, &question.caption[0],
+                             static_cast<DWORD>(question.caption.size()), &question.text[0],
+                             static_cast<DWORD>(question.text.size()),
+                             question.type | MB_SETFOREGROUND | MB_TOPMOST, 0, &response, TRUE))
+    question.answer = static_cast<int>(response);
+  return 0;
+}
+
 BOOL CALLBACK CloseWindow(HWND window, LPARAM) {
   ::PostMessageA(window, WM_CLOSE, 0, 0);
   return TRUE;
@@ -54,6 +109,50 @@ bool UserCanSee() {
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// The answer of a question thread: OK or Cancel as the user chose, a box that
+// could not be shown (0) or ran out of time as nobody there.
+PromptAnswer Answered(int answer, bool okCancel) {
+  switch (answer) {
+    case IDOK:
+      return PromptAnswer{kIdOk, PromptAnswer::kUserAnswered};
+    case IDCANCEL:
+      return PromptAnswer{okCancel ? kIdCancel : kIdOk, PromptAnswer::kUserAnswered};
+    default:
+      return PromptAnswer{kIdOk, PromptAnswer::kNoUser};
+  }
+}
+
+// Asks the user of the active console session (WTSSendMessageA) from a thread
+// of its own, watching the quit request meanwhile. The message cannot be
+// taken back: on the request its thread is left to end when the user answers.
+PromptAnswer AskConsoleSession(const std::string& text, const std::string& caption, bool okCancel) {
+  const PromptAnswer noUser{kIdOk, PromptAnswer::kNoUser};
+  const SessionCalls& calls = Sessions();
+  if (calls.sendMessage == nullptr || calls.consoleSession == nullptr) return noUser;
+  const DWORD session = calls.consoleSession();
+  if (session == kNoConsoleSession) return noUser;  // nobody at the console
+  auto question = std::make_shared<SessionQuestion>();
+  question->text = text;
+  question->caption = caption;
+  question->session = session;
+  question->type = okCancel ? MB_OKCANCEL : MB_OK;
+  auto* parameter = new std::shared_ptr<SessionQuestion>(question);
+  HANDLE thread =
+      reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, SendToSession, parameter, 0, nullptr));
+  if (thread == nullptr) {
+    delete parameter;
+    return noUser;
+  }
+  const StopToken stop = CurrentStopToken();
+  HANDLE handles[2] = {thread, stop.WaitEvent()};
+  const DWORD count = handles[1] != kNoWaitHandle ? 2 : 1;
+  const DWORD waited = ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+  ::CloseHandle(thread);
+  if (waited == WAIT_OBJECT_0 + 1) return PromptAnswer{0, PromptAnswer::kStopped};
+  if (waited != WAIT_OBJECT_0) return noUser;
+  return Answered(question->answer, okCancel);
+}
+
 class MessageBoxPrompt : public Prompt {
  public:
   PromptAnswer Ask(const std::string& text, const std::string& caption, unsigned type) override {
@@ -61,8 +160,8 @@ class MessageBoxPrompt : public Prompt {
     const PromptAnswer stopped{0, PromptAnswer::kStopped};
     try {
       if (QuitRequested()) return stopped;
-      if (!UserCanSee()) return noUser;
       const bool okCancel = (type & kButtonSetMask) == kMbOkCancel;
+      if (!UserCanSee()) return AskConsoleSession(text, caption, okCancel);
       auto question = std::make_shared<Question>();
       question->text = text;
       question->caption = caption;
@@ -92,15 +191,8 @@ class MessageBoxPrompt : public Prompt {
         return waited == WAIT_OBJECT_0 + 1 ? stopped : noUser;
       }
       ::CloseHandle(thread);
-      switch (question->answer) {
-        case IDOK:
-          return PromptAnswer{kIdOk, PromptAnswer::kUserAnswered};
-        case IDCANCEL:
-          return PromptAnswer{okCancel ? kIdCancel : kIdOk, PromptAnswer::kUserAnswered};
-        default:
-          // 0: the box could not be shown (no desktop to show it on).
-          return noUser;
-      }
+      // 0: the box could not be shown (no desktop to show it on).
+      return Answered(question->answer, okCancel);
     } catch (...) {
       return noUser;
     }

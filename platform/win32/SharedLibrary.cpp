@@ -48,4 +48,6 @@ void CloseSharedLibrary(void* library) {
   if (library) FreeLibrary(static_cast<HMODULE>(library));
 }
 
+std::string SharedLibraryFileName(const std::string& name) { return name + ".dll"; }
+
 }  // namespace platform

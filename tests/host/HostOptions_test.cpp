@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Process.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -50,7 +51,9 @@ TEST(HostOptions, RefusesBadCommandLinesWithoutChangingTheOptions) {
                                                      {"--passphrase", "p"},
                                                      {"-x"},
                                                      {"extra"},
-                                                     {"--component", "c", "--log"}};
+                                                     {"--component", "c", "--log"},
+                                                     {"--install-service", "--uninstall-service"},
+                                                     {"--foreground", "--install-service"}};
   for (const auto& args : bad) {
     orsahost::HostOptions o;
     o.root = "kept";
@@ -59,6 +62,20 @@ TEST(HostOptions, RefusesBadCommandLinesWithoutChangingTheOptions) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(o.root, "kept");
   }
+}
+
+TEST(HostOptions, ServiceCommandLineQuotesWhatTheCommandLineRulesSplit) {
+  orsahost::HostOptions o;
+  o.root = "C:\\state dir\\";
+  o.logLevel = "warning";
+  o.component = "say \"x\"";
+  const std::string line =
+      orsahost::ServiceCommandLine("C:\\Program Files\\orsa\\orsa-host.exe", o);
+  EXPECT_EQ(platform::SplitCommandLine(line),
+            (std::vector<std::string>{"C:\\Program Files\\orsa\\orsa-host.exe", "--root",
+                                      "C:\\state dir\\", "--component", "say \"x\"", "--log-level",
+                                      "warning"}))
+      << line;
 }
 
 }  // namespace

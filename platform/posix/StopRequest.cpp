@@ -1,0 +1,36 @@
+#include "platform/StopRequest.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+namespace platform {
+
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+}  // namespace
+
+void CatchStopRequests() {
+  const sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+std::string WaitForStopRequest() {
+  const sigset_t set = StopSignals();
+  int signal = 0;
+  while (sigwait(&set, &signal) != 0) {
+  }
+  return signal == SIGINT ? "SIGINT" : "SIGTERM";
+}
+
+void StopRequestDone() {}
+
+}  // namespace platform
