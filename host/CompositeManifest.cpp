@@ -82,7 +82,7 @@ void WriteComposite(const std::string& path, const CompositeManifest& manifest,
   ZipHelper zip;
   std::string sealed = orsa::SealWith(security, zip, passphrase, text.data(), text.size());
   std::string native = platform::NativePath(path);
-  std::string::size_type slash = native.rfind('/');
+  std::string::size_type slash = native.find_last_of("/\\");
   if (slash != std::string::npos && slash > 0) platform::CreateDirectories(native.substr(0, slash));
   long error = platform::kErrorSuccess;
   if (!platform::ReplaceFileAtomically(native, sealed, &error))
@@ -126,11 +126,15 @@ CompositeManifest ReadComposite(const std::string& path, const std::string& pass
 
 std::string ResolveCompositeLibrary(const std::string& compositeNativePath,
                                     const CompositeManifest& manifest) {
-  if (!manifest.library.empty() && manifest.library[0] == '/') return manifest.library;
-  std::string::size_type slash = compositeNativePath.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : compositeNativePath.substr(0, slash);
-  if (folder.empty()) folder = "/";
-  return (folder == "/" ? "" : folder) + "/" + manifest.library;
+  // A native path has one kind of separator: "/", or "\" on Windows, where a
+  // path with a drive ("C:...") is absolute too.
+  const std::string& library = manifest.library;
+  if (!library.empty() &&
+      (library[0] == '/' || library[0] == '\\' || (library.size() > 1 && library[1] == ':')))
+    return library;
+  const std::string::size_type slash = compositeNativePath.find_last_of("/\\");
+  if (slash == std::string::npos) return "./" + library;
+  return compositeNativePath.substr(0, slash + 1) + library;
 }
 
 }  // namespace orsahost

@@ -39,7 +39,8 @@ void WriteComposite(const std::string& path, const CompositeManifest& manifest,
 CompositeManifest ReadComposite(const std::string& path, const std::string& passphrase);
 
 // The library's file: `manifest.library` as is when absolute, else beside the
-// composite file at `compositeNativePath`.
+// composite file at `compositeNativePath` (a native path: "/" separators, or
+// "\" on Windows).
 std::string ResolveCompositeLibrary(const std::string& compositeNativePath,
                                     const CompositeManifest& manifest);
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Export.h"
 #include "platform/WinError.h"
@@ -23,6 +24,21 @@ PLATFORM_EXPORT long GetFileInfo(const std::string& path, FileInfo* info);
 
 // True when the path names a file or a folder.
 PLATFORM_EXPORT bool PathExists(const std::string& path);
+
+// What tells one version of a file from another without reading it: its
+// identity (device and inode on POSIX; on Windows, where that costs an open,
+// its creation time), its size and its last change. Two stamps that differ
+// belong to different files or contents; equal ones very likely to the same.
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t id = 0;
+  uint64_t size = 0;
+  int64_t changed = 0;
+  bool operator==(const FileStamp& o) const {
+    return volume == o.volume && id == o.id && size == o.size && changed == o.changed;
+  }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
 
 // A regular file open for reading while others may read it but not write it:
 // a writer that asks for exclusive use waits until Close, and a file that a
@@ -41,12 +57,25 @@ class PLATFORM_EXPORT ReadOnlyFile {
   uint64_t Size() const { return size_; }
   // Reads up to `capacity` bytes; `*got` is 0 at the end of the file.
   long Read(void* buffer, size_t capacity, size_t* got);
+  // Reads up to `capacity` bytes at `offset`; `*got` is 0 at the end. Where
+  // the next Read starts afterwards is not defined.
+  long ReadAt(uint64_t offset, void* buffer, size_t capacity, size_t* got);
+  // The stamp of the open file as it is now.
+  long Stamp(FileStamp* stamp) const;
   void Close();
 
  private:
   intptr_t handle_ = -1;
   uint64_t size_ = 0;
 };
+
+// The regular files directly in `folder`, with their stamps: no folder, no
+// symbolic link or other reparse point, no device. Replaces `*files`.
+struct FolderFile {
+  std::string name;
+  FileStamp stamp;
+};
+PLATFORM_EXPORT long ListFolderFiles(const std::string& folder, std::vector<FolderFile>* files);
 
 // Replaces `*out` with the whole content of a file opened as ReadOnlyFile
 // does; kErrorNotEnoughMemory (and `*out` empty) when it holds more than

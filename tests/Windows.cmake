@@ -20,7 +20,7 @@ function(obx_windows_test_sources out)
   set(linux_only
       "<unistd\\.h>|<sys/|<dlfcn\\.h>|<signal\\.h>|<fcntl\\.h>|<poll\\.h>|<pthread\\.h>|<spawn\\.h>"
       "|ChildProcess\\.h|HostProcess\\.h|ObxServerProcess\\.h|ShellCommand\\.h|FileSizeLimit\\.h"
-      "|OBX_BIN_DIR|OBX_LIB_DIR|OBX_TEST_[A-Z]|OBX_ORSAP2P|orsa-reg"
+      "|OBX_BIN_DIR|OBX_LIB_DIR|OBX_TEST_[A-Z]|orsa-reg"
       "|obx-server|setenv|uselocale|newlocale")
   string(CONCAT linux_only ${linux_only})
   foreach(source IN LISTS ARGN)

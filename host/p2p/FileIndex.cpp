@@ -1,10 +1,5 @@
 #include "host/p2p/FileIndex.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <vector>
 
 #include "host/p2p/Md5.h"
@@ -20,97 +15,67 @@ bool Offered(const std::string& name) {
            name.compare(name.size() - part.size(), part.size(), part) == 0);
 }
 
-int64_t ChangedNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-}
-
-bool SameFile(const struct stat& st, dev_t dev, ino_t ino, off_t size, int64_t changedNs) {
-  return st.st_dev == dev && st.st_ino == ino && st.st_size == size && ChangedNs(st) == changedNs;
+// The stamp the open file has now equals the one the folder listed.
+bool StillTheSame(const platform::ReadOnlyFile& file, const platform::FileStamp& listed) {
+  platform::FileStamp now;
+  return file.Stamp(&now) == platform::kErrorSuccess && now == listed;
 }
 
 }  // namespace
 
-bool FileIndex::Rescan(int dirFd) {
-  const int listFd = ::dup(dirFd);
-  if (listFd < 0) return false;
-  DIR* dir = ::fdopendir(listFd);
-  if (dir == nullptr) {
-    ::close(listFd);
-    return false;
-  }
+bool FileIndex::Rescan() {
+  std::vector<platform::FolderFile> files;
+  if (platform::ListFolderFiles(folder_, &files) != platform::kErrorSuccess) return false;
   std::map<std::string, Entry> now;
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (!Offered(name)) continue;
-    struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) > kMaxFileSize)
-      continue;
+  for (const platform::FolderFile& file : files) {
+    if (!Offered(file.name) || file.stamp.size > kMaxFileSize) continue;
     Entry entry;
-    entry.dev = st.st_dev;
-    entry.ino = st.st_ino;
-    entry.size = st.st_size;
-    entry.changedNs = ChangedNs(st);
-    auto old = entries_.find(name);
-    if (old != entries_.end() &&
-        SameFile(st, old->second.dev, old->second.ino, old->second.size, old->second.changedNs))
-      entry.md5 = old->second.md5;
-    now.emplace(name, entry);
+    entry.stamp = file.stamp;
+    auto old = entries_.find(file.name);
+    if (old != entries_.end() && old->second.stamp == file.stamp) entry.md5 = old->second.md5;
+    now.emplace(file.name, entry);
   }
-  ::closedir(dir);
   entries_.swap(now);
   return true;
 }
 
-int FileIndex::OpenAndDigest(int dirFd, const std::string& name, Entry& entry, std::string& md5) {
-  const int fd =
-      ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      !SameFile(st, entry.dev, entry.ino, entry.size, entry.changedNs)) {
-    ::close(fd);
+bool FileIndex::OpenAndDigest(const std::string& name, Entry& entry, platform::ReadOnlyFile& file,
+                              std::string& md5) {
+  if (file.Open(folder_ + "/" + name) != platform::kErrorSuccess ||
+      !StillTheSame(file, entry.stamp)) {
+    file.Close();
     entry.md5.clear();
-    return -1;
+    return false;
   }
-  md5 = Md5OfDescriptor(fd);
+  md5 = Md5OfFile(file);
   // Changed while it was read: the digest belongs to no single content.
-  struct stat after {};
-  if (md5.empty() || ::fstat(fd, &after) != 0 ||
-      !SameFile(after, entry.dev, entry.ino, entry.size, entry.changedNs)) {
-    ::close(fd);
+  if (md5.empty() || !StillTheSame(file, entry.stamp)) {
+    file.Close();
     entry.md5.clear();
-    return -1;
+    return false;
   }
   entry.md5 = md5;
-  return fd;
+  return true;
 }
 
-int FileIndex::Open(const std::string& md5, uint64_t& size) {
+bool FileIndex::Open(const std::string& md5, platform::ReadOnlyFile& file, uint64_t& size) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const int dirFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return -1;
-  int found = -1;
-  if (Rescan(dirFd)) {
-    // Files known to have the digest first, then those not digested yet.
-    for (int pass = 0; pass < 2 && found < 0; ++pass) {
-      for (auto& item : entries_) {
-        Entry& entry = item.second;
-        if (pass == 0 ? entry.md5 != md5 : !entry.md5.empty()) continue;
-        std::string actual;
-        const int fd = OpenAndDigest(dirFd, item.first, entry, actual);
-        if (fd < 0) continue;
-        if (actual == md5) {
-          found = fd;
-          size = static_cast<uint64_t>(entry.size);
-          break;
-        }
-        ::close(fd);
+  if (!Rescan()) return false;
+  // Files known to have the digest first, then those not digested yet.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (auto& item : entries_) {
+      Entry& entry = item.second;
+      if (pass == 0 ? entry.md5 != md5 : !entry.md5.empty()) continue;
+      std::string actual;
+      if (!OpenAndDigest(item.first, entry, file, actual)) continue;
+      if (actual == md5) {
+        size = entry.stamp.size;
+        return true;
       }
+      file.Close();
     }
   }
-  ::close(dirFd);
-  return found;
+  return false;
 }
 
 }  // namespace orsap2p

@@ -1,11 +1,11 @@
 #include "host/p2p/Md5.h"
 
-#include <errno.h>
 #include <openssl/evp.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <vector>
+
+#include "platform/File.h"
 
 namespace orsap2p {
 
@@ -33,17 +33,16 @@ std::string Md5::HexDigest() {
   return hex;
 }
 
-std::string Md5OfDescriptor(int fd) {
+std::string Md5OfFile(platform::ReadOnlyFile& file) {
   Md5 md5;
   std::vector<unsigned char> chunk(size_t{1} << 20);
-  off_t offset = 0;
+  uint64_t offset = 0;
   for (;;) {
-    ssize_t n = ::pread(fd, chunk.data(), chunk.size(), offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return "";
-    if (n == 0) break;
-    md5.Update(chunk.data(), static_cast<size_t>(n));
-    offset += n;
+    size_t got = 0;
+    if (file.ReadAt(offset, chunk.data(), chunk.size(), &got) != platform::kErrorSuccess) return "";
+    if (got == 0) break;
+    md5.Update(chunk.data(), got);
+    offset += got;
   }
   return md5.HexDigest();
 }

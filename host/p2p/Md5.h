@@ -7,6 +7,10 @@
 
 struct evp_md_ctx_st;
 
+namespace platform {
+class ReadOnlyFile;
+}
+
 namespace orsap2p {
 
 class Md5 {
@@ -25,9 +29,9 @@ class Md5 {
   bool failed_ = false;
 };
 
-// The MD5 of everything readable from `fd` from offset 0 (pread, so the
-// descriptor's position is left alone); "" when a read fails.
-std::string Md5OfDescriptor(int fd);
+// The MD5 of everything readable from `file` from offset 0; "" when a read
+// fails.
+std::string Md5OfFile(platform::ReadOnlyFile& file);
 
 // True for 32 hexadecimal digits in either case.
 bool IsMd5Text(const std::string& text);

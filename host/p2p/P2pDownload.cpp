@@ -121,13 +121,13 @@ int P2pDownload::download(const std::string& md5Text, const std::string& fileNam
       return kP2pNoPeers;
     }
     const platform::StopToken token = platform::CurrentStopToken();
-    const platform::WaitHandle stopFd = token.WaitEvent();
+    const platform::WaitHandle stop = token.WaitEvent();
     int result = kP2pNotFound;
     for (const Peer& peer : settings.peers) {
       if (token.StopRequested()) return kP2pCancelled;
       std::string detail;
       const Fetch fetch =
-          FetchFromPeer(peer, md5, folder, fileName, settings.timeoutSeconds, stopFd, detail);
+          FetchFromPeer(peer, md5, folder, fileName, settings.timeoutSeconds, stop, detail);
       const std::string what = fileName + " (" + md5 + ") from " + PeerText(peer);
       switch (fetch) {
         case Fetch::kStored:

@@ -21,8 +21,8 @@ void Attach(orsap2p::P2pDownload* service, orsa::IRuntime* runtime) { service->A
 // Stores in *classes a new array with the metadata of the peer-to-peer
 // service; each object it makes logs through `runtime`. The host owns the
 // array. Nothing thrown inside reaches the host: on failure *classes stays null.
-extern "C" PLATFORM_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
-                                                orsa::IRuntime* runtime) {
+extern "C" MODULE_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
+                                              orsa::IRuntime* runtime) {
   if (classes == nullptr) return;
   *classes = nullptr;
   try {

@@ -1,18 +1,16 @@
 #include "host/p2p/PeerClient.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <vector>
 
 #include "host/p2p/Md5.h"
 #include "host/p2p/PeerProtocol.h"
+#include "platform/File.h"
+#include "platform/Socket.h"
+#include "platform/WritableFile.h"
 
 namespace orsap2p {
 namespace {
@@ -20,59 +18,53 @@ namespace {
 constexpr uint64_t kMinBytesPerWindow = 4096;
 constexpr int kMaxConnectMs = 10000;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool Reset() {
-    const bool ok = fd_ < 0 || ::close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-  }
+std::atomic<unsigned> g_tempCounter{0};
 
- private:
-  int fd_;
-};
-
-// The temporary file: removed unless kept.
+// The temporary file: a name the file index never offers (a leading "."),
+// removed unless kept.
 class TempFile {
  public:
-  explicit TempFile(const std::string& folder) : path_(folder + "/.orsap2p-XXXXXX") {
-    fd_ = ::mkostemp(&path_[0], O_CLOEXEC);
-    if (fd_ < 0) path_.clear();
+  explicit TempFile(const std::string& folder) {
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = folder + "/.orsap2p-" + std::to_string(ticks) + "-" +
+            std::to_string(g_tempCounter.fetch_add(1)) + ".part";
+    error_ = file_.Open(path_);
+    // A file of the same name left by a process that died is overwritten.
+    if (error_ == platform::kErrorSuccess) error_ = file_.Truncate(0);
+    if (error_ != platform::kErrorSuccess) {
+      file_.Close();
+      platform::RemoveFile(path_);
+      path_.clear();
+    }
   }
   ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
+    file_.Close();
+    if (!path_.empty()) platform::RemoveFile(path_);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
-  int fd() const { return fd_; }
+  // kErrorSuccess, or why it could not be made or written.
+  long Error() const { return error_; }
   bool Write(const char* data, size_t length) {
-    while (length > 0) {
-      const ssize_t n = ::write(fd_, data, length);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      length -= static_cast<size_t>(n);
-    }
-    return true;
+    if (length > 0) error_ = file_.Write(data, length);
+    return error_ == platform::kErrorSuccess;
   }
   // Flushes, closes and renames it to `target`; then it is no longer removed.
   bool Keep(const std::string& target) {
-    const bool ok = ::fsync(fd_) == 0 && ::close(fd_) == 0;
-    fd_ = -1;
-    if (!ok || ::rename(path_.c_str(), target.c_str()) != 0) return false;
+    error_ = file_.Flush();
+    const long closed = file_.Close();
+    if (error_ == platform::kErrorSuccess) error_ = closed;
+    if (error_ == platform::kErrorSuccess) error_ = platform::RenameFile(path_, target);
+    if (error_ != platform::kErrorSuccess) return false;
     path_.clear();
+    platform::FlushFolderOf(target);
     return true;
   }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  platform::WritableFile file_;
+  long error_ = platform::kErrorSuccess;
 };
 
 bool ParseSize(const std::string& text, uint64_t& size) {
@@ -82,27 +74,23 @@ bool ParseSize(const std::string& text, uint64_t& size) {
   return size <= kMaxFileSize;
 }
 
-void SyncFolder(const std::string& folder) {
-  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() >= 0) ::fsync(fd.get());
-}
-
 }  // namespace
 
 Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string& folder,
-                    const std::string& name, int timeoutSeconds, int stopFd, std::string& detail) {
+                    const std::string& name, int timeoutSeconds, platform::WaitHandle stop,
+                    std::string& detail) {
   const int timeoutMs = timeoutSeconds * 1000;
   Wait why = Wait::kFailed;
-  Fd socket(
-      ConnectTo(peer.host, peer.port, std::min(timeoutMs, kMaxConnectMs), stopFd, why, detail));
+  platform::Socket socket = platform::Socket::Connect(
+      peer.host, peer.port, std::min(timeoutMs, kMaxConnectMs), stop, &why, &detail);
   if (why == Wait::kStopped) return Fetch::kStopped;
-  if (socket.get() < 0) return Fetch::kUnreachable;
+  if (!socket.Valid()) return Fetch::kUnreachable;
 
   const std::string request = std::string(kRequestPrefix) + md5 + "\n";
-  why = SendAll(socket.get(), request.data(), request.size(), timeoutMs, stopFd);
+  why = SendAll(socket, request.data(), request.size(), timeoutMs, stop);
   std::string line;
   std::string body;
-  if (why == Wait::kReady) why = ReadLine(socket.get(), timeoutMs, stopFd, line, body);
+  if (why == Wait::kReady) why = ReadLine(socket, timeoutMs, stop, line, body);
   if (why == Wait::kStopped) return Fetch::kStopped;
   if (why == Wait::kTimedOut) {
     detail = "no answer in time";
@@ -128,8 +116,8 @@ Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string&
   }
 
   TempFile temp(folder);
-  if (temp.fd() < 0) {
-    detail = "cannot create a file in " + folder + ": " + strerror(errno);
+  if (temp.Error() != platform::kErrorSuccess) {
+    detail = "cannot create a file in " + folder + ": " + platform::ErrorText(temp.Error());
     return Fetch::kLocalFailure;
   }
   Md5 digest;
@@ -141,23 +129,22 @@ Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string&
     return temp.Write(data, length);
   };
   if (!take(body.data(), body.size())) {
-    detail = "cannot write in " + folder + ": " + strerror(errno);
+    detail = "cannot write in " + folder + ": " + platform::ErrorText(temp.Error());
     return Fetch::kLocalFailure;
   }
   Pace pace(timeoutMs, kMinBytesPerWindow);
   std::vector<char> chunk(256 * 1024);
   while (received < size) {
-    const ssize_t n = ::recv(socket.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
+    const long n = socket.Receive(chunk.data(), chunk.size());
     if (n > 0) {
       pace.Add(static_cast<uint64_t>(n));
       if (!take(chunk.data(), static_cast<size_t>(n))) {
-        detail = "cannot write in " + folder + ": " + strerror(errno);
+        detail = "cannot write in " + folder + ": " + platform::ErrorText(temp.Error());
         return Fetch::kLocalFailure;
       }
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    if (n != platform::Socket::kWouldBlock) {
       detail = "connection ended after " + std::to_string(received) + " of " +
                std::to_string(size) + " bytes";
       return Fetch::kBroken;
@@ -167,7 +154,7 @@ Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string&
           "stalled after " + std::to_string(received) + " of " + std::to_string(size) + " bytes";
       return Fetch::kBroken;
     }
-    const Wait w = WaitFor(socket.get(), POLLIN, pace.Remaining(), stopFd);
+    const Wait w = socket.WaitReadable(pace.Remaining(), stop);
     if (w == Wait::kStopped) return Fetch::kStopped;
     if (w == Wait::kFailed) {
       detail = "connection failed";
@@ -180,10 +167,9 @@ Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string&
     return Fetch::kBadContent;
   }
   if (!temp.Keep(folder + "/" + name)) {
-    detail = "cannot store " + folder + "/" + name + ": " + strerror(errno);
+    detail = "cannot store " + folder + "/" + name + ": " + platform::ErrorText(temp.Error());
     return Fetch::kLocalFailure;
   }
-  SyncFolder(folder);
   return Fetch::kStored;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/p2p/P2pSettings.h"
+#include "platform/StopToken.h"
 
 namespace orsap2p {
 
@@ -19,9 +20,11 @@ enum class Fetch {
 // Asks `peer` for the content with `md5` (lowercase) and, when it arrives
 // whole with that MD5, stores it as `folder`/`name` (native path): written to
 // a temporary file in the folder, flushed and renamed over any old file.
-// Nothing is left behind on failure. `stopFd` (or -1) ends every wait.
+// Nothing is left behind on failure. `stop` (or kNoWaitHandle) ends every
+// wait.
 // `detail` says what went wrong.
 Fetch FetchFromPeer(const Peer& peer, const std::string& md5, const std::string& folder,
-                    const std::string& name, int timeoutSeconds, int stopFd, std::string& detail);
+                    const std::string& name, int timeoutSeconds, platform::WaitHandle stop,
+                    std::string& detail);
 
 }  // namespace orsap2p

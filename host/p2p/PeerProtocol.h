@@ -1,5 +1,5 @@
 #pragma once
-// The wire form between peers, and the socket waits both sides use.
+// The wire form between peers, and the reads and writes both sides use.
 //
 // A peer asks for one file by its MD5 with one line:
 //   "ORSAP2P/1 GET <32 lowercase hexadecimal digits>\n"
@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Socket.h"
+
 namespace orsap2p {
 
 extern const char kRequestPrefix[];   // "ORSAP2P/1 GET "
@@ -26,23 +28,18 @@ constexpr size_t kMaxLine = 64;
 // Files above this are not offered or accepted (no patch comes near it).
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 40;
 
-enum class Wait { kReady, kTimedOut, kStopped, kFailed };
-
-// Waits up to `ms` for `events` (POLLIN or POLLOUT) on `fd`. `stopFd` (or -1)
-// becoming readable ends the wait with kStopped.
-Wait WaitFor(int fd, short events, int ms, int stopFd);
+using Wait = platform::SocketWait;
 
 // Reads one line of at most kMaxLine bytes within `ms` in all. `line` gets it
 // without its "\n"; bytes read past it go to `rest`. kFailed also for a line
-// too long or a connection closed before the line break.
-Wait ReadLine(int fd, int ms, int stopFd, std::string& line, std::string& rest);
+// too long or a connection closed before the line break. `stop` (or
+// kNoWaitHandle) ends every wait.
+Wait ReadLine(platform::Socket& socket, int ms, platform::WaitHandle stop, std::string& line,
+              std::string& rest);
 
 // Sends all of `data`; each wait for room is at most `ms`.
-Wait SendAll(int fd, const char* data, size_t length, int ms, int stopFd);
-
-// A TCP connection to `host`:`port` (a name or an address) within `ms`;
-// -1 with `error` set when none could be made.
-int ConnectTo(const std::string& host, int port, int ms, int stopFd, Wait& why, std::string& error);
+Wait SendAll(platform::Socket& socket, const char* data, size_t length, int ms,
+             platform::WaitHandle stop);
 
 // The transfer rule of both sides: in every window of `windowMs` at least
 // `minBytes` must move, or the other side counts as stalled.

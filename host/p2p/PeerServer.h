@@ -18,6 +18,8 @@
 #include <thread>
 
 #include "host/p2p/FileIndex.h"
+#include "platform/Socket.h"
+#include "platform/StopToken.h"
 
 namespace orsap2p {
 
@@ -51,14 +53,15 @@ class PeerServer {
     std::atomic<bool> done{false};
   };
   void Accept();
-  void Serve(int fd);
+  void Serve(platform::Socket& socket);
   void Reap(bool all);
 
   ServerConfig config_;
   LogFn log_;
   FileIndex index_;
-  int listenFd_ = -1;
-  int wake_[2] = {-1, -1};  // written once on Stop; every wait watches it
+  platform::Socket listener_;
+  platform::StopSource stop_;  // requested once, by Stop; every wait watches it
+  platform::WaitHandle wake_ = stop_.Token().WaitEvent();
   int port_ = 0;
   std::thread acceptor_;
   std::list<std::unique_ptr<Connection>> connections_;  // acceptor thread only

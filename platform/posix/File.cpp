@@ -29,6 +29,15 @@ int Flush(int fd) {
   return ::fsync(fd);
 }
 
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.volume = static_cast<uint64_t>(st.st_dev);
+  stamp.id = static_cast<uint64_t>(st.st_ino);
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
 bool IsDirectory(const std::string& nativePath) {
   struct stat st;
   return ::stat(nativePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -171,10 +180,56 @@ long ReadOnlyFile::Read(void* buffer, size_t capacity, size_t* got) {
   }
 }
 
+long ReadOnlyFile::ReadAt(uint64_t offset, void* buffer, size_t capacity, size_t* got) {
+  *got = 0;
+  if (handle_ < 0) return kErrorInvalidHandle;
+  for (;;) {
+    const ssize_t n =
+        ::pread(static_cast<int>(handle_), buffer, capacity, static_cast<off_t>(offset));
+    if (n >= 0) {
+      *got = static_cast<size_t>(n);
+      return kErrorSuccess;
+    }
+    if (errno != EINTR) return LastError();
+  }
+}
+
+long ReadOnlyFile::Stamp(FileStamp* stamp) const {
+  struct stat st;
+  if (handle_ < 0) return kErrorInvalidHandle;
+  if (::fstat(static_cast<int>(handle_), &st) != 0) return LastError();
+  *stamp = StampOf(st);
+  return kErrorSuccess;
+}
+
 void ReadOnlyFile::Close() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));  // also drops the lock
   handle_ = -1;
   size_ = 0;
+}
+
+long ListFolderFiles(const std::string& folder, std::vector<FolderFile>* files) {
+  files->clear();
+  try {
+    const int dirFd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) return LastError();
+    DIR* dir = ::fdopendir(dirFd);
+    if (dir == nullptr) {
+      const long error = LastError();
+      ::close(dirFd);
+      return error;
+    }
+    while (dirent* e = ::readdir(dir)) {
+      struct stat st;
+      if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        continue;
+      files->push_back(FolderFile{e->d_name, StampOf(st)});
+    }
+    ::closedir(dir);
+    return kErrorSuccess;
+  } catch (...) {
+    return kErrorNotEnoughMemory;
+  }
 }
 
 long RenameFile(const std::string& from, const std::string& to) {

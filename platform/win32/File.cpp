@@ -63,6 +63,14 @@ uint64_t FileTimeValue(const FILETIME& t) {
   return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
+FileStamp StampOf(const FILETIME& created, const FILETIME& written, DWORD sizeHigh, DWORD sizeLow) {
+  FileStamp stamp;
+  stamp.id = FileTimeValue(created);
+  stamp.size = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
+  stamp.changed = static_cast<int64_t>(FileTimeValue(written));
+  return stamp;
+}
+
 void RemoveStaleTemporaries(const std::string& folder) {
   WIN32_FIND_DATAA entry;
   HANDLE search = ::FindFirstFileA((folder + "\\.*.tmp*").c_str(), &entry);
@@ -179,10 +187,61 @@ long ReadOnlyFile::Read(void* buffer, size_t capacity, size_t* got) {
   return kErrorSuccess;
 }
 
+long ReadOnlyFile::ReadAt(uint64_t offset, void* buffer, size_t capacity, size_t* got) {
+  *got = 0;
+  if (handle_ == -1) return kErrorInvalidHandle;
+  const DWORD chunk = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+  // On a handle opened for plain reads, the offset of an OVERLAPPED is where
+  // the read starts and the call still completes before it returns.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD n = 0;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &n, &at)) {
+    const long error = LastError();
+    return error == ERROR_HANDLE_EOF ? kErrorSuccess : error;
+  }
+  *got = n;
+  return kErrorSuccess;
+}
+
+long ReadOnlyFile::Stamp(FileStamp* stamp) const {
+  if (handle_ == -1) return kErrorInvalidHandle;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &info)) return LastError();
+  *stamp =
+      StampOf(info.ftCreationTime, info.ftLastWriteTime, info.nFileSizeHigh, info.nFileSizeLow);
+  return kErrorSuccess;
+}
+
 void ReadOnlyFile::Close() {
   if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;
   size_ = 0;
+}
+
+long ListFolderFiles(const std::string& folder, std::vector<FolderFile>* files) {
+  files->clear();
+  try {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = ::FindFirstFileA((NativePath(folder) + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+      const long error = LastError();
+      return error == ERROR_FILE_NOT_FOUND ? kErrorSuccess : error;
+    }
+    do {
+      const DWORD notPlain =
+          FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+      if ((entry.dwFileAttributes & notPlain) != 0) continue;
+      files->push_back(
+          FolderFile{entry.cFileName, StampOf(entry.ftCreationTime, entry.ftLastWriteTime,
+                                              entry.nFileSizeHigh, entry.nFileSizeLow)});
+    } while (::FindNextFileA(search, &entry));
+    ::FindClose(search);
+    return kErrorSuccess;
+  } catch (...) {
+    return kErrorNotEnoughMemory;
+  }
 }
 
 long RenameFile(const std::string& from, const std::string& to) {

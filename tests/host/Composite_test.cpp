@@ -209,6 +209,28 @@ TEST_F(CompositeTest, RelativeLibraryResolvesBesideTheManifest) {
   EXPECT_EQ(P2pCount(), 1u);
 }
 
+TEST(CompositeManifest, LibraryResolvesBesideTheManifestWithItsSeparator) {
+  struct Case {
+    const char* composite;
+    const char* library;
+    const char* expected;
+  } cases[] = {
+      {"/opt/orsa/Components/orsap2p.composite", "liborsap2p.so",
+       "/opt/orsa/Components/liborsap2p.so"},
+      {"/orsap2p.composite", "liborsap2p.so", "/liborsap2p.so"},
+      {"orsap2p.composite", "liborsap2p.so", "./liborsap2p.so"},
+      {"/opt/x.composite", "/usr/lib/liborsap2p.so", "/usr/lib/liborsap2p.so"},
+      {"C:\\Program Files\\Orsa\\Components\\orsap2p.composite", "orsap2p.dll",
+       "C:\\Program Files\\Orsa\\Components\\orsap2p.dll"},
+      {"C:\\Orsa\\Components\\orsap2p.composite", "D:\\p2p\\orsap2p.dll", "D:\\p2p\\orsap2p.dll"},
+  };
+  for (const Case& c : cases) {
+    orsahost::CompositeManifest m;
+    m.library = c.library;
+    EXPECT_EQ(orsahost::ResolveCompositeLibrary(c.composite, m), c.expected) << c.composite;
+  }
+}
+
 TEST_F(CompositeTest, WindowsStylePathFromTheComponentMapsIntoTheStateRoot) {
   // The component joins the framework folder and "Components/orsap2p.composite".
   orsahost::WriteComposite("C:\\orsa\\Components/orsap2p.composite", P2pManifest(),
