@@ -14,6 +14,14 @@ namespace platform {
 // created here.
 PLATFORM_EXPORT std::string StateRoot();
 
+// Makes the state root explicit for this process and the programs it starts,
+// so that they all work on one root whatever their current folder: ORSA_ROOT
+// becomes the absolute path of StateRoot(). On Windows only a root already
+// named in ORSA_ROOT is made absolute: the default root needs no name there,
+// and naming it would give the process a registry of its own (Registry.h)
+// instead of the machine's.
+PLATFORM_EXPORT void PinStateRoot();
+
 // The folder that holds win.ini: the Windows folder under the state root
 // ("<root>/windows"); on Windows, without ORSA_ROOT, the system's own
 // (GetWindowsDirectoryA).

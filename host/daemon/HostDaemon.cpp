@@ -3,7 +3,6 @@
 // control manager's stop or shutdown, or Ctrl+C in the foreground).
 #include <boost/make_shared.hpp>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -91,12 +90,7 @@ int Run(const orsahost::HostOptions& options, const std::string& executable) {
   // component starts (task programs, orsa-reg) must see the same root, and the
   // daemon later works inside it, where a relative root would point elsewhere.
   if (!options.root.empty()) platform::SetEnvironmentValue("ORSA_ROOT", options.root.c_str());
-  {
-    std::error_code ec;
-    std::string absolute =
-        std::filesystem::absolute(platform::StateRoot(), ec).lexically_normal().string();
-    if (!ec) platform::SetEnvironmentValue("ORSA_ROOT", absolute.c_str());
-  }
+  platform::PinStateRoot();
   std::string root = platform::StateRoot();
   if (!platform::CreateDirectories(root))
     return Fail(1, "cannot create state root " + root + ": " + platform::LastErrorText());

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <filesystem>
 #include <string>
+
+#include "platform/Environment.h"
 
 namespace platform {
 
@@ -56,6 +59,13 @@ std::string NativePath(const std::string& path) {
   // A bare drive path names the drive folder itself, without a trailing slash.
   if (!prefix.empty() && out.size() == prefix.size() + 1) out.pop_back();
   return out;
+}
+
+void PinStateRoot() {
+  std::error_code ec;
+  const std::string absolute =
+      std::filesystem::absolute(StateRoot(), ec).lexically_normal().string();
+  if (!ec) SetEnvironmentValue("ORSA_ROOT", absolute.c_str());
 }
 
 }  // namespace platform

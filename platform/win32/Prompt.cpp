@@ -52,8 +52,13 @@ struct SessionCalls {
 const SessionCalls& Sessions() {
   static const SessionCalls calls = [] {
     SessionCalls c;
-    // Loaded once and kept: a question thread left running still needs it.
-    HMODULE wts = ::LoadLibraryA("wtsapi32.dll");
+    // From the system's folder, never from the program's: loaded once and
+    // kept, as a question thread left running still needs it.
+    char system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryA(system, sizeof system);
+    HMODULE wts = length > 0 && length < sizeof system
+                      ? ::LoadLibraryA((std::string(system, length) + "\\wtsapi32.dll").c_str())
+                      : nullptr;
     HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
     if (wts != nullptr)
       c.sendMessage = reinterpret_cast<SendMessageFn>(

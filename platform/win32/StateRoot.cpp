@@ -1,9 +1,11 @@
 #include "platform/StateRoot.h"
 
+#include "platform/Environment.h"
 #include "platform/win32/Windows.h"
 // These build on <windows.h>, which must come first.
 #include <shlobj.h>
 
+#include <filesystem>
 #include <string>
 
 namespace platform {
@@ -69,6 +71,14 @@ std::string NativePath(const std::string& path) {
     out += c;
   }
   return out;
+}
+
+void PinStateRoot() {
+  if (win32::EnvironmentValue("ORSA_ROOT").empty()) return;
+  std::error_code ec;
+  const std::string absolute =
+      std::filesystem::absolute(StateRoot(), ec).lexically_normal().string();
+  if (!ec) SetEnvironmentValue("ORSA_ROOT", absolute.c_str());
 }
 
 }  // namespace platform
