@@ -222,9 +222,10 @@ void ReadOnlyFile::Close() {
 
 long ListFolderFiles(const std::string& folder, std::vector<FolderFile>* files) {
   files->clear();
+  WIN32_FIND_DATAA entry;
+  HANDLE search = INVALID_HANDLE_VALUE;
   try {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = ::FindFirstFileA((NativePath(folder) + "\\*").c_str(), &entry);
+    search = ::FindFirstFileA((NativePath(folder) + "\\*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
       const long error = LastError();
       return error == ERROR_FILE_NOT_FOUND ? kErrorSuccess : error;
@@ -240,6 +241,8 @@ long ListFolderFiles(const std::string& folder, std::vector<FolderFile>* files) 
     ::FindClose(search);
     return kErrorSuccess;
   } catch (...) {
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+    files->clear();
     return kErrorNotEnoughMemory;
   }
 }

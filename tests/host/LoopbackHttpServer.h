@@ -5,7 +5,7 @@
 // without a reply until the server is destroyed, like a hung server; with
 // HoldAfterAnswer(true) every connection is held after its answer, so an
 // answer shorter than its Content-Length stalls mid-body. The sockets are
-// the system's business (LoopbackSockets); the HTTP is here.
+// the platform's (platform/Socket.h); the HTTP is here.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -17,7 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/LoopbackSockets.h"
+#include "platform/Socket.h"
+#include "platform/StopToken.h"
 
 namespace obxtest {
 
@@ -53,16 +54,21 @@ class LoopbackHttpServer {
  public:
   using Handler = std::function<std::string(const HttpRequest&)>;
 
+  // Throws std::runtime_error when it cannot listen.
   explicit LoopbackHttpServer(Handler handler) : handler_(std::move(handler)) {
+    std::string error;
+    listener_ = platform::Socket::Listen("127.0.0.1", 0, 8, &error);
+    if (!listener_.Valid()) throw std::runtime_error("cannot listen on 127.0.0.1: " + error);
+    port_ = listener_.LocalPort();
     thread_ = std::thread([this] { Run(); });
   }
 
   ~LoopbackHttpServer() {
-    sockets_.Wake();
+    stop_.RequestStop();
     thread_.join();
   }
 
-  int Port() const { return sockets_.Port(); }
+  int Port() const { return port_; }
   void HoldAfterAnswer(bool hold) { holdAfterAnswer_ = hold; }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(Port()) + path;
@@ -73,18 +79,20 @@ class LoopbackHttpServer {
   }
 
  private:
-  using Connection = LoopbackSockets::Connection;
+  using Socket = platform::Socket;
+
+  // Every wait ends once the server is being destroyed.
+  platform::SocketWait WaitReadable(const Socket& s) const {
+    return s.WaitReadable(platform::kSocketWaitForever, stop_.Token().WaitEvent());
+  }
 
   void Run() {
-    std::vector<Connection> held;
-    while (sockets_.WaitForConnection()) {
-      const Connection fd = sockets_.Accept();
-      if (fd == LoopbackSockets::kNoConnection) continue;
+    std::vector<Socket> held;
+    while (WaitReadable(listener_) == platform::SocketWait::kReady) {
+      Socket fd = listener_.Accept();
+      if (!fd.Valid()) continue;
       HttpRequest request;
-      if (!ReadRequest(fd, request)) {
-        sockets_.Close(fd);
-        continue;
-      }
+      if (!ReadRequest(fd, request)) continue;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
@@ -96,34 +104,38 @@ class LoopbackHttpServer {
         answer = HttpResponse(599, "Test Handler Threw", "");
       }
       if (answer.empty()) {
-        held.push_back(fd);  // never answered; closed when the server stops
+        held.push_back(std::move(fd));  // never answered; closed when the server stops
         continue;
       }
       size_t sent = 0;
       while (sent < answer.size()) {
-        const long n = sockets_.Send(fd, answer.data() + sent, answer.size() - sent);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
+        const long n = fd.Send(answer.data() + sent, answer.size() - sent);
+        if (n > 0) {
+          sent += static_cast<size_t>(n);
+        } else if (n != Socket::kWouldBlock ||
+                   fd.WaitWritable(platform::kSocketWaitForever, stop_.Token().WaitEvent()) !=
+                       platform::SocketWait::kReady) {
+          break;
+        }
       }
       if (holdAfterAnswer_) {
-        held.push_back(fd);
+        held.push_back(std::move(fd));
         continue;
       }
-      sockets_.ShutdownSend(fd);
-      sockets_.Close(fd);
+      fd.ShutdownSend();
     }
-    for (Connection fd : held) sockets_.Close(fd);
   }
 
-  bool ReadRequest(Connection fd, HttpRequest& request) {
+  bool ReadRequest(Socket& fd, HttpRequest& request) {
     std::string data;
     size_t headEnd = std::string::npos;
     size_t bodyLength = 0;
     char buffer[4096];
     for (;;) {
       if (headEnd != std::string::npos && data.size() >= headEnd + 4 + bodyLength) break;
-      if (!sockets_.WaitReadable(fd)) return false;
-      const long n = sockets_.Receive(fd, buffer, sizeof(buffer));
+      if (WaitReadable(fd) != platform::SocketWait::kReady) return false;
+      const long n = fd.Receive(buffer, sizeof(buffer));
+      if (n == Socket::kWouldBlock) continue;
       if (n <= 0) return false;
       data.append(buffer, static_cast<size_t>(n));
       if (headEnd == std::string::npos && (headEnd = data.find("\r\n\r\n")) != std::string::npos) {
@@ -157,7 +169,9 @@ class LoopbackHttpServer {
   }
 
   Handler handler_;
-  LoopbackSockets sockets_;
+  Socket listener_;
+  int port_ = 0;
+  platform::StopSource stop_;
   std::atomic<bool> holdAfterAnswer_{false};
   std::thread thread_;
   mutable std::mutex mutex_;

@@ -57,6 +57,40 @@ TEST(FileWin32, FailuresAnswerTheWindowsCodes) {
   EXPECT_EQ("error 2147483632", ErrorText(2147483632L));
 }
 
+TEST(FileWin32, FolderListingGivesFilesWithTheStampTheirOpenFileHas) {
+  obxtest::ScratchRoot root;
+  ASSERT_TRUE(CreateDirectories(root.Sub("sub")));
+  ASSERT_TRUE(ReplaceFileAtomically(root.Sub("a.bin"), "abcdef"));
+  ASSERT_TRUE(ReplaceFileAtomically(root.Sub("b.bin"), "x"));
+  std::vector<FolderFile> files;
+  ASSERT_EQ(kErrorSuccess, ListFolderFiles(root.Path(), &files));
+  ASSERT_EQ(2u, files.size());  // not the folder, nor "." and ".."
+  const FolderFile a = files[0].name == "a.bin" ? files[0] : files[1];
+  EXPECT_EQ("a.bin", a.name);
+  EXPECT_EQ(6u, a.stamp.size);
+
+  ReadOnlyFile file;
+  ASSERT_EQ(kErrorSuccess, file.Open(root.Sub("a.bin")));
+  FileStamp open;
+  ASSERT_EQ(kErrorSuccess, file.Stamp(&open));
+  EXPECT_TRUE(open == a.stamp);
+  char buffer[8] = {};
+  size_t got = 0;
+  ASSERT_EQ(kErrorSuccess, file.ReadAt(3, buffer, sizeof buffer, &got));
+  EXPECT_EQ("def", std::string(buffer, got));
+  ASSERT_EQ(kErrorSuccess, file.ReadAt(6, buffer, sizeof buffer, &got));
+  EXPECT_EQ(0u, got);
+  file.Close();
+
+  ASSERT_TRUE(ReplaceFileAtomically(root.Sub("a.bin"), "abcdefg"));
+  ASSERT_EQ(kErrorSuccess, ListFolderFiles(root.Path(), &files));
+  for (const FolderFile& f : files)
+    if (f.name == "a.bin") {
+      EXPECT_TRUE(f.stamp != a.stamp);
+    }
+  EXPECT_EQ(kErrorPathNotFound, ListFolderFiles(root.Sub("missing\\x"), &files));
+}
+
 TEST(FileWin32, ReadersShareOnlyWithReadersAndAReplaceWaitsForThem) {
   obxtest::ScratchRoot root;
   const std::string path = root.Sub("data.xml");
