@@ -107,6 +107,7 @@ target_link_options(obx-patchprogram PRIVATE -static)
 if(OBX_LINUX_BIN_DIR)
   add_test(NAME windows_install
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-install-test --build-dir ${PROJECT_BINARY_DIR}
-                   --server ${OBX_LINUX_BIN_DIR}/obx-server)
-  set_tests_properties(windows_install PROPERTIES TIMEOUT 600 LABELS windows)
+                   --server ${OBX_LINUX_BIN_DIR}/obx-server
+                   --transcript ${PROJECT_BINARY_DIR}/windows-install-test.log)
+  set_tests_properties(windows_install PROPERTIES TIMEOUT 300 LABELS windows)
 endif()
