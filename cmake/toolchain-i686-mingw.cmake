@@ -11,6 +11,15 @@ set(CMAKE_C_COMPILER ${OBX_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${OBX_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${OBX_MINGW_TRIPLET}-windres)
 
+# The oldest system the binaries load on is Windows XP SP3: the SDK headers
+# hide every call that came later, in the project and in every library
+# scripts/cross-deps builds (it reads this line for the builds that are not
+# CMake projects).
+set(OBX_WIN32_DEFINES "-D_WIN32_WINNT=0x0501 -DWINVER=0x0501")
+set(CMAKE_C_FLAGS_INIT "${OBX_WIN32_DEFINES}")
+set(CMAKE_CXX_FLAGS_INIT "${OBX_WIN32_DEFINES}")
+set(CMAKE_RC_FLAGS_INIT "${OBX_WIN32_DEFINES}")
+
 if(NOT OBX_WIN32_PREFIX)
   get_filename_component(OBX_WIN32_PREFIX ${CMAKE_CURRENT_LIST_DIR}/../.cache/win32-prefix ABSOLUTE)
 endif()

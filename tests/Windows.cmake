@@ -94,6 +94,15 @@ add_test(NAME windows_exports
                  -DEXPECTED=OrsaExportClass -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckExports.cmake)
 set_tests_properties(windows_exports PROPERTIES LABELS windows)
 
+# Every file that ships loads on Windows XP SP3: its imports are in the
+# reviewed list of what XP SP3 provides or are exports of another shipped DLL.
+add_test(NAME windows_imports
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DBUILD_DIR=${PROJECT_BINARY_DIR}
+                 -DALLOWED=${CMAKE_CURRENT_SOURCE_DIR}/windows/xp-sp3-imports.txt
+                 -DNOT_SHIPPED=${CMAKE_CURRENT_SOURCE_DIR}/windows/not-shipped.txt
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckImports.cmake)
+set_tests_properties(windows_imports PROPERTIES LABELS windows)
+
 # A patch program for the install test (scripts/windows-install-test): it
 # answers under its task's registry key with the arguments it was given. The
 # agent runs it from the update folder, where no runtime DLL lies: it links

@@ -15,13 +15,16 @@ target_link_options(obx-sleeper PRIVATE -static)
 add_dependencies(test_platform obx-sleeper)
 
 # The compiler's runtime DLLs beside the programs, where Windows looks first.
-foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-                  OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(IS_ABSOLUTE "${found}" AND EXISTS "${found}")
-    file(COPY ${found} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-  endif()
-endforeach()
+# The whole tree has put the ones that ship there already (OBX_WIN32_RUNTIME).
+if(NOT OBX_WIN32_RUNTIME)
+  foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                    OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(IS_ABSOLUTE "${found}" AND EXISTS "${found}")
+      file(COPY ${found} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+    endif()
+  endforeach()
+endif()
 
 # Under Wine (scripts/wine-run) unless the build names another runner; a
 # 32-bit prefix of the build's own, no display.
