@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Process.h"
+#include "platform/SharedLibrary.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -10,13 +11,14 @@ namespace {
 TEST(HostOptions, DefaultComponentIsBesideTheExecutableElseInLib) {
   obxtest::TempStateRoot root;
   const std::string exe = root.Sub("bin/orsa-host");
+  const std::string dll = platform::SharedLibraryFileName("obxconsole");
   obxtest::WriteFile(exe, "");
   // Neither present: the path beside the executable, so the error names it.
-  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/libobxconsole.so"));
-  obxtest::WriteFile(root.Sub("lib/libobxconsole.so"), "");
-  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/../lib/libobxconsole.so"));
-  obxtest::WriteFile(root.Sub("bin/libobxconsole.so"), "");
-  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/libobxconsole.so"));
+  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/" + dll));
+  obxtest::WriteFile(root.Sub("lib/" + dll), "");
+  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/../lib/" + dll));
+  obxtest::WriteFile(root.Sub("bin/" + dll), "");
+  EXPECT_EQ(orsahost::DefaultComponentPath(exe), root.Sub("bin/" + dll));
 }
 
 TEST(HostOptions, ParsesEveryOptionAndKeepsServicesInOrder) {
