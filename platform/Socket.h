@@ -9,7 +9,8 @@
 // kNoWaitHandle) and ends with kStopped as soon as it is signalled.
 // Addresses are IPv4 and IPv6 literals; Connect also takes host names.
 //
-// Threads: a Socket belongs to one thread at a time. Never throws.
+// Threads: a Socket belongs to one thread at a time. Failures are results,
+// never exceptions (short of memory).
 #include <cstddef>
 #include <cstdint>
 #include <string>

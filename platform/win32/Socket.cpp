@@ -53,10 +53,14 @@ SOCKET NewSocket(int family) {
   return s;
 }
 
+enum class Await { kRead, kWrite, kConnect };
+
 // select() with no time-out tells the state; an event object that the
 // socket's network events set, waited on beside `stop`, says when to look
-// again. A failed connect shows in the exception set.
-SocketWait Wait(SOCKET s, bool write, int ms, HANDLE stop) {
+// again. A failed connect shows in the exception set, which is watched only
+// then: out-of-band data shows there too and would end every wait at once.
+SocketWait Wait(SOCKET s, Await what, int ms, HANDLE stop) {
+  const bool write = what != Await::kRead;
   const bool forever = ms < 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : ms);
   WSAEVENT event = ::WSACreateEvent();
@@ -77,7 +81,8 @@ SocketWait Wait(SOCKET s, bool write, int ms, HANDLE stop) {
       FD_SET(s, &ready);
       FD_SET(s, &failed);
       timeval now{0, 0};
-      const int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &now);
+      const int n = ::select(0, write ? nullptr : &ready, write ? &ready : nullptr,
+                             what == Await::kConnect ? &failed : nullptr, &now);
       if (n == SOCKET_ERROR) break;
       if (n > 0) {
         result = SocketWait::kReady;
@@ -138,8 +143,14 @@ Socket Socket::Listen(const std::string& address, int port, int backlog, std::st
   addrinfo* found = Resolve(address, port, true, error);
   if (found == nullptr) return Socket();
   // No SO_REUSEADDR: on Windows it would let this socket take a port that
-  // another program listens on.
+  // another program listens on. SO_EXCLUSIVEADDRUSE keeps others from doing
+  // that to this one (best effort: an old system may refuse it).
   Socket s(static_cast<std::intptr_t>(NewSocket(found->ai_family)));
+  if (s.Valid()) {
+    BOOL exclusive = TRUE;
+    ::setsockopt(static_cast<SOCKET>(s.handle_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+  }
   if (!s.Valid() ||
       ::bind(static_cast<SOCKET>(s.handle_), found->ai_addr, static_cast<int>(found->ai_addrlen)) !=
           0 ||
@@ -201,7 +212,7 @@ Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle sto
       if (error) *error = LastSocketError();
       continue;
     }
-    *why = Wait(raw, true, ms, stop);
+    *why = Wait(raw, Await::kConnect, ms, stop);
     int soError = 0;
     int len = sizeof soError;
     if (*why == SocketWait::kReady &&
@@ -223,11 +234,11 @@ Socket Socket::Connect(const std::string& host, int port, int ms, WaitHandle sto
 }
 
 SocketWait Socket::WaitReadable(int ms, WaitHandle stop) const {
-  return Wait(static_cast<SOCKET>(handle_), false, ms, stop);
+  return Wait(static_cast<SOCKET>(handle_), Await::kRead, ms, stop);
 }
 
 SocketWait Socket::WaitWritable(int ms, WaitHandle stop) const {
-  return Wait(static_cast<SOCKET>(handle_), true, ms, stop);
+  return Wait(static_cast<SOCKET>(handle_), Await::kWrite, ms, stop);
 }
 
 long Socket::Send(const char* data, size_t size) {

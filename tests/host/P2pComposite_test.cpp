@@ -28,6 +28,22 @@ TEST_F(P2pCompositeTest, SecondAgentGetsWhatOnlyTheFirstHolds) {
             2);
 }
 
+TEST_F(P2pCompositeTest, OnlyCurrentContentOfTheFolderItselfIsServed) {
+  obxtest::WriteFile(root.Sub("outside.bin"), "secret");
+  // A link where the system lets this process make one (Windows may not).
+  std::error_code noLinks;
+  std::filesystem::create_symlink(root.Sub("outside.bin"), first->folder + "/link.bin", noLinks);
+  obxtest::WriteFile(first->folder + "/sub/inner.bin", "inner");
+  obxtest::WriteFile(first->folder + "/x.bin.part", "partial");
+  obxtest::WriteFile(first->folder + "/changing.bin", "version 1");
+  EXPECT_EQ(Fetch("version 1"), 1);  // digested and served once
+  obxtest::WriteFile(first->folder + "/changing.bin", "version 2");
+  for (const char* content : {"secret", "inner", "partial", "version 1", "not there"})
+    EXPECT_EQ(Fetch(content, "none.bin"), -4) << content;
+  EXPECT_FALSE(std::filesystem::exists(second->folder + "/none.bin"));
+  EXPECT_EQ(Fetch("version 2"), 1);
+}
+
 TEST_F(P2pCompositeTest, FailuresHaveTheirOwnCodes) {
   EXPECT_EQ(second->service->download("not an md5", "f", 0), -1);
   EXPECT_EQ(second->service->download(Md5("x"), "../f", 0), -1);
@@ -43,6 +59,34 @@ TEST_F(P2pCompositeTest, FailuresHaveTheirOwnCodes) {
   // The port of the first agent is taken: the folder still serves downloads.
   SetValue("ListenPort", static_cast<uint32_t>(port));
   EXPECT_EQ(second->service->setServerHost(root.Sub("third"), 20100, 20100), 2);
+}
+
+// What a peer gets back from the first agent's server for `request` (nothing
+// sent when empty) until the server closes, within 10 s.
+std::string Answer(int port, const std::string& request) {
+  platform::SocketWait why;
+  std::string error;
+  platform::Socket s =
+      platform::Socket::Connect("127.0.0.1", port, 5000, platform::kNoWaitHandle, &why, &error);
+  EXPECT_TRUE(s.Valid()) << error;
+  if (!request.empty()) {
+    EXPECT_EQ(s.Send(request.data(), request.size()), static_cast<long>(request.size()));
+  }
+  std::string got;
+  char buffer[256];
+  while (s.WaitReadable(10000, platform::kNoWaitHandle) == platform::SocketWait::kReady) {
+    const long n = s.Receive(buffer, sizeof buffer);
+    if (n == platform::Socket::kWouldBlock) continue;
+    if (n <= 0) return got;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got + "(still open)";
+}
+
+TEST_F(P2pCompositeTest, ServerRefusesNonsenseAndDropsASilentPeer) {
+  EXPECT_EQ(Answer(port, "GET / HTTP/1.0\r\n\r\n"), "ORSAP2P/1 BAD\n");
+  EXPECT_EQ(Answer(port, "ORSAP2P/1 GET " + Md5("none") + "\n"), "ORSAP2P/1 NOTFOUND\n");
+  EXPECT_EQ(Answer(port, ""), "");  // TimeoutSeconds is 1
 }
 
 TEST_F(P2pCompositeTest, QuitRequestEndsAFetchWaitingOnASilentPeer) {

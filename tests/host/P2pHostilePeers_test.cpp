@@ -1,5 +1,4 @@
-// The peer-to-peer composite against hostile peers and folder contents that
-// must not be served (symbolic links, subfolders): raw sockets and the
+// The peer-to-peer composite against hostile peers: raw sockets and the
 // process's descriptors, on Linux.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -58,20 +57,6 @@ std::string Ask(int port, const std::string& request) {
   const int fd = Connect(port);
   ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   return ReadToEnd(fd);
-}
-
-TEST_F(P2pCompositeTest, OnlyCurrentContentOfTheFolderItselfIsServed) {
-  obxtest::WriteFile(root.Sub("outside.bin"), "secret");
-  std::filesystem::create_symlink(root.Sub("outside.bin"), first->folder + "/link.bin");
-  obxtest::WriteFile(first->folder + "/sub/inner.bin", "inner");
-  obxtest::WriteFile(first->folder + "/x.bin.part", "partial");
-  obxtest::WriteFile(first->folder + "/changing.bin", "version 1");
-  EXPECT_EQ(Fetch("version 1"), 1);  // digested and served once
-  obxtest::WriteFile(first->folder + "/changing.bin", "version 2");
-  for (const char* content : {"secret", "inner", "partial", "version 1", "not there"})
-    EXPECT_EQ(Fetch(content, "none.bin"), -4) << content;
-  EXPECT_FALSE(std::filesystem::exists(second->folder + "/none.bin"));
-  EXPECT_EQ(Fetch("version 2"), 1);
 }
 
 TEST_F(P2pCompositeTest, HostilePeersCostTheirOwnConnectionOnly) {
