@@ -34,6 +34,12 @@ enum class ServiceRun {
 PLATFORM_EXPORT ServiceRun RunService(const std::string& name, const std::function<int()>& body,
                                       int* exitCode, std::string* error);
 
+// A service has no console for the errors a program prints before its log is
+// open: on Windows, while the process runs as a service, `text` goes to the
+// Application event log as an error of `source` as well. Nothing otherwise,
+// nor on Linux, where the service manager keeps standard error.
+PLATFORM_EXPORT void ReportServiceError(const std::string& source, const std::string& text);
+
 // Ends the process at once with `exitCode`, without static cleanup (a thread
 // that outlived its stop may still use what it would tear down). A service is
 // reported stopped first, so that the manager does not take the end for a
@@ -49,7 +55,8 @@ struct ServiceConfig {
 
 // Registers the service: own process, LocalSystem, started automatically
 // with the system, restarted by the service control manager when it fails
-// (after 1 minute the first two times, then after 5), the description set.
+// (after 1 minute the first two times, then after 5; from Vista on also when
+// it stops with an error), the description set.
 // A service of that name already registered is updated to `config`. False
 // with the reason in *error.
 PLATFORM_EXPORT bool InstallService(const ServiceConfig& config, std::string* error);

@@ -38,6 +38,7 @@ const char kServiceDescription[] =
 
 int Fail(int code, const std::string& message) {
   std::cerr << "orsa-host: " << message << std::endl;
+  platform::ReportServiceError(kChannel, "orsa-host: " + message);
   return code;
 }
 

@@ -17,6 +17,8 @@ ServiceRun RunService(const std::string&, const std::function<int()>& body, int*
   return ServiceRun::kRan;
 }
 
+void ReportServiceError(const std::string&, const std::string&) {}
+
 void ExitWithoutCleanup(int exitCode) { std::_Exit(exitCode); }
 
 bool InstallService(const ServiceConfig&, std::string* error) {

@@ -145,6 +145,19 @@ ServiceRun RunService(const std::string& name, const std::function<int()>& body,
   return ServiceRun::kRan;
 }
 
+void ReportServiceError(const std::string& source, const std::string& text) {
+  ServiceState& s = State();
+  ::EnterCriticalSection(&s.lock);
+  const bool service = s.handle != nullptr;
+  ::LeaveCriticalSection(&s.lock);
+  if (!service) return;
+  HANDLE log = ::RegisterEventSourceA(nullptr, source.c_str());
+  if (log == nullptr) return;
+  const char* strings[1] = {text.c_str()};
+  ::ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+  ::DeregisterEventSource(log);
+}
+
 void ExitWithoutCleanup(int exitCode) {
   Report(SERVICE_STOPPED, 0, exitCode);
   std::_Exit(exitCode);
@@ -197,6 +210,13 @@ bool InstallService(const ServiceConfig& config, std::string* error) {
     *error = Reason("cannot set the restart of service " + config.name, ::GetLastError());
     return false;
   }
+  // From Vista on, a service that reports itself stopped with an error counts
+  // as failed too (a host whose component did not start). XP refuses the
+  // setting and restarts only a service that ended without reporting.
+  struct {
+    BOOL onNonCrashFailures;
+  } flag = {TRUE};
+  ::ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
   return true;
 }
 

@@ -38,9 +38,13 @@ BOOL WINAPI ConsoleControl(DWORD type) {
       win32::SignalStopRequest("console close");
       ::WaitForSingleObject(DoneEvent(), kCloseGraceMs);
       return TRUE;
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // Only a service gets these: a user logging off is none of its
+      // business, and the shutdown reaches it through its control handler.
+      // Left to the default handler, either would end the process unstopped.
+      return TRUE;
     default:
-      // Logoff and shutdown reach a service through its control handler; a
-      // service ignores the console's own.
       return FALSE;
   }
 }
