@@ -29,8 +29,12 @@ class TempFile {
     path_ = folder + "/.orsap2p-" + std::to_string(ticks) + "-" +
             std::to_string(g_tempCounter.fetch_add(1)) + ".part";
     error_ = file_.Open(path_);
+    if (error_ != platform::kErrorSuccess) {
+      path_.clear();  // whatever is there is not ours to remove
+      return;
+    }
     // A file of the same name left by a process that died is overwritten.
-    if (error_ == platform::kErrorSuccess) error_ = file_.Truncate(0);
+    error_ = file_.Truncate(0);
     if (error_ != platform::kErrorSuccess) {
       file_.Close();
       platform::RemoveFile(path_);

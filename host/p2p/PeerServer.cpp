@@ -79,8 +79,10 @@ void PeerServer::Accept() {
         } catch (...) {
           // A connection's failure (memory) ends that connection only.
         }
-        socket->Close();
+        // The slot is free before the peer sees the end: a peer that connects
+        // again at once is served, not turned away as busy.
         --active_;
+        socket->Close();
         c->done.store(true);
       });
       connections_.push_back(std::move(connection));
