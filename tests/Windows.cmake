@@ -101,3 +101,21 @@ add_test(NAME windows_imports
                  -DNOT_SHIPPED=${CMAKE_CURRENT_SOURCE_DIR}/windows/not-shipped.txt
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckImports.cmake)
 set_tests_properties(windows_imports PROPERTIES LABELS windows)
+
+# A patch program for the install test (scripts/windows-install-test): it
+# answers under its task's registry key with the arguments it was given. The
+# agent runs it from the update folder, where no runtime DLL lies: it links
+# the C++ and GCC runtimes in.
+add_executable(obx-patchprogram windows/PatchProgram.cpp)
+target_link_options(obx-patchprogram PRIVATE -static)
+
+# The agent's package installed into a fresh Wine prefix: the service runs a
+# whole cycle against the Linux obx-server, with .cmd boot programs and a
+# .cmd and an .exe patch program, then stops and is uninstalled.
+if(OBX_LINUX_BIN_DIR)
+  add_test(NAME windows_install
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/windows-install-test --build-dir ${PROJECT_BINARY_DIR}
+                   --server ${OBX_LINUX_BIN_DIR}/obx-server
+                   --transcript ${PROJECT_BINARY_DIR}/windows-install-test.log)
+  set_tests_properties(windows_install PROPERTIES TIMEOUT 300 LABELS windows)
+endif()
