@@ -10,6 +10,7 @@
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
+#include "platform/CodePage.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/MachineFacts.h"
@@ -219,7 +220,16 @@ TEST_F(ReportTaskResultTest, LongValuesAreCutOnACharacterWithAMarker) {
       {"Result3", bound + "y", bound + "[...cut]"},
       {"Result4", accents, accents.substr(0, obx::kMaxRecordValueBytes - 1) + "[...cut]"},
   };
-  for (const Case& c : cases) SetResult("1001", c.name, c.stored);
+  // The registry holds text in the system's code page (1252 in the Wine
+  // prefix, UTF-8 in the usual Linux locale); é exists in both.
+  for (const Case& c : cases) {
+    std::string stored;
+    long error = 0;
+    ASSERT_TRUE(platform::ConvertCodePage(platform::kCpUtf8, platform::kCpAcp, c.stored, &stored,
+                                          &error))
+        << error;
+    SetResult("1001", c.name, stored);
+  }
   obx::TaskManager tasks;
   const std::vector<Item> items = ParseItems(tasks.MakeResultRecord("1001", "installResultInfo"));
   ASSERT_EQ(items.size(), 12u);
