@@ -10,8 +10,8 @@
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
-#include "platform/CodePage.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/MachineFacts.h"
 #include "platform/ManualClock.h"
@@ -225,8 +225,8 @@ TEST_F(ReportTaskResultTest, LongValuesAreCutOnACharacterWithAMarker) {
   for (const Case& c : cases) {
     std::string stored;
     long error = 0;
-    ASSERT_TRUE(platform::ConvertCodePage(platform::kCpUtf8, platform::kCpAcp, c.stored, &stored,
-                                          &error))
+    ASSERT_TRUE(
+        platform::ConvertCodePage(platform::kCpUtf8, platform::kCpAcp, c.stored, &stored, &error))
         << error;
     SetResult("1001", c.name, stored);
   }
