@@ -12,7 +12,8 @@ namespace platform {
 // Call first in main, before any thread is made. Linux: blocks SIGTERM and
 // SIGINT, so that every thread made later inherits the mask and only
 // WaitForStopRequest takes them, and ignores SIGPIPE (a peer that closes its
-// socket costs one write, not the host). A blocked mask survives fork and
+// socket costs one write, not the host) and SIGXFSZ (a file-size limit costs
+// one write, "disk full", not the host). A blocked mask survives fork and
 // exec: whatever starts programs hands the child an empty mask
 // (platform/Thread.h). Windows: handles the console's control events.
 PLATFORM_EXPORT void CatchStopRequests();

@@ -21,6 +21,10 @@ void CatchStopRequests() {
   const sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // A write past a file-size limit then fails with EFBIG, which the file
+  // layer reports as "disk full", instead of ending the host (a service
+  // would be restarted into the same limit at every start).
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 std::string WaitForStopRequest() {

@@ -15,6 +15,7 @@
 
 #include "host/CompositeManifest.h"
 #include "orsa/Seal.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/HostProcess.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/support/ScopedEnv.h"
@@ -195,6 +196,23 @@ TEST(HostDaemon, ConsoleThatDoesNotStartEndsTheHostWithOne) {
   EXPECT_NE(obxtest::ReadFile(root.Sub("logs/orsa-host.log"))
                 .find("the console object failed to start: start refused by test"),
             std::string::npos);
+}
+
+// Under a file-size limit the log soon cannot grow: each write past it fails
+// ("disk full" for the agent's own files), and the host runs on and stops
+// cleanly instead of being ended by SIGXFSZ at its first long line.
+TEST(HostDaemon, FileSizeLimitCostsWritesNotTheHost) {
+  obxtest::TempStateRoot root;
+  pid_t pid = obxtest::StartChild(
+      "/bin/sh",
+      {"-c", "ulimit -f 1 && exec \"$0\" \"$@\"", obxtest::BinDir() + "/orsa-host", "--root",
+       root.Path(), "--component", kConsoleLibrary},
+      root.Sub("host.out"), root.Sub("host.err"));
+  ASSERT_GT(pid, 0);
+  // The start lines alone are longer than the limit's 512 bytes.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(obxtest::WaitChild(pid), 0) << obxtest::ReadFile(root.Sub("host.err"));
 }
 
 TEST(HostDaemon, WorkerLeftRunningByStopDoesNotHoldUpTheExit) {
