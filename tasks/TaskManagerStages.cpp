@@ -28,7 +28,7 @@ const char kPending[] = "to_be_executed";
 // replaced by another task's file of the same name, since it was downloaded.
 bool HoldsExpectedProgram(const std::string& path, const std::string& md5) {
   std::string actual;
-  return GetFileMd5Hex(path, actual) && actual == md5;
+  return GetFileMd5Hex(path, actual) && SameMd5(actual, md5);
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::str
   if (!Exists(savePath)) return false;
   std::string actualMd5;
   // A copy that cannot be read is treated like one with another digest.
-  if (GetFileMd5Hex(savePath, actualMd5) && actualMd5 == md5) return true;
+  if (GetFileMd5Hex(savePath, actualMd5) && SameMd5(actualMd5, md5)) return true;
   removed = Remove(savePath);
   if (!removed) OBX_ERROR(kChannel, kSource, "DownLoad: could not delete " << savePath);
   return false;
@@ -109,7 +109,7 @@ bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::str
 
 int OBXDownLoader::CheckTransferred(const std::string& savePath, const std::string& md5) {
   std::string actualMd5;
-  if (GetFileMd5Hex(savePath, actualMd5) && actualMd5 == md5) return kDownloadOk;
+  if (GetFileMd5Hex(savePath, actualMd5) && SameMd5(actualMd5, md5)) return kDownloadOk;
   Remove(savePath);
   OBX_WARNING(kChannel, kSource,
               "DownLoad: " << savePath << " does not match its md5, expected:" << md5

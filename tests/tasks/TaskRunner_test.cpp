@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -93,17 +94,25 @@ TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
     const char* verdict;
     std::vector<std::string> ran;
     const char *status, *result1;
-  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok"}, {"false", {}, "to_be_executed", ""}};
+    bool upperCaseMd5;  // as a policy may give them: the same digests
+  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok", false},
+               {"true", {"20 /q"}, "done", "kb2 ok", true},
+               {"false", {}, "to_be_executed", "", false}};
+  const auto digest = [](std::string md5, bool upper) {
+    if (upper) std::transform(md5.begin(), md5.end(), md5.begin(), ::toupper);
+    return md5;
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.verdict);
+    SCOPED_TRACE(std::string(c.verdict) + (c.upperCaseMd5 ? " upper case" : ""));
     std::remove(Native("ran").c_str());
     SetReg("20", "Result1", "");
     const std::string bootMd5 = Program(boot, TestProgram()
                                                   .SetValue(key, "patchFile", kb2)
                                                   .SetValue(key, "bootCheckResult", c.verdict)
                                                   .Exit(0));
-    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" + bootMd5 +
-              "\"/><download url=\"p/" + kb2 + "\" filename=\"" + kb2 + "\" md5=\"" + kb2Md5 +
+    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" +
+              digest(bootMd5, c.upperCaseMd5) + "\"/><download url=\"p/" + kb2 +
+              "\" filename=\"" + kb2 + "\" md5=\"" + digest(kb2Md5, c.upperCaseMd5) +
               "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
           "<patch policyid=\"20\">" + std::string(kPending) +
               "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
