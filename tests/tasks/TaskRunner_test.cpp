@@ -111,8 +111,8 @@ TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
                                                   .SetValue(key, "bootCheckResult", c.verdict)
                                                   .Exit(0));
     Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" +
-              digest(bootMd5, c.upperCaseMd5) + "\"/><download url=\"p/" + kb2 +
-              "\" filename=\"" + kb2 + "\" md5=\"" + digest(kb2Md5, c.upperCaseMd5) +
+              digest(bootMd5, c.upperCaseMd5) + "\"/><download url=\"p/" + kb2 + "\" filename=\"" +
+              kb2 + "\" md5=\"" + digest(kb2Md5, c.upperCaseMd5) +
               "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
           "<patch policyid=\"20\">" + std::string(kPending) +
               "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
