@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TestMachine.h"
@@ -25,6 +26,17 @@ TEST_F(ProcessLauncherTest, CommandLineQuotesOnlyAPathWithABlank) {
   EXPECT_EQ("C:\\upd\\kb1.exe 12 /q", obx::MakeCommandLine("C:\\upd\\kb1.exe", "12 /q"));
   EXPECT_EQ("\"C:\\my upd\\boot.sh\" 7", obx::MakeCommandLine("C:\\my upd\\boot.sh", "7"));
   EXPECT_EQ("\"C:\\t\tab\\boot.sh\" 7", obx::MakeCommandLine("C:\\t\tab\\boot.sh", "7"));
+}
+
+// Whatever the id, the program reads it back as one word.
+TEST_F(ProcessLauncherTest, QuotedArgumentSplitsBackToTheSameWord) {
+  const char* words[] = {"12", "",       "a b",       "a\tb",       "say \"hi\"",
+                         "\"", "x\\\"y", "end\\ x\\", "a\\\\\"b c", "plain\\path"};
+  for (const std::string word : words) {
+    const std::string line = "p " + obx::QuoteArgument(word);
+    EXPECT_EQ((std::vector<std::string>{"p", word}), platform::SplitCommandLine(line)) << line;
+  }
+  EXPECT_EQ("12", obx::QuoteArgument("12"));  // an ordinary id stays as it is
 }
 
 TEST_F(ProcessLauncherTest, MissingProgramLogsWindowsCodeTwo) {
