@@ -2,6 +2,7 @@
 
 #include <Poco/File.h>
 
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -52,8 +53,13 @@ std::string DownloadAddress(const std::string& url) {
 }  // namespace
 
 bool IsSafeFileName(const std::string& fileName) {
-  return !fileName.empty() && fileName != "." && fileName != ".." &&
-         fileName.find_first_of("/\\") == std::string::npos;
+  if (fileName.empty() || fileName == "." || fileName == "..") return false;
+  for (const char c : fileName) {
+    // A quote would also end a quoted program path early on a command line.
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("/\\<>:\"|?*", c) != nullptr)
+      return false;
+  }
+  return true;
 }
 
 OBXDownLoader::OBXDownLoader() : saveFileDir(UpdateFolder()) {}

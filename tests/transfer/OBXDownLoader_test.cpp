@@ -144,7 +144,10 @@ TEST_F(DownLoaderTest, TransferredFileWithAnotherDigestIsDeletedAndTheNextTypeTr
 
 TEST_F(DownLoaderTest, UnsafeFileNamesAreRefused) {
   WithHttp();
-  for (const char* name : {"", ".", "..", "../boot.sh", "..\\boot.sh", "sub/boot.sh"}) {
+  for (const char* name : {"", ".", "..", "../boot.sh", "..\\boot.sh", "sub/boot.sh", "a\"b.sh",
+                           "a<b", "a>b", "c:b", "a|b", "a?b", "a*b", "a\tb",
+                           "a\x1f"
+                           "b"}) {
     SCOPED_TRACE(name);
     std::string used = "untouched";
     EXPECT_FALSE(Fetch("http;p2p", used, name));
