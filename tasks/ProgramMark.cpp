@@ -40,12 +40,13 @@ std::string ProgramMark::Text() const {
   return text;
 }
 
-bool ProgramMark::StillRunning(uint32_t limitMs) const {
+bool ProgramMark::StillRunning(uint32_t limitMs, bool answered) const {
   // A clock set back since the start counts as no time passed.
   const int64_t now = NowSeconds();
   const int64_t elapsedMs = now > startedAt ? (now - startedAt) * 1000 : 0;
   if (limitMs != platform::kInfinite && elapsedMs >= limitMs) return false;
-  if (pid == 0 || stamp.empty()) return startedAt != 0 && elapsedMs < kBootProgramWaitMs;
+  if (pid == 0 || stamp.empty())
+    return !answered && startedAt != 0 && elapsedMs < kBootProgramWaitMs;
   return platform::ProcessStartStamp(pid) == stamp;
 }
 

@@ -26,10 +26,11 @@ struct ProgramMark {
 
   // True while the program may still run: its process (same id, same start)
   // is there and `limitMs` (platform::kInfinite: none) has not passed since
-  // the start. Without a process id (the agent ended between the start and
-  // noting it) the program counts as running for the boot program's time
-  // limit at most.
-  bool StillRunning(uint32_t limitMs) const;
+  // the start. Without a process id (the agent ended between noting the start
+  // and noting the process) only the program's own trace tells: it counts as
+  // running until `answered` (the caller saw the program's answer in the
+  // registry) or until the boot program's time limit has passed.
+  bool StillRunning(uint32_t limitMs, bool answered) const;
 };
 
 }  // namespace obx

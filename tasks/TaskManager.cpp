@@ -113,14 +113,17 @@ bool TaskManager::RunTask(const std::string& id) {
 TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
   const std::string patchNote = taskList_.GetAttribute(id, "PatchExecute", "started");
   if (!patchNote.empty()) {
-    if (ProgramMark::Parse(patchNote).StillRunning(platform::kInfinite)) {
+    const std::string regPatchId = PatchInfoKey(id);
+    // Before the start the interim text stands in Result1; the program's own
+    // result replaces it.
+    const bool answered = ReadRegString(HKLM, regPatchId, "Result1") != kPatchRunningText;
+    if (ProgramMark::Parse(patchNote).StillRunning(platform::kInfinite, answered)) {
       OBX_INFO(kChannel, kSource,
                "RunTaskList:task " << id << " patch program still running, its result waits");
       return Resumed::kRunning;
     }
     OBX_INFO(kChannel, kSource,
              "RunTaskList:task " << id << " patch program has ended, its result is reported");
-    const std::string regPatchId = PatchInfoKey(id);
     // The interim text is the agent's own: the program left no result.
     if (ReadRegString(HKLM, regPatchId, "Result1") == kPatchRunningText)
       WriteRegString(HKLM, regPatchId, "Result1", "");

@@ -29,7 +29,8 @@ const char kPending[] = "to_be_executed";
 // replaced by another task's file of the same name, since it was downloaded.
 bool HoldsExpectedProgram(const std::string& path, const std::string& md5) {
   std::string actual;
-  return GetFileMd5Hex(path, actual) && SameMd5(actual, md5);
+  return IsSafeFileName(path.substr(path.rfind('\\') + 1)) && GetFileMd5Hex(path, actual) &&
+         SameMd5(actual, md5);
 }
 
 }  // namespace
@@ -94,7 +95,9 @@ bool TaskManager::BootFile(const std::string& id) {
   const std::string note = taskList_.GetAttribute(id, "bootrun", "started");
   if (!note.empty()) {
     // Started by an earlier walk that ended before the answer: not again.
-    if (ProgramMark::Parse(note).StillRunning(kBootProgramWaitMs)) {
+    // Cleared before the start: any verdict in it is the program's.
+    const bool answered = !ReadRegString(HKLM, regPatchId, "bootCheckResult").empty();
+    if (ProgramMark::Parse(note).StillRunning(kBootProgramWaitMs, answered)) {
       OBX_INFO(kChannel, kSource,
                "BootFile:task " << id << " boot program still running, its verdict waits");
       return false;

@@ -341,8 +341,8 @@ TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitAndALaterWalkTakesTheAnswer) {
     EXPECT_FALSE(platform::PathExists(Native("ended")));
     obxtest::WriteFile(Native("release"), "");
     EXPECT_TRUE(appears(Native("ended"))) << "the program was ended";
-    for (int i = 0; i < 3000 && obx::ProgramMark::Parse(note).StillRunning(platform::kInfinite);
-         ++i)
+    for (int i = 0;
+         i < 3000 && obx::ProgramMark::Parse(note).StillRunning(platform::kInfinite, false); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     std::remove(Native("started").c_str());
