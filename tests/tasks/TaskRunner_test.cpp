@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/Digest.h"
+#include "foundation/RootException.h"
 #include "platform/Prompt.h"
 #include "platform/StopToken.h"
 #include "tasks/ProgramMark.h"
@@ -59,6 +60,29 @@ TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   EXPECT_EQ(reported, (std::vector<std::string>{"10", "9", "10", "9", "11"}));
   EXPECT_EQ(2u, invoker_->Calls().size());
   EXPECT_EQ("true", State("11", "versionReport", "status"));
+}
+
+// A walk cut by an exception (the computer name lookup failing for task 2's
+// record) never leaves task 1 marked reported without its record.
+TEST_F(TaskRunnerTest, AnExceptionInTheWalkLosesNoQueuedVersionRecord) {
+  Store("<patch policyid=\"1\"/><patch policyid=\"2\"/>",
+        "<patch policyid=\"1\">" + std::string(kPending) + "</patch><patch policyid=\"2\">" +
+            kPending + "</patch>");
+  machine_.facts.computerNameError = 5;
+  machine_.facts.computerNameCallsBeforeError = 1;
+  {
+    obx::TaskManager tasks;
+    ASSERT_TRUE(tasks.InitTask());
+    EXPECT_THROW(tasks.RunTaskList(), obx::CRootException);
+  }  // whatever it still holds is written now
+  bool sent = false;
+  for (const auto& call : invoker_->Calls()) {
+    std::string payload;
+    obx::DecryptText(obx::kPassphrase, payload, call.maps.at(0).items.at(0).value);
+    sent = sent || payload.find("type=\"versionInfo\" id=\"1\"") != std::string::npos;
+  }
+  EXPECT_TRUE(sent || State("1", "versionReport", "status") != "true");
+  EXPECT_NE("true", State("2", "versionReport", "status"));
 }
 
 // A walk in which no task acts writes the task list once; one in which
