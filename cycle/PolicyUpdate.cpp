@@ -1,5 +1,8 @@
 #include "cycle/PolicyUpdate.h"
 
+#include <map>
+#include <string>
+
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
 #include "foundation/PatchPolicyManager.h"
@@ -35,6 +38,38 @@ std::string AsciiLower(std::string text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return text;
+}
+
+// Why `id` cannot be a task: its registry key PatchInfo\<id> would not exist
+// (empty, longer than a key name may be, holding "\" or a control character);
+// "" when it can.
+const char* UnusableTaskId(const std::string& id) {
+  if (id.empty()) return "it is empty";
+  size_t characters = 0;
+  for (const char c : id) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) return "it holds a control character";
+    if (c == '\\') return "it holds \"\\\"";
+    characters += (byte & 0xC0) != 0x80;  // UTF-8 continuation bytes add none
+  }
+  return characters > 255 ? "it is longer than 255 characters" : "";
+}
+
+// The id as a log line can hold it: control characters as \xNN.
+std::string Printable(const std::string& id) {
+  std::string out;
+  for (const char c : id) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 // A new task entry's state, set attribute by attribute in this fixed order,
@@ -109,9 +144,27 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
     OBX_INFO(kChannel, kSource, "Remove id= " << id << " from taskList");
     taskList.RemovePatch(id);
   }
+  // Registry keys ignore letter case: two ids that differ only in it would
+  // share one key, and read each other's answers. The first in the task list,
+  // else in byte order, keeps the key; the others are refused.
+  std::map<std::string, std::string> keys;  // lower-case id: the id
+  for (const std::string& id : taskList.policyIds)
+    if (policy.policyIds.count(id) != 0) keys.emplace(AsciiLower(id), id);
   for (const std::string& id : policy.policyIds) {
     if (quit()) return;
     if (taskList.policyIds.count(id) != 0) continue;
+    const char* unusable = UnusableTaskId(id);
+    if (*unusable != '\0') {
+      OBX_WARNING(kChannel, kSource, "Refuse id= " << Printable(id) << ": " << unusable);
+      continue;
+    }
+    const auto key = keys.emplace(AsciiLower(id), id);
+    if (!key.second) {
+      OBX_WARNING(kChannel, kSource,
+                  "Refuse id= " << Printable(id) << ": its registry key is that of task "
+                                << key.first->second);
+      continue;
+    }
     OBX_INFO(kChannel, kSource, "Insert id= " << id << " to taskList");
     const std::string valid = policy.GetAttribute(id, "check_os", "valid");
     const std::string validVersion = policy.GetAttribute(id, "check_os", "validversion");

@@ -72,6 +72,20 @@ void GetMd5Hex(const void* data, size_t length, std::string& out) {
   out.assign(hex, 32);
 }
 
+bool SameMd5(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    // Letters only: 'A'-'F' and 'a'-'f' differ by 0x20; other bytes must match.
+    const auto lower = [](unsigned char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;
+    };
+    if (lower(x) != lower(y)) return false;
+  }
+  return true;
+}
+
 bool GetFileMd5Hex(const std::string& path, std::string& out) {
   try {
     const std::string native = platform::NativePath(path);

@@ -39,4 +39,9 @@ void GetMd5Hex(const void* data, size_t length, std::string& out);
 // opened or read to its end. Never throws.
 bool GetFileMd5Hex(const std::string& path, std::string& out);
 
+// True when two MD5 texts name the same digest: the hexadecimal digits compared
+// without regard to letter case (a policy may give them in upper case). Any
+// other difference, the length included, makes them differ.
+bool SameMd5(const std::string& a, const std::string& b);
+
 }  // namespace obx

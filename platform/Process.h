@@ -55,6 +55,13 @@ PLATFORM_EXPORT std::vector<std::string> SplitCommandLine(const std::string& com
 // first match that is an executable regular file), "" when not found.
 PLATFORM_EXPORT std::string FindProgram(const std::string& program);
 
+// A text that tells one running process from every other that had or will
+// have the same id: its start time as the system keeps it, in decimal. "" when
+// no process `pid` runs (also for one that has ended but is not yet
+// collected). Together with the id, it tells a later run of the agent whether
+// a program it started is still running.
+PLATFORM_EXPORT std::string ProcessStartStamp(int pid);
+
 struct ProcessOptions {
   // Run at a higher priority, as HIGH_PRIORITY_CLASS asks, where the system
   // allows it (raising a priority usually needs privileges); a refusal is

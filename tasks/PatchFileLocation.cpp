@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "foundation/Digest.h"
 #include "foundation/Log.h"
 #include "foundation/StringUtil.h"
 
@@ -44,7 +45,7 @@ std::string GetPatchFileUrl(std::string patchFileTails, std::string& patchFileMd
     OBX_WARNING("OBXConsole", "TaskManager",
                 "No found the file,try to find with md5:" << patchFileMd5);
     for (size_t i = 0; i < md5List.size(); ++i) {
-      if (md5List[i] == patchFileMd5) {
+      if (SameMd5(md5List[i], patchFileMd5)) {
         patchFileUrl = urlList[i];
         break;
       }

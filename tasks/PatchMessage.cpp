@@ -21,8 +21,9 @@ PatchMessageOutcome ShowPatchMessage(const PatchPolicyManager& policy, const std
     strInfo = Utf8ToAnsi(msgInfo);
   } catch (const CRootException&) {
     OBX_ERROR("OBXConsole", "TaskManager",
-              "DoPatchFile:task " << id << " message text cannot be shown in the system code page");
-    return PatchMessageOutcome::kNoMessage;
+              "DoPatchFile:task " << id << " message text cannot be shown in the system code page"
+                                  << (okCancel ? ", the patch waits for the next cycle" : ""));
+    return okCancel ? PatchMessageOutcome::kNotShown : PatchMessageOutcome::kNoMessage;
   }
 
   const platform::PromptAnswer answer = platform::CurrentPrompt().Ask(

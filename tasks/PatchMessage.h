@@ -20,12 +20,14 @@ enum class PatchMessageOutcome {
   kOk,         // the box was answered OK (or nobody could be asked; logged)
   kCancelled,  // the user chose Cancel in an "okcancel" box
   kStopped,    // the quit request closed the box before an answer (logged)
+  kNotShown,   // an "okcancel" box whose text cannot be shown: no one could
+               // say no, so nothing may start (logged)
 };
 
 // Shows the message of task `id` if its policy asks for one and waits for the
 // answer. A text that cannot be written in the system code page is logged as
-// an error and not shown (the task goes on as without a message) instead of
-// ending the worker.
+// an error and not shown: an "okonly" message then counts as none, an
+// "okcancel" one as not answered (kNotShown).
 PatchMessageOutcome ShowPatchMessage(const PatchPolicyManager& policy, const std::string& id);
 
 }  // namespace obx

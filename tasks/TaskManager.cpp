@@ -10,8 +10,11 @@
 #include "foundation/Log.h"
 #include "foundation/SettingsStore.h"
 #include "foundation/StringUtil.h"
+#include "platform/Process.h"
 #include "platform/StopToken.h"
 #include "tasks/Applicability.h"
+#include "tasks/ProcessLauncher.h"
+#include "tasks/ProgramMark.h"
 
 namespace obx {
 
@@ -20,6 +23,7 @@ namespace {
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "TaskManager";
 const char kPending[] = "to_be_executed";
+const char kPatchRunningText[] = "Running ...";
 
 }  // namespace
 
@@ -42,7 +46,21 @@ void TaskManager::RunTaskList() {
     return;
   }
   walkWrites_.emplace(taskList_);
-  WalkTaskList();
+  try {
+    WalkTaskList();
+  } catch (...) {
+    // The held-back writes would mark the queued tasks reported: their
+    // records go first, or, should that fail too, the tasks stay unreported.
+    try {
+      HandOverVersionRecords();
+    } catch (...) {
+      for (const ReportRecord& record : queuedVersions_)
+        taskList_.SetAttribute(record.id, "versionReport", "status", "false");
+      queuedVersions_.clear();
+    }
+    walkWrites_.reset();
+    throw;
+  }
   HandOverVersionRecords();
   walkWrites_.reset();  // writes what the walk still holds back
 }
@@ -53,39 +71,9 @@ void TaskManager::WalkTaskList() {
   for (const std::string& id : taskList_.policyIds) {
     if (platform::QuitRequested()) return;
     OBX_INFO(kChannel, kSource, "taskID ****" << id << " ******");
-    if (taskList_.GetAttribute(id, "PatchExecute", "status") != kPending) {
-      OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " has been done before");
-      continue;
-    }
-    if (!CheckCompositesVer(policy_, id)) {
-      OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " Composites is not valid ");
-      continue;
-    }
-    if (CheckRunTimes(id)) {
-      OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " run overtimes");
-      continue;
-    }
-
-    if (BootFile(id)) {
-      const std::string result = taskList_.GetAttribute(id, "bootrun", "result");
-      OBX_INFO(kChannel, kSource, "BootFile: boot file result " << result);
-      if (result == "true") {
-        if (policy_.GetAttribute(id, "download", "url").empty()) {
-          // A boot-only task: the boot program was the whole job.
-          SaveBeforeActing();
-          ReportTaskResult(id, kInstallResultInfo);
-          if (ReadRegString(HKLM, PatchInfoKey(id), "repeate") == "true") {
-            taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
-          } else {
-            taskList_.SetAttribute(id, "PatchExecute", "status", "done");
-            OBX_INFO(kChannel, kSource, "BootFile: boot file finished and task finished ");
-          }
-        } else if (DoPatchFile(id)) {
-          SaveBeforeActing();
-          ReportTaskResult(id, kInstallResultInfo);
-        }
-      }
-    }
+    const Resumed resumed = ResumeStartedProgram(id);
+    if (resumed == Resumed::kRunning) continue;
+    if (resumed == Resumed::kNone && !RunTask(id)) continue;
 
     // A stage cut short by the quit request: the version record waits for
     // the next cycle.
@@ -95,6 +83,97 @@ void TaskManager::WalkTaskList() {
       taskList_.SetAttribute(id, "versionReport", "status", "true");
     }
   }
+}
+
+bool TaskManager::RunTask(const std::string& id) {
+  if (taskList_.GetAttribute(id, "PatchExecute", "status") != kPending) {
+    OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " has been done before");
+    return false;
+  }
+  if (!CheckCompositesVer(policy_, id)) {
+    OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " Composites is not valid ");
+    return false;
+  }
+  if (CheckRunTimes(id)) {
+    OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " run overtimes");
+    return false;
+  }
+  if (!BootFile(id)) return true;
+  const std::string result = taskList_.GetAttribute(id, "bootrun", "result");
+  OBX_INFO(kChannel, kSource, "BootFile: boot file result " << result);
+  if (result != "true") return true;
+  if (policy_.GetAttribute(id, "download", "url").empty()) {
+    FinishBootOnlyTask(id);  // the boot program was the whole job
+  } else if (DoPatchFile(id)) {
+    ReportPatchResult(id);
+  }
+  return true;
+}
+
+TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
+  const std::string patchNote = taskList_.GetAttribute(id, "PatchExecute", "started");
+  if (!patchNote.empty()) {
+    const std::string regPatchId = PatchInfoKey(id);
+    // Before the start the interim text stands in Result1; the program's own
+    // result replaces it.
+    const bool answered = ReadRegString(HKLM, regPatchId, "Result1") != kPatchRunningText;
+    if (ProgramMark::Parse(patchNote).StillRunning(platform::kInfinite, answered)) {
+      OBX_INFO(kChannel, kSource,
+               "RunTaskList:task " << id << " patch program still running, its result waits");
+      return Resumed::kRunning;
+    }
+    OBX_INFO(kChannel, kSource,
+             "RunTaskList:task " << id << " patch program has ended, its result is reported");
+    // The interim text is the agent's own: the program left no result.
+    if (ReadRegString(HKLM, regPatchId, "Result1") == kPatchRunningText)
+      WriteRegString(HKLM, regPatchId, "Result1", "");
+    taskList_.SetAttribute(
+        id, "PatchExecute", "status",
+        ReadRegString(HKLM, regPatchId, "repeate") == "true" ? kPending : "done");
+    ReportPatchResult(id);
+    return Resumed::kReported;
+  }
+  // A boot-only task whose verdict "true" is stored but whose record is not.
+  if (!taskList_.GetAttribute(id, "bootrun", "started").empty() &&
+      taskList_.GetAttribute(id, "bootrun", "result") == "true" &&
+      policy_.GetAttribute(id, "download", "url").empty()) {
+    OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " boot program has answered before");
+    FinishBootOnlyTask(id);
+    return Resumed::kReported;
+  }
+  return Resumed::kNone;
+}
+
+void TaskManager::FinishBootOnlyTask(const std::string& id) {
+  SaveBeforeActing();
+  ReportTaskResult(id, kInstallResultInfo);
+  if (ReadRegString(HKLM, PatchInfoKey(id), "repeate") == "true") {
+    taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+  } else {
+    taskList_.SetAttribute(id, "PatchExecute", "status", "done");
+    OBX_INFO(kChannel, kSource, "BootFile: boot file finished and task finished ");
+  }
+  if (!taskList_.GetAttribute(id, "bootrun", "started").empty())
+    taskList_.SetAttribute(id, "bootrun", "started", "");
+}
+
+void TaskManager::ReportPatchResult(const std::string& id) {
+  SaveBeforeActing();
+  ReportTaskResult(id, kInstallResultInfo);
+  if (!taskList_.GetAttribute(id, "PatchExecute", "started").empty())
+    taskList_.SetAttribute(id, "PatchExecute", "started", "");
+}
+
+void TaskManager::NoteProgramStart(const std::string& id, const char* element, ProgramRun& run) {
+  taskList_.SetAttribute(id, element, "started", ProgramMark::Now().Text().c_str());
+  run.started = [this, id, element](int pid) {
+    ProgramMark mark = ProgramMark::Parse(taskList_.GetAttribute(id, element, "started"));
+    mark.pid = pid;
+    mark.stamp = platform::ProcessStartStamp(pid);
+    taskList_.SetAttribute(id, element, "started", mark.Text().c_str());
+    SaveBeforeActing();
+  };
+  SaveBeforeActing();
 }
 
 void TaskManager::SaveBeforeActing() {

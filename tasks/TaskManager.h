@@ -18,6 +18,18 @@
 // those task-list writes: a task is marked reported on disk only after its
 // record is.
 //
+// A program started is never started again for the same run of its task. Just
+// before a boot or patch program starts, the task's entry notes it (attribute
+// `started` of `bootrun`, of `PatchExecute`: start time, then process id and
+// start stamp, tasks/ProgramMark.h), and the note goes only once the program's
+// answer has been taken: the boot verdict stored (for a boot-only task, its
+// result record handed over too), the patch result record handed over. A walk
+// that finds a note (the agent was stopped during the wait, or killed) leaves
+// the task while the program runs, and once it has ended reads the answer the
+// program left in the registry, as the ended wait would have: so a stop or a
+// kill loses no answer and starts nothing twice. A task list without the
+// attribute reads as no program started.
+//
 // Threads: one TaskManager lives for one call of TaskExecute on the worker
 // thread; not thread-safe. The waits inside (start delay, boot program,
 // message, patch program) end early on the worker's quit request, and every
@@ -35,6 +47,8 @@
 #include "foundation/PatchPolicyManager.h"
 
 namespace obx {
+
+struct ProgramRun;
 
 class TaskManager {
  public:
@@ -116,11 +130,36 @@ class TaskManager {
   static void GetNetAddressLists(std::string& macs, std::string& ips);
 
  private:
+  // True when the patch file at `programPath` is there with MD5 `md5`;
+  // otherwise logged and marked for a new download.
+  bool CheckPatchFile(const std::string& id, const std::string& programPath,
+                      const std::string& md5);
   // The patch stage from the start delay on, once the file is in place.
   bool RunPatchProgram(const std::string& id, const std::string& regPatchId,
                        const std::string& programPath, const std::string& md5);
   // The walk of RunTaskList, while its batch holds the task-list writes back.
   void WalkTaskList();
+  // The tests and stages of one pending task; false when the task was left
+  // before its stages (done, not applicable, over the try limit).
+  bool RunTask(const std::string& id);
+  // A task whose program was started in an earlier walk and has not been
+  // answered for: kRunning while the program runs (the task is left),
+  // kReported once its result record was handed over, kNone for every other.
+  enum class Resumed { kNone, kRunning, kReported };
+  Resumed ResumeStartedProgram(const std::string& id);
+  // Stores the boot program's verdict (bootCheckResult) and drops the start
+  // note, which a boot-only task with verdict "true" keeps until its record is
+  // handed over.
+  void StoreBootVerdict(const std::string& id);
+  // A boot-only task whose boot program said "true": its record, then done
+  // (or pending again when "repeate" is "true").
+  void FinishBootOnlyTask(const std::string& id);
+  // The installation record of a patch task whose program ended (or that the
+  // user cancelled), then its start note dropped.
+  void ReportPatchResult(const std::string& id);
+  // Notes in `element`/`started` that a program is about to start, written
+  // before the start; `run.started` adds its process id once it runs.
+  void NoteProgramStart(const std::string& id, const char* element, ProgramRun& run);
   // Writes the task-list changes held back by the walk (see the file comment),
   // after the version records they vouch for.
   void SaveBeforeActing();

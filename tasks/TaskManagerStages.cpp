@@ -11,6 +11,7 @@
 #include "tasks/PatchFileLocation.h"
 #include "tasks/PatchMessage.h"
 #include "tasks/ProcessLauncher.h"
+#include "tasks/ProgramMark.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TimeRules.h"
 #include "transfer/OBXDownLoader.h"
@@ -28,7 +29,8 @@ const char kPending[] = "to_be_executed";
 // replaced by another task's file of the same name, since it was downloaded.
 bool HoldsExpectedProgram(const std::string& path, const std::string& md5) {
   std::string actual;
-  return GetFileMd5Hex(path, actual) && actual == md5;
+  return IsSafeFileName(path.substr(path.rfind('\\') + 1)) && GetFileMd5Hex(path, actual) &&
+         SameMd5(actual, md5);
 }
 
 }  // namespace
@@ -90,6 +92,23 @@ bool TaskManager::BootFile(const std::string& id) {
     return false;
   }
 
+  const std::string note = taskList_.GetAttribute(id, "bootrun", "started");
+  if (!note.empty()) {
+    // Started by an earlier walk that ended before the answer: not again.
+    // Cleared before the start: any verdict in it is the program's.
+    const bool answered = !ReadRegString(HKLM, regPatchId, "bootCheckResult").empty();
+    if (ProgramMark::Parse(note).StillRunning(kBootProgramWaitMs, answered)) {
+      OBX_INFO(kChannel, kSource,
+               "BootFile:task " << id << " boot program still running, its verdict waits");
+      return false;
+    }
+    OBX_INFO(
+        kChannel, kSource,
+        "BootFile:task " << id << " boot program started before has ended, its verdict is read");
+    StoreBootVerdict(id);
+    return true;
+  }
+
   if (!HoldsExpectedProgram(bootSaveFilePath, md5)) {
     OBX_WARNING(kChannel, kSource,
                 "BootFile:task " << id << " " << bootSaveFilePath << " does not match its md5 "
@@ -100,12 +119,13 @@ bool TaskManager::BootFile(const std::string& id) {
   OBX_INFO(kChannel, kSource,
            "BootFile:task " << bootSaveFilePath << " waiting for boot file result");
   WriteRegString(HKLM, regPatchId, "bootCheckResult", "");
-  SaveBeforeActing();
-  platform::WaitResult outcome = platform::WaitResult::kFailed;
-  const bool ran = RunProcess(MakeCommandLine(bootSaveFilePath, id), kBootProgramWaitMs, &outcome);
-  if (outcome == platform::WaitResult::kStopped) {
-    // Not a failure: the program had no time to answer, and the task keeps no
-    // verdict, so the next cycle runs it again.
+  ProgramRun run;
+  NoteProgramStart(id, "bootrun", run);
+  const bool ran =
+      RunProcess(MakeCommandLine(bootSaveFilePath, QuoteArgument(id)), kBootProgramWaitMs, run);
+  if (run.outcome == platform::WaitResult::kStopped) {
+    // Not a failure: the program had no time to answer. Its start stays noted,
+    // so a later walk reads its verdict instead of running it again.
     OBX_INFO(
         kChannel, kSource,
         "BootFile:task " << id
@@ -114,9 +134,16 @@ bool TaskManager::BootFile(const std::string& id) {
   }
   if (!ran) OBX_INFO(kChannel, kSource, "BootFile:task " << id << " boot file running failed ");
   // Whatever the program left by now, also nothing, is the verdict.
-  const std::string result = ReadRegString(HKLM, regPatchId, "bootCheckResult");
-  taskList_.SetAttribute(id, "bootrun", "result", result.c_str());
+  StoreBootVerdict(id);
   return ran;
+}
+
+void TaskManager::StoreBootVerdict(const std::string& id) {
+  const std::string result = ReadRegString(HKLM, PatchInfoKey(id), "bootCheckResult");
+  taskList_.SetAttribute(id, "bootrun", "result", result.c_str());
+  const bool bootOnly = policy_.GetAttribute(id, "download", "url").empty();
+  if (!(bootOnly && result == "true") && !taskList_.GetAttribute(id, "bootrun", "started").empty())
+    taskList_.SetAttribute(id, "bootrun", "started", "");
 }
 
 bool TaskManager::DoPatchFile(const std::string& id) {
@@ -165,8 +192,21 @@ bool TaskManager::DoPatchFile(const std::string& id) {
   return RunPatchProgram(id, regPatchId, savePatchfilePatch, patchFileMd5);
 }
 
+bool TaskManager::CheckPatchFile(const std::string& id, const std::string& programPath,
+                                 const std::string& md5) {
+  if (HoldsExpectedProgram(programPath, md5)) return true;
+  OBX_WARNING(kChannel, kSource,
+              "DoPatchFile:task " << id << " " << programPath << " does not match its md5 " << md5
+                                  << ", it is downloaded again");
+  taskList_.SetAttribute(id, "download", "status", "false");
+  return false;
+}
+
 bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regPatchId,
                                   const std::string& programPath, const std::string& md5) {
+  // Before anyone waits or is asked: a missing or changed copy is fetched
+  // again first.
+  if (!CheckPatchFile(id, programPath, md5)) return false;
   int32_t sleepTime = 0;
   if (policy_.GetAttribute(id, "exec", "runtype") != "0") {
     if (!GetStartDelay(policy_, id, sleepTime)) {
@@ -193,50 +233,45 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
     return false;
   }
 
-  taskList_.SetAttribute(id, "PatchExecute", "status", "done");
-  SaveBeforeActing();
+  // The task stays pending until the user has said no or the program has
+  // answered: its start note, not the status, keeps it from a second start.
   switch (ShowPatchMessage(policy_, id)) {
     case PatchMessageOutcome::kCancelled:
+      taskList_.SetAttribute(id, "PatchExecute", "status", "done");
       WriteRegString(HKLM, regPatchId, "Result1", " cancelled by user");
       return true;
     case PatchMessageOutcome::kStopped:
-      // Nobody said no and the program did not run: the task stays pending.
-      taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
-      OBX_INFO(
-          kChannel, kSource,
-          "DoPatchFile:task " << id << " set back to " << kPending << ": the agent is stopping");
+      OBX_INFO(kChannel, kSource,
+               "DoPatchFile:task " << id << " left " << kPending << ": the agent is stopping");
       return false;
+    case PatchMessageOutcome::kNotShown:
+      return false;  // logged; asked again in a later cycle
     case PatchMessageOutcome::kNoMessage:
     case PatchMessageOutcome::kOk:
       break;
   }
 
-  if (!HoldsExpectedProgram(programPath, md5)) {
-    OBX_WARNING(kChannel, kSource,
-                "DoPatchFile:task " << id << " " << programPath << " does not match its md5 " << md5
-                                    << ", it is downloaded again");
-    taskList_.SetAttribute(id, "download", "status", "false");
-    taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
-    return false;
-  }
+  if (!CheckPatchFile(id, programPath, md5)) return false;
   const std::string runArgs = policy_.GetAttribute(id, "exec", "runargs");
+  const std::string arguments = QuoteArgument(id);
   const std::string commandLine =
-      MakeCommandLine(programPath, runArgs.empty() ? id : id + " " + runArgs);
+      MakeCommandLine(programPath, runArgs.empty() ? arguments : arguments + " " + runArgs);
   OBX_INFO(kChannel, kSource, "DoPatchFile: " << commandLine << " will start");
-  SaveBeforeActing();
-  platform::WaitResult outcome = platform::WaitResult::kFailed;
-  RunProcess(commandLine, platform::kInfinite, &outcome);
-  if (outcome == platform::WaitResult::kStopped) {
-    // Cutting an installer short is worse than letting it end; its "repeate"
-    // is not known yet, so the task stays done and reports what it has.
+  ProgramRun run;
+  NoteProgramStart(id, "PatchExecute", run);
+  RunProcess(commandLine, platform::kInfinite, run);
+  if (run.outcome == platform::WaitResult::kStopped) {
+    // Cutting an installer short is worse than letting it end. Its start
+    // stays noted: a later walk reports its result once it has ended.
     OBX_INFO(kChannel, kSource,
              "DoPatchFile:task "
                  << id << " patch program still running, left to finish: the agent is stopping");
-    return true;
+    return false;
   }
-
-  if (ReadRegString(HKLM, regPatchId, "repeate") == "true")
-    taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+  // A program that could not start says so in its result, not "Running ...".
+  if (!run.failure.empty()) WriteRegString(HKLM, regPatchId, "Result1", run.failure);
+  taskList_.SetAttribute(id, "PatchExecute", "status",
+                         ReadRegString(HKLM, regPatchId, "repeate") == "true" ? kPending : "done");
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <Poco/File.h>
 
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -53,8 +54,13 @@ std::string DownloadAddress(const std::string& url) {
 }  // namespace
 
 bool IsSafeFileName(const std::string& fileName) {
-  return !fileName.empty() && fileName != "." && fileName != ".." &&
-         fileName.find_first_of("/\\") == std::string::npos;
+  if (fileName.empty() || fileName == "." || fileName == "..") return false;
+  for (const char c : fileName) {
+    // A quote would also end a quoted program path early on a command line.
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("/\\<>:\"|?*", c) != nullptr)
+      return false;
+  }
+  return true;
 }
 
 OBXDownLoader::OBXDownLoader() : saveFileDir(UpdateFolder()) {}
@@ -105,7 +111,7 @@ bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::str
   if (!Exists(savePath)) return false;
   std::string actualMd5;
   // A copy that cannot be read is treated like one with another digest.
-  if (GetFileMd5Hex(savePath, actualMd5) && actualMd5 == md5) return true;
+  if (GetFileMd5Hex(savePath, actualMd5) && SameMd5(actualMd5, md5)) return true;
   removed = Remove(savePath);
   if (!removed) OBX_ERROR(kChannel, kSource, "DownLoad: could not delete " << savePath);
   return false;
@@ -113,7 +119,7 @@ bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::str
 
 int OBXDownLoader::CheckTransferred(const std::string& savePath, const std::string& md5) {
   std::string actualMd5;
-  if (GetFileMd5Hex(savePath, actualMd5) && actualMd5 == md5) return kDownloadOk;
+  if (GetFileMd5Hex(savePath, actualMd5) && SameMd5(actualMd5, md5)) return kDownloadOk;
   Remove(savePath);
   OBX_WARNING(kChannel, kSource,
               "DownLoad: " << savePath << " does not match its md5, expected:" << md5

@@ -62,8 +62,9 @@ class OBXDownLoader {
 bool DownLoadFile(const std::string& url, const std::string& typeList, const std::string& fileName,
                   std::string md5, std::string& usedType);
 
-// True for a name that stays inside the update folder: not empty, not "." or
-// "..", without "/" or "\".
+// True for a name that stays inside the update folder and that every system
+// can hold: not empty, not "." or "..", without "/", "\", the other characters
+// Windows forbids in names (< > : " | ? *) and control characters.
 bool IsSafeFileName(const std::string& fileName);
 
 }  // namespace obx

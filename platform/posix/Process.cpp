@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -248,6 +250,29 @@ WaitResult Process::Wait(uint32_t ms) {
 bool Process::Terminate() {
   if (pid_ <= 0 || collected_) return false;
   return ::kill(pid_, SIGTERM) == 0;
+}
+
+std::string ProcessStartStamp(int pid) {
+  if (pid <= 0) return "";
+  FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "re");
+  if (file == nullptr) return "";
+  char buffer[1024];
+  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+  std::fclose(file);
+  buffer[n] = '\0';
+  // The name in parentheses may hold anything; the fields follow its last ")":
+  // state is the 3rd field, the start time (ticks since boot) the 22nd.
+  const char* close = std::strrchr(buffer, ')');
+  if (close == nullptr) return "";
+  char state = 0;
+  unsigned long long start = 0;
+  if (std::sscanf(
+          close + 1,
+          " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+          &state, &start) != 2)
+    return "";
+  if (state == 'Z' || state == 'X') return "";
+  return std::to_string(start);
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <string>
 #include <vector>
 
 #include "platform/StateRoot.h"
@@ -152,6 +153,21 @@ bool Process::Terminate() {
   if (handle_ == -1 || collected_) return false;
   // Windows has no polite request to end another program; this is the end.
   return ::TerminateProcess(reinterpret_cast<HANDLE>(handle_), 1) != 0;
+}
+
+std::string ProcessStartStamp(int pid) {
+  if (pid <= 0) return "";
+  // PROCESS_QUERY_INFORMATION: the limited right does not exist before Vista.
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return "";
+  DWORD code = 0;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE &&
+                       ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+  ::CloseHandle(process);
+  if (!running) return "";
+  return std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                        created.dwLowDateTime);
 }
 
 }  // namespace platform

@@ -86,6 +86,39 @@ TEST_F(PolicyUpdateTest, IdsAreWalkedInTextOrder) {
             (std::vector<std::string>{"10", "9"}));
 }
 
+// Each task's state lives under its own registry key PatchInfo\<id>: an id
+// that cannot name one, or that names the key of an earlier task (keys ignore
+// letter case), is refused with one line and leaves nothing behind.
+TEST_F(PolicyUpdateTest, IdsThatCannotHaveTheirOwnRegistryKeyAreRefused) {
+  const std::string longId(256, 'x'), longestId(255, 'y');
+  const std::vector<std::pair<std::string, std::string>> ids = {
+      // as written in the policy, as read
+      {"Ab", "Ab"},   {"aB", ""},   {"", ""},     {"a\\b", ""},          {"end\\", ""},
+      {"t&#9;b", ""}, {longId, ""}, {"ok", "ok"}, {longestId, longestId}};
+  std::string entries;
+  for (const auto& id : ids) entries += Entry(id.first, AnyOs());
+  obx::UpdatePolicyWith(Answer(Policy("1", entries)));
+  for (const auto& id : ids) {
+    if (!id.second.empty()) {
+      EXPECT_NE(TaskEntry(id.second), "") << id.second;
+    }
+  }
+  for (const char* refused : {"aB", "", "a\\b", "end\\", "t\tb", longId.c_str()})
+    EXPECT_EQ(TaskEntry(refused), "") << refused;
+  std::vector<std::string> lines;
+  for (const std::string& m : Messages())
+    if (m.rfind("Refuse id= ", 0) == 0) lines.push_back(m);
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "Refuse id= : it is empty", "Refuse id= aB: its registry key is that of task Ab",
+                "Refuse id= a\\b: it holds \"\\\"", "Refuse id= end\\: it holds \"\\\"",
+                "Refuse id= t\\x09b: it holds a control character",
+                "Refuse id= " + longId + ": it is longer than 255 characters"}));
+  // A later policy that drops Ab frees its key for aB.
+  obx::UpdatePolicyWith(Answer(Policy("2", Entry("aB", AnyOs()))));
+  EXPECT_NE(TaskEntry("aB"), "");
+}
+
 TEST_F(PolicyUpdateTest, RemovesGoneInsertsNewAndKeepsCommonEntries) {
   const std::string keptB =
       "<patch policyid=\"B\"><PatchExecute status=\"done\" times=\"4\" />"

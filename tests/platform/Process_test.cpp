@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -44,6 +45,19 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
       {"p \"a\"\"b\" c", {"p", "a\"b c"}},  // "" in quotes: a quote, and the quotes end
   };
   for (const auto& c : cases) EXPECT_EQ(c.second, platform::SplitCommandLine(c.first)) << c.first;
+}
+
+TEST(Process, StartStampNamesARunningProcessUntilItEnds) {
+  Process child;
+  ASSERT_EQ(platform::kErrorSuccess, child.Start("sleep 0.3"));
+  const std::string stamp = platform::ProcessStartStamp(child.Id());
+  EXPECT_FALSE(stamp.empty());
+  EXPECT_EQ(stamp, platform::ProcessStartStamp(child.Id()));
+  EXPECT_NE(stamp, platform::ProcessStartStamp(getpid()));
+  const int pid = child.Id();
+  EXPECT_EQ(WaitResult::kExited, child.Wait(platform::kInfinite));
+  EXPECT_EQ("", platform::ProcessStartStamp(pid));
+  EXPECT_EQ("", platform::ProcessStartStamp(0));
 }
 
 TEST(Process, StartFailuresAnswerWindowsCodesAndDownloadsBecomeExecutable) {

@@ -63,6 +63,10 @@ long FakeMachine::NewGuid(platform::Guid* out) {
 }
 
 long FakeMachine::ComputerName(std::string* name) {
+  if (computerNameCallsBeforeError > 0) {
+    --computerNameCallsBeforeError;
+    return Give(0, computerName, name);
+  }
   return Give(computerNameError, computerName, name);
 }
 

@@ -30,6 +30,7 @@ class FakeMachine : public platform::MachineFacts {
   // Faults: a nonzero code makes that fact fail with it.
   long adaptersError = 0;
   long computerNameError = 0;
+  int computerNameCallsBeforeError = 0;  // that many answers before computerNameError
   long userNameError = 0;
   long guidError = 0;
 

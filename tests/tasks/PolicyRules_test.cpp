@@ -169,6 +169,8 @@ TEST_F(PolicyRulesTest, PatchMessageAsksInTheSystemLanguageUnderTips) {
        ""},
       {"style=\"okcancel\" cn=\"C\"", "en", ok, PatchMessageOutcome::kNoMessage, "", ""},
       {"style=\"okonly\" en=\"\xFF\"", "en", ok, PatchMessageOutcome::kNoMessage, "", ""},
+      // Nobody could say no: nothing may start.
+      {"style=\"okcancel\" en=\"\xFF\"", "en", ok, PatchMessageOutcome::kNotShown, "", ""},
       {"style=\"okcancel\" en=\"Go?\"",
        "en",
        {platform::kIdOk, PromptAnswer::kNoUser},

@@ -1,5 +1,6 @@
 // Starting the task's programs from the component: the command lines it
-// builds and the failure it logs.
+// builds, the failure it logs, and how a later walk knows that a program it
+// started has ended.
 #include "tasks/ProcessLauncher.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/StateRoot.h"
+#include "platform/StopToken.h"
+#include "tasks/ProgramMark.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/TestMachine.h"
 #include "tests/support/TestProgram.h"
@@ -27,6 +31,17 @@ TEST_F(ProcessLauncherTest, CommandLineQuotesOnlyAPathWithABlank) {
   EXPECT_EQ("\"C:\\t\tab\\boot.sh\" 7", obx::MakeCommandLine("C:\\t\tab\\boot.sh", "7"));
 }
 
+// Whatever the id, the program reads it back as one word.
+TEST_F(ProcessLauncherTest, QuotedArgumentSplitsBackToTheSameWord) {
+  const char* words[] = {"12", "",       "a b",       "a\tb",       "say \"hi\"",
+                         "\"", "x\\\"y", "end\\ x\\", "a\\\\\"b c", "plain\\path"};
+  for (const std::string word : words) {
+    const std::string line = "p " + obx::QuoteArgument(word);
+    EXPECT_EQ((std::vector<std::string>{"p", word}), platform::SplitCommandLine(line)) << line;
+  }
+  EXPECT_EQ("12", obx::QuoteArgument("12"));  // an ordinary id stays as it is
+}
+
 TEST_F(ProcessLauncherTest, MissingProgramLogsWindowsCodeTwo) {
   const std::string line = "C:\\OBX\\download\\none.exe 12";
   EXPECT_FALSE(obx::RunProcess(line, obx::kBootProgramWaitMs));
@@ -43,6 +58,51 @@ TEST_F(ProcessLauncherTest, DownloadedProgramInAFolderWithABlankRunsWithItsArgum
   EXPECT_TRUE(obx::RunProcess(obx::MakeCommandLine(boot, "12 /q"), obx::kBootProgramWaitMs));
   EXPECT_EQ(std::vector<std::string>{"12 /q"}, obxtest::RecordedArguments(ran));
   EXPECT_TRUE(runtime_.Messages().empty());
+}
+
+// A later walk tells a program it started, still running, from one that has
+// ended (or another process that got its id), with or without its process.
+TEST_F(ProcessLauncherTest, ProgramMarkTellsARunningProgramFromAnEndedOne) {
+  machine_.SetModuleFolder("C:\\OBX");
+  const std::string program = "C:\\OBX\\" + obxtest::TestProgram::Name("wait");
+  const std::string release = platform::NativePath("C:\\OBX\\release");
+  obxtest::TestProgram().WaitFor(release).WriteTo(platform::NativePath(program));
+  platform::ProcessOptions options;
+  options.makeExecutable = true;
+  platform::Process child;
+  ASSERT_EQ(platform::kErrorSuccess, child.Start(program, options));
+  obx::ProgramMark mark = obx::ProgramMark::Now();
+  mark.pid = child.Id();
+  mark.stamp = platform::ProcessStartStamp(mark.pid);
+  const obx::ProgramMark noted = obx::ProgramMark::Parse(mark.Text());
+  obx::ProgramMark old = noted, other = noted;
+  old.startedAt -= 200;
+  other.stamp += "1";
+  const obx::ProgramMark noPid = obx::ProgramMark::Parse(std::to_string(mark.startedAt) + " 0");
+  obx::ProgramMark oldNoPid = noPid;
+  oldNoPid.startedAt -= 200;
+  const uint32_t inf = platform::kInfinite, boot = obx::kBootProgramWaitMs;
+  const struct {
+    const char* name;
+    obx::ProgramMark mark;
+    uint32_t limit;
+    bool answered, running;
+  } cases[] = {
+      {"running", noted, inf, false, true},
+      {"within the limit", noted, boot, false, true},
+      {"over the limit", old, boot, false, false},
+      {"no limit", old, inf, false, true},
+      {"another process", other, inf, false, false},
+      {"no process noted", noPid, inf, false, true},
+      {"no process, answered", noPid, inf, true, false},
+      {"no process, long ago", oldNoPid, inf, false, false},
+      {"unreadable", obx::ProgramMark::Parse("x"), inf, false, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.running, c.mark.StillRunning(c.limit, c.answered)) << c.name;
+  obxtest::WriteFile(release, "");
+  EXPECT_EQ(platform::WaitResult::kExited, child.Wait(inf));
+  EXPECT_FALSE(noted.StillRunning(inf, false));
 }
 
 }  // namespace

@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "foundation/Digest.h"
+#include "foundation/RootException.h"
 #include "platform/Prompt.h"
 #include "platform/StopToken.h"
+#include "tasks/ProgramMark.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/tasks/TaskRunnerTest.h"
 
@@ -58,6 +62,29 @@ TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   EXPECT_EQ("true", State("11", "versionReport", "status"));
 }
 
+// A walk cut by an exception (the computer name lookup failing for task 2's
+// record) never leaves task 1 marked reported without its record.
+TEST_F(TaskRunnerTest, AnExceptionInTheWalkLosesNoQueuedVersionRecord) {
+  Store("<patch policyid=\"1\"/><patch policyid=\"2\"/>",
+        "<patch policyid=\"1\">" + std::string(kPending) + "</patch><patch policyid=\"2\">" +
+            kPending + "</patch>");
+  machine_.facts.computerNameError = 5;
+  machine_.facts.computerNameCallsBeforeError = 1;
+  {
+    obx::TaskManager tasks;
+    ASSERT_TRUE(tasks.InitTask());
+    EXPECT_THROW(tasks.RunTaskList(), obx::CRootException);
+  }  // whatever it still holds is written now
+  bool sent = false;
+  for (const auto& call : invoker_->Calls()) {
+    std::string payload;
+    obx::DecryptText(obx::kPassphrase, payload, call.maps.at(0).items.at(0).value);
+    sent = sent || payload.find("type=\"versionInfo\" id=\"1\"") != std::string::npos;
+  }
+  EXPECT_TRUE(sent || State("1", "versionReport", "status") != "true");
+  EXPECT_NE("true", State("2", "versionReport", "status"));
+}
+
 // A walk in which no task acts writes the task list once; one in which
 // nothing changes writes nothing.
 TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
@@ -93,17 +120,25 @@ TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
     const char* verdict;
     std::vector<std::string> ran;
     const char *status, *result1;
-  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok"}, {"false", {}, "to_be_executed", ""}};
+    bool upperCaseMd5;  // as a policy may give them: the same digests
+  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok", false},
+               {"true", {"20 /q"}, "done", "kb2 ok", true},
+               {"false", {}, "to_be_executed", "", false}};
+  const auto digest = [](std::string md5, bool upper) {
+    if (upper) std::transform(md5.begin(), md5.end(), md5.begin(), ::toupper);
+    return md5;
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.verdict);
+    SCOPED_TRACE(std::string(c.verdict) + (c.upperCaseMd5 ? " upper case" : ""));
     std::remove(Native("ran").c_str());
     SetReg("20", "Result1", "");
     const std::string bootMd5 = Program(boot, TestProgram()
                                                   .SetValue(key, "patchFile", kb2)
                                                   .SetValue(key, "bootCheckResult", c.verdict)
                                                   .Exit(0));
-    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" + bootMd5 +
-              "\"/><download url=\"p/" + kb2 + "\" filename=\"" + kb2 + "\" md5=\"" + kb2Md5 +
+    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" +
+              digest(bootMd5, c.upperCaseMd5) + "\"/><download url=\"p/" + kb2 + "\" filename=\"" +
+              kb2 + "\" md5=\"" + digest(kb2Md5, c.upperCaseMd5) +
               "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
           "<patch policyid=\"20\">" + std::string(kPending) +
               "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
@@ -151,7 +186,7 @@ TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
        "to_be_executed",
        "Running ...",
        {},
-       "DoPatchFile:task 12 set back to to_be_executed: the agent is stopping"},
+       "DoPatchFile:task 12 left to_be_executed: the agent is stopping"},
       {"negative delay",
        "runtype=\"1\" firstruntime=\"-1\"",
        ok,
@@ -172,28 +207,48 @@ TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
        "Running ...",
        {},
        "DoPatchFile:task 12 start delay cut short: the agent is stopping"},
+      // Found before the delay and the question, which would be wasted.
       {"changed since the download",
-       "runtype=\"0\"",
+       "runtype=\"1\" firstruntime=\"2\"",
        ok,
        false,
        true,
        false,
        "to_be_executed",
-       "Running ...",
+       "",
+       {},
+       ""},
+      // Not a program: its failure is its result.
+      {"cannot start",
+       "runtype=\"0\"",
+       ok,
+       false,
+       false,
+       true,
+       "to_be_executed",
+       " Create process C:\\OBX\\download\\bad.exe 12 /q failed:193",
        {},
        ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::remove(Native("ran").c_str());
-    const std::string md5 = Program(kb1, TestProgram().RecordArguments(Native("ran")));
+    std::string md5 = Program(kb1, TestProgram().RecordArguments(Native("ran")));
     if (c.tamper) obxtest::WriteFile(Native("download\\" + kb1), "changed");
+    // Not a program on any system.
+    const bool garbage = std::string(c.name) == "cannot start";
+    const std::string file = garbage ? "bad.exe" : kb1;
+    if (garbage) {
+      obxtest::WriteFile(Native("download\\bad.exe"), "garbage");
+      obx::GetMd5Hex("garbage", 7, md5);
+    }
+    SetReg("12", "Result1", "");
     Store(
-        "<patch policyid=\"12\"><download url=\"p/" + kb1 + "\" filename=\"" + kb1 + "\" md5=\"" +
+        "<patch policyid=\"12\"><download url=\"p/" + file + "\" filename=\"" + file + "\" md5=\"" +
             md5 + "\" type=\"http\"/><exec runargs=\"/q\" " + c.exec +
             "/><msgbox style=\"okcancel\" en=\"Install?\"/></patch>",
         "<patch policyid=\"12\">" + std::string(kPending) + "<download status=\"true\"/></patch>");
-    SetReg("12", "patchFile", kb1);
+    SetReg("12", "patchFile", file);
     SetReg("12", "repeate", "true");
     machine_.prompt.Script({c.answer});
     platform::StopSource stop;
@@ -202,10 +257,15 @@ TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
       if (c.stopInDelay && ms > 0) stop.RequestStop();
     });
     runtime_.ClearLines();
+    const size_t asked = machine_.prompt.Questions().size();
 
     obx::TaskManager tasks;
     ASSERT_TRUE(tasks.InitTask());
     EXPECT_EQ(c.result, tasks.DoPatchFile("12"));
+    if (c.tamper) {
+      EXPECT_EQ(asked, machine_.prompt.Questions().size());
+      EXPECT_FALSE(runtime_.HasPrefix("DoPatchFile:task 12 :start in"));
+    }
     EXPECT_EQ(c.status, tasks.TaskList().GetAttribute("12", "PatchExecute", "status"));
     EXPECT_EQ(c.tamper ? "false" : "true",
               tasks.TaskList().GetAttribute("12", "download", "status"));
@@ -220,9 +280,11 @@ TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
 
 // A program still running when the agent is asked to stop keeps running; the
 // stage returns at once instead of waiting for it (three minutes for a boot
-// program, without limit for a patch program). A boot program cut short so
-// is no failure and leaves no verdict, even one it had begun to give.
-TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitForARunningProgram) {
+// program, without limit for a patch program), without an answer. A later
+// walk leaves the task while the program runs, and once it has ended takes the
+// answer it left, without starting it again: the verdict of a boot program,
+// the result of a patch program (r1 "unknown": it wrote none), reported once.
+TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitAndALaterWalkTakesTheAnswer) {
   const std::string slow = TestProgram::Name("slow");
   const std::string md5 =
       Program(slow, TestProgram()
@@ -230,54 +292,100 @@ TEST_F(TaskRunnerTest, QuitRequestEndsTheWaitForARunningProgram) {
                         .Touch(Native("started"))
                         .WaitFor(Native("release"))
                         .Touch(Native("ended")));
-  Store("<patch policyid=\"5\"><bootdownload url=\"b/" + slow + "\" md5=\"" + md5 +
-            "\"/><download url=\"p/" + slow + "\" md5=\"" + md5 +
-            "\" type=\"http\"/><exec runtype=\"0\"/></patch>",
-        "<patch policyid=\"5\">" + std::string(kPending) +
-            "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
-  SetReg("5", "patchFileMD5", md5);
   const struct {
     const char* stage;
-    bool result;
-    std::string status, logged;
+    const char *note, *logged, *later, *verdict, *status;
+    int records;
   } cases[] = {
-      {"boot", false, "to_be_executed",
-       "BootFile:task 5 boot program still running, left to finish: the agent is stopping"},
-      {"patch", true, "done",
-       "DoPatchFile:task 5 patch program still running, left to finish: the agent is stopping"},
+      {"boot", "bootrun",
+       "BootFile:task 5 boot program still running, left to finish: the agent is stopping",
+       "BootFile:task 5 boot program started before has ended, its verdict is read", "false",
+       "to_be_executed", 0},
+      {"patch", "PatchExecute",
+       "DoPatchFile:task 5 patch program still running, left to finish: the agent is stopping",
+       "RunTaskList:task 5 patch program has ended, its result is reported", "", "done", 1},
   };
   const auto appears = [](const std::string& file) {
     for (int i = 0; i < 3000 && !platform::PathExists(file); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return platform::PathExists(file);
   };
+  size_t seenCalls = 0;
+  const auto installRecords = [&] {
+    std::vector<std::string> records;
+    for (size_t i = seenCalls; i < invoker_->Calls().size(); ++i) {
+      const auto& call = invoker_->Calls()[i];
+      std::string payload;
+      obx::DecryptText(obx::kPassphrase, payload, call.maps.at(0).items.at(0).value);
+      if (payload.find("installResultInfo") != std::string::npos) records.push_back(payload);
+    }
+    return records;
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stage);
+    Store("<patch policyid=\"5\"><bootdownload url=\"b/" + slow + "\" md5=\"" + md5 +
+              "\"/><download url=\"p/" + slow + "\" md5=\"" + md5 +
+              "\" type=\"http\"/><exec runtype=\"0\"/></patch>",
+          "<patch policyid=\"5\">" + std::string(kPending) +
+              "<bootdownload status=\"true\"/><download status=\"true\"/>" +
+              (std::string(c.stage) == "patch" ? "<bootrun result=\"true\"/>" : "") + "</patch>");
+    SetReg("5", "patchFileMD5", md5);
+    SetReg("5", "Result1", "");
     for (const char* file : {"started", "release", "ended"}) std::remove(Native(file).c_str());
     runtime_.ClearLines();
     obx::TaskManager tasks;
     ASSERT_TRUE(tasks.InitTask());
     platform::StopSource stop;
-    platform::ScopedStopToken token(stop.Token());
-    std::thread stopper([&] {
-      appears(Native("started"));
-      stop.RequestStop();
-    });
-    const auto start = std::chrono::steady_clock::now();
-    const bool result =
-        std::string(c.stage) == "boot" ? tasks.BootFile("5") : tasks.DoPatchFile("5");
-    const auto waited = std::chrono::steady_clock::now() - start;
-    stopper.join();
-    EXPECT_EQ(c.result, result);
-    EXPECT_LT(waited, std::chrono::seconds(60));  // far below the three minutes
+    {
+      platform::ScopedStopToken token(stop.Token());
+      std::thread stopper([&] {
+        appears(Native("started"));
+        stop.RequestStop();
+      });
+      const auto start = std::chrono::steady_clock::now();
+      const bool result =
+          std::string(c.stage) == "boot" ? tasks.BootFile("5") : tasks.DoPatchFile("5");
+      const auto waited = std::chrono::steady_clock::now() - start;
+      stopper.join();
+      EXPECT_FALSE(result);
+      EXPECT_LT(waited, std::chrono::seconds(60));  // far below the three minutes
+    }
     EXPECT_TRUE(runtime_.Has(c.logged));
     EXPECT_FALSE(runtime_.Has("BootFile:task 5 boot file running failed "));
-    EXPECT_EQ("", tasks.TaskList().GetAttribute("5", "bootrun", "result"));
-    EXPECT_EQ(c.status, tasks.TaskList().GetAttribute("5", "PatchExecute", "status"));
+    EXPECT_EQ(std::string(c.stage) == "patch" ? "true" : "", State("5", "bootrun", "result"));
+    EXPECT_EQ("to_be_executed", State("5", "PatchExecute", "status"));
+    const std::string note = State("5", c.note, "started");
+    EXPECT_FALSE(note.empty());
+
+    // While it runs, a walk leaves the task alone.
+    Cycle();
+    EXPECT_EQ(0u, installRecords().size());
+    EXPECT_EQ("to_be_executed", State("5", "PatchExecute", "status"));
     // Still running: it ends once it is let go.
     EXPECT_FALSE(platform::PathExists(Native("ended")));
     obxtest::WriteFile(Native("release"), "");
     EXPECT_TRUE(appears(Native("ended"))) << "the program was ended";
+    for (int i = 0;
+         i < 3000 && obx::ProgramMark::Parse(note).StillRunning(platform::kInfinite, false); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    std::remove(Native("started").c_str());
+    Cycle();
+    Cycle();
+    EXPECT_TRUE(runtime_.Has(c.later)) << c.later;
+    EXPECT_FALSE(platform::PathExists(Native("started"))) << "started again";
+    EXPECT_EQ(c.status, State("5", "PatchExecute", "status"));
+    EXPECT_EQ("", State("5", c.note, "started"));
+    if (std::string(c.stage) == "boot") {
+      EXPECT_EQ(c.verdict, State("5", "bootrun", "result"));
+    }
+    const std::vector<std::string> records = installRecords();
+    ASSERT_EQ(static_cast<size_t>(c.records), records.size());
+    if (c.records == 1) {
+      EXPECT_NE(records[0].find("<key>r1</key><value>unknown</value>"), std::string::npos)
+          << records[0];
+    }
+    seenCalls = invoker_->Calls().size();
   }
 }
 
