@@ -23,13 +23,13 @@ std::string CutRecordValue(const std::string& value) {
   return value.substr(0, end) + kRecordValueCutMarker;
 }
 
-std::string RecordValueToUtf8(const std::string& ansiValue) {
+std::string RecordValueToUtf8(const std::string& ansiValue, const char* what) {
   try {
     return AnsiToUtf8(ansiValue);
   } catch (const CRootException&) {
     OBX_WARNING("OBXConsole", "TaskManager",
-                "a record value is not valid text in the system code page; "
-                "unreadable bytes are sent as U+FFFD");
+                what << " is not valid text in the system code page; "
+                        "unreadable bytes are sent as U+FFFD");
   }
   const std::string text = ansiValue.substr(0, ansiValue.find('\0'));
   std::string utf8;

@@ -18,9 +18,10 @@ extern const char* const kRecordValueCutMarker;  // "[...cut]"
 // up to that bound, ending on a whole UTF-8 character, followed by the marker.
 std::string CutRecordValue(const std::string& value);
 
-// A value read through the ANSI registry calls, converted from the system
-// code page to UTF-8 (up to its first NUL). Bytes the code page cannot read
-// become U+FFFD, with one warning, rather than failing the record.
-std::string RecordValueToUtf8(const std::string& ansiValue);
+// A value read through the ANSI registry calls (or a name from the system),
+// converted from the system code page to UTF-8 (up to its first NUL). Bytes
+// the code page cannot read become U+FFFD, with one warning naming `what`,
+// rather than failing the record.
+std::string RecordValueToUtf8(const std::string& ansiValue, const char* what = "a record value");
 
 }  // namespace obx

@@ -60,26 +60,7 @@ std::string ClientTime() {
 // worker; instead the record is still made, with each unreadable byte sent as
 // U+FFFD, as the Windows conversion does it.
 std::string NameToUtf8(const std::string& name) {
-  try {
-    return AnsiToUtf8(name);
-  } catch (const CRootException&) {
-    OBX_WARNING("OBXConsole", "TaskManager",
-                "a user or computer name is not valid text in the system code page; "
-                "unreadable bytes are sent as U+FFFD");
-  }
-  std::string text = name.substr(0, name.find('\0'));
-  std::string utf8;
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = platform::Utf8SequenceLength(text, i);
-    if (length == 0) {
-      utf8 += "\xEF\xBF\xBD";
-      ++i;
-    } else {
-      utf8.append(text, i, length);
-      i += length;
-    }
-  }
-  return utf8;
+  return RecordValueToUtf8(name, "a user or computer name");
 }
 
 }  // namespace
