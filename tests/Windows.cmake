@@ -102,6 +102,20 @@ add_test(NAME windows_imports
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/CheckImports.cmake)
 set_tests_properties(windows_imports PROPERTIES LABELS windows)
 
+# libcrypto reads no openssl.cnf by itself: the one it would look for is the
+# build's OPENSSLDIR, a path any user can create on the system drive, and a
+# configuration there can switch off every algorithm of the service's seal.
+# Named by OPENSSL_CONF, such a file (every fetch asks for a provider that is
+# not there) leaves sealing working.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/crypto-config/openssl.cnf
+     "openssl_conf = conf\n[conf]\nalg_section = algorithms\n"
+     "[algorithms]\ndefault_properties = fips=yes\n")
+add_test(NAME windows_crypto_config
+         COMMAND ${OBX_WINE_RUN} $<TARGET_FILE:orsa-seal> seal openssl.cnf openssl.cnf.sealed
+         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/crypto-config)
+set_tests_properties(windows_crypto_config PROPERTIES LABELS windows
+                     ENVIRONMENT "${OBX_WINE_ENVIRONMENT};OPENSSL_CONF=openssl.cnf")
+
 # A patch program for the install test (scripts/windows-install-test): it
 # answers under its task's registry key with the arguments it was given. The
 # agent runs it from the update folder, where no runtime DLL lies: it links
