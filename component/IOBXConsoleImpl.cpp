@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/TypeName.h"
+#include "server/ServerKey.h"
 
 namespace obx {
 namespace {
@@ -57,6 +58,7 @@ bool IOBXConsoleImpl::start() {
     return false;
   }
   OBX_INFO(Channel(), kSource, "*************start************");
+  LogAnswerTrust();
 
   const std::string runtimePath = ReadRegString(HKLM, kFrameworkKey, "InstallPath");
   if (runtimePath.empty()) {
