@@ -121,7 +121,9 @@ bool OBXWebService::Call(const std::string& actionUrl, const std::string& operat
     return true;
   }
   std::string refused;
-  if (!exchange_) {
+  if (!key_.IsUsable()) {
+    refused = "ServerKey cannot be read";
+  } else if (!exchange_) {
     refused = "the host cannot pass the server's signature";
   } else {
     const std::string nonce = ServerKey::NewNonce();
