@@ -7,8 +7,8 @@
 
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
-#include "platform/File.h"
 #include "host/WebServiceInvoker.h"
+#include "platform/File.h"
 #include "server/OBXWebService.h"
 #include "server/ServerKey.h"
 #include "tests/support/ChildProcess.h"
