@@ -58,7 +58,6 @@ bool IOBXConsoleImpl::start() {
     return false;
   }
   OBX_INFO(Channel(), kSource, "*************start************");
-  LogAnswerTrust();
 
   const std::string runtimePath = ReadRegString(HKLM, kFrameworkKey, "InstallPath");
   if (runtimePath.empty()) {
@@ -82,6 +81,9 @@ bool IOBXConsoleImpl::start() {
   for (const std::string& folder : {ModuleFolder(), UpdateFolder()})
     if (!folder.empty() && platform::PathExists(platform::NativePath(folder)))
       ProtectProgramFolder(folder);
+
+  // Once per start: whether the server's answers will be authenticated.
+  LogAnswerTrust();
 
   // The routine gets its own copy of the steps: it must not reach back into
   // this object, which may be gone before an abandoned worker ends.
