@@ -122,7 +122,7 @@ bool OBXWebService::Call(const std::string& actionUrl, const std::string& operat
   }
   std::string refused;
   if (!key_.IsUsable()) {
-    refused = "ServerKey cannot be read";
+    refused = "ServerKey or ServerKeyId cannot be used";
   } else if (!exchange_) {
     refused = "the host cannot pass the server's signature";
   } else {

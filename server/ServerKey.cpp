@@ -76,6 +76,7 @@ std::string Sha256(const std::string& data) {
 }  // namespace
 
 ServerKey::ServerKey(const std::string& text, uint32_t id) : set_(true), id_(id) {
+  if (id == 0) return;  // numbers start at 1; no server signs for 0
   EVP_PKEY* key = ParsePublicKey(text);
   if (key != nullptr) key_.reset(key, EVP_PKEY_free);
 }
@@ -96,7 +97,7 @@ std::string ServerKey::NewNonce() {
 
 std::string ServerKey::Check(const std::string& requestBody, const std::string& answerBody,
                              const std::string& nonce, const std::string& signature) const {
-  if (!key_) return "ServerKey cannot be read";
+  if (!key_) return "ServerKey or ServerKeyId cannot be used";
   if (signature.empty()) return "no signature";
   std::string raw;
   const std::string signedBytes =
@@ -121,8 +122,8 @@ void LogAnswerTrust() {
                 "the answers of the management server are not authenticated: no ServerKey is set");
   } else if (!key.IsUsable()) {
     OBX_ERROR(kChannel, kSource,
-              "ServerKey is not an Ed25519 public key: every answer of the management server "
-              "will be refused");
+              "ServerKey is not an Ed25519 public key or ServerKeyId is 0: every answer of the "
+              "management server will be refused");
   }
 }
 

@@ -21,8 +21,8 @@ class ServerKey {
   // No key: answers are not authenticated.
   ServerKey() = default;
   // From the text of the setting and its number. A text that is not an
-  // Ed25519 public key gives a key that is set but not usable: every answer
-  // is then refused.
+  // Ed25519 public key, or the number 0, gives a key that is set but not
+  // usable: every answer is then refused.
   ServerKey(const std::string& text, uint32_t id);
   // Reads the two settings; an empty or missing ServerKey is no key.
   static ServerKey FromSettings();

@@ -168,10 +168,14 @@ TEST(SignedAnswers, KeyThatCannotBeUsedRefusesEveryAnswer) {
   const struct {
     bool exchange;  // false: a host that cannot pass header fields
     std::string text;
+    uint32_t id;
     const char* refusal;
   } cases[] = {
-      {true, "bm90IGEga2V5", "updatePatchPolicy answer refused: ServerKey cannot be read"},
-      {false, key.PublicBase64(),
+      {true, "bm90IGEga2V5", 1,
+       "updatePatchPolicy answer refused: ServerKey or ServerKeyId cannot be used"},
+      {true, key.PublicBase64(), 0,
+       "updatePatchPolicy answer refused: ServerKey or ServerKeyId cannot be used"},
+      {false, key.PublicBase64(), 1,
        "updatePatchPolicy answer refused: the host cannot pass the server's signature"},
   };
   for (const auto& c : cases) {
@@ -183,6 +187,8 @@ TEST(SignedAnswers, KeyThatCannotBeUsedRefusesEveryAnswer) {
     if (c.exchange) runtime.Register<orsa::ws::IWebServiceExchange>(exchange);
     obxtest::WriteServerSettingsForTest("srv", 80);
     obx::WriteRegString(obx::HKLM, obx::kModuleKey, obx::kServerKeyValue, c.text);
+    obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kModuleKey,
+                           obx::kServerKeyIdValue, c.id);
     obx::OBXWebService service;
     std::string policy = "stored";
     EXPECT_FALSE(service.UpdatePatchPolicy("code", "user", "1", "os", policy));
