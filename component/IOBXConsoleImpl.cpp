@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/TypeName.h"
+#include "server/ServerKey.h"
 
 namespace obx {
 namespace {
@@ -80,6 +81,9 @@ bool IOBXConsoleImpl::start() {
   for (const std::string& folder : {ModuleFolder(), UpdateFolder()})
     if (!folder.empty() && platform::PathExists(platform::NativePath(folder)))
       ProtectProgramFolder(folder);
+
+  // Once per start: whether the server's answers will be authenticated.
+  LogAnswerTrust();
 
   // The routine gets its own copy of the steps: it must not reach back into
   // this object, which may be gone before an abandoned worker ends.

@@ -17,8 +17,10 @@ void RegisterHostServices(RuntimeContext& context, orsa::ILogManagerPtr logs) {
                          boost::make_shared<ZipHelper>());
   context.registerObject("orsa.sdo", {orsa::sdo::ISdoHelper::kTypeName},
                          boost::make_shared<SdoHelper>());
-  context.registerObject("orsa.ws", {orsa::ws::IWebServiceInvoker::kTypeName},
-                         boost::make_shared<WebServiceInvoker>());
+  context.registerObject(
+      "orsa.ws",
+      {orsa::ws::IWebServiceInvoker::kTypeName, orsa::ws::IWebServiceExchange::kTypeName},
+      boost::make_shared<WebServiceInvoker>());
   DownloaderOptions download;
   download.logs = std::move(logs);
   context.registerObject("orsa.download", {orsa::net::IDownloader::kTypeName},

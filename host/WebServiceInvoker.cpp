@@ -33,6 +33,38 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Collects the answer's header fields; a new status line (an interim 1xx
+// answer before the real one) starts the list again.
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* fields = static_cast<orsa::ws::SoapExchange::Fields*>(user);
+  const size_t bytes = size * count;
+  std::string line(data, bytes);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    fields->clear();
+    return bytes;
+  }
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos || colon == 0) return bytes;
+  size_t start = colon + 1;
+  while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+  fields->emplace_back(line.substr(0, colon), line.substr(start));
+  return bytes;
+}
+
+// A field the caller adds must not end the head or start another field.
+void CheckField(const std::pair<std::string, std::string>& field) {
+  const std::string& name = field.first;
+  bool ok = !name.empty();
+  for (char c : name) {
+    const bool token = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_';
+    ok = ok && token;
+  }
+  for (char c : field.second) ok = ok && static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
+  if (!ok) throw std::runtime_error("SOAP call: invalid request header field");
+}
+
 struct CurlDeleter {
   void operator()(CURL* c) const { curl::easy_cleanup(c); }
 };
@@ -92,7 +124,8 @@ orsa::sdo::DataObjectPtr WebServiceInvoker::ToDataObject(const soap::Message& me
 }
 
 std::string WebServiceInvoker::Post(const std::string& url, const std::string& operation,
-                                    const std::string& body, long& status) const {
+                                    const std::string& body, long& status,
+                                    orsa::ws::SoapExchange* exchange) const {
   const curl::CurlLease lease;
   std::string unavailable;
   if (!lease.Loaded(&unavailable))
@@ -106,6 +139,11 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
   Append(headers, "SOAPAction: \"" + operation + "\"");
   // An empty value removes the header curl would otherwise add for a large body.
   Append(headers, "Expect:");
+  if (exchange != nullptr) {
+    for (const auto& field : exchange->requestHeaders) {
+      Append(headers, field.first + ": " + field.second);
+    }
+  }
 
   Transfer transfer;
   transfer.limit = options_.maxResponseBytes;
@@ -127,6 +165,11 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
   curl::easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnWrite);
   curl::easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
   curl::easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+  if (exchange != nullptr) {
+    exchange->answerHeaders.clear();
+    curl::easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl::easy_setopt(c, CURLOPT_HEADERDATA, &exchange->answerHeaders);
+  }
 
   const CurlOutcome outcome = PerformWatchingStop(c, options_.cancelRequested);
   const std::string what = "SOAP call " + operation + " failed: ";
@@ -148,6 +191,13 @@ std::string WebServiceInvoker::Post(const std::string& url, const std::string& o
 int WebServiceInvoker::invoke(const char* actionUrl, const char* operation,
                               orsa::sdo::DataObjectPtr* request, orsa::sdo::DataObjectPtr* response,
                               int, int, int, int) {
+  return invokeExchange(actionUrl, operation, request, response, nullptr);
+}
+
+int WebServiceInvoker::invokeExchange(const char* actionUrl, const char* operation,
+                                      orsa::sdo::DataObjectPtr* request,
+                                      orsa::sdo::DataObjectPtr* response,
+                                      orsa::ws::SoapExchange* exchange) {
   if (actionUrl == nullptr || operation == nullptr || response == nullptr) {
     throw std::runtime_error("SOAP call: missing address, operation or response");
   }
@@ -158,10 +208,15 @@ int WebServiceInvoker::invoke(const char* actionUrl, const char* operation,
   if (!soap::IsValidOperationName(op)) {
     throw std::runtime_error("SOAP call: invalid operation name");
   }
+  if (exchange != nullptr) {
+    for (const auto& field : exchange->requestHeaders) CheckField(field);
+  }
   const std::string envelope = soap::BuildEnvelope(op, FromDataObject(**request));
+  if (exchange != nullptr) exchange->requestBody = envelope;
 
   long status = 0;
-  const std::string answer = Post(actionUrl, op, envelope, status);
+  const std::string answer = Post(actionUrl, op, envelope, status, exchange);
+  if (exchange != nullptr) exchange->answerBody = answer;
 
   soap::Parsed parsed;
   try {

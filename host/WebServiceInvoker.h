@@ -43,7 +43,7 @@ struct WebServiceInvokerOptions {
 // <operation>Response carry a description. Whatever of the text came from
 // the server is cut to kMaxOutsideTextBytes (host/LogManager.h): callers log
 // these texts.
-class WebServiceInvoker : public orsa::ws::IWebServiceInvoker {
+class WebServiceInvoker : public orsa::ws::IWebServiceExchange {
  public:
   WebServiceInvoker();
   explicit WebServiceInvoker(WebServiceInvokerOptions options);
@@ -55,6 +55,13 @@ class WebServiceInvoker : public orsa::ws::IWebServiceInvoker {
   int invoke(const char* actionUrl, const char* operation, orsa::sdo::DataObjectPtr* request,
              orsa::sdo::DataObjectPtr* response, int reserved1, int reserved2, int reserved3,
              int reserved4) override;
+  // As invoke, with extra request header fields and both bodies and the
+  // answer's fields handed back. A field name must be a token and a value
+  // printable text without line breaks (std::runtime_error otherwise, before
+  // anything is sent).
+  int invokeExchange(const char* actionUrl, const char* operation,
+                     orsa::sdo::DataObjectPtr* request, orsa::sdo::DataObjectPtr* response,
+                     orsa::ws::SoapExchange* exchange) override;
 
   // The Message -> list "map" of Map -> list "item" of Item -> "key",
   // "value", "type" tree, read through the data-object interface only.
@@ -62,8 +69,10 @@ class WebServiceInvoker : public orsa::ws::IWebServiceInvoker {
   static orsa::sdo::DataObjectPtr ToDataObject(const soap::Message& message);
 
  private:
+  // `exchange` may be null; when set, its request fields are sent and the
+  // answer's fields are stored in it.
   std::string Post(const std::string& url, const std::string& operation, const std::string& body,
-                   long& status) const;
+                   long& status, orsa::ws::SoapExchange* exchange) const;
 
   WebServiceInvokerOptions options_;
 };

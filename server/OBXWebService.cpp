@@ -1,5 +1,6 @@
 #include "server/OBXWebService.h"
 
+#include <cctype>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -8,6 +9,7 @@
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
+#include "orsa/AnswerSignature.h"
 #include "platform/StopToken.h"
 
 namespace obx {
@@ -25,11 +27,24 @@ const char* const kCycleChannel = "OBXConsole";
 
 const uint32_t kDefaultPort = 7080;
 
+// HTTP field names compare without regard to case.
+bool SameFieldName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 OBXWebService::OBXWebService()
     : invoker_(getService<orsa::ws::IWebServiceInvoker>()),
-      sdoHelper_(getService<orsa::sdo::ISdoHelper>()) {
+      sdoHelper_(getService<orsa::sdo::ISdoHelper>()),
+      key_(ServerKey::FromSettings()) {
+  if (key_.IsSet()) exchange_ = getService<orsa::ws::IWebServiceExchange>();
   std::string schema = ReadRegString(HKLM, kManagementServerKey, "schema");
   if (schema.empty()) schema = "http";
   const std::string server = ReadRegString(HKLM, kManagementServerKey, "server");
@@ -84,7 +99,7 @@ bool OBXWebService::Invoke(std::string operation, orsa::sdo::DataObjectPtr reque
       if (!ServicesPresent()) return false;
       const std::string actionUrl = baseUrl_ + action;
       OBX_INFO(kChannel, kSource, "Login url:" << actionUrl);
-      invoker_->invoke(actionUrl.c_str(), operation.c_str(), &request, &response, 0, 0, 0, 0);
+      if (!Call(actionUrl, operation, request, response)) return false;
       return ExtractValue(response, result);
     } catch (const std::exception& ex) {
       OBX_WARNING(kCycleChannel, kSource,
@@ -96,6 +111,34 @@ bool OBXWebService::Invoke(std::string operation, orsa::sdo::DataObjectPtr reque
     // failed one may well have been cut short by that very request.
     if (platform::QuitRequested()) break;
   }
+  return false;
+}
+
+bool OBXWebService::Call(const std::string& actionUrl, const std::string& operation,
+                         orsa::sdo::DataObjectPtr& request, orsa::sdo::DataObjectPtr& response) {
+  if (!key_.IsSet()) {
+    invoker_->invoke(actionUrl.c_str(), operation.c_str(), &request, &response, 0, 0, 0, 0);
+    return true;
+  }
+  std::string refused;
+  if (!key_.IsUsable()) {
+    refused = "ServerKey or ServerKeyId cannot be used";
+  } else if (!exchange_) {
+    refused = "the host cannot pass the server's signature";
+  } else {
+    const std::string nonce = ServerKey::NewNonce();
+    orsa::ws::SoapExchange exchange;
+    exchange.requestHeaders = {{orsa::ws::kNonceHeader, orsa::ws::NonceText(nonce)},
+                               {orsa::ws::kKeyHeader, std::to_string(key_.Id())}};
+    exchange_->invokeExchange(actionUrl.c_str(), operation.c_str(), &request, &response, &exchange);
+    std::string signature;
+    for (const auto& field : exchange.answerHeaders) {
+      if (SameFieldName(field.first, orsa::ws::kSignatureHeader)) signature = field.second;
+    }
+    refused = key_.Check(exchange.requestBody, exchange.answerBody, nonce, signature);
+  }
+  if (refused.empty()) return true;
+  OBX_ERROR(kChannel, kSource, operation << " answer refused: " << refused);
   return false;
 }
 

@@ -8,6 +8,7 @@
 
 #include "orsa/ISdo.h"
 #include "orsa/IWebServiceInvoker.h"
+#include "server/ServerKey.h"
 
 namespace obx {
 
@@ -44,6 +45,12 @@ class OBXWebService {
   // retry, when the base address or the operation's endpoint value is empty,
   // when the invoker or data-object service is missing, or when the answer has
   // the wrong shape.
+  //
+  // With a ServerKey set, each attempt sends a fresh nonce and the key number
+  // and the answer must carry the server's signature over the exchange; an
+  // answer without a valid one is refused with one error line naming the
+  // operation, `result` stays untouched and the call returns false at once.
+  // A host that cannot pass header fields gets every answer refused.
   bool Invoke(std::string operation, orsa::sdo::DataObjectPtr request, std::string& result);
 
   // Asks the server for this machine's policy. True when the sealed answer
@@ -79,9 +86,17 @@ class OBXWebService {
   // missing; the operations then fail before building anything.
   bool ServicesPresent() const;
   static bool ExtractValue(const orsa::sdo::DataObjectPtr& response, std::string& result);
+  // Calls the invoker, signed when a key is set; false when the answer is
+  // refused (logged).
+  bool Call(const std::string& actionUrl, const std::string& operation,
+            orsa::sdo::DataObjectPtr& request, orsa::sdo::DataObjectPtr& response);
 
   boost::shared_ptr<orsa::ws::IWebServiceInvoker> invoker_;
   boost::shared_ptr<orsa::sdo::ISdoHelper> sdoHelper_;
+  // The same invoker where the host can pass header fields; empty on an
+  // older host.
+  boost::shared_ptr<orsa::ws::IWebServiceExchange> exchange_;
+  ServerKey key_;
   std::string baseUrl_;
 };
 

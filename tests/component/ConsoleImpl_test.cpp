@@ -118,6 +118,8 @@ TEST_F(ConsoleImpl, CompositePathIsTheFolderRunStraightIntoTheFileName) {
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(kStartLine, messages[0]);
     EXPECT_EQ("Load p2p comosite", messages[1]);
+    EXPECT_EQ(1, runtime.Count("the answers of the management server are not authenticated: "
+                               "no ServerKey is set"));
     EXPECT_TRUE(console.stop());
   }
   EXPECT_EQ(3, runtime.ActivateCalls());

@@ -318,6 +318,48 @@ TEST(WebServiceInvoker, RefusedCallsSendNothing) {
   EXPECT_FALSE(response);
 }
 
+// The fields a caller adds go out as sent; the answer's fields and both
+// bodies come back byte for byte, the fields of an interim answer dropped.
+TEST(WebServiceInvoker, ExchangePassesFieldsAndBodiesBothWays) {
+  const std::string answer = AnswerEnvelope(
+      "<r:uploadExecuteStatusResponse xmlns:r=\"urn:obx:patch:1\"><r:message/>"
+      "</r:uploadExecuteStatusResponse>");
+  LoopbackHttpServer server([&answer](const HttpRequest&) {
+    std::string reply = HttpResponse(200, "OK", answer);
+    reply.insert(reply.find("\r\n") + 2, "X-Obx-Signature: c2ln\r\n");
+    return "HTTP/1.1 100 Continue\r\nX-Early: 1\r\n\r\n" + reply;
+  });
+  WebServiceInvoker invoker;
+  DataObjectPtr request = MakeMessage({{{"infos", "x"}}});
+  DataObjectPtr response;
+  orsa::ws::SoapExchange exchange;
+  exchange.requestHeaders = {{"X-Obx-Nonce", "00ff"}, {"X-Obx-Key", "2"}};
+  invoker.invokeExchange(server.Url("/s").c_str(), "uploadExecuteStatus", &request, &response,
+                         &exchange);
+  ASSERT_EQ(server.Requests().size(), 1u);
+  const HttpRequest r = server.Requests()[0];
+  EXPECT_EQ(r.Values("X-Obx-Nonce"), std::vector<std::string>{"00ff"});
+  EXPECT_EQ(r.Values("X-Obx-Key"), std::vector<std::string>{"2"});
+  EXPECT_EQ(exchange.requestBody, r.body);
+  EXPECT_EQ(exchange.answerBody, answer);
+  std::vector<std::string> names;
+  for (const auto& field : exchange.answerHeaders) names.push_back(field.first);
+  EXPECT_EQ(names, (std::vector<std::string>{"X-Obx-Signature", "Content-Type", "Content-Length",
+                                             "Connection"}));
+  EXPECT_EQ(exchange.answerHeaders[0].second, "c2ln");
+
+  // A field that would end the head or start another is refused unsent.
+  for (const auto& bad :
+       orsa::ws::SoapExchange::Fields{{"X-A", "1\r\nX-Evil: 1"}, {"X A", "1"}, {"", "1"}}) {
+    orsa::ws::SoapExchange refused;
+    refused.requestHeaders = {bad};
+    EXPECT_THROW(invoker.invokeExchange(server.Url("/s").c_str(), "uploadExecuteStatus", &request,
+                                        &response, &refused),
+                 std::runtime_error);
+  }
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
 TEST(WebServiceInvoker, ClosedPortThrows) {
   int port = 0;
   {

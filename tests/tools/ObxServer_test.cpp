@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -596,6 +597,7 @@ TEST_F(ObxServerTest, StandardToolkitCallsAllOperationsFromWsdl) {
 TEST_F(ObxServerTest, CommandLine) {
   const std::string bin = Quote(obxtest::BinDir() + "/obx-server");
   obxtest::WriteFile(policies_ + "/a.xml", "<patchs/>");
+  const std::string key = Quote(root_.Sub("signing.pem"));
   struct Case {
     std::string args;
     int status;
@@ -618,6 +620,18 @@ TEST_F(ObxServerTest, CommandLine) {
        "is not a folder"},
       {"serve --db " + Quote(root_.Sub("x.db")) + " --repository " + Quote(policies_ + "/a.xml"), 1,
        "is not a folder"},
+      {"keygen", 2, "keygen needs --out"},
+      {"keygen --out k --key-id 0", 2, "--key-id needs a whole number from 1"},
+      {"keygen --out " + key, 0, "\"ServerKeyId\"=dword:00000001\n"},
+      {"keygen --out " + key, 1, "File exists"},  // a key in use is never replaced
+      {"serve --db x --signing-key", 2, "--signing-key needs a value"},
+      {"serve --db " + Quote(root_.Sub("x.db")) + " --signing-key " + Quote(policies_ + "/a.xml"),
+       1, "states no key number"},
+      {"serve --db " + Quote(root_.Sub("x.db")) + " --signing-key 5:" + Quote(policies_ + "/a.xml"),
+       1, "is not an Ed25519 private key"},
+      {"serve --db " + Quote(root_.Sub("x.db")) + " --signing-key " + key +
+           " --signing-key 1:" + key,
+       1, "key number 1 is given twice"},
   };
   for (const Case& c : cases) {
     const CommandResult r = RunCommand(bin + " " + c.args, root_.Path());
@@ -625,6 +639,9 @@ TEST_F(ObxServerTest, CommandLine) {
     EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.text), std::string::npos)
         << c.args << ": " << r.out << r.err;
   }
+  struct stat st {};
+  ASSERT_EQ(::stat(root_.Sub("signing.pem").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // Statuses of the answers in `data`, in order.

@@ -18,6 +18,7 @@
 #include "host/SecurityHelper.h"
 #include "host/SoapCodec.h"
 #include "host/ZipHelper.h"
+#include "orsa/AnswerSignature.h"
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
@@ -200,6 +201,16 @@ class Service {
     if (MarkupCount(request.body) > kMaxEnvelopeMarkup) {
       return TextReply(HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE, "request too large");
     }
+    // A request naming a nonce and a key number has its answer signed; the
+    // digest is taken before the body is let go.
+    std::string nonce;
+    uint32_t keyId = 0;
+    std::string requestDigest;
+    if (!state_->signer.Empty() &&
+        orsa::ws::ParseNonceText(request.head.get(orsa::ws::kNonceHeader, ""), nonce) &&
+        orsa::ws::ParseKeyId(request.head.get(orsa::ws::kKeyHeader, ""), keyId)) {
+      requestDigest = AnswerSigner::Sha256(request.body);
+    }
     try {
       soap::Parsed parsed;
       try {
@@ -211,7 +222,18 @@ class Service {
       operation = parsed.wrapper;
       CheckAction(request, operation);
       const soap::Message answer = Answer(operation, ItemsOf(parsed.message), large);
-      return Xml(HTTPResponse::HTTP_OK, soap::BuildEnvelope(operation + "Response", answer));
+      HttpReply reply =
+          Xml(HTTPResponse::HTTP_OK, soap::BuildEnvelope(operation + "Response", answer));
+      if (!requestDigest.empty()) {
+        // An unknown key number leaves the answer unsigned: the agent refuses it.
+        const std::string signature = state_->signer.Sign(keyId, requestDigest, reply.body, nonce);
+        if (!signature.empty()) reply.head.set(orsa::ws::kSignatureHeader, signature);
+        if (state_->log.Verbose()) {
+          state_->log.Line(operation + ": key " + std::to_string(keyId) +
+                           (signature.empty() ? " not held, answer unsigned" : ", answer signed"));
+        }
+      }
+      return reply;
     } catch (const soap::Fault& f) {
       return Xml(HTTPResponse::HTTP_INTERNAL_SERVER_ERROR, soap::BuildFault(f.code(), f.what()));
     } catch (const std::exception& e) {

@@ -6,7 +6,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "tools/obx-server/AnswerSigner.h"
 #include "tools/obx-server/HttpFrontEnd.h"
 #include "tools/obx-server/PolicyStore.h"
 #include "tools/obx-server/ReportDatabase.h"
@@ -28,6 +31,9 @@ struct ServerConfig {
   size_t maxInflatedBytes = size_t{16} << 20;
   size_t maxRecords = 2000;
   uint64_t rateLimit = 0;  // bytes a second per download; 0: no limit
+  // Private key files and their numbers (0: the number the file states). A
+  // request naming one of these numbers gets its answer signed with it.
+  std::vector<std::pair<uint32_t, std::string>> signingKeys;
 };
 
 // Lines on stderr, never interleaved.
@@ -45,11 +51,14 @@ class ServerLog {
 // What the request handlers share; lives as long as the server.
 struct ServiceState {
   ServiceState(const ServerConfig& c)
-      : config(c), policies(c.policies), reports(c.db, false), log(c.verbose) {}
+      : config(c), policies(c.policies), reports(c.db, false), log(c.verbose) {
+    for (const auto& key : c.signingKeys) signer.Add(key.second, key.first);
+  }
   ServerConfig config;
   PolicyStore policies;
   ReportDatabase reports;
   ServerLog log;
+  AnswerSigner signer;
   // Held while a large request is worked on: one at a time, so the memory
   // of several never adds up.
   std::mutex largeRequest;

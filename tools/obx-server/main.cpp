@@ -4,6 +4,7 @@
 //                    [--repository DIR] [--repository-prefix PATH]
 //                    [--service-path PATH] --db FILE [--verbose] [bounds]
 //   obx-server reports --db FILE [--json]
+//   obx-server keygen --out FILE [--key-id N]
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -20,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "orsa/AnswerSignature.h"
 #include "tools/common/JsonText.h"
+#include "tools/obx-server/AnswerSigner.h"
 #include "tools/obx-server/ObxServer.h"
 #include "tools/obx-server/ReportDatabase.h"
 
@@ -29,6 +33,7 @@ namespace {
 const char kUsage[] =
     "usage: obx-server serve [options]\n"
     "       obx-server reports --db FILE [--json]\n"
+    "       obx-server keygen --out FILE [--key-id N]\n"
     "       obx-server --help | --version\n"
     "\n"
     "serve: answers updatePatchPolicy, uploadExecuteStatus and uploadExecuteResult\n"
@@ -44,6 +49,9 @@ const char kUsage[] =
     "                            GET PATH?wsdl returns the service description\n"
     "  --db FILE                 SQLite file the uploaded records are kept in\n"
     "  --verbose                 log every request on stderr\n"
+    "  --signing-key [N:]FILE    sign the answers to requests naming key number N\n"
+    "                            (default: the number FILE states); repeatable,\n"
+    "                            one per key number\n"
     "Bounds (defaults in brackets; a request breaking one is refused):\n"
     "  --threads N               requests worked on at once [4]\n"
     "  --max-connections N       open connections [512]\n"
@@ -60,7 +68,11 @@ const char kUsage[] =
     "Stops cleanly on SIGTERM or SIGINT.\n"
     "\n"
     "reports: prints the recorded reports, one per uploaded record\n"
-    "  (seq, time, operation, type, id, record), or a JSON array with --json.\n";
+    "  (seq, time, operation, type, id, record), or a JSON array with --json.\n"
+    "\n"
+    "keygen: writes a new Ed25519 key pair's private key to FILE (readable by its\n"
+    "  owner only; an existing file is not replaced), stating key number N\n"
+    "  (default 1), and prints the public key and the agent's registry settings.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "obx-server: " << problem << "\n" << kUsage;
@@ -153,8 +165,45 @@ int Reports(const std::map<std::string, std::string>& options) {
   return std::cout.good() ? 0 : 1;
 }
 
-int Serve(const std::map<std::string, std::string>& options) {
+int Keygen(const std::map<std::string, std::string>& options) {
+  auto out = options.find("--out");
+  if (out == options.end()) return Usage("keygen needs --out FILE");
+  uint32_t keyId = 1;
+  auto id = options.find("--key-id");
+  if (id != options.end() && !orsa::ws::ParseKeyId(id->second, keyId)) {
+    return Usage("--key-id needs a whole number from 1 to 4294967295");
+  }
+  std::string publicKey;
+  try {
+    publicKey = obxserver::AnswerSigner::Generate(out->second, keyId);
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
+  }
+  char dword[9];
+  std::snprintf(dword, sizeof dword, "%08x", static_cast<unsigned>(keyId));
+  std::cout << "private key " << keyId << " written to " << out->second << "\n"
+            << "public key " << keyId << ": " << publicKey << "\n"
+            << "agent settings (.reg):\n"
+            << "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\ZEB\\OBX]\n"
+            << "\"ServerKey\"=\"" << publicKey << "\"\n"
+            << "\"ServerKeyId\"=dword:" << dword << "\n";
+  return std::cout.good() ? 0 : 1;
+}
+
+int Serve(const std::map<std::string, std::string>& options,
+          const std::vector<std::string>& signingKeys) {
   obxserver::ServerConfig config;
+  for (const std::string& key : signingKeys) {
+    // "N:FILE" names the number; a plain FILE states its own.
+    const size_t colon = key.find(':');
+    uint32_t keyId = 0;
+    if (colon != std::string::npos && orsa::ws::ParseKeyId(key.substr(0, colon), keyId)) {
+      config.signingKeys.emplace_back(keyId, key.substr(colon + 1));
+    } else {
+      config.signingKeys.emplace_back(0, key);
+    }
+  }
   auto take = [&options](const char* name, std::string& into) {
     auto it = options.find(name);
     if (it != options.end()) into = it->second;
@@ -280,6 +329,18 @@ int main(int argc, char** argv) {
   std::map<std::string, std::string> options;
   std::string problem;
   if (command == "serve") {
+    // The one option that may be given more than once.
+    std::vector<std::string> signingKeys;
+    for (size_t i = 0; i < args.size();) {
+      if (args[i] != "--signing-key") {
+        ++i;
+        continue;
+      }
+      if (i + 1 >= args.size()) return Usage("--signing-key needs a value");
+      signingKeys.push_back(args[i + 1]);
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+                 args.begin() + static_cast<std::ptrdiff_t>(i + 2));
+    }
     if (!ParseOptions(
             args,
             {"--listen", "--port-file", "--policies", "--repository", "--repository-prefix",
@@ -289,7 +350,11 @@ int main(int argc, char** argv) {
             {"--verbose"}, options, problem)) {
       return Usage(problem);
     }
-    return Serve(options);
+    return Serve(options, signingKeys);
+  }
+  if (command == "keygen") {
+    if (!ParseOptions(args, {"--out", "--key-id"}, {}, options, problem)) return Usage(problem);
+    return Keygen(options);
   }
   if (command == "reports") {
     if (!ParseOptions(args, {"--db"}, {"--json"}, options, problem)) return Usage(problem);
