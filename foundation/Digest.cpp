@@ -129,8 +129,8 @@ bool GetFileSha256Hex(const std::string& path, std::string& out) {
   return GetFileDigestHex(path, EVP_sha256(), out);
 }
 
-bool FileMatchesDigests(const std::string& path, const std::string& md5,
-                        const std::string& sha256, std::string* mismatch) {
+bool FileMatchesDigests(const std::string& path, const std::string& md5, const std::string& sha256,
+                        std::string* mismatch) {
   std::string actual;
   if (!GetFileMd5Hex(path, actual) || !SameMd5(actual, md5)) {
     if (mismatch) *mismatch = "md5, expected:" + md5 + " actual:" + actual;

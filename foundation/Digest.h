@@ -54,7 +54,7 @@ bool SameMd5(const std::string& a, const std::string& b);
 // files with one MD5 are cheap to make), so a policy that gives a SHA-256 is
 // held to it. On false, `mismatch` (when given) names the failing digest with
 // the expected and the actual value.
-bool FileMatchesDigests(const std::string& path, const std::string& md5,
-                        const std::string& sha256, std::string* mismatch = nullptr);
+bool FileMatchesDigests(const std::string& path, const std::string& md5, const std::string& sha256,
+                        std::string* mismatch = nullptr);
 
 }  // namespace obx

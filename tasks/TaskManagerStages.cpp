@@ -30,8 +30,7 @@ const char kPending[] = "to_be_executed";
 // task's file of the same name, since it was downloaded.
 bool HoldsExpectedProgram(const std::string& path, const std::string& md5,
                           const std::string& sha256) {
-  return IsSafeFileName(path.substr(path.rfind('\\') + 1)) &&
-         FileMatchesDigests(path, md5, sha256);
+  return IsSafeFileName(path.substr(path.rfind('\\') + 1)) && FileMatchesDigests(path, md5, sha256);
 }
 
 // With the server's key set the policy is signed, but a signature over an MD5
@@ -204,8 +203,7 @@ bool TaskManager::DoPatchFile(const std::string& id) {
     OBX_INFO(kChannel, kSource, "PatchFile:task " << id << " downloadType is " << types);
     std::string downLoadtype;
     SaveBeforeActing();
-    if (!DownLoadFile(patchFileUrl, types, patchSaveFileName, patchFileMd5, downLoadtype,
-                      sha256)) {
+    if (!DownLoadFile(patchFileUrl, types, patchSaveFileName, patchFileMd5, downLoadtype, sha256)) {
       OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file failed");
       return false;
     }

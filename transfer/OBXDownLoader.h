@@ -35,8 +35,8 @@ class OBXDownLoader {
   // `usedType` as it was. An empty list tries nothing. A quit request of the
   // worker ends the list early.
   int DownLoadByTypeList(const std::string& url, const std::string& typeList,
-                         const std::string& fileName, const std::string& md5,
-                         std::string& usedType, const std::string& sha256 = "");
+                         const std::string& fileName, const std::string& md5, std::string& usedType,
+                         const std::string& sha256 = "");
   // One attempt with one type; the codes above.
   int DownLoadByType(const std::string& url, const std::string& type, const std::string& fileName,
                      const std::string& md5, const std::string& sha256 = "");
