@@ -86,7 +86,10 @@ bool SameMd5(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool GetFileMd5Hex(const std::string& path, std::string& out) {
+namespace {
+
+// The digest `md` of the file at `path` as lowercase hexadecimal.
+bool GetFileDigestHex(const std::string& path, const EVP_MD* md, std::string& out) {
   try {
     const std::string native = platform::NativePath(path);
     // Only a regular file: a FIFO would block the open, a folder has no bytes.
@@ -96,7 +99,7 @@ bool GetFileMd5Hex(const std::string& path, std::string& out) {
     if (!file) return false;
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // the chunk is the buffer
     std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) return false;
+    if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) return false;
     std::vector<unsigned char> chunk(kFileDigestChunk);
     for (;;) {
       const size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
@@ -106,12 +109,40 @@ bool GetFileMd5Hex(const std::string& path, std::string& out) {
     if (std::ferror(file.get())) return false;
     unsigned char bytes[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_DigestFinal_ex(context.get(), bytes, &size) != 1 || size != 16) return false;
+    if (EVP_DigestFinal_ex(context.get(), bytes, &size) != 1 ||
+        size != static_cast<unsigned int>(EVP_MD_size(md)))
+      return false;
     out = HexOf(bytes, size);
     return true;
   } catch (...) {
     return false;  // allocation failures: the caller treats it as an unreadable file
   }
+}
+
+}  // namespace
+
+bool GetFileMd5Hex(const std::string& path, std::string& out) {
+  return GetFileDigestHex(path, EVP_md5(), out);
+}
+
+bool GetFileSha256Hex(const std::string& path, std::string& out) {
+  return GetFileDigestHex(path, EVP_sha256(), out);
+}
+
+bool FileMatchesDigests(const std::string& path, const std::string& md5, const std::string& sha256,
+                        std::string* mismatch) {
+  std::string actual;
+  if (!GetFileMd5Hex(path, actual) || !SameMd5(actual, md5)) {
+    if (mismatch) *mismatch = "md5, expected:" + md5 + " actual:" + actual;
+    return false;
+  }
+  if (sha256.empty()) return true;
+  actual.clear();
+  if (!GetFileSha256Hex(path, actual) || !SameMd5(actual, sha256)) {
+    if (mismatch) *mismatch = "sha256, expected:" + sha256 + " actual:" + actual;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace obx

@@ -39,9 +39,22 @@ void GetMd5Hex(const void* data, size_t length, std::string& out);
 // opened or read to its end. Never throws.
 bool GetFileMd5Hex(const std::string& path, std::string& out);
 
-// True when two MD5 texts name the same digest: the hexadecimal digits compared
-// without regard to letter case (a policy may give them in upper case). Any
-// other difference, the length included, makes them differ.
+// The SHA-256 of the file at `path` as 64 lowercase hexadecimal digits; as
+// GetFileMd5Hex otherwise.
+bool GetFileSha256Hex(const std::string& path, std::string& out);
+
+// True when two digest texts (MD5 or SHA-256) name the same digest: the
+// hexadecimal digits compared without regard to letter case (a policy may give
+// them in upper case). Any other difference, the length included, makes them
+// differ.
 bool SameMd5(const std::string& a, const std::string& b);
+
+// True when the file at `path` can be read and has MD5 `md5` and, when
+// `sha256` is not empty, SHA-256 `sha256`. MD5 alone does not pin content (two
+// files with one MD5 are cheap to make), so a policy that gives a SHA-256 is
+// held to it. On false, `mismatch` (when given) names the failing digest with
+// the expected and the actual value.
+bool FileMatchesDigests(const std::string& path, const std::string& md5, const std::string& sha256,
+                        std::string* mismatch = nullptr);
 
 }  // namespace obx

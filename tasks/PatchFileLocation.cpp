@@ -54,4 +54,24 @@ std::string GetPatchFileUrl(std::string patchFileTails, std::string& patchFileMd
   return patchFileUrl;
 }
 
+bool PatchFileSha256(const std::string& patchFileUrl, const std::string& patchFileUrlList,
+                     const std::string& patchFileSha256List, std::string& sha256) {
+  sha256.clear();
+  if (patchFileSha256List.empty()) return true;
+  const std::vector<std::string> urlList = SplitString(patchFileUrlList, ";");
+  const std::vector<std::string> shaList = SplitString(patchFileSha256List, ";");
+  if (shaList.size() != urlList.size()) {
+    OBX_WARNING("OBXConsole", "TaskManager",
+                "DoPatchFile: sha256 and patch url list size do not matched");
+    return false;
+  }
+  for (size_t i = 0; i < urlList.size(); ++i) {
+    if (urlList[i] == patchFileUrl) {
+      sha256 = shaList[i];
+      break;
+    }
+  }
+  return true;
+}
+
 }  // namespace obx

@@ -20,4 +20,12 @@ std::string GetPatchFileUrl(std::string patchFileTails, std::string& patchFileMd
                             const std::string& patchFileNameList,
                             const std::string& patchFieMd5List);
 
+// Replaces `sha256` by the SHA-256 the policy gives for the patch file at
+// `patchFileUrl`: the entry of the ";"-separated `patchFileSha256List` at the
+// position of that URL in `patchFileUrlList`; empty when the policy gives
+// none. False (logged) when the two lists differ in length: no entry can then
+// be told to belong to the URL, and the file must not pass on its MD5 alone.
+bool PatchFileSha256(const std::string& patchFileUrl, const std::string& patchFileUrlList,
+                     const std::string& patchFileSha256List, std::string& sha256);
+
 }  // namespace obx

@@ -130,13 +130,15 @@ class TaskManager {
   static void GetNetAddressLists(std::string& macs, std::string& ips);
 
  private:
-  // True when the patch file at `programPath` is there with MD5 `md5`;
-  // otherwise logged and marked for a new download.
-  bool CheckPatchFile(const std::string& id, const std::string& programPath,
-                      const std::string& md5);
+  // True when the patch file at `programPath` is there with MD5 `md5` (and
+  // SHA-256 `sha256` when not empty); otherwise logged and marked for a new
+  // download.
+  bool CheckPatchFile(const std::string& id, const std::string& programPath, const std::string& md5,
+                      const std::string& sha256);
   // The patch stage from the start delay on, once the file is in place.
   bool RunPatchProgram(const std::string& id, const std::string& regPatchId,
-                       const std::string& programPath, const std::string& md5);
+                       const std::string& programPath, const std::string& md5,
+                       const std::string& sha256);
   // The walk of RunTaskList, while its batch holds the task-list writes back.
   void WalkTaskList();
   // The tests and stages of one pending task; false when the task was left

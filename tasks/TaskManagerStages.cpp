@@ -24,13 +24,27 @@ const char kChannel[] = "OBXConsole";
 const char kSource[] = "TaskManager";
 const char kPending[] = "to_be_executed";
 
-// True when the file at `path` is there and its MD5 is `md5`. A program is
-// started only then: the copy in the update folder may have been changed, or
-// replaced by another task's file of the same name, since it was downloaded.
-bool HoldsExpectedProgram(const std::string& path, const std::string& md5) {
-  std::string actual;
-  return IsSafeFileName(path.substr(path.rfind('\\') + 1)) && GetFileMd5Hex(path, actual) &&
-         SameMd5(actual, md5);
+// True when the file at `path` is there with the policy's digests (the
+// SHA-256 only when the policy gives one). A program is started only then: the
+// copy in the update folder may have been changed, or replaced by another
+// task's file of the same name, since it was downloaded.
+bool HoldsExpectedProgram(const std::string& path, const std::string& md5,
+                          const std::string& sha256) {
+  return IsSafeFileName(path.substr(path.rfind('\\') + 1)) && FileMatchesDigests(path, md5, sha256);
+}
+
+// With the server's key set the policy is signed, but a signature over an MD5
+// alone pins nothing: another file with the same MD5 is cheap to make. Such a
+// task is refused (logged) instead of fetched or run.
+bool RefusedWithoutSha256(const std::string& stage, const std::string& id,
+                          const std::string& sha256) {
+  // The setting the server key is read from (kServerKeyValue); any text in it
+  // means a key is set, usable or not.
+  if (!sha256.empty() || ReadRegString(HKLM, kModuleKey, "ServerKey").empty()) return false;
+  OBX_WARNING(kChannel, kSource,
+              stage << ":task " << id
+                    << " refused: its file has no sha256 in the policy and a server key is set");
+  return true;
 }
 
 }  // namespace
@@ -48,6 +62,8 @@ bool TaskManager::BootFile(const std::string& id) {
   const std::string bootSaveFileName = GetFileNameFromUrl(url);
   const std::string bootSaveFilePath = fileSavedPath_ + "\\" + bootSaveFileName;
   const std::string md5 = policy_.GetAttribute(id, "bootdownload", "md5");
+  const std::string sha256 = policy_.GetAttribute(id, "bootdownload", "sha256");
+  if (RefusedWithoutSha256("BootFile", id, sha256)) return false;
 
   if (bootStatus == "false") {
     if (!CheckTimeWindow(policy_, id, true)) {
@@ -67,7 +83,7 @@ bool TaskManager::BootFile(const std::string& id) {
     OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloadType is " << types);
     std::string usedType;
     SaveBeforeActing();
-    if (!DownLoadFile(url, types, bootSaveFileName, md5, usedType)) {
+    if (!DownLoadFile(url, types, bootSaveFileName, md5, usedType, sha256)) {
       OBX_INFO(kChannel, kSource, "BootFile: " << url << " downloaded bootfile failed");
       return false;
     }
@@ -109,10 +125,11 @@ bool TaskManager::BootFile(const std::string& id) {
     return true;
   }
 
-  if (!HoldsExpectedProgram(bootSaveFilePath, md5)) {
+  if (!HoldsExpectedProgram(bootSaveFilePath, md5, sha256)) {
     OBX_WARNING(kChannel, kSource,
                 "BootFile:task " << id << " " << bootSaveFilePath << " does not match its md5 "
-                                 << md5 << ", it is downloaded again");
+                                 << md5 << (sha256.empty() ? "" : " or sha256 " + sha256)
+                                 << ", it is downloaded again");
     taskList_.SetAttribute(id, "bootdownload", "status", "false");
     return false;
   }
@@ -164,6 +181,11 @@ bool TaskManager::DoPatchFile(const std::string& id) {
     OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " md5 or patch file error");
     return false;
   }
+  std::string sha256;
+  if (!PatchFileSha256(patchFileUrl, policy_.GetAttribute(id, "download", "url"),
+                       policy_.GetAttribute(id, "download", "sha256"), sha256))
+    return false;
+  if (RefusedWithoutSha256("DoPatchFile", id, sha256)) return false;
   const std::string patchSaveFileName = GetFileNameFromUrl(patchFileUrl);
   const std::string savePatchfilePatch = fileSavedPath_ + "\\" + patchSaveFileName;
 
@@ -181,7 +203,7 @@ bool TaskManager::DoPatchFile(const std::string& id) {
     OBX_INFO(kChannel, kSource, "PatchFile:task " << id << " downloadType is " << types);
     std::string downLoadtype;
     SaveBeforeActing();
-    if (!DownLoadFile(patchFileUrl, types, patchSaveFileName, patchFileMd5, downLoadtype)) {
+    if (!DownLoadFile(patchFileUrl, types, patchSaveFileName, patchFileMd5, downLoadtype, sha256)) {
       OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file failed");
       return false;
     }
@@ -189,24 +211,26 @@ bool TaskManager::DoPatchFile(const std::string& id) {
     OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << "  patch file was downloaded");
     taskList_.SetAttribute(id, "download", "status", "true");
   }
-  return RunPatchProgram(id, regPatchId, savePatchfilePatch, patchFileMd5);
+  return RunPatchProgram(id, regPatchId, savePatchfilePatch, patchFileMd5, sha256);
 }
 
 bool TaskManager::CheckPatchFile(const std::string& id, const std::string& programPath,
-                                 const std::string& md5) {
-  if (HoldsExpectedProgram(programPath, md5)) return true;
+                                 const std::string& md5, const std::string& sha256) {
+  if (HoldsExpectedProgram(programPath, md5, sha256)) return true;
   OBX_WARNING(kChannel, kSource,
               "DoPatchFile:task " << id << " " << programPath << " does not match its md5 " << md5
+                                  << (sha256.empty() ? "" : " or sha256 " + sha256)
                                   << ", it is downloaded again");
   taskList_.SetAttribute(id, "download", "status", "false");
   return false;
 }
 
 bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regPatchId,
-                                  const std::string& programPath, const std::string& md5) {
+                                  const std::string& programPath, const std::string& md5,
+                                  const std::string& sha256) {
   // Before anyone waits or is asked: a missing or changed copy is fetched
   // again first.
-  if (!CheckPatchFile(id, programPath, md5)) return false;
+  if (!CheckPatchFile(id, programPath, md5, sha256)) return false;
   int32_t sleepTime = 0;
   if (policy_.GetAttribute(id, "exec", "runtype") != "0") {
     if (!GetStartDelay(policy_, id, sleepTime)) {
@@ -251,7 +275,7 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
       break;
   }
 
-  if (!CheckPatchFile(id, programPath, md5)) return false;
+  if (!CheckPatchFile(id, programPath, md5, sha256)) return false;
   const std::string runArgs = policy_.GetAttribute(id, "exec", "runargs");
   const std::string arguments = QuoteArgument(id);
   const std::string commandLine =

@@ -67,12 +67,12 @@ OBXDownLoader::OBXDownLoader() : saveFileDir(UpdateFolder()) {}
 
 int OBXDownLoader::DownLoadByTypeList(const std::string& url, const std::string& typeList,
                                       const std::string& fileName, const std::string& md5,
-                                      std::string& usedType) {
+                                      std::string& usedType, const std::string& sha256) {
   int result = kDownloadNothingDone;
   for (const std::string& type : SplitString(typeList, ";")) {
     // Stopping the worker: the next transfer would end at once anyway.
     if (platform::QuitRequested()) break;
-    result = DownLoadByType(url, type, fileName, md5);
+    result = DownLoadByType(url, type, fileName, md5, sha256);
     if (result == kDownloadOk) {
       usedType = type;
       return kDownloadOk;
@@ -82,7 +82,8 @@ int OBXDownLoader::DownLoadByTypeList(const std::string& url, const std::string&
 }
 
 int OBXDownLoader::DownLoadByType(const std::string& url, const std::string& type,
-                                  const std::string& fileName, const std::string& md5) {
+                                  const std::string& fileName, const std::string& md5,
+                                  const std::string& sha256) {
   OBX_INFO(kChannel, kSource, "DownLoad: type is " << type);
   if (type != "http" && type != "p2p") return kDownloadUnknownType;
   if (!IsSafeFileName(fileName)) {
@@ -95,35 +96,33 @@ int OBXDownLoader::DownLoadByType(const std::string& url, const std::string& typ
   ProtectProgramFolder(saveFileDir);
   const std::string savePath = saveFileDir + "\\" + fileName;
   bool removed = true;
-  if (KeepMatchingCopy(savePath, md5, removed)) return kDownloadOk;
+  if (KeepMatchingCopy(savePath, md5, sha256, removed)) return kDownloadOk;
   if (!removed) return kDownloadNothingDone;
 
   // Both transfers store into the folder; a fresh machine may not have it yet.
   platform::CreateDirectories(platform::NativePath(saveFileDir));
   const int result = type == "http" ? HttpDownLoad(url, savePath) : P2pDownLoad(md5, fileName);
   if (result != kDownloadOk) return result;
-  return CheckTransferred(savePath, md5);
+  return CheckTransferred(savePath, md5, sha256);
 }
 
 bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::string& md5,
-                                     bool& removed) {
+                                     const std::string& sha256, bool& removed) {
   removed = true;
   if (!Exists(savePath)) return false;
-  std::string actualMd5;
   // A copy that cannot be read is treated like one with another digest.
-  if (GetFileMd5Hex(savePath, actualMd5) && SameMd5(actualMd5, md5)) return true;
+  if (FileMatchesDigests(savePath, md5, sha256)) return true;
   removed = Remove(savePath);
   if (!removed) OBX_ERROR(kChannel, kSource, "DownLoad: could not delete " << savePath);
   return false;
 }
 
-int OBXDownLoader::CheckTransferred(const std::string& savePath, const std::string& md5) {
-  std::string actualMd5;
-  if (GetFileMd5Hex(savePath, actualMd5) && SameMd5(actualMd5, md5)) return kDownloadOk;
+int OBXDownLoader::CheckTransferred(const std::string& savePath, const std::string& md5,
+                                    const std::string& sha256) {
+  std::string mismatch;
+  if (FileMatchesDigests(savePath, md5, sha256, &mismatch)) return kDownloadOk;
   Remove(savePath);
-  OBX_WARNING(kChannel, kSource,
-              "DownLoad: " << savePath << " does not match its md5, expected:" << md5
-                           << " actual:" << actualMd5);
+  OBX_WARNING(kChannel, kSource, "DownLoad: " << savePath << " does not match its " << mismatch);
   return kDownloadDigestMismatch;
 }
 
@@ -166,9 +165,10 @@ int OBXDownLoader::P2pDownLoad(const std::string& md5, const std::string& fileNa
 }
 
 bool DownLoadFile(const std::string& url, const std::string& typeList, const std::string& fileName,
-                  std::string md5, std::string& usedType) {
+                  std::string md5, std::string& usedType, const std::string& sha256) {
   OBXDownLoader downloader;
-  return downloader.DownLoadByTypeList(url, typeList, fileName, md5, usedType) == kDownloadOk;
+  return downloader.DownLoadByTypeList(url, typeList, fileName, md5, usedType, sha256) ==
+         kDownloadOk;
 }
 
 }  // namespace obx

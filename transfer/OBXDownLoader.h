@@ -1,9 +1,10 @@
 #pragma once
 // The downloader: brings one file of a task into the update folder, trying the
 // task's download types ("http", "p2p") in order. A copy already in the folder
-// counts when its MD5 matches; any other copy is deleted first. A transferred
-// file counts only when its MD5 matches the expected text; otherwise it is
-// deleted and the next type is tried.
+// counts when its MD5 matches (and its SHA-256, when one is expected); any
+// other copy is deleted first. A transferred file counts only when its digests
+// match the expected texts; otherwise it is deleted and the next type is tried.
+// An empty expected SHA-256 checks the MD5 only.
 //
 // Threads: the worker thread only; one object lives for one DownLoadFile call.
 // Logging: channel "OBXConsole", source "OBXDownLoader".
@@ -34,11 +35,11 @@ class OBXDownLoader {
   // `usedType` as it was. An empty list tries nothing. A quit request of the
   // worker ends the list early.
   int DownLoadByTypeList(const std::string& url, const std::string& typeList,
-                         const std::string& fileName, const std::string& md5,
-                         std::string& usedType);
+                         const std::string& fileName, const std::string& md5, std::string& usedType,
+                         const std::string& sha256 = "");
   // One attempt with one type; the codes above.
   int DownLoadByType(const std::string& url, const std::string& type, const std::string& fileName,
-                     const std::string& md5);
+                     const std::string& md5, const std::string& sha256 = "");
   // Through the host's IDownloader, from the download server's address
   // (ServiceUrl\DOWNLOAD: schema "://" server [":" port] QuorUpdatesRepair "/" url).
   int HttpDownLoad(const std::string& url, const std::string& savePath);
@@ -48,11 +49,13 @@ class OBXDownLoader {
   const std::string& SaveFileDir() const { return saveFileDir; }
 
  private:
-  // A copy at `savePath`: true when it matches `md5` and so counts as
+  // A copy at `savePath`: true when it matches the digests and so counts as
   // downloaded. Any other copy is deleted; `removed` is false when it stays.
-  bool KeepMatchingCopy(const std::string& savePath, const std::string& md5, bool& removed);
-  // After a transfer that reported 1: the file must be there with `md5`.
-  int CheckTransferred(const std::string& savePath, const std::string& md5);
+  bool KeepMatchingCopy(const std::string& savePath, const std::string& md5,
+                        const std::string& sha256, bool& removed);
+  // After a transfer that reported 1: the file must be there with the digests.
+  int CheckTransferred(const std::string& savePath, const std::string& md5,
+                       const std::string& sha256);
 
   std::string saveFileDir;
 };
@@ -60,7 +63,7 @@ class OBXDownLoader {
 // The task runner's entry: one OBXDownLoader for one file; true exactly when
 // the file is in the update folder. `usedType` receives the type that brought it.
 bool DownLoadFile(const std::string& url, const std::string& typeList, const std::string& fileName,
-                  std::string md5, std::string& usedType);
+                  std::string md5, std::string& usedType, const std::string& sha256 = "");
 
 // True for a name that stays inside the update folder and that every system
 // can hold: not empty, not "." or "..", without "/", "\", the other characters

@@ -121,3 +121,14 @@ TEST(GetFileMd5Hex, StreamsFilesOfAnySizeAndRefusesWhatIsNotAFile) {
   std::string out;
   EXPECT_TRUE(obx::GetFileMd5Hex(root.Sub("big"), out));
 }
+
+TEST(GetFileSha256Hex, GivesTheStandardDigestAndRefusesWhatIsNotAFile) {
+  obxtest::TempStateRoot root;
+  obxtest::WriteFile(root.Sub("abc"), "abc");
+  const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  std::string out = "untouched";
+  EXPECT_FALSE(obx::GetFileSha256Hex(root.Sub("missing"), out));
+  EXPECT_EQ(out, "untouched");
+  EXPECT_TRUE(obx::GetFileSha256Hex(root.Sub("abc"), out));
+  EXPECT_EQ(out, abc);
+}

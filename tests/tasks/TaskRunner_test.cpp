@@ -150,6 +150,64 @@ TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
   }
 }
 
+// Two programs whose MD5 the policy gives: the SHA-256 beside it decides which
+// of two contents runs. No real MD5 collision pair here: each file's own MD5
+// stands in the policy, so the MD5 check passes and only the SHA-256 can tell
+// the wrong content. With the server key set, a task without SHA-256 is refused.
+TEST_F(TaskRunnerTest, PolicySha256DecidesWhichContentRunsAndIsRequiredWithAKey) {
+  const std::string boot = TestProgram::Name("boot"), kb2 = TestProgram::Name("kb2");
+  const std::string key = obx::PatchInfoKey("21");
+  const std::string bootMd5 = Program(boot, TestProgram()
+                                                .RecordArguments(Native("ran"))
+                                                .SetValue(key, "patchFile", kb2)
+                                                .SetValue(key, "bootCheckResult", "true")
+                                                .Exit(0));
+  const std::string kb2Md5 = Program(kb2, TestProgram().RecordArguments(Native("ran")));
+  std::string bootSha, kb2Sha;
+  ASSERT_TRUE(obx::GetFileSha256Hex(Native("download\\" + boot), bootSha));
+  ASSERT_TRUE(obx::GetFileSha256Hex(Native("download\\" + kb2), kb2Sha));
+  const std::string otherSha(64, 'a');  // the other content of the same MD5
+  std::string upperKb2Sha = kb2Sha;
+  std::transform(upperKb2Sha.begin(), upperKb2Sha.end(), upperKb2Sha.begin(), ::toupper);
+  const std::string refused =
+      "refused: its file has no sha256 in the policy and a server key is set";
+  const struct {
+    const char* name;
+    std::string bootSha, kb2Sha;
+    bool keySet;
+    std::vector<std::string> ran;
+    std::string logged;
+  } cases[] = {
+      {"both right", bootSha, upperKb2Sha, false, {"21", "21"}, ""},
+      {"both right, key set", bootSha, kb2Sha, true, {"21", "21"}, ""},
+      {"no sha256, no key", "", "", false, {"21", "21"}, ""},
+      {"boot wrong", otherSha, kb2Sha, false, {}, "or sha256 " + otherSha},
+      {"patch wrong", bootSha, otherSha, false, {"21"}, "or sha256 " + otherSha},
+      {"key set, boot without", "", kb2Sha, true, {}, "BootFile:task 21 " + refused},
+      {"key set, patch without", bootSha, "", true, {"21"}, "DoPatchFile:task 21 " + refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(Native("ran").c_str());
+    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "ServerKey",
+                        c.keySet ? "MCowBQYDK2VwAyEA" : "");
+    const auto sha = [](const std::string& v) { return v.empty() ? "" : " sha256=\"" + v + "\""; };
+    Store("<patch policyid=\"21\"><bootdownload url=\"b/" + boot + "\" md5=\"" + bootMd5 + "\"" +
+              sha(c.bootSha) + "/><download url=\"p/" + kb2 + "\" filename=\"" + kb2 + "\" md5=\"" +
+              kb2Md5 + "\"" + sha(c.kb2Sha) + " type=\"http\"/><exec runtype=\"0\"/></patch>",
+          "<patch policyid=\"21\">" + std::string(kPending) +
+              "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
+    runtime_.ClearLines();
+    Cycle();
+    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
+    const auto messages = runtime_.Messages();
+    EXPECT_EQ(c.logged.empty() ? 0 : 1,
+              std::count_if(messages.begin(), messages.end(), [&](const std::string& m) {
+                return !c.logged.empty() && m.find(c.logged) != std::string::npos;
+              }));
+  }
+}
+
 // Task 12 at the end of its patch stage: verdict given, kb1 named by the boot
 // program and already downloaded, "repeate" set.
 TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {

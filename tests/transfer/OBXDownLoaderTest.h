@@ -100,13 +100,14 @@ class DownLoaderTest : public ::testing::Test {
     return platform::NativePath(folder + "\\" + name);
   }
   bool Fetch(const std::string& types, std::string& used, const std::string& name = "boot.sh") {
-    return obx::DownLoadFile("boot/boot.sh", types, name, md5, used);
+    return obx::DownLoadFile("boot/boot.sh", types, name, md5, used, sha256);
   }
 
   obxtest::TestMachine machine;
   obxtest::FakeRuntime runtime;
   std::string folder = "C:\\obx\\new\\download";  // missing, with a missing parent
   std::string md5;
+  std::string sha256;  // none by default: the MD5 alone is checked
   Transfer http;
   Transfer p2p;
 };

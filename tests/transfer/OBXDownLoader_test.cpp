@@ -142,6 +142,39 @@ TEST_F(DownLoaderTest, TransferredFileWithAnotherDigestIsDeletedAndTheNextTypeTr
   EXPECT_FALSE(std::filesystem::exists(Saved()));
 }
 
+// The policy's SHA-256 beside the MD5: with the MD5 right, a content of
+// another SHA-256 (as the second file of an MD5 collision pair would be)
+// counts neither in place nor transferred.
+TEST_F(DownLoaderTest, Sha256BesideTheMd5MustMatchInPlaceAndTransferred) {
+  WithHttp();
+  md5 = Md5Of(kContent);
+  obxtest::WriteFile(Saved(), kContent);
+  std::string right;
+  ASSERT_TRUE(obx::GetFileSha256Hex(folder + "\\boot.sh", right));
+  std::string upper = right;
+  for (char& ch : upper) ch = static_cast<char>(std::toupper(ch));
+  const std::string wrong(64, 'b');
+  const struct {
+    std::string sha256;
+    bool ok;
+    size_t transfers;
+  } cases[] = {{right, true, 0}, {upper, true, 0}, {wrong, false, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sha256);
+    obxtest::WriteFile(Saved(), kContent);
+    http.calls.clear();
+    runtime.ClearLines();
+    sha256 = c.sha256;
+    std::string used;
+    EXPECT_EQ(c.ok, Fetch("http", used));
+    EXPECT_EQ(c.transfers, http.calls.size());
+    EXPECT_EQ(c.ok, std::filesystem::exists(Saved()));
+    EXPECT_EQ(!c.ok, runtime.Has("DownLoad: " + folder +
+                                 "\\boot.sh does not match its sha256, expected:" + wrong +
+                                 " actual:" + right));
+  }
+}
+
 TEST_F(DownLoaderTest, UnsafeFileNamesAreRefused) {
   WithHttp();
   for (const char* name : {"", ".", "..", "../boot.sh", "..\\boot.sh", "sub/boot.sh", "a\"b.sh",
