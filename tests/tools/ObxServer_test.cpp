@@ -547,9 +547,10 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
 TEST_F(ObxServerTest, DeepXmlIsRefusedAndTheServerGoesOn) {
   std::string nested;
   for (int i = 0; i < 100000; ++i) nested += "<map>";
-  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">" + nested);
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0) << server.Stderr();
+  // Written once the server runs: at start it would refuse to serve it.
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">" + nested);
   const std::string envelope =
       "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>";
   // Too much markup for any request: refused before parsing.
