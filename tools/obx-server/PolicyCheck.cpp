@@ -50,12 +50,12 @@ std::string IdProblem(const std::string& id) {
 
 // The agent reads a window as two hours joined by "-"; anything else, or a
 // window that admits no hour, would never (or always) let the task download.
-std::string WindowProblem(const char* element, const std::string& window) {
+std::string WindowProblem(const char* element, const std::string& window, bool refuseClosed) {
   if (window.empty()) return std::string();
   const std::vector<std::string> hours = SplitOn(window, '-');
   if (hours.size() != 2 || !IsWholeNumber(hours[0], 24) || !IsWholeNumber(hours[1], 24))
     return std::string(element) + " validtime \"" + window + "\" is not two hours 0-24 joined by -";
-  if (std::stol(hours[0]) >= std::stol(hours[1]))
+  if (refuseClosed && std::stol(hours[0]) >= std::stol(hours[1]))
     return std::string(element) + " validtime \"" + window + "\" admits no hour";
   return std::string();
 }
@@ -206,8 +206,10 @@ std::vector<PolicyProblem> CheckPolicy(TiXmlDocument& doc, const PolicyCheckOpti
       return std::string(value ? value : "");
     };
     for (const std::string& problem :
-         {WindowProblem("bootdownload", attribute("bootdownload", "validtime")),
-          WindowProblem("download", attribute("download", "validtime")),
+         {WindowProblem("bootdownload", attribute("bootdownload", "validtime"),
+                        options.refuseClosedWindows),
+          WindowProblem("download", attribute("download", "validtime"),
+                        options.refuseClosedWindows),
           DeadlineProblem(attribute("exec", "deadlinetime")),
           DelayProblem("firstruntime", attribute("exec", "firstruntime")),
           DelayProblem("randomtime", attribute("exec", "randomtime"))}) {
@@ -256,6 +258,7 @@ std::vector<std::string> BuildPolicy(const std::string& source, PolicyCheckOptio
   const std::string unreadable = Parse(source, doc);
   if (!unreadable.empty()) return {unreadable};
   options.fillDigests = true;
+  options.refuseClosedWindows = true;
   const std::vector<std::string> messages = Messages(source, CheckPolicy(doc, options));
   if (!messages.empty()) return messages;
   TiXmlPrinter printer;

@@ -20,12 +20,17 @@ struct PolicyCheckOptions {
   std::string repositoryPrefix = "/download/";
   // Writes `md5` and `sha256` of every named file into the document.
   bool fillDigests = false;
+  // Refuses a well-formed window that admits no hour ("22-6", "8-8"): in a
+  // policy being built such a window is a mistake, while a policy already in
+  // the folder may hold one on purpose (a task held back from downloading).
+  bool refuseClosedWindows = false;
 };
 
 // Every problem of `doc`, in document order; none when it may be served.
 // Checked: the root is `patchs`; every `policyid` is present, unique ignoring
 // letter case and usable as a registry key name; `validtime`, `deadlinetime`,
-// `firstruntime` and `randomtime` are well-formed; with a repository, every
+// `firstruntime` and `randomtime` are well-formed; each download `type` is
+// present and known, and `filename` matches `url`; with a repository, every
 // address lies under the prefix and names a file present in the folder.
 std::vector<PolicyProblem> CheckPolicy(TiXmlDocument& doc, const PolicyCheckOptions& options);
 
