@@ -72,8 +72,8 @@ set(OBX_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${OBX_PACKAGING_DIR}/orsa-host.service DESTINATION lib/systemd/system
         COMPONENT agent)
 install(FILES ${OBX_PACKAGING_DIR}/obx-agent.reg DESTINATION usr/share/orsa COMPONENT agent)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/operating.md ${PROJECT_SOURCE_DIR}/README.md
-        DESTINATION ${OBX_DOC_DIR} COMPONENT agent)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/operating.md ${PROJECT_SOURCE_DIR}/docs/policy.md
+              ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${OBX_DOC_DIR} COMPONENT agent)
 
 # --- obx-server --------------------------------------------------------------
 # It carries its own copy of the platform library, so that installing the
@@ -81,7 +81,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/operating.md ${PROJECT_SOURCE_DIR}/READ
 install(TARGETS obx-server RUNTIME DESTINATION ${OBX_SERVER_DIR}/bin COMPONENT server)
 install(TARGETS obx_platform LIBRARY DESTINATION ${OBX_SERVER_DIR}/lib COMPONENT server)
 obx_install_link(usr/bin obx-server ../lib/obx-server/bin/obx-server server)
-install(FILES ${PROJECT_SOURCE_DIR}/tools/obx-server/README.md
+install(FILES ${PROJECT_SOURCE_DIR}/tools/obx-server/README.md ${PROJECT_SOURCE_DIR}/docs/policy.md
         DESTINATION usr/share/doc/obx-server COMPONENT server)
 
 # --- CPack -------------------------------------------------------------------

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Helpers of scripts/demo: checks the sample policy against the repository and
-prints the agent's task list and the server's reports as readable tables.
+"""Helpers of scripts/demo: prints the agent's task list and the server's reports as readable tables.
 
-    show.py check-policy POLICY.xml REPOSITORY   every md5 matches its file
     show.py tasks TASKLIST.xml POLICY.xml         task list table (opened XML)
     show.py reports < reports.json                reports table
     show.py attribute TASKLIST.xml ID ELEMENT NAME  one attribute of a task ("" if none)
@@ -29,42 +27,6 @@ import xml.etree.ElementTree as ET
 def split_list(text):
     # Lists in the policy are ";"-separated; empty pieces do not count.
     return [piece for piece in (text or "").split(";") if piece]
-
-
-def check_policy(policy_path, repository):
-    """Every address of bootdownload/download must name a file of the
-    repository whose MD5 is the one the policy gives at the same position."""
-    root = ET.parse(policy_path).getroot()
-    problems = []
-    checked = 0
-    for patch in root.findall("patch"):
-        task = patch.get("policyid", "?")
-        for element in ("bootdownload", "download"):
-            node = patch.find(element)
-            if node is None:
-                continue
-            urls = split_list(node.get("url"))
-            md5s = split_list(node.get("md5"))
-            if len(urls) != len(md5s):
-                problems.append(f"task {task} {element}: {len(urls)} addresses but {len(md5s)} md5 values")
-                continue
-            for url, expected in zip(urls, md5s):
-                path = os.path.join(repository, url)
-                try:
-                    with open(path, "rb") as f:
-                        actual = hashlib.md5(f.read()).hexdigest()
-                except OSError as e:
-                    problems.append(f"task {task} {element}: {url}: {e.strerror}")
-                    continue
-                checked += 1
-                if actual != expected:
-                    problems.append(f"task {task} {element}: {url} has md5 {actual}, the policy says {expected}")
-    for line in problems:
-        print(f"demo: policy {policy_path}: {line}", file=sys.stderr)
-    if checked == 0 and not problems:
-        print(f"demo: policy {policy_path} names no file to download", file=sys.stderr)
-        return 1
-    return 1 if problems else 0
 
 
 def print_table(header, rows):
@@ -295,8 +257,6 @@ def flagged(log_path):
 
 def main(argv):
     try:
-        if len(argv) == 4 and argv[1] == "check-policy":
-            return check_policy(argv[2], argv[3])
         if len(argv) == 4 and argv[1] == "tasks":
             return tasks(argv[2], argv[3])
         if len(argv) == 2 and argv[1] == "reports":

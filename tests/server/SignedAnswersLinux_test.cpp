@@ -42,7 +42,7 @@ TEST(SignedAnswersEndToEnd, AgentsOfEitherKeyTrustOnlyTheSigningServer) {
   ASSERT_FALSE(key1.empty());
   ASSERT_NE(key1, key2);
   ASSERT_TRUE(platform::CreateDirectories(root.Sub("policies")));
-  obxtest::WriteFile(root.Sub("policies/default.xml"), "<policy version=\"7\"/>");
+  obxtest::WriteFile(root.Sub("policies/default.xml"), "<patchs version=\"7\"/>");
   // Key 1 named by its file, key 2 on the command line.
   obxtest::ObxServerProcess signing(
       root,
@@ -84,7 +84,7 @@ TEST(SignedAnswersEndToEnd, AgentsOfEitherKeyTrustOnlyTheSigningServer) {
     obx::OBXWebService service;
     std::string policy = "stored";
     EXPECT_EQ(service.UpdatePatchPolicy("code", "user", "1", "os", policy), c.trusted);
-    EXPECT_EQ(policy, c.trusted ? "<policy version=\"7\"/>" : "stored");
+    EXPECT_EQ(policy, c.trusted ? "<patchs version=\"7\"/>" : "stored");
     // A sealed text the server cannot open: a signed "false" is still an answer.
     std::string answer;
     service.UploadExecuteStatus("not sealed", answer);

@@ -245,9 +245,19 @@ TEST_F(ObxServerTest, MissingOrBrokenPolicy) {
     ASSERT_NE(server.Port(), 0) << server.Stderr();
     EXPECT_EQ(PolicyFor(server, "x", ""), "");
   }
+  // A broken policy stops the server from starting, naming the file; one
+  // broken while it runs is a fault of the request.
   obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">");
+  {
+    ServerProcess refused(root_, Args());
+    EXPECT_EQ(refused.Port(), 0);
+    EXPECT_NE(refused.Stderr().find("default.xml: is not well-formed"), std::string::npos)
+        << refused.Stderr();
+  }
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\"/>");
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0);
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">");
   try {
     PolicyFor(server, "x", "");
     ADD_FAILURE() << "no Fault";
@@ -537,9 +547,10 @@ TEST_F(ObxServerTest, UnknownOperationAndMismatchedActionAreFaults) {
 TEST_F(ObxServerTest, DeepXmlIsRefusedAndTheServerGoesOn) {
   std::string nested;
   for (int i = 0; i < 100000; ++i) nested += "<map>";
-  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">" + nested);
   ServerProcess server(root_, Args());
   ASSERT_NE(server.Port(), 0) << server.Stderr();
+  // Written once the server runs: at start it would refuse to serve it.
+  obxtest::WriteFile(policies_ + "/default.xml", "<patchs version=\"1\">" + nested);
   const std::string envelope =
       "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body>";
   // Too much markup for any request: refused before parsing.
@@ -642,6 +653,66 @@ TEST_F(ObxServerTest, CommandLine) {
   struct stat st {};
   ASSERT_EQ(::stat(root_.Sub("signing.pem").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(ObxServerTest, PolicyBuildChecksAndFillsInDigests) {
+  const std::string bin = Quote(obxtest::BinDir() + "/obx-server");
+  obxtest::WriteFile(root_.Sub("repo") + "/boot/a.sh", "abc");
+  const std::string out = root_.Sub("built.xml");
+  struct Case {
+    std::string patches;  // inside <patchs>
+    const char* error;    // expected on stderr; nullptr: built
+  };
+  const std::vector<Case> cases = {
+      {"<patch policyid='1'><bootdownload url='boot/a.sh;/download/boot/a.sh' type='http' "
+       "validtime='0-24'/>"
+       "<exec deadlinetime='2020-1-1 00:00' firstruntime='2' randomtime='1'/></patch>",
+       nullptr},
+      {"<patch policyid='Ab'/><patch policyid='aB'/>", "task aB: policyid is the same as Ab"},
+      {"<patch policyid=''/>", "source.xml: policyid is empty"},
+      {"<patch policyid='a\\b'/>", "holds a backslash"},
+      {"<patch policyid='a&#9;b'/>", "holds a control character"},
+      {"<patch policyid='" + std::string(256, 'x') + "'/>", "longer than 255"},
+      {"<patch policyid='2'><download validtime='8'/></patch>", "task 2: download validtime \"8\""},
+      {"<patch policyid='2'><download validtime='22-6'/></patch>", "admits no hour"},
+      {"<patch policyid='3'><exec deadlinetime='2020-13-01 00:00'/></patch>", "deadlinetime"},
+      {"<patch policyid='3'><exec randomtime='597'/></patch>", "randomtime \"597\""},
+      {"<patch policyid='4'><download url='boot/none.sh' type='http'/></patch>", "names no file"},
+      {"<patch policyid='4'><download url='boot/a.sh' type='http;ftp'/></patch>",
+       "\"ftp\" is neither"},
+      {"<patch policyid='4'><download url='boot/a.sh;boot/a.sh' filename='a' type='p2p'/></patch>",
+       "names 1 files for 2 addresses"},
+      {"<patch policyid='4'><download url='/other/boot/a.sh'/></patch>",
+       "not under the repository"},
+      {"<patch policyid='4'><download url='../repo/boot/a.sh'/></patch>",
+       "not under the repository"},
+      {"<patch policyid='5'>", "is not well-formed XML"},
+  };
+  std::string built;
+  for (const Case& c : cases) {
+    ::unlink(out.c_str());
+    const std::string source = root_.Sub("source.xml");
+    obxtest::WriteFile(source, "<patchs version='1'>" + c.patches + "</patchs>");
+    const CommandResult r = RunCommand(bin + " policy build " + Quote(source) + " --repository " +
+                                           Quote(root_.Sub("repo")) + " --out " + Quote(out),
+                                       root_.Path());
+    EXPECT_EQ(r.status, c.error ? 1 : 0) << c.patches << r.err;
+    EXPECT_EQ(::access(out.c_str(), F_OK) == 0, c.error == nullptr) << c.patches;
+    if (!c.error) built = obxtest::ReadFile(out);
+    if (c.error) {
+      EXPECT_NE(r.err.find("source.xml: "), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(c.error), std::string::npos) << c.patches << ": " << r.err;
+    }
+  }
+  // The digests of "abc", once for each address.
+  EXPECT_NE(built.find("md5=\"900150983cd24fb0d6963f7d28e17f72;900150983cd24fb0d6963f7d28e17f72\""),
+            std::string::npos)
+      << built;
+  EXPECT_NE(
+      built.find("sha256=\"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad;"),
+      std::string::npos)
+      << built;
+  EXPECT_EQ(RunCommand(bin + " policy build " + Quote(out) + " --out x", root_.Path()).status, 2);
 }
 
 // Statuses of the answers in `data`, in order.

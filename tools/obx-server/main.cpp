@@ -5,6 +5,8 @@
 //                    [--service-path PATH] --db FILE [--verbose] [bounds]
 //   obx-server reports --db FILE [--json]
 //   obx-server keygen --out FILE [--key-id N]
+//   obx-server policy build SOURCE --repository DIR --out FILE
+//                           [--repository-prefix PATH]
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
@@ -26,6 +28,7 @@
 #include "tools/common/JsonText.h"
 #include "tools/obx-server/AnswerSigner.h"
 #include "tools/obx-server/ObxServer.h"
+#include "tools/obx-server/PolicyCheck.h"
 #include "tools/obx-server/ReportDatabase.h"
 
 namespace {
@@ -34,6 +37,8 @@ const char kUsage[] =
     "usage: obx-server serve [options]\n"
     "       obx-server reports --db FILE [--json]\n"
     "       obx-server keygen --out FILE [--key-id N]\n"
+    "       obx-server policy build SOURCE --repository DIR --out FILE\n"
+    "                               [--repository-prefix PATH]\n"
     "       obx-server --help | --version\n"
     "\n"
     "serve: answers updatePatchPolicy, uploadExecuteStatus and uploadExecuteResult\n"
@@ -72,7 +77,12 @@ const char kUsage[] =
     "\n"
     "keygen: writes a new Ed25519 key pair's private key to FILE (readable by its\n"
     "  owner only; an existing file is not replaced), stating key number N\n"
-    "  (default 1), and prints the public key and the agent's registry settings.\n";
+    "  (default 1), and prints the public key and the agent's registry settings.\n"
+    "\n"
+    "policy build: checks the policy SOURCE (task ids, time windows, deadlines,\n"
+    "  every address under the repository prefix [/download/] naming a file of\n"
+    "  DIR), fills in the md5 and sha256 of every file and writes it to FILE.\n"
+    "  Each problem is printed as FILE: task ID: REASON; nothing is written then.\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "obx-server: " << problem << "\n" << kUsage;
@@ -191,6 +201,23 @@ int Keygen(const std::map<std::string, std::string>& options) {
   return std::cout.good() ? 0 : 1;
 }
 
+int PolicyBuild(const std::string& source, const std::map<std::string, std::string>& options) {
+  auto repository = options.find("--repository");
+  auto out = options.find("--out");
+  if (repository == options.end() || out == options.end())
+    return Usage("policy build needs SOURCE --repository DIR --out FILE");
+  obxserver::PolicyCheckOptions check;
+  check.repository = repository->second;
+  auto prefix = options.find("--repository-prefix");
+  if (prefix != options.end()) check.repositoryPrefix = prefix->second;
+  if (check.repositoryPrefix.empty() || check.repositoryPrefix[0] != '/')
+    return Usage("--repository-prefix must start with /");
+  if (check.repositoryPrefix.back() != '/') check.repositoryPrefix += '/';
+  const std::vector<std::string> problems = obxserver::BuildPolicy(source, check, out->second);
+  for (const std::string& problem : problems) std::cerr << "obx-server: " << problem << "\n";
+  return problems.empty() ? 0 : 1;
+}
+
 int Serve(const std::map<std::string, std::string>& options,
           const std::vector<std::string>& signingKeys) {
   obxserver::ServerConfig config;
@@ -271,6 +298,14 @@ int Serve(const std::map<std::string, std::string>& options,
       std::cerr << "obx-server: " << *folder << " is not a folder\n";
       return 1;
     }
+  }
+
+  // A policy the agent would misread is refused here rather than at the
+  // first machine that asks for it.
+  if (!config.policies.empty()) {
+    const std::vector<std::string> problems = obxserver::CheckPolicyFolder(config.policies);
+    for (const std::string& problem : problems) std::cerr << "obx-server: " << problem << "\n";
+    if (!problems.empty()) return 1;
   }
 
   // Buffers of a request's size (bodies, opened uploads) come straight from
@@ -359,6 +394,14 @@ int main(int argc, char** argv) {
   if (command == "reports") {
     if (!ParseOptions(args, {"--db"}, {"--json"}, options, problem)) return Usage(problem);
     return Reports(options);
+  }
+  if (command == "policy") {
+    if (args.size() < 2 || args[0] != "build") return Usage("policy needs build SOURCE");
+    const std::string source = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+    if (!ParseOptions(args, {"--repository", "--out", "--repository-prefix"}, {}, options, problem))
+      return Usage(problem);
+    return PolicyBuild(source, options);
   }
   return Usage("unknown command " + command);
 }
