@@ -3,7 +3,7 @@
 # Two packages:
 #   obx-agent   orsa-host, the component, the peer-to-peer composite, the
 #               platform library, orsa-reg, orsa-seal, obx-inspect, the
-#               systemd unit, the default settings and the operator docs.
+#               systemd unit, the default settings and the operator's documents.
 #   obx-server  the reference management server, for a lab or a test bench;
 #               an endpoint never needs it, and it listens on the network.
 #
@@ -72,8 +72,12 @@ set(OBX_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${OBX_PACKAGING_DIR}/orsa-host.service DESTINATION lib/systemd/system
         COMPONENT agent)
 install(FILES ${OBX_PACKAGING_DIR}/obx-agent.reg DESTINATION usr/share/orsa COMPONENT agent)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/operating.md ${PROJECT_SOURCE_DIR}/docs/policy.md
-              ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${OBX_DOC_DIR} COMPONENT agent)
+# The operator's documents, the same in both packages: they link only each
+# other, so every link works where they are installed.
+set(OBX_DOCS ${PROJECT_SOURCE_DIR}/docs/glossary.md ${PROJECT_SOURCE_DIR}/docs/operating.md
+             ${PROJECT_SOURCE_DIR}/docs/policy.md ${PROJECT_SOURCE_DIR}/docs/server.md
+             ${OBX_PACKAGING_DIR}/copyright)
+install(FILES ${OBX_DOCS} DESTINATION ${OBX_DOC_DIR} COMPONENT agent)
 
 # --- obx-server --------------------------------------------------------------
 # It carries its own copy of the platform library, so that installing the
@@ -81,7 +85,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/operating.md ${PROJECT_SOURCE_DIR}/docs
 install(TARGETS obx-server RUNTIME DESTINATION ${OBX_SERVER_DIR}/bin COMPONENT server)
 install(TARGETS obx_platform LIBRARY DESTINATION ${OBX_SERVER_DIR}/lib COMPONENT server)
 obx_install_link(usr/bin obx-server ../lib/obx-server/bin/obx-server server)
-install(FILES ${PROJECT_SOURCE_DIR}/tools/obx-server/README.md ${PROJECT_SOURCE_DIR}/docs/policy.md
+install(FILES ${OBX_DOCS} ${PROJECT_SOURCE_DIR}/tools/obx-server/obx.wsdl
         DESTINATION usr/share/doc/obx-server COMPONENT server)
 
 # --- CPack -------------------------------------------------------------------

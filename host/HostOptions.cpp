@@ -140,7 +140,7 @@ std::string HostUsage() {
          "                     agent's) naming library LIB and the services it registers;\n"
          "                     LIB must load and export OrsaExportClass\n"
          "Exit codes: 0 clean stop, 1 failure, 2 usage error or a component\n"
-         "that cannot be loaded.\n";
+         "that cannot be loaded, 3 another orsa-host runs on the same state root.\n";
 }
 
 std::string DefaultComponentPath(const std::string& executable) {

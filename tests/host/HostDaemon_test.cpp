@@ -183,6 +183,8 @@ TEST(HostDaemon, UsageErrorsExitWithTwoAndHelpWithZero) {
   HostProcess help(root, {"--help"});
   help.WaitExit(std::chrono::seconds(30));
   EXPECT_EQ(help.Out().compare(0, 17, "usage: orsa-host "), 0) << help.Out();
+  // Every exit code the host uses is listed, the lock's 3 included.
+  EXPECT_NE(help.Out().find("3 another orsa-host runs on the same state root"), std::string::npos);
 }
 
 TEST(HostDaemon, ConsoleThatDoesNotStartEndsTheHostWithOne) {
