@@ -1,7 +1,7 @@
 #pragma once
 // The one clock of the component: wall time for hour windows, timestamps and
 // random seeds; monotonic time for waits and time-outs. Tests install a
-// ManualClock (platform/ManualClock.h) to set the time and to make waits
+// ManualClock (tests/support/ManualClock.h) to set the time and to make waits
 // return at once.
 #include <cstdint>
 #include <string>

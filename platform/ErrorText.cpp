@@ -1,5 +1,5 @@
-#include "platform/SystemErrorText.h"
 #include "platform/WinError.h"
+#include "platform/detail/SystemErrorText.h"
 
 namespace platform {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/File.h"
-#include "platform/FileLock.h"
 #include "platform/StateRoot.h"
+#include "platform/detail/FileLock.h"
 
 namespace platform {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/ModulePin.h"
+#include "platform/detail/ModulePin.h"
 
 namespace platform {
 

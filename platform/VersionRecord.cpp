@@ -1,6 +1,6 @@
 // The version record as Windows keeps it in the registry, read afresh at every
 // call so that a test (or an operator) can state the release the agent runs as.
-#include "platform/VersionRecord.h"
+#include "platform/detail/VersionRecord.h"
 
 #include <strings.h>
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/WinError.h"
+#include "platform/detail/TextConversion.h"
 
 namespace platform {
 namespace {
@@ -71,23 +72,10 @@ std::string AnsiCodePageName() {
   return name.empty() ? std::string("UTF-8") : name;
 }
 
-bool ConvertCodePage(unsigned fromCodePage, unsigned toCodePage, const std::string& text,
-                     std::string* out, long* error) {
-  long ignored = 0;
-  if (error == nullptr) error = &ignored;
-  if (out == nullptr) {
-    *error = kErrorInvalidParameter;
-    return false;
-  }
-  if (text.empty()) {
-    out->clear();
-    return true;
-  }
+long detail::ConvertText(unsigned fromCodePage, unsigned toCodePage, const std::string& text,
+                         std::string* out) {
   Converter converter(NameOf(toCodePage), NameOf(fromCodePage));
-  if (!converter.ok()) {
-    *error = kErrorInvalidParameter;
-    return false;
-  }
+  if (!converter.ok()) return kErrorInvalidParameter;
   std::vector<char> input(text.begin(), text.end());
   char* in = input.data();
   size_t inLeft = input.size();
@@ -101,27 +89,21 @@ bool ConvertCodePage(unsigned fromCodePage, unsigned toCodePage, const std::stri
     if (rc == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
       // EILSEQ: invalid input or no mapping; EINVAL: incomplete sequence at the end.
-      *error = (errno == EILSEQ || errno == EINVAL) ? kErrorNoUnicodeTranslation
-                                                    : kErrorInvalidParameter;
-      return false;
+      return (errno == EILSEQ || errno == EINVAL) ? kErrorNoUnicodeTranslation
+                                                  : kErrorInvalidParameter;
     }
     // Some iconv implementations count irreversible conversions (a character
     // replaced by an approximation) in rc; such a text lost information.
-    if (rc != 0) {
-      *error = kErrorNoUnicodeTranslation;
-      return false;
-    }
+    if (rc != 0) return kErrorNoUnicodeTranslation;
   }
   // Flush any shift state of stateful encodings.
   char* o = buffer.data();
   size_t oLeft = buffer.size();
-  if (iconv(converter.get(), nullptr, nullptr, &o, &oLeft) == static_cast<size_t>(-1)) {
-    *error = kErrorNoUnicodeTranslation;
-    return false;
-  }
+  if (iconv(converter.get(), nullptr, nullptr, &o, &oLeft) == static_cast<size_t>(-1))
+    return kErrorNoUnicodeTranslation;
   result.append(buffer.data(), buffer.size() - oLeft);
   *out = std::move(result);
-  return true;
+  return kErrorSuccess;
 }
 
 }  // namespace platform

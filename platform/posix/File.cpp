@@ -13,6 +13,7 @@
 #include <set>
 
 #include "platform/StateRoot.h"
+#include "platform/detail/WriteCounter.h"
 #include "platform/posix/PosixError.h"
 
 namespace platform {
@@ -21,11 +22,8 @@ namespace {
 
 long LastError() { return WindowsErrorFromErrno(errno); }
 
-std::atomic<uint64_t> g_replaced{0};
-std::atomic<uint64_t> g_flushes{0};
-
 int Flush(int fd) {
-  g_flushes.fetch_add(1, std::memory_order_relaxed);
+  detail::CountFlush();
   return ::fsync(fd);
 }
 
@@ -322,16 +320,9 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
   if (!ok) return false;
   // The rename itself reaches the disk only with the folder's metadata.
   SyncFolder(folder);
-  g_replaced.fetch_add(1, std::memory_order_relaxed);
+  detail::CountReplaced();
   result = kErrorSuccess;
   return true;
-}
-
-FileWriteCounts GetFileWriteCounts() {
-  FileWriteCounts counts;
-  counts.replaced = g_replaced.load(std::memory_order_relaxed);
-  counts.flushes = g_flushes.load(std::memory_order_relaxed);
-  return counts;
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/FileLock.h"
+#include "platform/detail/FileLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

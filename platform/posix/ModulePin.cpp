@@ -1,4 +1,4 @@
-#include "platform/ModulePin.h"
+#include "platform/detail/ModulePin.h"
 
 #include <dlfcn.h>
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/StateRoot.h"
+#include "platform/detail/RegistryGuard.h"
 #include "platform/posix/RegistryDatabase.h"
 
 namespace platform {
@@ -181,20 +182,9 @@ long OpenOrCreate(RegRoot root, const std::string& subkey, uint32_t access, RegK
   return kErrorSuccess;
 }
 
-// Runs `body` and turns an escaping exception (allocation failure) into an
-// error code: nothing may cross into callers that expect Windows codes.
-template <class F>
-long Guarded(F body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
-  } catch (...) {
-    return kErrorRegistryIo;
-  }
-}
-
 }  // namespace
+
+using detail::Guarded;
 
 long OpenRegKey(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   return Guarded([&] { return OpenOrCreate(root, subkey, access, key, false); });

@@ -11,16 +11,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/detail/Deadline.h"
+
 namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-}
+using detail::MsLeft;
 
 SocketWait Wait(int fd, short events, int ms, WaitHandle stop) {
   const bool forever = ms < 0;
@@ -54,15 +51,6 @@ addrinfo* Resolve(const std::string& host, int port, bool numeric, std::string* 
 }
 
 }  // namespace
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNone;
-  }
-  return *this;
-}
 
 void Socket::Close() {
   if (handle_ != kNone) ::close(static_cast<int>(handle_));

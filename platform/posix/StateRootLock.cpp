@@ -7,24 +7,17 @@
 
 #include <cerrno>
 
+#include "platform/detail/LockOwner.h"
+
 namespace platform {
 
 namespace {
 
-const char kLockFileName[] = "orsa-host.lock";
-
-// The id the owner wrote: digits ending in a line break; anything else (the
-// owner is between truncating and writing) tells nothing.
+// The id the owner wrote, 0 when it cannot be told.
 long ReadOwner(int fd) {
   char text[32];
-  ssize_t n = pread(fd, text, sizeof text, 0);
-  if (n < 2 || text[n - 1] != '\n') return 0;
-  long pid = 0;
-  for (ssize_t i = 0; i + 1 < n; ++i) {
-    if (text[i] < '0' || text[i] > '9' || pid > 100000000) return 0;
-    pid = pid * 10 + (text[i] - '0');
-  }
-  return pid;
+  const ssize_t n = pread(fd, text, sizeof text, 0);
+  return n > 0 ? detail::ParseLockOwner(text, static_cast<size_t>(n)) : 0;
 }
 
 }  // namespace
@@ -35,7 +28,7 @@ StateRootLock::Result StateRootLock::Acquire(const std::string& root) {
   Release();
   owner_ = 0;
   error_.clear();
-  std::string path = root + "/" + kLockFileName;
+  std::string path = root + "/" + detail::kLockFileName;
   // Close-on-exec: a program the owner starts must not keep the lock alive
   // after the owner has ended.
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "platform/SystemInfo.h"
-#include "platform/VersionRecord.h"
+#include "platform/detail/VersionRecord.h"
 
 namespace platform {
 

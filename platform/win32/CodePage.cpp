@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/WinError.h"
+#include "platform/detail/TextConversion.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
@@ -87,40 +88,16 @@ std::string AnsiCodePageName() {
   return acp == CP_UTF8 ? std::string("UTF-8") : "CP" + std::to_string(acp);
 }
 
-bool ConvertCodePage(unsigned fromCodePage, unsigned toCodePage, const std::string& text,
-                     std::string* out, long* error) {
-  long ignored = 0;
-  if (error == nullptr) error = &ignored;
-  if (out == nullptr) {
-    *error = kErrorInvalidParameter;
-    return false;
-  }
-  try {
-    if (text.empty()) {
-      out->clear();
-      return true;
-    }
-    const UINT from = Resolve(fromCodePage);
-    const UINT to = Resolve(toCodePage);
-    if ((from != kCpUtf16 && !::IsValidCodePage(from)) ||
-        (to != kCpUtf16 && !::IsValidCodePage(to))) {
-      *error = kErrorInvalidParameter;
-      return false;
-    }
-    std::wstring wide;
-    std::string result;
-    long rc = ToWide(from, text, &wide);
-    if (rc == kErrorSuccess) rc = FromWide(to, wide, &result);
-    if (rc != kErrorSuccess) {
-      *error = rc;
-      return false;
-    }
-    *out = std::move(result);
-    return true;
-  } catch (...) {
-    *error = kErrorNotEnoughMemory;
-    return false;
-  }
+long detail::ConvertText(unsigned fromCodePage, unsigned toCodePage, const std::string& text,
+                         std::string* out) {
+  const UINT from = Resolve(fromCodePage);
+  const UINT to = Resolve(toCodePage);
+  if ((from != kCpUtf16 && !::IsValidCodePage(from)) || (to != kCpUtf16 && !::IsValidCodePage(to)))
+    return kErrorInvalidParameter;
+  std::wstring wide;
+  long rc = ToWide(from, text, &wide);
+  if (rc == kErrorSuccess) rc = FromWide(to, wide, out);
+  return rc;
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/StateRoot.h"
+#include "platform/detail/WriteCounter.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
@@ -13,8 +14,6 @@ namespace {
 
 using win32::LastError;
 
-std::atomic<uint64_t> g_replaced{0};
-std::atomic<uint64_t> g_flushes{0};
 std::atomic<uint32_t> g_tempCounter{0};
 
 // A rename over a file that another process has open (a reader, a virus
@@ -338,7 +337,7 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
     }
     bool ok = WriteAll(file, data);
     if (ok) {
-      g_flushes.fetch_add(1, std::memory_order_relaxed);
+      detail::CountFlush();
       ok = ::FlushFileBuffers(file) != 0;
     }
     if (!ok) result = LastError();
@@ -348,26 +347,19 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& data, lon
       // of the folder as far as the counts go.
       result = MoveReplacing(temp, nativePath, MOVEFILE_WRITE_THROUGH);
       ok = result == kErrorSuccess;
-      if (ok) g_flushes.fetch_add(1, std::memory_order_relaxed);
+      if (ok) detail::CountFlush();
     }
     if (!ok) {
       ::DeleteFileA(temp.c_str());
       return false;
     }
-    g_replaced.fetch_add(1, std::memory_order_relaxed);
+    detail::CountReplaced();
     result = kErrorSuccess;
     return true;
   } catch (...) {
     result = kErrorNotEnoughMemory;
     return false;
   }
-}
-
-FileWriteCounts GetFileWriteCounts() {
-  FileWriteCounts counts;
-  counts.replaced = g_replaced.load(std::memory_order_relaxed);
-  counts.flushes = g_flushes.load(std::memory_order_relaxed);
-  return counts;
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/FileLock.h"
+#include "platform/detail/FileLock.h"
 
 #include "platform/win32/Windows.h"
 

@@ -10,7 +10,7 @@
 
 #include "platform/File.h"
 #include "platform/StateRoot.h"
-#include "platform/SystemErrorText.h"
+#include "platform/detail/SystemErrorText.h"
 
 namespace platform {
 

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/File.h"
+#include "platform/detail/RegistryGuard.h"
 #include "platform/win32/Windows.h"
 // Builds on <windows.h>, which must come first.
 #include <objbase.h>
@@ -265,18 +266,9 @@ long ReadValue(HKEY key, const std::string& name, RegValue* value) {
   return rc;
 }
 
-template <class F>
-long Guarded(F body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return kErrorNotEnoughMemory;
-  } catch (...) {
-    return kErrorRegistryIo;
-  }
-}
-
 }  // namespace
+
+using detail::Guarded;
 
 long OpenRegKey(RegRoot root, const std::string& subkey, uint32_t access, RegKey* key) {
   if (key == nullptr) return kErrorInvalidParameter;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/SystemErrorText.h"
+#include "platform/detail/SystemErrorText.h"
 #include "platform/win32/StopSignal.h"
 #include "platform/win32/Windows.h"
 

@@ -1,5 +1,7 @@
 #include "platform/Socket.h"
 
+#include "platform/detail/Deadline.h"
+
 // clang-format off: winsock2.h must come before windows.h
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -15,17 +17,12 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using detail::MsLeft;
 
 // The longest single wait on the socket's event: the state is looked at with
 // select() again after it, so a network event the event object missed costs
 // at most this long, never the whole time-out.
 constexpr int kSliceMs = 500;
-
-int MsLeft(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-}
 
 // Winsock is started once for the process, at the first socket, and stays.
 bool Started() {
@@ -124,15 +121,6 @@ addrinfo* Resolve(const std::string& host, int port, bool numeric, std::string* 
 }
 
 }  // namespace
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNone;
-  }
-  return *this;
-}
 
 void Socket::Close() {
   if (handle_ != kNone) ::closesocket(static_cast<SOCKET>(handle_));

@@ -3,16 +3,14 @@
 #include <string>
 
 #include "platform/WinError.h"
+#include "platform/detail/LockOwner.h"
 #include "platform/win32/Windows.h"
 
 namespace platform {
 
 namespace {
 
-const char kLockFileName[] = "orsa-host.lock";
-
-// The id the owner wrote: digits ending in a line break; anything else (the
-// owner is between truncating and writing) tells nothing.
+// The id the owner wrote, 0 when it cannot be told.
 long ReadOwner(const std::string& path) {
   // The owner lets others read, and we let it keep writing.
   win32::ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
@@ -21,14 +19,8 @@ long ReadOwner(const std::string& path) {
   if (!file.valid()) return 0;
   char text[32];
   DWORD n = 0;
-  if (!::ReadFile(file.get(), text, sizeof text, &n, nullptr) || n < 2 || text[n - 1] != '\n')
-    return 0;
-  long pid = 0;
-  for (DWORD i = 0; i + 1 < n; ++i) {
-    if (text[i] < '0' || text[i] > '9' || pid > 100000000) return 0;
-    pid = pid * 10 + (text[i] - '0');
-  }
-  return pid;
+  if (!::ReadFile(file.get(), text, sizeof text, &n, nullptr)) return 0;
+  return detail::ParseLockOwner(text, n);
 }
 
 }  // namespace
@@ -39,7 +31,7 @@ StateRootLock::Result StateRootLock::Acquire(const std::string& root) {
   Release();
   owner_ = 0;
   error_.clear();
-  const std::string path = root + "\\" + kLockFileName;
+  const std::string path = root + "\\" + detail::kLockFileName;
   // The claim is the open file itself: write access shared with nobody. A
   // second opener for writing, in this process or another, is refused with a
   // sharing violation; the system closes the handle when the process ends,

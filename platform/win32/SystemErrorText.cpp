@@ -1,4 +1,4 @@
-#include "platform/SystemErrorText.h"
+#include "platform/detail/SystemErrorText.h"
 
 #include <cctype>
 

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "platform/SystemInfo.h"
-#include "platform/VersionRecord.h"
 #include "platform/WinError.h"
+#include "platform/detail/VersionRecord.h"
 
 namespace platform {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/SystemErrorText.h"
+#include "platform/detail/SystemErrorText.h"
 
 namespace platform {
 

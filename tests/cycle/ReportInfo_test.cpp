@@ -15,9 +15,9 @@
 #include "host/SdoHelper.h"
 #include "platform/Clock.h"
 #include "platform/File.h"
-#include "platform/ManualClock.h"
 #include "platform/StateRoot.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TempStateRoot.h"
 #include "tests/support/TestMachine.h"
@@ -105,7 +105,7 @@ class ReportInfoTest : public ::testing::Test {
   const obxtest::TempStateRoot& root_ = machine_.root;
   obxtest::FakeRuntime runtime_;
   boost::shared_ptr<ScriptedInvoker> invoker_ = boost::make_shared<ScriptedInvoker>();
-  platform::ManualClock& clock_ = machine_.clock;
+  obxtest::ManualClock& clock_ = machine_.clock;
   std::string folder_;
   std::string file_;
   std::set<std::string> refused_;

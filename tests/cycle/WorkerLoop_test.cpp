@@ -12,10 +12,10 @@
 #include "cycle/OBXConsole.h"
 #include "foundation/SettingsStore.h"
 #include "orsa/INet.h"
-#include "platform/ManualClock.h"
 #include "platform/Registry.h"
 #include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {
@@ -87,7 +87,7 @@ class WorkerLoop : public ::testing::Test {
 
   obxtest::TempStateRoot root;
   obxtest::FakeRuntime runtime;
-  platform::ManualClock clock;
+  obxtest::ManualClock clock;
   platform::StopSource stop;
   std::vector<std::string> ran;
 };
@@ -134,7 +134,7 @@ TEST_F(WorkerLoop, PauseFollowsTaskScheduleCappedAtADay) {
     obxtest::TempStateRoot caseRoot;
     obxtest::FakeRuntime caseRuntime;
     caseRuntime.Install();
-    platform::ManualClock caseClock;
+    obxtest::ManualClock caseClock;
     platform::SetClockForTest(&caseClock);
     if (c.present) SetModuleDword("taskSchedule", c.hours);
     platform::StopSource caseStop;

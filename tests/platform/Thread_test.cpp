@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/ManualClock.h"
 #include "platform/StopToken.h"
+#include "tests/support/ManualClock.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST(StopToken, ScopedTokenIsCurrentOnlyInsideItsScope) {
 }
 
 TEST(ManualClock, WaitsGoThroughTheInstalledClockWithoutBlocking) {
-  platform::ManualClock clock;
+  obxtest::ManualClock clock;
   platform::SetClockForTest(&clock);
   uint64_t startMonotonic = platform::MonotonicMs();
   int64_t startWall = platform::UnixTimeSeconds();
@@ -119,7 +119,7 @@ TEST(ManualClock, LocalTimeFollowsTheDateAndTheOffset) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.local.year);
-    platform::ManualClock clock(0, c.utcOffsetMinutes);
+    obxtest::ManualClock clock(0, c.utcOffsetMinutes);
     clock.SetLocal(c.local);
     platform::LocalTime got = clock.Local();
     EXPECT_EQ(c.local.year, got.year);
@@ -131,13 +131,13 @@ TEST(ManualClock, LocalTimeFollowsTheDateAndTheOffset) {
     EXPECT_EQ(c.local.second, got.second);
     EXPECT_EQ(c.local.milliseconds, got.milliseconds);
   }
-  platform::ManualClock eastern(0, 480);
+  obxtest::ManualClock eastern(0, 480);
   EXPECT_EQ(8, eastern.Local().hour);  // 1970-01-01 00:00 UTC
   eastern.Advance(16 * 3600000ULL);
   EXPECT_EQ(0, eastern.Local().hour);
   EXPECT_EQ(2, eastern.Local().day);
   EXPECT_EQ(16 * 3600000ULL, eastern.MonotonicMs());
-  platform::ManualClock newYear;
+  obxtest::ManualClock newYear;
   EXPECT_EQ(1704067200000LL, newYear.UnixTimeMs());
   EXPECT_EQ(2024, newYear.Local().year);
 }

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ManualClock.h"
 #include "tests/support/FakeMachine.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TempStateRoot.h"
 
@@ -36,7 +36,7 @@ class TestMachine {
   void CaptureUserName();
 
   TempStateRoot root;
-  platform::ManualClock clock;
+  obxtest::ManualClock clock;
   FakeMachine facts;
   ScriptedPrompt prompt;
 

@@ -11,8 +11,8 @@
 
 #include "foundation/SettingsStore.h"
 #include "platform/MachineFacts.h"
-#include "platform/ManualClock.h"
 #include "tests/support/FakeRuntime.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedInvoker.h"
 #include "tests/support/TestMachine.h"
 

@@ -6,9 +6,10 @@
 set(OBX_PLATFORM_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
 file(GLOB OBX_WIN32_PLATFORM_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 add_executable(test_platform ${OBX_PLATFORM_TESTS_DIR}/Thread_test.cpp
-               ${OBX_PLATFORM_TESTS_DIR}/SmartIdentify_test.cpp ${OBX_WIN32_PLATFORM_TESTS})
+               ${OBX_PLATFORM_TESTS_DIR}/SmartIdentify_test.cpp ${OBX_WIN32_PLATFORM_TESTS}
+               ${OBX_PLATFORM_TESTS_DIR}/../support/ManualClock.cpp)
 target_link_libraries(test_platform PRIVATE obx_platform GTest::gtest_main advapi32 shell32)
-obx_expose(test_platform tests/platform)
+obx_expose(test_platform tests/platform tests/support)
 # The child the process tests start, beside the test program.
 add_executable(obx-sleeper ${CMAKE_CURRENT_LIST_DIR}/programs/Sleeper.cpp)
 # Copied elsewhere by the tests: it takes its runtime along.

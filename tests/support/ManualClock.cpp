@@ -1,8 +1,8 @@
-#include "platform/ManualClock.h"
+#include "tests/support/ManualClock.h"
 
 #include <utility>
 
-namespace platform {
+namespace obxtest {
 namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
@@ -44,7 +44,7 @@ int64_t ManualClock::UnixTimeMs() const {
   return unixMs_;
 }
 
-LocalTime ManualClock::Local() const {
+platform::LocalTime ManualClock::Local() const {
   int64_t localMs;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -52,7 +52,7 @@ LocalTime ManualClock::Local() const {
   }
   int64_t days = FloorDiv(localMs, kMsPerDay);
   int64_t inDay = localMs - days * kMsPerDay;
-  LocalTime local;
+  platform::LocalTime local;
   CivilFromDays(days, &local.year, &local.month, &local.day);
   local.dayOfWeek = static_cast<int>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
   local.hour = static_cast<int>(inDay / 3600000);
@@ -67,24 +67,24 @@ uint64_t ManualClock::MonotonicMs() const {
   return monotonicMs_;
 }
 
-bool ManualClock::Sleep(uint32_t ms, const StopToken& stop) {
+bool ManualClock::Sleep(uint32_t ms, const platform::StopToken& stop) {
   if (stop.StopRequested()) return false;
   std::function<void(uint32_t)> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     sleeps_.push_back(ms);
-    if (ms != kInfinite) {
+    if (ms != platform::kInfinite) {
       unixMs_ += ms;
       monotonicMs_ += ms;
     }
     hook = hook_;
   }
   if (hook) hook(ms);
-  if (ms == kInfinite) return false;  // an endless wait ends only by the request
+  if (ms == platform::kInfinite) return false;  // an endless wait ends only by the request
   return !stop.StopRequested();
 }
 
-void ManualClock::SetLocal(const LocalTime& local) {
+void ManualClock::SetLocal(const platform::LocalTime& local) {
   int64_t days = DaysFromCivil(local.year, static_cast<unsigned>(local.month),
                                static_cast<unsigned>(local.day));
   int64_t localMs = days * kMsPerDay + local.hour * 3600000LL + local.minute * 60000LL +
@@ -114,4 +114,4 @@ std::vector<uint32_t> ManualClock::Sleeps() const {
   return sleeps_;
 }
 
-}  // namespace platform
+}  // namespace obxtest

@@ -7,29 +7,28 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/Export.h"
 
-namespace platform {
+namespace obxtest {
 
-class PLATFORM_EXPORT ManualClock : public Clock {
+class ManualClock : public platform::Clock {
  public:
   // Starts at `unixTimeMs` (default 2024-01-01 00:00:00 UTC) with local time
   // equal to UTC plus `utcOffsetMinutes`.
   explicit ManualClock(int64_t unixTimeMs = 1704067200000LL, int utcOffsetMinutes = 0);
 
   int64_t UnixTimeMs() const override;
-  LocalTime Local() const override;
+  platform::LocalTime Local() const override;
   uint64_t MonotonicMs() const override;
   // Returns false at once when `stop` is already requested. Otherwise records
   // the length, advances both clocks by it (kInfinite advances nothing), calls
   // the sleep hook (outside the clock's lock) and returns whether `stop` is
   // still unrequested. Never blocks; kInfinite, which cannot be simulated,
   // returns false after the hook as if the request had ended it.
-  bool Sleep(uint32_t ms, const StopToken& stop) override;
+  bool Sleep(uint32_t ms, const platform::StopToken& stop) override;
 
   // Sets the wall time so that Local() gives `local` (milliseconds and the day
   // of week are worked out from the date).
-  void SetLocal(const LocalTime& local);
+  void SetLocal(const platform::LocalTime& local);
   void SetUnixTimeMs(int64_t unixTimeMs);
   // Moves wall and monotonic time forward.
   void Advance(uint64_t ms);
@@ -48,4 +47,4 @@ class PLATFORM_EXPORT ManualClock : public Clock {
   std::function<void(uint32_t)> hook_;
 };
 
-}  // namespace platform
+}  // namespace obxtest
