@@ -1,8 +1,6 @@
 #include "host/CompositeManifest.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -19,7 +17,7 @@ namespace {
 const char kHeader[] = "orsa-composite 1";
 // A manifest is a few lines; anything far larger is not one, and is not read
 // into memory whole.
-const std::streamoff kMaxCompositeBytes = 1 << 20;
+const uint64_t kMaxCompositeBytes = 1 << 20;
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r");
@@ -91,19 +89,15 @@ void WriteComposite(const std::string& path, const CompositeManifest& manifest,
 }
 
 CompositeManifest ReadComposite(const std::string& path, const std::string& passphrase) {
-  std::string native = platform::NativePath(path);
-  std::ifstream in(native, std::ios::binary);
-  if (!in)
-    throw std::runtime_error("composite " + path + ": " +
-                             (errno == ENOENT ? "file not found" : std::strerror(errno)));
-  in.seekg(0, std::ios::end);
-  std::streamoff size = in.tellg();
-  if (size < 0 || size > kMaxCompositeBytes)
+  std::string sealed;
+  const long error = platform::ReadFileToString(path, &sealed, kMaxCompositeBytes);
+  if (error == platform::kErrorNotEnoughMemory)
     throw std::runtime_error("composite " + path + ": not a composite file");
-  in.seekg(0);
-  std::string sealed(static_cast<size_t>(size), '\0');
-  in.read(&sealed[0], size);
-  if (!in) throw std::runtime_error("composite " + path + ": cannot be read");
+  if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
+    throw std::runtime_error("composite " + path + ": file not found");
+  if (error != platform::kErrorSuccess)
+    throw std::runtime_error("composite " + path + ": cannot be read: " +
+                             platform::ErrorText(error));
 
   std::string text;
   try {

@@ -3,13 +3,12 @@
 #include <strings.h>
 
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/WinError.h"
 #include "platform/detail/FileLock.h"
 
 namespace platform {
@@ -56,11 +55,8 @@ bool KeyLine(const std::string& line, std::string* key, std::string* value) {
 }
 
 bool ReadProfile(const std::string& path, Profile* profile) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
+  std::string text;
+  if (ReadFileToString(path, &text) != kErrorSuccess) return false;
   if (text.find("\r\n") != std::string::npos) profile->newline = "\r\n";
   size_t start = 0;
   while (start < text.size()) {

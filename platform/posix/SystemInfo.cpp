@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/WinError.h"
 #include "platform/posix/SystemFacts.h"
 
@@ -83,12 +84,11 @@ std::string HomeFolder() {
   return std::string();
 }
 
+// The file's text; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text;
+  ReadFileToString(path, &text);
+  return text;
 }
 
 }  // namespace

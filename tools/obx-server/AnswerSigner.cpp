@@ -9,11 +9,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "orsa/AnswerSignature.h"
+#include "platform/File.h"
+#include "platform/WinError.h"
 
 namespace obxserver {
 
@@ -52,11 +52,9 @@ std::string AnswerSigner::Sha256(const std::string& data) {
 }
 
 void AnswerSigner::Add(const std::string& file, uint32_t keyId) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in) throw std::runtime_error("cannot read the signing key " + file);
-  const std::string pem = text.str();
+  std::string pem;
+  if (platform::ReadFileToString(file, &pem) != platform::kErrorSuccess)
+    throw std::runtime_error("cannot read the signing key " + file);
   if (keyId == 0) keyId = StatedId(pem);
   if (keyId == 0) {
     throw std::runtime_error("the signing key " + file +

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 #include <tinyxml.h>
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "host/SecurityHelper.h"
 #include "host/ZipHelper.h"
 #include "orsa/Seal.h"
+#include "platform/File.h"
+#include "platform/WinError.h"
 #include "platform/XmlLimits.h"
 
 namespace obxserver {
@@ -30,12 +30,10 @@ std::string Identity(const struct stat& st) {
 }
 
 std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read policy file " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw std::runtime_error("cannot read policy file " + path);
-  return text.str();
+  std::string text;
+  if (platform::ReadFileToString(path, &text) != platform::kErrorSuccess)
+    throw std::runtime_error("cannot read policy file " + path);
+  return text;
 }
 
 // Checks and seals the policy text of `file`: "" and its version and sealed

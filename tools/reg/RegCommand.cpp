@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "platform/File.h"
@@ -129,21 +127,6 @@ bool EncodeData(uint32_t type, const std::string& text, std::vector<unsigned cha
       return true;
     }
   }
-}
-
-// False with errno set when the file cannot be read (a folder included).
-bool ReadWholeFile(const std::string& path, std::string* content) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    errno = EISDIR;
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *content = buffer.str();
-  return !in.bad();
 }
 
 }  // namespace
@@ -424,8 +407,8 @@ int RegCommand::Import(const Options& options, std::ostream& out, std::ostream& 
   }
   const std::string& file = options.positional[0];
   std::string content;
-  if (!ReadWholeFile(platform::NativePath(file), &content)) {
-    err << kPrefix << "Cannot read " << file << ": " << std::strerror(errno) << "\n";
+  if (const long error = platform::ReadFileToString(file, &content)) {
+    err << kPrefix << "Cannot read " << file << ": " << platform::ErrorText(error) << "\n";
     return kExitFailure;
   }
   RegFileParser parser;

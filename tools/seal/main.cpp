@@ -12,10 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -40,22 +37,16 @@ const char kUsage[] =
     "Exit status: 0 done, 1 input unreadable, sealed text does not open or output\n"
     "not written, 2 usage error.\n";
 
-bool ReadInput(const std::string& path, std::string& data) {
+// Empty when all of IN was read, else the reason.
+std::string ReadInput(const std::string& path, std::string& data) {
   if (path == "-") {
     std::ostringstream buffer;
     buffer << std::cin.rdbuf();
     data = buffer.str();
-    return !std::cin.bad();
+    return std::cin.bad() ? std::strerror(errno) : "";
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    errno = EISDIR;
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  const long error = platform::ReadFileToString(path, &data);
+  return error == platform::kErrorSuccess ? "" : platform::ErrorText(error);
 }
 
 // False with the reason in *reason when the output is not written.
@@ -79,8 +70,9 @@ int Usage(const std::string& problem) {
 
 int Run(const std::string& command, const std::string& in, const std::string& out) {
   std::string input;
-  if (!ReadInput(in, input)) {
-    std::cerr << "orsa-seal: cannot read " << in << ": " << std::strerror(errno) << "\n";
+  const std::string unread = ReadInput(in, input);
+  if (!unread.empty()) {
+    std::cerr << "orsa-seal: cannot read " << in << ": " << unread << "\n";
     return kExitFailure;
   }
   orsahost::SecurityHelper security;
