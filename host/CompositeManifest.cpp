@@ -96,8 +96,8 @@ CompositeManifest ReadComposite(const std::string& path, const std::string& pass
   if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound)
     throw std::runtime_error("composite " + path + ": file not found");
   if (error != platform::kErrorSuccess)
-    throw std::runtime_error("composite " + path + ": cannot be read: " +
-                             platform::ErrorText(error));
+    throw std::runtime_error("composite " + path +
+                             ": cannot be read: " + platform::ErrorText(error));
 
   std::string text;
   try {
