@@ -130,6 +130,27 @@ PromptAnswer Answered(int answer, bool okCancel) {
 // Asks the user of the active console session (WTSSendMessageA) from a thread
 // of its own, watching the quit request meanwhile. The message cannot be
 // taken back: on the request its thread is left to end when the user answers.
+// Starts `run` on a thread of its own with a shared hold on `question`
+// (through the C runtime, which then keeps its per-thread data right); null
+// when no thread could be made.
+template <class Q>
+HANDLE StartQuestionThread(unsigned(__stdcall* run)(void*), const std::shared_ptr<Q>& question) {
+  auto* parameter = new std::shared_ptr<Q>(question);
+  HANDLE thread =
+      reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, run, parameter, 0, nullptr));
+  if (thread == nullptr) delete parameter;
+  return thread;
+}
+
+// Waits for `thread` to end or for the quit request: WAIT_OBJECT_0 when the
+// thread ended, WAIT_OBJECT_0 + 1 on the request, anything else on failure.
+DWORD WaitForThreadOrStop(HANDLE thread) {
+  const StopToken stop = CurrentStopToken();
+  HANDLE handles[2] = {thread, stop.WaitEvent()};
+  const DWORD count = handles[1] != kNoWaitHandle ? 2 : 1;
+  return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+}
+
 PromptAnswer AskConsoleSession(const std::string& text, const std::string& caption, bool okCancel) {
   const PromptAnswer noUser{kIdOk, PromptAnswer::kNoUser};
   const SessionCalls& calls = Sessions();
@@ -141,17 +162,9 @@ PromptAnswer AskConsoleSession(const std::string& text, const std::string& capti
   question->caption = caption;
   question->session = session;
   question->type = okCancel ? MB_OKCANCEL : MB_OK;
-  auto* parameter = new std::shared_ptr<SessionQuestion>(question);
-  HANDLE thread =
-      reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, SendToSession, parameter, 0, nullptr));
-  if (thread == nullptr) {
-    delete parameter;
-    return noUser;
-  }
-  const StopToken stop = CurrentStopToken();
-  HANDLE handles[2] = {thread, stop.WaitEvent()};
-  const DWORD count = handles[1] != kNoWaitHandle ? 2 : 1;
-  const DWORD waited = ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+  HANDLE thread = StartQuestionThread(SendToSession, question);
+  if (thread == nullptr) return noUser;
+  const DWORD waited = WaitForThreadOrStop(thread);
   ::CloseHandle(thread);
   if (waited == WAIT_OBJECT_0 + 1) return PromptAnswer{0, PromptAnswer::kStopped};
   if (waited != WAIT_OBJECT_0) return noUser;
@@ -173,18 +186,9 @@ class MessageBoxPrompt : public Prompt {
       question->type = okCancel ? MB_OKCANCEL : MB_OK;
       // The box is modal on a thread of its own, so that this thread can
       // watch the quit request meanwhile.
-      auto* parameter = new std::shared_ptr<Question>(question);
-      // Through the C runtime, which then keeps its per-thread data right.
-      HANDLE thread = reinterpret_cast<HANDLE>(
-          ::_beginthreadex(nullptr, 0, ShowQuestion, parameter, 0, nullptr));
-      if (thread == nullptr) {
-        delete parameter;
-        return noUser;
-      }
-      const StopToken stop = CurrentStopToken();
-      HANDLE handles[2] = {thread, stop.WaitEvent()};
-      const DWORD count = handles[1] != kNoWaitHandle ? 2 : 1;
-      const DWORD waited = ::WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+      HANDLE thread = StartQuestionThread(ShowQuestion, question);
+      if (thread == nullptr) return noUser;
+      const DWORD waited = WaitForThreadOrStop(thread);
       if (waited != WAIT_OBJECT_0) {
         // The quit request (or a failed wait): the box goes, unanswered.
         for (DWORD i = 0; i < kCloseAttempts; ++i) {
