@@ -11,7 +11,6 @@
 #include <cctype>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -164,7 +163,7 @@ class TamperingProxy {
         break;
       case Mode::kChangeByte:
         a = Forward(serverPort, r);
-        // A blank inside the envelope's first tag: the same SOAP to a parser.
+        // The blank after "<?xml" becomes a tab: the same document to a parser.
         if (a.body.find(' ') != std::string::npos) a.body[a.body.find(' ')] = '\t';
         break;
       case Mode::kOwnUnsigned:

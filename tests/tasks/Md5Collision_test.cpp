@@ -49,7 +49,7 @@ TEST_F(TaskRunnerTest, Sha256TellsApartTwoFilesOfOneMd5) {
   ASSERT_EQ(md5, "79054025255fb1a26e4bc422aef54eb4");
   ASSERT_NE(shaA, shaB);
 
-  const std::string path = "C:\\OBX\\download\\collided.exe";
+  const std::string path = "C:\\OBX\\download\\collided.bin";
   const std::string started = "BootFile:task " + path + " waiting for boot file result";
   const std::string refused = "BootFile:task 30 " + path + " does not match its md5 " + md5 +
                               " or sha256 " + shaA + ", it is downloaded again";
@@ -65,8 +65,8 @@ TEST_F(TaskRunnerTest, Sha256TellsApartTwoFilesOfOneMd5) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    obxtest::WriteFile(Native("download\\collided.exe"), c.file);
-    Store("<patch policyid=\"30\"><bootdownload url=\"b/collided.exe\" md5=\"" + md5 + "\"" +
+    obxtest::WriteFile(Native("download\\collided.bin"), c.file);
+    Store("<patch policyid=\"30\"><bootdownload url=\"b/collided.bin\" md5=\"" + md5 + "\"" +
               (c.sha256.empty() ? "" : " sha256=\"" + c.sha256 + "\"") + " type=\"http\"/></patch>",
           "<patch policyid=\"30\">" + std::string(kPending) +
               "<bootdownload status=\"true\"/></patch>");
