@@ -127,20 +127,30 @@ def log_messages(log_path):
                 yield match.group(1), match.group(3)
 
 
-def md5_of(path):
+def digests_of(path):
     try:
         with open(path, "rb") as f:
-            return hashlib.md5(f.read()).hexdigest()
+            data = f.read()
+        return hashlib.md5(data).hexdigest(), hashlib.sha256(data).hexdigest()
     except OSError:
         return None
 
 
-def md5_note(download_dir, filename, expected):
-    actual = md5_of(os.path.join(download_dir, filename))
+def digest_note(download_dir, filename, md5, sha256):
+    """Whether the file in the update folder has the policy's MD5 and
+    SHA-256 (the agent checks both; with a server key set it needs both)."""
+    actual = digests_of(os.path.join(download_dir, filename))
     if actual is None:
         return "not in the update folder"
-    return f"MD5 {actual} is the policy's" if actual == expected else \
-        f"MD5 {actual} differs from the policy's {expected}"
+    notes = []
+    for name, have, want in (("MD5", actual[0], md5), ("SHA-256", actual[1], sha256)):
+        if not want:
+            notes.append(f"{name} not in the policy")
+        elif have == want.lower():
+            notes.append(f"{name} {have[:16]}... is the policy's")
+        else:
+            notes.append(f"{name} {have} differs from the policy's {want}")
+    return ", ".join(notes)
 
 
 def story(log_path, policy_path, download_dir):
@@ -189,7 +199,7 @@ def story(log_path, policy_path, download_dir):
                 name = os.path.basename(match.group(2))
                 if name == boot_name:
                     say(f"boot program {name} downloaded over {match.group(1)}; "
-                        f"{md5_note(download_dir, name, boot.get('md5'))}")
+                        f"{digest_note(download_dir, name, boot.get('md5'), boot.get('sha256'))}")
                 else:
                     patch_url = match.group(2)
                 continue
@@ -205,9 +215,11 @@ def story(log_path, policy_path, download_dir):
                 name = os.path.basename(patch_url)
                 download = patch.find("download")
                 names = split_list(download.get("filename")) if download is not None else []
-                md5s = split_list(download.get("md5")) if download is not None else []
-                expected = md5s[names.index(name)] if name in names and len(md5s) == len(names) else ""
-                say(f"patch file {name} downloaded; {md5_note(download_dir, name, expected)}")
+                def listed(attribute):
+                    values = split_list(download.get(attribute)) if download is not None else []
+                    return values[names.index(name)] if name in names and len(values) == len(names) else ""
+                say(f"patch file {name} downloaded; "
+                    f"{digest_note(download_dir, name, listed('md5'), listed('sha256'))}")
                 continue
             match = re.match(r"DoPatchFile: (\S+) (.*) will start", message)
             if match:

@@ -67,14 +67,18 @@ TEST(SignedAnswersEndToEnd, AgentsOfEitherKeyTrustOnlyTheSigningServer) {
     int port;
     std::string key;  // "" : no key set
     uint32_t id;
-    bool trusted;
+    std::string refusal;  // "": trusted
   } cases[] = {
-      {signing.Port(), key1, 1, true},  {signing.Port(), key2, 2, true},
-      {signing.Port(), "", 0, true},    {signing.Port(), key1, 3, false},
-      {signing.Port(), key2, 1, false}, {plain.Port(), key1, 1, false},
+      {signing.Port(), key1, 1, ""},
+      {signing.Port(), key2, 2, ""},
+      {signing.Port(), "", 0, ""},
+      {signing.Port(), key1, 3, "no signature"},  // a number the server does not hold
+      {signing.Port(), key2, 1, "the signature is not the server's"},
+      {plain.Port(), key1, 1, "no signature"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.port) + " key " + std::to_string(c.id));
+    const bool trusted = c.refusal.empty();
     runtime.ClearLines();
     obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kManagementServerKey, "port",
                            static_cast<uint32_t>(c.port));
@@ -83,16 +87,16 @@ TEST(SignedAnswersEndToEnd, AgentsOfEitherKeyTrustOnlyTheSigningServer) {
                            obx::kServerKeyIdValue, c.id);
     obx::OBXWebService service;
     std::string policy = "stored";
-    EXPECT_EQ(service.UpdatePatchPolicy("code", "user", "1", "os", policy), c.trusted);
-    EXPECT_EQ(policy, c.trusted ? "<patchs version=\"7\"/>" : "stored");
+    EXPECT_EQ(service.UpdatePatchPolicy("code", "user", "1", "os", policy), trusted);
+    EXPECT_EQ(policy, trusted ? "<patchs version=\"7\"/>" : "stored");
     // A sealed text the server cannot open: a signed "false" is still an answer.
     std::string answer;
     service.UploadExecuteStatus("not sealed", answer);
-    EXPECT_EQ(answer, c.trusted ? "false" : "");
-    EXPECT_EQ(runtime.Count("updatePatchPolicy answer refused: no signature") +
-                  runtime.Count("updatePatchPolicy answer refused: the signature is not the "
-                                "server's"),
-              c.trusted ? 0 : 1);
+    EXPECT_EQ(answer, trusted ? "false" : "");
+    for (const char* op : {"updatePatchPolicy", "uploadExecuteStatus"}) {
+      EXPECT_EQ(runtime.Count(op + std::string(" answer refused: ") + c.refusal), trusted ? 0 : 1);
+    }
+    EXPECT_EQ(runtime.Lines().size(), trusted ? 2u : 4u);  // a login line per call
   }
 }
 

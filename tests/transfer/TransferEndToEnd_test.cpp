@@ -92,6 +92,7 @@ class TransferEndToEnd : public ::testing::Test {
     reg = Replace(reg, "@DOWNLOAD_DIR@", agent + "/obx/download");
     reg = Replace(reg, "@FRAMEWORK_DIR@", root.Sub("framework"));
     reg = Replace(reg, "@PORT_DWORD@", hex);
+    reg = Replace(reg, "@SERVER_KEY@", "");  // no key: the server here signs nothing
     reg +=
         "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvor\\QUOR5.0\\Composites\\orsap2p]\n"
         "\"ListenPort\"=dword:00000000\n\"BindAddress\"=\"127.0.0.1\"\n\"Peers\"=\"" +
