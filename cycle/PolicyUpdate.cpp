@@ -11,6 +11,7 @@
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
 #include "platform/XmlLimits.h"
+#include "records/TaskFiles.h"
 #include "server/OBXWebService.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
@@ -101,9 +102,6 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
   OBXWebService service;
   return service.UpdatePatchPolicy(computerCode, userName, version, osVersion, policy);
 }
-
-std::string PolicyFilePath() { return ModuleFolder() + "\\PatchPolicy.xml"; }
-std::string TaskListFilePath() { return ModuleFolder() + "\\TaskList.xml"; }
 
 void UpdatePolicy() { UpdatePolicyWith(FetchPolicyFromServer); }
 

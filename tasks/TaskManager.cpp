@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "cycle/PolicyUpdate.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
 #include "foundation/SettingsStore.h"
 #include "foundation/StringUtil.h"
 #include "platform/Process.h"
 #include "platform/StopToken.h"
+#include "records/ReportInfo.h"
+#include "records/TaskFiles.h"
 #include "tasks/Applicability.h"
 #include "tasks/ProcessLauncher.h"
 #include "tasks/ProgramMark.h"

@@ -43,8 +43,8 @@
 #include <string>
 #include <vector>
 
-#include "cycle/ReportInfo.h"
 #include "foundation/PatchPolicyManager.h"
+#include "records/ReportInfo.h"
 
 namespace obx {
 

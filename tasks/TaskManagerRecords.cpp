@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "cycle/RecordValue.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
 #include "foundation/RootException.h"
 #include "foundation/SettingsStore.h"
@@ -12,6 +10,8 @@
 #include "platform/Clock.h"
 #include "platform/MachineFacts.h"
 #include "platform/Utf8.h"
+#include "records/RecordValue.h"
+#include "records/ReportInfo.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tasks/TaskManager.h"

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "cycle/RecordValue.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
@@ -16,6 +14,8 @@
 #include "platform/MachineFacts.h"
 #include "platform/ManualClock.h"
 #include "platform/StateRoot.h"
+#include "records/RecordValue.h"
+#include "records/ReportInfo.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ScriptedInvoker.h"
