@@ -133,10 +133,9 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
     record +=
         MakeMapItem("client_version",
                     RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "clientVersion")), "string");
-    record += MakeMapItem("boot_download_type",
-                          taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
-    record += MakeMapItem("patch_download_type",
-                          taskList_.GetAttribute(id, "download", "downloadType"), "string");
+    const TaskRecord task = Task(id);
+    record += MakeMapItem("boot_download_type", task.DownloadType(Program::kBoot), "string");
+    record += MakeMapItem("patch_download_type", task.DownloadType(Program::kPatch), "string");
   } else {
     std::string result1 = RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result1"));
     if (result1.empty()) result1 = "unknown";
@@ -171,7 +170,7 @@ void TaskManager::HandOverVersionRecords() {
   size_t notStored = 0;
   for (size_t i = 0; i < queuedVersions_.size(); ++i) {
     if (results[i] != HandOverResult::kNotStored) continue;
-    taskList_.SetAttribute(queuedVersions_[i].id, "versionReport", "status", "false");
+    Task(queuedVersions_[i].id).SetVersionReported(false);
     ++notStored;
   }
   if (notStored != 0) {
