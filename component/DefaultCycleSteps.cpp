@@ -1,7 +1,7 @@
 #include "component/DefaultCycleSteps.h"
 
 #include "cycle/PolicyUpdate.h"
-#include "cycle/ReportInfo.h"
+#include "records/ReportInfo.h"
 #include "sysinfo/OsInfo.h"
 #include "tasks/TaskManager.h"
 

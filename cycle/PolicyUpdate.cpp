@@ -11,6 +11,8 @@
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
 #include "platform/XmlLimits.h"
+#include "records/TaskFiles.h"
+#include "records/TaskRecord.h"
 #include "server/OBXWebService.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
@@ -72,27 +74,6 @@ std::string Printable(const std::string& id) {
   return out;
 }
 
-// A new task entry's state, set attribute by attribute in this fixed order,
-// `bootdownload` `status` twice; the caller's batch writes it whole.
-void InsertInitialState(PatchPolicyManager& taskList, const PatchPolicyManager& policy,
-                        const std::string& id) {
-  const std::string bootMd5 = policy.GetAttribute(id, "bootdownload", "md5");
-  const std::string patchMd5 = policy.GetAttribute(id, "download", "md5");
-  struct Value {
-    const char* element;
-    const char* attribute;
-    const char* value;
-  };
-  const Value values[] = {
-      {"PatchExecute", "status", "to_be_executed"}, {"PatchExecute", "times", ""},
-      {"bootdownload", "status", "false"},          {"bootdownload", "md5", bootMd5.c_str()},
-      {"bootdownload", "status", "false"},          {"download", "status", "false"},
-      {"download", "md5", patchMd5.c_str()},        {"Installation", "result", ""},
-      {"Installation", "repeat", "false"},          {"versionReport", "status", "false"},
-  };
-  for (const Value& v : values) taskList.SetAttribute(id, v.element, v.attribute, v.value);
-}
-
 }  // namespace
 
 bool FetchPolicyFromServer(const std::string& computerCode, const std::string& userName,
@@ -101,9 +82,6 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
   OBXWebService service;
   return service.UpdatePatchPolicy(computerCode, userName, version, osVersion, policy);
 }
-
-std::string PolicyFilePath() { return ModuleFolder() + "\\PatchPolicy.xml"; }
-std::string TaskListFilePath() { return ModuleFolder() + "\\TaskList.xml"; }
 
 void UpdatePolicy() { UpdatePolicyWith(FetchPolicyFromServer); }
 
@@ -166,9 +144,10 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
       continue;
     }
     OBX_INFO(kChannel, kSource, "Insert id= " << id << " to taskList");
-    const std::string valid = policy.GetAttribute(id, "check_os", "valid");
-    const std::string validVersion = policy.GetAttribute(id, "check_os", "validversion");
-    if (CheckOsVersion(valid, validVersion)) InsertInitialState(taskList, policy, id);
+    const PolicyEntry entry(policy, id);
+    if (!CheckOsVersion(entry.ValidOs(), entry.ValidOsVersions())) continue;
+    StoreEntry created(taskList, id);
+    TaskRecord::WriteInitialState(created, entry);
   }
 }
 

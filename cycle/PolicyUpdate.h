@@ -27,10 +27,6 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
                            const std::string& version, const std::string& osVersion,
                            std::string& policy);
 
-// Module folder + "\PatchPolicy.xml" and + "\TaskList.xml" (Windows-style).
-std::string PolicyFilePath();
-std::string TaskListFilePath();
-
 // The whole step, as the cycle runs it, and the same with another fetcher
 // (UpdatePolicy alone is not overloaded, so it converts to a plain function).
 void UpdatePolicy();

@@ -14,10 +14,10 @@
 #include <system_error>
 #include <vector>
 
-#include "cycle/ReportInfo.h"
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "records/ReportInfo.h"
 
 namespace {
 

@@ -2,19 +2,20 @@
 
 #include "foundation/Log.h"
 #include "foundation/StringUtil.h"
+#include "records/TaskRecord.h"
 
 namespace obx {
 
 bool CheckCompositesVer(const PatchPolicyManager& policy, const std::string& id) {
-  const size_t names = SplitString(policy.GetAttribute(id, "check_composite", "valid"), ";").size();
-  const size_t versions =
-      SplitString(policy.GetAttribute(id, "check_composite", "validversion"), ";").size();
+  const PolicyEntry entry(policy, id);
+  const size_t names = SplitString(entry.ValidComposites(), ";").size();
+  const size_t versions = SplitString(entry.ValidCompositeVersions(), ";").size();
   if (names > 0 && names == versions)
     OBX_INFO("OBXConsole", "TaskManager", "CheckCompositesVer " << id << " composite Ver ");
 
-  const std::string invalid = policy.GetAttribute(id, "check_composite", "invalid");
+  const std::string invalid = entry.InvalidComposites();
   if (invalid.empty()) return true;
-  const std::string invalidVersions = policy.GetAttribute(id, "check_composite", "invalidversions");
+  const std::string invalidVersions = entry.InvalidCompositeVersions();
   if (invalidVersions.empty()) return true;
   OBX_INFO("OBXConsole", "TaskManager",
            "CheckCompositesVer composite " << invalid << " should not be " << invalidVersions);

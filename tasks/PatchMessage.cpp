@@ -4,14 +4,16 @@
 #include "foundation/RootException.h"
 #include "foundation/TextConversion.h"
 #include "platform/Prompt.h"
+#include "records/TaskRecord.h"
 #include "sysinfo/OsInfo.h"
 
 namespace obx {
 
 PatchMessageOutcome ShowPatchMessage(const PatchPolicyManager& policy, const std::string& id) {
   const char* lang = CurOsLang() == "zh" ? "cn" : "en";
-  const std::string msgStyle = policy.GetAttribute(id, "msgbox", "style");
-  const std::string msgInfo = policy.GetAttribute(id, "msgbox", lang);
+  const PolicyEntry entry(policy, id);
+  const std::string msgStyle = entry.MessageStyle();
+  const std::string msgInfo = entry.MessageText(lang);
   if (msgStyle.empty() || msgInfo.empty()) return PatchMessageOutcome::kNoMessage;
   const bool okCancel = msgStyle == "okcancel";
   if (!okCancel && msgStyle != "okonly") return PatchMessageOutcome::kNoMessage;

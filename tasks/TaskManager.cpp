@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "cycle/PolicyUpdate.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
 #include "foundation/SettingsStore.h"
 #include "foundation/StringUtil.h"
 #include "platform/Process.h"
 #include "platform/StopToken.h"
+#include "records/ReportInfo.h"
+#include "records/TaskFiles.h"
 #include "tasks/Applicability.h"
 #include "tasks/ProcessLauncher.h"
 #include "tasks/ProgramMark.h"
@@ -22,7 +22,6 @@ namespace {
 
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "TaskManager";
-const char kPending[] = "to_be_executed";
 const char kPatchRunningText[] = "Running ...";
 
 }  // namespace
@@ -54,8 +53,7 @@ void TaskManager::RunTaskList() {
     try {
       HandOverVersionRecords();
     } catch (...) {
-      for (const ReportRecord& record : queuedVersions_)
-        taskList_.SetAttribute(record.id, "versionReport", "status", "false");
+      for (const ReportRecord& record : queuedVersions_) Task(record.id).SetVersionReported(false);
       queuedVersions_.clear();
     }
     walkWrites_.reset();
@@ -78,15 +76,17 @@ void TaskManager::WalkTaskList() {
     // A stage cut short by the quit request: the version record waits for
     // the next cycle.
     if (platform::QuitRequested()) return;
-    if (taskList_.GetAttribute(id, "versionReport", "status") != "true") {
+    TaskRecord task = Task(id);
+    if (!task.VersionReported()) {
       QueueVersionRecord(id);
-      taskList_.SetAttribute(id, "versionReport", "status", "true");
+      task.SetVersionReported(true);
     }
   }
 }
 
 bool TaskManager::RunTask(const std::string& id) {
-  if (taskList_.GetAttribute(id, "PatchExecute", "status") != kPending) {
+  TaskRecord task = Task(id);
+  if (task.Execute() != ExecuteState::kToBeExecuted) {
     OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " has been done before");
     return false;
   }
@@ -99,10 +99,9 @@ bool TaskManager::RunTask(const std::string& id) {
     return false;
   }
   if (!BootFile(id)) return true;
-  const std::string result = taskList_.GetAttribute(id, "bootrun", "result");
-  OBX_INFO(kChannel, kSource, "BootFile: boot file result " << result);
-  if (result != "true") return true;
-  if (policy_.GetAttribute(id, "download", "url").empty()) {
+  OBX_INFO(kChannel, kSource, "BootFile: boot file result " << task.VerdictText());
+  if (task.Verdict() != BootVerdict::kTrue) return true;
+  if (task.Policy().BootOnly()) {
     FinishBootOnlyTask(id);  // the boot program was the whole job
   } else if (DoPatchFile(id)) {
     ReportPatchResult(id);
@@ -111,7 +110,8 @@ bool TaskManager::RunTask(const std::string& id) {
 }
 
 TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
-  const std::string patchNote = taskList_.GetAttribute(id, "PatchExecute", "started");
+  TaskRecord task = Task(id);
+  const std::string patchNote = task.StartNote(Program::kPatch);
   if (!patchNote.empty()) {
     const std::string regPatchId = PatchInfoKey(id);
     // Before the start the interim text stands in Result1; the program's own
@@ -127,16 +127,16 @@ TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
     // The interim text is the agent's own: the program left no result.
     if (ReadRegString(HKLM, regPatchId, "Result1") == kPatchRunningText)
       WriteRegString(HKLM, regPatchId, "Result1", "");
-    taskList_.SetAttribute(
-        id, "PatchExecute", "status",
-        ReadRegString(HKLM, regPatchId, "repeate") == "true" ? kPending : "done");
+    if (ReadRegString(HKLM, regPatchId, "repeate") == "true")
+      task.MarkPending();
+    else
+      task.MarkDone();
     ReportPatchResult(id);
     return Resumed::kReported;
   }
   // A boot-only task whose verdict "true" is stored but whose record is not.
-  if (!taskList_.GetAttribute(id, "bootrun", "started").empty() &&
-      taskList_.GetAttribute(id, "bootrun", "result") == "true" &&
-      policy_.GetAttribute(id, "download", "url").empty()) {
+  if (!task.StartNote(Program::kBoot).empty() && task.Verdict() == BootVerdict::kTrue &&
+      task.Policy().BootOnly()) {
     OBX_INFO(kChannel, kSource, "RunTaskList:task " << id << " boot program has answered before");
     FinishBootOnlyTask(id);
     return Resumed::kReported;
@@ -147,30 +147,30 @@ TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
 void TaskManager::FinishBootOnlyTask(const std::string& id) {
   SaveBeforeActing();
   ReportTaskResult(id, kInstallResultInfo);
+  TaskRecord task = Task(id);
   if (ReadRegString(HKLM, PatchInfoKey(id), "repeate") == "true") {
-    taskList_.SetAttribute(id, "PatchExecute", "status", kPending);
+    task.MarkPending();
   } else {
-    taskList_.SetAttribute(id, "PatchExecute", "status", "done");
+    task.MarkDone();
     OBX_INFO(kChannel, kSource, "BootFile: boot file finished and task finished ");
   }
-  if (!taskList_.GetAttribute(id, "bootrun", "started").empty())
-    taskList_.SetAttribute(id, "bootrun", "started", "");
+  task.ClearStartNote(Program::kBoot);
 }
 
 void TaskManager::ReportPatchResult(const std::string& id) {
   SaveBeforeActing();
   ReportTaskResult(id, kInstallResultInfo);
-  if (!taskList_.GetAttribute(id, "PatchExecute", "started").empty())
-    taskList_.SetAttribute(id, "PatchExecute", "started", "");
+  Task(id).ClearStartNote(Program::kPatch);
 }
 
-void TaskManager::NoteProgramStart(const std::string& id, const char* element, ProgramRun& run) {
-  taskList_.SetAttribute(id, element, "started", ProgramMark::Now().Text().c_str());
-  run.started = [this, id, element](int pid) {
-    ProgramMark mark = ProgramMark::Parse(taskList_.GetAttribute(id, element, "started"));
+void TaskManager::NoteProgramStart(const std::string& id, Program program, ProgramRun& run) {
+  Task(id).NoteProgramStart(program, ProgramMark::Now().Text());
+  run.started = [this, id, program](int pid) {
+    TaskRecord task = Task(id);
+    ProgramMark mark = ProgramMark::Parse(task.StartNote(program));
     mark.pid = pid;
     mark.stamp = platform::ProcessStartStamp(pid);
-    taskList_.SetAttribute(id, element, "started", mark.Text().c_str());
+    task.NoteProgramStart(program, mark.Text());
     SaveBeforeActing();
   };
   SaveBeforeActing();
@@ -182,12 +182,13 @@ void TaskManager::SaveBeforeActing() {
 }
 
 bool TaskManager::CheckRunTimes(const std::string& id) {
-  const std::string times = taskList_.GetAttribute(id, "PatchExecute", "times");
+  TaskRecord task = Task(id);
+  const std::string times = task.RunCount();
   const int count = times.empty() ? 0 : AtoI(times);
   // In 64 bits: a count at the int limit is written one higher instead of
   // overflowing (it reads back as the limit and stays over any try limit).
   const std::string next = std::to_string(static_cast<int64_t>(count) + 1);
-  taskList_.SetAttribute(id, "PatchExecute", "times", next.c_str());
+  task.SetRunCount(next);
   if (tryTimes_ == 0) return false;
   // -1 compares as 4294967295: over every limit.
   return static_cast<uint32_t>(count) > tryTimes_;

@@ -43,8 +43,9 @@
 #include <string>
 #include <vector>
 
-#include "cycle/ReportInfo.h"
 #include "foundation/PatchPolicyManager.h"
+#include "records/ReportInfo.h"
+#include "records/TaskRecord.h"
 
 namespace obx {
 
@@ -139,6 +140,8 @@ class TaskManager {
   bool RunPatchProgram(const std::string& id, const std::string& regPatchId,
                        const std::string& programPath, const std::string& md5,
                        const std::string& sha256);
+  // The typed view of task `id`'s two entries.
+  TaskRecord Task(const std::string& id) { return TaskRecord(policy_, taskList_, id); }
   // The walk of RunTaskList, while its batch holds the task-list writes back.
   void WalkTaskList();
   // The tests and stages of one pending task; false when the task was left
@@ -161,7 +164,7 @@ class TaskManager {
   void ReportPatchResult(const std::string& id);
   // Notes in `element`/`started` that a program is about to start, written
   // before the start; `run.started` adds its process id once it runs.
-  void NoteProgramStart(const std::string& id, const char* element, ProgramRun& run);
+  void NoteProgramStart(const std::string& id, Program program, ProgramRun& run);
   // Writes the task-list changes held back by the walk (see the file comment),
   // after the version records they vouch for.
   void SaveBeforeActing();

@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "cycle/RecordValue.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Log.h"
 #include "foundation/RootException.h"
 #include "foundation/SettingsStore.h"
@@ -12,6 +10,8 @@
 #include "platform/Clock.h"
 #include "platform/MachineFacts.h"
 #include "platform/Utf8.h"
+#include "records/RecordValue.h"
+#include "records/ReportInfo.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tasks/TaskManager.h"
@@ -133,10 +133,9 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
     record +=
         MakeMapItem("client_version",
                     RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "clientVersion")), "string");
-    record += MakeMapItem("boot_download_type",
-                          taskList_.GetAttribute(id, "bootdownload", "downloadType"), "string");
-    record += MakeMapItem("patch_download_type",
-                          taskList_.GetAttribute(id, "download", "downloadType"), "string");
+    const TaskRecord task = Task(id);
+    record += MakeMapItem("boot_download_type", task.DownloadType(Program::kBoot), "string");
+    record += MakeMapItem("patch_download_type", task.DownloadType(Program::kPatch), "string");
   } else {
     std::string result1 = RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result1"));
     if (result1.empty()) result1 = "unknown";
@@ -171,7 +170,7 @@ void TaskManager::HandOverVersionRecords() {
   size_t notStored = 0;
   for (size_t i = 0; i < queuedVersions_.size(); ++i) {
     if (results[i] != HandOverResult::kNotStored) continue;
-    taskList_.SetAttribute(queuedVersions_[i].id, "versionReport", "status", "false");
+    Task(queuedVersions_[i].id).SetVersionReported(false);
     ++notStored;
   }
   if (notStored != 0) {

@@ -22,7 +22,6 @@ namespace {
 
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "TaskManager";
-const char kPending[] = "to_be_executed";
 
 // True when the file at `path` is there with the policy's digests (the
 // SHA-256 only when the policy gives one). A program is started only then: the
@@ -52,8 +51,9 @@ bool RefusedWithoutSha256(const std::string& stage, const std::string& id,
 bool TaskManager::BootFile(const std::string& id) {
   OBX_INFO(kChannel, kSource, "BootFile:task " << id << " run boot program");
   const std::string regPatchId = PatchInfoKey(id);
-  const std::string bootStatus = taskList_.GetAttribute(id, "bootdownload", "status");
-  const std::string url = policy_.GetAttribute(id, "bootdownload", "url");
+  TaskRecord task = Task(id);
+  const PolicyEntry& offer = task.Policy();
+  const std::string url = offer.Url(Program::kBoot);
   if (url.empty()) {
     OBX_INFO(kChannel, kSource,
              "BootFile:task " << id << " could not downloaded bootfile for URL is null");
@@ -61,11 +61,11 @@ bool TaskManager::BootFile(const std::string& id) {
   }
   const std::string bootSaveFileName = GetFileNameFromUrl(url);
   const std::string bootSaveFilePath = fileSavedPath_ + "\\" + bootSaveFileName;
-  const std::string md5 = policy_.GetAttribute(id, "bootdownload", "md5");
-  const std::string sha256 = policy_.GetAttribute(id, "bootdownload", "sha256");
+  const std::string md5 = offer.Md5(Program::kBoot);
+  const std::string sha256 = offer.Sha256(Program::kBoot);
   if (RefusedWithoutSha256("BootFile", id, sha256)) return false;
 
-  if (bootStatus == "false") {
+  if (task.Download(Program::kBoot) == DownloadState::kToDownload) {
     if (!CheckTimeWindow(policy_, id, true)) {
       OBX_INFO(kChannel, kSource, "BootFile:task " << id << " is not in download time window");
       return false;
@@ -75,7 +75,7 @@ bool TaskManager::BootFile(const std::string& id) {
       OBX_INFO(kChannel, kSource, "BootFile:task " << id << " md5 is null");
       return false;
     }
-    const std::string types = policy_.GetAttribute(id, "bootdownload", "type");
+    const std::string types = offer.DownloadTypes(Program::kBoot);
     if (types.empty()) {
       OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloadType is Null");
       return false;
@@ -88,14 +88,13 @@ bool TaskManager::BootFile(const std::string& id) {
       return false;
     }
     OBX_INFO(kChannel, kSource, "BootFile:task " << id << " downloaded successful");
-    taskList_.SetAttribute(id, "bootdownload", "status", "true");
-    taskList_.SetAttribute(id, "bootdownload", "downloadType", usedType.c_str());
+    task.MarkDownloaded(Program::kBoot, usedType);
   }
 
-  const std::string verdict = taskList_.GetAttribute(id, "bootrun", "result");
+  const BootVerdict verdict = task.Verdict();
   const std::string patchFile = ReadRegString(HKLM, regPatchId, "patchFile");
   const std::string patchFileMd5 = ReadRegString(HKLM, regPatchId, "patchFileMD5");
-  if (verdict == "true") {
+  if (verdict == BootVerdict::kTrue) {
     if (!patchFile.empty() || !patchFileMd5.empty()) {
       OBX_INFO(kChannel, kSource, "BootFile:bootfile resule=true and have patchFile");
       return true;
@@ -103,12 +102,12 @@ bool TaskManager::BootFile(const std::string& id) {
     OBX_INFO(kChannel, kSource, "BootFile:bootfile resule=true and no patchFile");
     return false;
   }
-  if (verdict == "false") {
+  if (verdict == BootVerdict::kFalse) {
     OBX_INFO(kChannel, kSource, "BootFile:bootfile executed already. result=false");
     return false;
   }
 
-  const std::string note = taskList_.GetAttribute(id, "bootrun", "started");
+  const std::string note = task.StartNote(Program::kBoot);
   if (!note.empty()) {
     // Started by an earlier walk that ended before the answer: not again.
     // Cleared before the start: any verdict in it is the program's.
@@ -130,14 +129,14 @@ bool TaskManager::BootFile(const std::string& id) {
                 "BootFile:task " << id << " " << bootSaveFilePath << " does not match its md5 "
                                  << md5 << (sha256.empty() ? "" : " or sha256 " + sha256)
                                  << ", it is downloaded again");
-    taskList_.SetAttribute(id, "bootdownload", "status", "false");
+    task.MarkToDownload(Program::kBoot);
     return false;
   }
   OBX_INFO(kChannel, kSource,
            "BootFile:task " << bootSaveFilePath << " waiting for boot file result");
   WriteRegString(HKLM, regPatchId, "bootCheckResult", "");
   ProgramRun run;
-  NoteProgramStart(id, "bootrun", run);
+  NoteProgramStart(id, Program::kBoot, run);
   const bool ran =
       RunProcess(MakeCommandLine(bootSaveFilePath, QuoteArgument(id)), kBootProgramWaitMs, run);
   if (run.outcome == platform::WaitResult::kStopped) {
@@ -157,16 +156,19 @@ bool TaskManager::BootFile(const std::string& id) {
 
 void TaskManager::StoreBootVerdict(const std::string& id) {
   const std::string result = ReadRegString(HKLM, PatchInfoKey(id), "bootCheckResult");
-  taskList_.SetAttribute(id, "bootrun", "result", result.c_str());
-  const bool bootOnly = policy_.GetAttribute(id, "download", "url").empty();
-  if (!(bootOnly && result == "true") && !taskList_.GetAttribute(id, "bootrun", "started").empty())
-    taskList_.SetAttribute(id, "bootrun", "started", "");
+  TaskRecord task = Task(id);
+  task.SetBootVerdict(result);
+  // A boot-only task keeps its note until its record is handed over.
+  if (!(task.Policy().BootOnly() && task.Verdict() == BootVerdict::kTrue))
+    task.ClearStartNote(Program::kBoot);
 }
 
 bool TaskManager::DoPatchFile(const std::string& id) {
   OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " run Patch program");
   const std::string regPatchId = PatchInfoKey(id);
-  if (taskList_.GetAttribute(id, "PatchExecute", "status") != kPending) {
+  TaskRecord task = Task(id);
+  const PolicyEntry& offer = task.Policy();
+  if (task.Execute() != ExecuteState::kToBeExecuted) {
     OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " no need to run again");
     return false;
   }
@@ -174,28 +176,27 @@ bool TaskManager::DoPatchFile(const std::string& id) {
   std::string patchFileMd5 = ReadRegString(HKLM, regPatchId, "patchFileMD5");
   const std::string patchFileTails = ReadRegString(HKLM, regPatchId, "patchFile");
   const std::string patchFileUrl =
-      GetPatchFileUrl(patchFileTails, patchFileMd5, policy_.GetAttribute(id, "download", "url"),
-                      policy_.GetAttribute(id, "download", "filename"),
-                      policy_.GetAttribute(id, "download", "md5"));
+      GetPatchFileUrl(patchFileTails, patchFileMd5, offer.Url(Program::kPatch),
+                      offer.PatchFileNames(), offer.Md5(Program::kPatch));
   if (patchFileUrl.empty() || patchFileMd5.empty()) {
     OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " md5 or patch file error");
     return false;
   }
   std::string sha256;
-  if (!PatchFileSha256(patchFileUrl, policy_.GetAttribute(id, "download", "url"),
-                       policy_.GetAttribute(id, "download", "sha256"), sha256))
+  if (!PatchFileSha256(patchFileUrl, offer.Url(Program::kPatch), offer.Sha256(Program::kPatch),
+                       sha256))
     return false;
   if (RefusedWithoutSha256("DoPatchFile", id, sha256)) return false;
   const std::string patchSaveFileName = GetFileNameFromUrl(patchFileUrl);
   const std::string savePatchfilePatch = fileSavedPath_ + "\\" + patchSaveFileName;
 
-  if (taskList_.GetAttribute(id, "download", "status") == "false") {
+  if (task.Download(Program::kPatch) == DownloadState::kToDownload) {
     if (!CheckTimeWindow(policy_, id, false)) {
       OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " is not in download time window");
       return false;
     }
     OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file");
-    const std::string types = policy_.GetAttribute(id, "download", "type");
+    const std::string types = offer.DownloadTypes(Program::kPatch);
     if (types.empty()) {
       OBX_INFO(kChannel, kSource, "PatchFile:task " << id << " downloadType is Null");
       return false;
@@ -207,9 +208,8 @@ bool TaskManager::DoPatchFile(const std::string& id) {
       OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " download patch file failed");
       return false;
     }
-    taskList_.SetAttribute(id, "download", "downloadType", downLoadtype.c_str());
+    task.MarkDownloaded(Program::kPatch, downLoadtype);
     OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << "  patch file was downloaded");
-    taskList_.SetAttribute(id, "download", "status", "true");
   }
   return RunPatchProgram(id, regPatchId, savePatchfilePatch, patchFileMd5, sha256);
 }
@@ -221,7 +221,7 @@ bool TaskManager::CheckPatchFile(const std::string& id, const std::string& progr
               "DoPatchFile:task " << id << " " << programPath << " does not match its md5 " << md5
                                   << (sha256.empty() ? "" : " or sha256 " + sha256)
                                   << ", it is downloaded again");
-  taskList_.SetAttribute(id, "download", "status", "false");
+  Task(id).MarkToDownload(Program::kPatch);
   return false;
 }
 
@@ -232,7 +232,8 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   // again first.
   if (!CheckPatchFile(id, programPath, md5, sha256)) return false;
   int32_t sleepTime = 0;
-  if (policy_.GetAttribute(id, "exec", "runtype") != "0") {
+  TaskRecord task = Task(id);
+  if (task.Policy().HasStartDelay()) {
     if (!GetStartDelay(policy_, id, sleepTime)) {
       OBX_INFO(kChannel, kSource, "DoPatchFile:task " << id << " :not in Time Windows");
       return false;
@@ -261,12 +262,14 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   // answered: its start note, not the status, keeps it from a second start.
   switch (ShowPatchMessage(policy_, id)) {
     case PatchMessageOutcome::kCancelled:
-      taskList_.SetAttribute(id, "PatchExecute", "status", "done");
+      task.MarkDone();
       WriteRegString(HKLM, regPatchId, "Result1", " cancelled by user");
       return true;
     case PatchMessageOutcome::kStopped:
       OBX_INFO(kChannel, kSource,
-               "DoPatchFile:task " << id << " left " << kPending << ": the agent is stopping");
+               "DoPatchFile:task " << id << " left "
+                                   << ExecuteStateText(ExecuteState::kToBeExecuted)
+                                   << ": the agent is stopping");
       return false;
     case PatchMessageOutcome::kNotShown:
       return false;  // logged; asked again in a later cycle
@@ -276,13 +279,13 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   }
 
   if (!CheckPatchFile(id, programPath, md5, sha256)) return false;
-  const std::string runArgs = policy_.GetAttribute(id, "exec", "runargs");
+  const std::string runArgs = task.Policy().RunArguments();
   const std::string arguments = QuoteArgument(id);
   const std::string commandLine =
       MakeCommandLine(programPath, runArgs.empty() ? arguments : arguments + " " + runArgs);
   OBX_INFO(kChannel, kSource, "DoPatchFile: " << commandLine << " will start");
   ProgramRun run;
-  NoteProgramStart(id, "PatchExecute", run);
+  NoteProgramStart(id, Program::kPatch, run);
   RunProcess(commandLine, platform::kInfinite, run);
   if (run.outcome == platform::WaitResult::kStopped) {
     // Cutting an installer short is worse than letting it end. Its start
@@ -294,8 +297,10 @@ bool TaskManager::RunPatchProgram(const std::string& id, const std::string& regP
   }
   // A program that could not start says so in its result, not "Running ...".
   if (!run.failure.empty()) WriteRegString(HKLM, regPatchId, "Result1", run.failure);
-  taskList_.SetAttribute(id, "PatchExecute", "status",
-                         ReadRegString(HKLM, regPatchId, "repeate") == "true" ? kPending : "done");
+  if (ReadRegString(HKLM, regPatchId, "repeate") == "true")
+    task.MarkPending();
+  else
+    task.MarkDone();
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include "foundation/Log.h"
 #include "foundation/StringUtil.h"
 #include "platform/Clock.h"
+#include "records/TaskRecord.h"
 
 namespace obx {
 
@@ -81,7 +82,7 @@ int FirstRandomDraw(uint32_t seed) {
 
 bool CheckTimeWindow(const PatchPolicyManager& policy, const std::string& id, bool forBootFile) {
   const std::string window =
-      policy.GetAttribute(id, forBootFile ? "bootdownload" : "download", "validtime");
+      PolicyEntry(policy, id).DownloadWindow(forBootFile ? Program::kBoot : Program::kPatch);
   if (window.empty()) return true;
   const std::vector<std::string> bounds = SplitString(window, "-");
   if (bounds.size() != 2) {
@@ -97,7 +98,7 @@ bool CheckTimeWindow(const PatchPolicyManager& policy, const std::string& id, bo
 
 bool CheckDeadline(const PatchPolicyManager& policy, const std::string& id,
                    int32_t lookAheadSeconds) {
-  const std::string deadline = policy.GetAttribute(id, "exec", "deadlinetime");
+  const std::string deadline = PolicyEntry(policy, id).Deadline();
   if (deadline.empty()) return true;
   int fields[5] = {0, 0, 0, 0, 0};
   int64_t deadlineSeconds = 0;
@@ -115,8 +116,9 @@ bool CheckDeadline(const PatchPolicyManager& policy, const std::string& id,
 }
 
 bool GetStartDelay(const PatchPolicyManager& policy, const std::string& id, int32_t& delayMs) {
-  const std::string first = policy.GetAttribute(id, "exec", "firstruntime");
-  const std::string random = policy.GetAttribute(id, "exec", "randomtime");
+  const PolicyEntry entry(policy, id);
+  const std::string first = entry.FirstRunHours();
+  const std::string random = entry.RandomHours();
   // Exact in 64 bits; only the result is held to the 32-bit range.
   double delay = static_cast<double>(AtoI(first) * kMsPerHour);
   const int randomHours = AtoI(random);

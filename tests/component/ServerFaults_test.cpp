@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "cycle/PolicyUpdate.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Digest.h"
 #include "host/CompositeManifest.h"
 #include "host/SdoHelper.h"
@@ -22,6 +21,7 @@
 #include "host/WebServiceInvoker.h"
 #include "host/ZipHelper.h"
 #include "orsa/Seal.h"
+#include "records/ReportInfo.h"
 #include "tasks/TaskManager.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/AgentSettings.h"

@@ -13,6 +13,7 @@
 #include "host/SdoHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "orsa/IWebServiceInvoker.h"
+#include "records/TaskFiles.h"
 #include "tests/cycle/PolicyUpdateTest.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/ObxServerProcess.h"

@@ -13,6 +13,7 @@
 #include "foundation/Cipher.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "records/TaskFiles.h"
 #include "sysinfo/OsInfo.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/FaultySecurity.h"

@@ -21,6 +21,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
+#include "records/TaskFiles.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tests/cycle/PolicyUpdateTest.h"

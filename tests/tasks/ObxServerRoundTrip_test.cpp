@@ -17,13 +17,13 @@
 #include <utility>
 #include <vector>
 
-#include "cycle/RecordValue.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "host/WebServiceInvoker.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "records/RecordValue.h"
+#include "records/ReportInfo.h"
 #include "server/OBXWebService.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/FakeRuntime.h"

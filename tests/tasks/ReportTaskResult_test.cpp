@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "cycle/RecordValue.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
@@ -15,6 +13,8 @@
 #include "platform/File.h"
 #include "platform/MachineFacts.h"
 #include "platform/StateRoot.h"
+#include "records/RecordValue.h"
+#include "records/ReportInfo.h"
 #include "tasks/TaskManager.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ManualClock.h"

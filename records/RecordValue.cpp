@@ -1,4 +1,4 @@
-#include "cycle/RecordValue.h"
+#include "records/RecordValue.h"
 
 #include <string>
 

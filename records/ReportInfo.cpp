@@ -1,4 +1,4 @@
-#include "cycle/ReportInfo.h"
+#include "records/ReportInfo.h"
 
 #include <tinyxml.h>
 
