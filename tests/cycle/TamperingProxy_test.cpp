@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "cycle/PolicyUpdate.h"
-#include "cycle/ReportInfo.h"
 #include "foundation/SettingsStore.h"
 #include "host/SdoHelper.h"
 #include "host/SecurityHelper.h"
@@ -27,6 +26,8 @@
 #include "orsa/Seal.h"
 #include "platform/Socket.h"
 #include "platform/StateRoot.h"
+#include "records/ReportInfo.h"
+#include "records/TaskFiles.h"
 #include "server/ServerKey.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/AgentSettings.h"
