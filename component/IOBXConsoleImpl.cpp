@@ -13,8 +13,8 @@
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
-#include "platform/TypeName.h"
 #include "server/ServerKey.h"
+#include "text/TypeName.h"
 
 namespace obx {
 namespace {
@@ -48,7 +48,7 @@ IOBXConsoleImpl::~IOBXConsoleImpl() {
 void IOBXConsoleImpl::initialize() {}
 
 const std::string& IOBXConsoleImpl::Channel() {
-  static const std::string channel = ChannelOfTypeName(platform::TypeNameOf<IOBXConsoleImpl>());
+  static const std::string channel = ChannelOfTypeName(textutil::TypeNameOf<IOBXConsoleImpl>());
   return channel;
 }
 

@@ -12,8 +12,8 @@
 #include "orsa/OrsaObjectCreator.h"
 #include "orsa/OrsaObjectMeta.h"
 #include "platform/Export.h"
-#include "platform/TypeName.h"
 #include "sysinfo/OsInfo.h"
+#include "text/TypeName.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ extern "C" MODULE_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
     Creator::Hook init = boost::bind(&InitializeConsole, boost::placeholders::_1);
     Creator::Hook destroy;
     orsa::IClassMetaPtr meta = boost::make_shared<orsa::OrsaObjectMeta>(
-        platform::TypeNameOf<obx::IOBXConsoleImpl>(),
-        std::set<std::string>{platform::TypeNameOf<orsa::IConsoleExt>()},
+        textutil::TypeNameOf<obx::IOBXConsoleImpl>(),
+        std::set<std::string>{textutil::TypeNameOf<orsa::IConsoleExt>()},
         new Creator(init, destroy));
     orsa::ClassMetaArray* array = new orsa::ClassMetaArray(1);
     (*array)[0] = meta;

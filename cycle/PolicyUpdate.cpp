@@ -10,12 +10,12 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
-#include "platform/XmlLimits.h"
 #include "records/TaskFiles.h"
 #include "records/TaskRecord.h"
 #include "server/OBXWebService.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
+#include "text/XmlLimits.h"
 
 namespace obx {
 
@@ -158,7 +158,7 @@ bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
   if (answer.empty()) return true;
   // Checked before it is stored: a stored policy nested too deep would be
   // opened at every later start, before any server call could replace it.
-  if (!platform::XmlWithinLimits(answer, platform::XmlEncoding::kDetect)) {
+  if (!textutil::XmlWithinLimits(answer, textutil::XmlEncoding::kDetect)) {
     OBX_WARNING(kChannel, kSource,
                 "Policy refused: beyond the limits of nesting, elements or attributes");
     return false;

@@ -39,7 +39,7 @@ void UpdatePolicyWith(const PolicyFetcher& fetch);
 // created, and one that cannot be is logged with the folder and the reason; a
 // file that cannot be written is logged ("Write Policy Failed") and keeps its
 // old content. False only when the answer was refused, unstored, for nesting or
-// sizes beyond the bounds of platform/XmlLimits.h (logged as a warning).
+// sizes beyond the bounds of text/XmlLimits.h (logged as a warning).
 bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch);
 
 // Whether a policy entry with these `check_os` `valid` and `validversion`

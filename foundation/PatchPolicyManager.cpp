@@ -9,7 +9,7 @@
 #include "foundation/Log.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
-#include "platform/XmlLimits.h"
+#include "text/XmlLimits.h"
 
 namespace obx {
 
@@ -23,7 +23,7 @@ const char kSource[] = "PatchPolicyManager";
 // keeps what it read before the error, an unclosed root say, which must not
 // pass for the whole document).
 bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
-  if (platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect)) {
+  if (textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
     doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
     if (!doc.Error()) return true;
   }

@@ -42,7 +42,7 @@ class PatchPolicyManager {
   // Replaces the held document by the one in the sealed file at `path` (a
   // Windows-style path) and fills `policyIds` and the version. True only when
   // the file opened to a `patchs` root holding at least one `patch` element;
-  // a text beyond the bounds of platform/XmlLimits.h counts as not XML;
+  // a text beyond the bounds of text/XmlLimits.h counts as not XML;
   // the version is taken even when there is no `patch`. When the file cannot
   // be read or opened and `create` is set, the document becomes an empty
   // `patchs` root that is saved at once, and the result is that of the save.

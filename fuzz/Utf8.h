@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/Utf8.h"
+#include "text/Utf8.h"
 
 namespace obxfuzz {
 
@@ -13,7 +13,7 @@ namespace obxfuzz {
 // whatever they are, so their texts cannot be promised to survive a round.
 inline bool IsWellFormedUtf8(const std::string& text) {
   for (std::string::size_type i = 0; i < text.size();) {
-    const size_t length = platform::Utf8SequenceLength(text, i);
+    const size_t length = textutil::Utf8SequenceLength(text, i);
     if (length == 0) return false;
     i += length;
   }

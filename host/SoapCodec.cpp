@@ -7,8 +7,9 @@
 
 #include "host/LogManager.h"
 #include "orsa/IWebServiceInvoker.h"
-#include "platform/XmlLimits.h"
-#include "platform/XmlMarkup.h"
+#include "text/XmlEscape.h"
+#include "text/XmlLimits.h"
+#include "text/XmlMarkup.h"
 
 namespace orsahost {
 namespace soap {
@@ -36,15 +37,15 @@ std::string ProtectWhitespace(const std::string& xml) {
   const size_t n = xml.size();
   while (i < n) {
     if (xml[i] == '<') {
-      const platform::XmlMarkup markup = platform::ScanXmlMarkup(xml, i);
-      if (markup.kind == platform::XmlMarkupKind::kDeclaration) {
+      const textutil::XmlMarkup markup = textutil::ScanXmlMarkup(xml, i);
+      if (markup.kind == textutil::XmlMarkupKind::kDeclaration) {
         throw std::runtime_error("malformed SOAP message: document type declarations are refused");
       }
       if (markup.end == std::string::npos) {
         throw std::runtime_error("malformed XML: unterminated markup");
       }
       out.append(xml, i, markup.end - i);
-      afterStartTag = markup.kind == platform::XmlMarkupKind::kStartTag;
+      afterStartTag = markup.kind == textutil::XmlMarkupKind::kStartTag;
       i = markup.end;
       continue;
     }
@@ -149,48 +150,6 @@ Fault::Fault(std::string code, const std::string& text)
     : std::runtime_error(text.empty() ? (code.empty() ? std::string("SOAP Fault") : code) : text),
       code_(std::move(code)) {}
 
-std::string EscapeText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    // U+FEFF, U+FFFE and U+FFFF in UTF-8: the reader skips these three as it
-    // skips a byte-order mark, wherever they stand, so they travel as
-    // character references.
-    if (c == '\xEF' && i + 2 < text.size() &&
-        ((text[i + 1] == '\xBB' && text[i + 2] == '\xBF') ||
-         (text[i + 1] == '\xBF' && (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')))) {
-      out += text[i + 1] == '\xBB' ? "&#xFEFF;" : text[i + 2] == '\xBE' ? "&#xFFFE;" : "&#xFFFF;";
-      i += 2;
-      continue;
-    }
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      case '\t':
-      case '\n':
-        out += c;
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          throw std::runtime_error("text holds a control character that XML cannot carry");
-        }
-        out += c;
-    }
-  }
-  return out;
-}
-
 bool IsValidOperationName(const std::string& name) {
   if (name.empty()) return false;
   for (size_t i = 0; i < name.size(); ++i) {
@@ -214,9 +173,9 @@ std::string BuildEnvelope(const std::string& wrapper, const Message& message) {
   for (const Map& map : message.maps) {
     xml += "<ns:map>";
     for (const Item& item : map) {
-      xml += "<ns:item><ns:key>" + EscapeText(item.key) + "</ns:key><ns:value>" +
-             EscapeText(item.value) + "</ns:value><ns:type>" + EscapeText(item.type) +
-             "</ns:type></ns:item>";
+      xml += "<ns:item><ns:key>" + textutil::EscapeXml(item.key) + "</ns:key><ns:value>" +
+             textutil::EscapeXml(item.value) + "</ns:value><ns:type>" +
+             textutil::EscapeXml(item.type) + "</ns:type></ns:item>";
     }
     xml += "</ns:map>";
   }
@@ -229,7 +188,7 @@ std::string BuildFault(const std::string& code, const std::string& text) {
     for (char& c : s) {
       if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') c = '?';
     }
-    return EscapeText(s);
+    return textutil::EscapeXml(s);
   };
   std::string xml;
   xml += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
@@ -243,7 +202,7 @@ std::string BuildFault(const std::string& code, const std::string& text) {
 Parsed ParseEnvelope(const std::string& xml) {
   const std::string text = ProtectWhitespace(xml);
   // Checked on the text the parser reads, so no nesting escapes the count.
-  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kUtf8)) {
+  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8)) {
     throw std::runtime_error(
         "malformed SOAP message: beyond the limits of nesting, elements or attributes");
   }

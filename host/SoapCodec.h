@@ -38,20 +38,14 @@ class Fault : public std::runtime_error {
   std::string code_;
 };
 
-// Text content with "&", "<", ">" escaped and CR written as a character
-// reference (a raw CR would be turned into LF by the reader). Throws
-// std::runtime_error for a control byte that XML 1.0 cannot carry at all
-// (below 0x20 other than tab, LF and CR). Other bytes pass unchanged: texts
-// are expected in UTF-8, the encoding the envelope declares.
-std::string EscapeText(const std::string& text);
-
 // True for a name usable as an element name and a SOAPAction value: ASCII
 // letters, digits, "_", "-", "." and not starting with a digit, "-" or ".".
 bool IsValidOperationName(const std::string& name);
 
 // The envelope whose Body holds <ns:wrapper><ns:message>...; `wrapper` must
 // pass IsValidOperationName (std::invalid_argument otherwise). Values are
-// escaped with EscapeText and throw as it does.
+// escaped with textutil::EscapeXml (text/XmlEscape.h) and throw as it does for a
+// control byte XML cannot carry.
 std::string BuildEnvelope(const std::string& wrapper, const Message& message);
 
 // A Fault envelope; control bytes in `text` become "?" so that reporting an
@@ -69,7 +63,7 @@ struct Parsed {
 // and text cut with CutText, host/LogManager.h) and std::runtime_error when
 // the text is not a well-formed envelope of this form (also for a document
 // type declaration, which SOAP forbids, and for a text beyond the bounds of
-// platform/XmlLimits.h, which is never parsed).
+// text/XmlLimits.h, which is never parsed).
 // Whitespace in values is kept exactly.
 Parsed ParseEnvelope(const std::string& xml);
 

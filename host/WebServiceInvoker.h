@@ -39,7 +39,7 @@ struct WebServiceInvokerOptions {
 // uses its own connection. Failures are std::runtime_error: a SOAP Fault
 // carries the faultstring as its text; an HTTP status other than 200 without
 // a Fault, a time-out, a transport error, a malformed answer (also one nested
-// or sized beyond platform/XmlLimits.h) or an answer element other than
+// or sized beyond text/XmlLimits.h) or an answer element other than
 // <operation>Response carry a description. Whatever of the text came from
 // the server is cut to kMaxOutsideTextBytes (host/LogManager.h): callers log
 // these texts.

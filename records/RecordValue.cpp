@@ -5,7 +5,7 @@
 #include "foundation/Log.h"
 #include "foundation/RootException.h"
 #include "foundation/TextConversion.h"
-#include "platform/Utf8.h"
+#include "text/Utf8.h"
 
 namespace obx {
 
@@ -15,7 +15,7 @@ std::string CutRecordValue(const std::string& value) {
   if (value.size() <= kMaxRecordValueBytes) return value;
   size_t end = 0;
   for (;;) {
-    const size_t length = platform::Utf8SequenceLength(value, end);
+    const size_t length = textutil::Utf8SequenceLength(value, end);
     const size_t step = length == 0 ? 1 : length;
     if (end + step > kMaxRecordValueBytes) break;
     end += step;
@@ -34,7 +34,7 @@ std::string RecordValueToUtf8(const std::string& ansiValue, const char* what) {
   const std::string text = ansiValue.substr(0, ansiValue.find('\0'));
   std::string utf8;
   for (size_t i = 0; i < text.size();) {
-    const size_t length = platform::Utf8SequenceLength(text, i);
+    const size_t length = textutil::Utf8SequenceLength(text, i);
     if (length == 0) {
       utf8 += "\xEF\xBF\xBD";
       ++i;

@@ -16,8 +16,8 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
-#include "platform/XmlLimits.h"
 #include "server/OBXWebService.h"
+#include "text/XmlLimits.h"
 
 namespace obx {
 
@@ -41,7 +41,7 @@ std::string Compact(const TiXmlNode& node) {
 // Parses `text` as UTF-8 into `doc`; false when TinyXML reports an error or
 // the text is beyond the bounds the parser is safe with (then never parsed).
 bool ParseInto(TiXmlDocument& doc, const std::string& text) {
-  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kUtf8)) return false;
+  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8)) return false;
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   return !doc.Error();
 }
@@ -60,7 +60,7 @@ bool ParseFileText(TiXmlDocument& doc, std::string text) {
     }
   }
   text.resize(out);
-  if (text.empty() || !platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect)) {
+  if (text.empty() || !textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
     return false;
   }
   doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);

@@ -62,7 +62,7 @@ class ReportInfo {
   const std::string& Path() const { return path_; }
 
   // True when the file loads and its root element has a child. A missing or
-  // unloadable file (also one beyond the bounds of platform/XmlLimits.h) is
+  // unloadable file (also one beyond the bounds of text/XmlLimits.h) is
   // reset to "<message/>" (false); an unloadable non-empty file is first
   // renamed to Path() + ".unreadable-<YYYYMMDDhhmmss>" so that its content
   // stays available.

@@ -9,12 +9,12 @@
 #include "foundation/TextConversion.h"
 #include "platform/Clock.h"
 #include "platform/MachineFacts.h"
-#include "platform/Utf8.h"
 #include "records/RecordValue.h"
 #include "records/ReportInfo.h"
 #include "sysinfo/MachineIdentity.h"
 #include "sysinfo/OsInfo.h"
 #include "tasks/TaskManager.h"
+#include "text/Utf8.h"
 
 namespace obx {
 

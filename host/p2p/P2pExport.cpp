@@ -10,7 +10,7 @@
 #include "orsa/OrsaObjectCreator.h"
 #include "orsa/OrsaObjectMeta.h"
 #include "platform/Export.h"
-#include "platform/TypeName.h"
+#include "text/TypeName.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ extern "C" MODULE_EXPORT void OrsaExportClass(orsa::ClassMetaArray** classes,
     typedef orsa::OrsaObjectCreator<orsap2p::P2pDownload> Creator;
     Creator::Hook init = boost::bind(&Attach, boost::placeholders::_1, runtime);
     orsa::IClassMetaPtr meta = boost::make_shared<orsa::OrsaObjectMeta>(
-        platform::TypeNameOf<orsap2p::P2pDownload>(),
+        textutil::TypeNameOf<orsap2p::P2pDownload>(),
         std::set<std::string>{orsa::net::IP2pDownload::kTypeName}, new Creator(init));
     orsa::ClassMetaArray* array = new orsa::ClassMetaArray(1);
     (*array)[0] = meta;

@@ -13,7 +13,7 @@
 #include "orsa/INet.h"
 #include "orsa/OrsaObjectCreator.h"
 #include "orsa/OrsaObjectMeta.h"
-#include "platform/TypeName.h"
+#include "text/TypeName.h"
 
 namespace {
 
@@ -30,9 +30,9 @@ int Probe::live = 0;
 typedef orsa::OrsaObjectCreator<Probe> ProbeCreator;
 
 TEST(TypeName, ReadableNamesMatchWhatTheHostLooksFor) {
-  EXPECT_EQ(orsa::IConsoleExt::kTypeName, platform::TypeNameOf<orsa::IConsoleExt>());
-  EXPECT_EQ("obx::IOBXConsoleImpl", platform::TypeNameOf<obx::IOBXConsoleImpl>());
-  EXPECT_EQ(orsa::net::IP2pDownload::kTypeName, platform::TypeNameOf<orsa::net::IP2pDownload>());
+  EXPECT_EQ(orsa::IConsoleExt::kTypeName, textutil::TypeNameOf<orsa::IConsoleExt>());
+  EXPECT_EQ("obx::IOBXConsoleImpl", textutil::TypeNameOf<obx::IOBXConsoleImpl>());
+  EXPECT_EQ(orsa::net::IP2pDownload::kTypeName, textutil::TypeNameOf<orsa::net::IP2pDownload>());
 }
 
 TEST(TypeName, ChannelOfClassBoundLogger) {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/Utf8.h"
+#include "text/Utf8.h"
 
 namespace obxtools {
 
@@ -36,7 +36,7 @@ std::string JsonString(const std::string& text) {
         } else {
           // Copy a well-formed UTF-8 sequence; a stray byte, an overlong form
           // or a surrogate becomes U+FFFD so the output stays valid JSON.
-          const size_t len = platform::Utf8SequenceLength(text, i);
+          const size_t len = textutil::Utf8SequenceLength(text, i);
           if (len > 0) {
             out.append(text, i, len);
             i += len - 1;

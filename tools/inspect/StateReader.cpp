@@ -15,7 +15,7 @@
 #include "platform/Registry.h"
 #include "platform/StateRoot.h"
 #include "platform/WinError.h"
-#include "platform/XmlLimits.h"
+#include "text/XmlLimits.h"
 
 namespace obxinspect {
 namespace {
@@ -163,7 +163,7 @@ bool ReadInto(FileState& state, std::string& text, uint64_t maxBytes) {
 
 // Parses outside XML text after checking its shape; null when it fails.
 bool Parse(TiXmlDocument& doc, const std::string& text) {
-  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect)) return false;
+  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) return false;
   doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   return !doc.Error() && doc.RootElement() != nullptr;
 }

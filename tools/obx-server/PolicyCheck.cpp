@@ -13,7 +13,7 @@
 #include <stdexcept>
 
 #include "platform/File.h"
-#include "platform/XmlLimits.h"
+#include "text/XmlLimits.h"
 #include "tools/obx-server/RepositoryPath.h"
 
 namespace obxserver {
@@ -240,7 +240,7 @@ namespace {
 std::string Parse(const std::string& path, TiXmlDocument& doc) {
   std::string text;
   if (platform::ReadFileToString(path, &text) != 0) return path + ": cannot be read";
-  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect))
+  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect))
     return path + ": is beyond the XML limits";
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
   if (doc.Error() || doc.RootElement() == nullptr) {

@@ -10,7 +10,7 @@
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/WinError.h"
-#include "platform/XmlLimits.h"
+#include "text/XmlLimits.h"
 
 namespace obxserver {
 
@@ -40,7 +40,7 @@ std::string ReadAll(const std::string& path) {
 // text, or why it cannot be served.
 std::string Prepare(const std::string& file, const std::string& text, std::string& version,
                     std::string& sealed) {
-  if (!platform::XmlWithinLimits(text, platform::XmlEncoding::kDetect))
+  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect))
     return "policy file " + file + " is beyond the XML limits";
   TiXmlDocument doc;
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);

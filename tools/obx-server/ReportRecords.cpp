@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "platform/XmlLimits.h"
-#include "platform/XmlMarkup.h"
+#include "text/XmlLimits.h"
+#include "text/XmlMarkup.h"
 
 namespace obxserver {
 
@@ -28,24 +28,24 @@ std::vector<RawChild> RawChildrenOfRoot(const std::string& xml) {
       ++i;
       continue;
     }
-    const platform::XmlMarkup markup = platform::ScanXmlMarkup(xml, i);
+    const textutil::XmlMarkup markup = textutil::ScanXmlMarkup(xml, i);
     if (markup.end == std::string::npos) break;
     switch (markup.kind) {
-      case platform::XmlMarkupKind::kEndTag:
+      case textutil::XmlMarkupKind::kEndTag:
         --depth;
         if (depth == 1 && start != std::string::npos) {
           children.push_back({name, xml.substr(start, markup.end - start)});
           start = std::string::npos;
         }
         break;
-      case platform::XmlMarkupKind::kStartTag:
-      case platform::XmlMarkupKind::kEmptyElementTag:
+      case textutil::XmlMarkupKind::kStartTag:
+      case textutil::XmlMarkupKind::kEmptyElementTag:
         if (depth == 1) {
           start = i;
           const size_t nameEnd = xml.find_first_of(" \t\r\n/>", i + 1);
           name = xml.substr(i + 1, nameEnd - i - 1);
         }
-        if (markup.kind == platform::XmlMarkupKind::kStartTag) {
+        if (markup.kind == textutil::XmlMarkupKind::kStartTag) {
           ++depth;
         } else if (depth == 1) {
           children.push_back({name, xml.substr(start, markup.end - start)});
@@ -80,7 +80,7 @@ bool ReadsAs(const std::string& raw, const TiXmlElement& parsed) {
 }  // namespace
 
 std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
-  if (!platform::XmlWithinLimits(payload, platform::XmlEncoding::kUtf8)) {
+  if (!textutil::XmlWithinLimits(payload, textutil::XmlEncoding::kUtf8)) {
     throw std::runtime_error("nesting, elements or attributes beyond the limits");
   }
   TiXmlDocument doc;

@@ -1,6 +1,6 @@
 #include "tools/obx-server/Wsdl.h"
 
-#include "host/SoapCodec.h"
+#include "text/XmlEscape.h"
 
 namespace obxserver {
 
@@ -12,10 +12,7 @@ std::string WsdlWithAddress(const std::string& address) {
   const size_t begin = at + marker.size();
   const size_t end = text.find('"', begin);
   if (end == std::string::npos) return text;
-  std::string escaped = orsahost::soap::EscapeText(address);
-  std::string attribute;
-  for (char c : escaped) attribute += c == '"' ? std::string("&quot;") : std::string(1, c);
-  text.replace(begin, end - begin, attribute);
+  text.replace(begin, end - begin, textutil::EscapeXml(address));
   return text;
 }
 

@@ -1,6 +1,6 @@
 // The markup scanner, and the bounds checked before the parser sees a text:
 // what the check counts must be what the parser (TinyXML) will build.
-#include "platform/XmlLimits.h"
+#include "text/XmlLimits.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/XmlMarkup.h"
+#include "text/XmlMarkup.h"
 
 namespace {
 
-using platform::XmlEncoding;
-using platform::XmlLimits;
-using platform::XmlWithinLimits;
+using textutil::XmlEncoding;
+using textutil::XmlLimits;
+using textutil::XmlWithinLimits;
 
 std::string Repeat(const std::string& part, int times) {
   std::string text;
@@ -31,7 +31,7 @@ int ParsedDepth(const TiXmlNode& node) {
 }
 
 TEST(XmlMarkup, EachConstructEndsWhereItsTerminatorIs) {
-  using platform::XmlMarkupKind;
+  using textutil::XmlMarkupKind;
   const size_t npos = std::string::npos;
   struct Case {
     const char* text;
@@ -52,7 +52,7 @@ TEST(XmlMarkup, EachConstructEndsWhereItsTerminatorIs) {
       {"<!-- open", XmlMarkupKind::kComment, npos},
   };
   for (const Case& c : cases) {
-    const platform::XmlMarkup markup = platform::ScanXmlMarkup(c.text, 0);
+    const textutil::XmlMarkup markup = textutil::ScanXmlMarkup(c.text, 0);
     EXPECT_EQ(static_cast<int>(markup.kind), static_cast<int>(c.kind)) << c.text;
     EXPECT_EQ(markup.end, c.end) << c.text;
   }

@@ -1,10 +1,10 @@
-#include "platform/XmlLimits.h"
+#include "text/XmlLimits.h"
 
 #include <cctype>
 
-#include "platform/XmlMarkup.h"
+#include "text/XmlMarkup.h"
 
-namespace platform {
+namespace textutil {
 
 namespace {
 
@@ -190,4 +190,4 @@ bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding, const XmlLimi
   return ReferencesStayInText(xml) && (!utf8 || Utf8StepsStayInText(xml));
 }
 
-}  // namespace platform
+}  // namespace textutil

@@ -1,8 +1,8 @@
-#include "platform/XmlMarkup.h"
+#include "text/XmlMarkup.h"
 
 #include <cstring>
 
-namespace platform {
+namespace textutil {
 
 namespace {
 
@@ -43,4 +43,4 @@ XmlMarkup ScanXmlMarkup(const std::string& xml, std::string::size_type at) {
   return {XmlMarkupKind::kStartTag, j + 1};
 }
 
-}  // namespace platform
+}  // namespace textutil

@@ -2,13 +2,11 @@
 // A scanner for the markup constructs of an XML text, for code that has to
 // see the raw text around what a parser reads: the SOAP reader protects
 // whitespace before parsing, obx-server keeps each uploaded record exactly
-// as it was sent, and XmlWithinLimits (platform/XmlLimits.h) measures a
+// as it was sent, and XmlWithinLimits (text/XmlLimits.h) measures a
 // text's nesting before it is parsed. Reentrant, no state.
 #include <string>
 
-#include "platform/Export.h"
-
-namespace platform {
+namespace textutil {
 
 enum class XmlMarkupKind {
   kComment,                // <!-- ... -->
@@ -29,6 +27,6 @@ struct XmlMarkup {
 
 // The construct that starts at xml[at], which must be '<'. Inside a tag, a
 // quoted attribute value may hold ">"; a declaration ends at its first ">".
-PLATFORM_EXPORT XmlMarkup ScanXmlMarkup(const std::string& xml, std::string::size_type at);
+XmlMarkup ScanXmlMarkup(const std::string& xml, std::string::size_type at);
 
-}  // namespace platform
+}  // namespace textutil

@@ -1,11 +1,11 @@
-#include "platform/TypeName.h"
+#include "text/TypeName.h"
 
 #include <cxxabi.h>
 
 #include <cstdlib>
 #include <memory>
 
-namespace platform {
+namespace textutil {
 
 std::string ReadableTypeName(const std::type_info& type) {
   int status = 0;
@@ -15,4 +15,4 @@ std::string ReadableTypeName(const std::type_info& type) {
   return readable.get();
 }
 
-}  // namespace platform
+}  // namespace textutil

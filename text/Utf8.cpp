@@ -1,6 +1,6 @@
-#include "platform/Utf8.h"
+#include "text/Utf8.h"
 
-namespace platform {
+namespace textutil {
 
 size_t Utf8SequenceLength(const std::string& text, size_t at) {
   const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -30,4 +30,4 @@ size_t Utf8SequenceLength(const std::string& text, size_t at) {
   return length;
 }
 
-}  // namespace platform
+}  // namespace textutil

@@ -9,9 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/Export.h"
-
-namespace platform {
+namespace textutil {
 
 // This system's documents nest fewer than ten levels (a SOAP answer:
 // Envelope, Body, operation, message, map, item, value).
@@ -49,7 +47,7 @@ enum class XmlEncoding { kUtf8, kDetect };
 // these occurs in this system's documents.
 //
 // Linear in the text's length; reentrant, allocates nothing.
-PLATFORM_EXPORT bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding,
-                                     const XmlLimits& limits = XmlLimits());
+bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding,
+                     const XmlLimits& limits = XmlLimits());
 
-}  // namespace platform
+}  // namespace textutil
