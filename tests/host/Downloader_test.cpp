@@ -23,11 +23,12 @@ const std::string kBody = [] {
 }();
 
 // Head of a 200 or 206 answer for kBody from `from`, with its rest of the body
-// cut to `send` bytes (the Content-Length still promises all of them).
+// cut to `send` bytes (the Content-Length still promises all of them). The
+// server takes ranges, so a cut transfer keeps its partial file.
 std::string Answer(size_t from, size_t send, bool partial) {
   std::string head = partial ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
                                    std::to_string(from) + "-9999/10000\r\n"
-                             : "HTTP/1.1 200 OK\r\n";
+                             : "HTTP/1.1 200 OK\r\nAccept-Ranges: bytes\r\n";
   head += "Content-Length: " + std::to_string(kBody.size() - from) + "\r\n\r\n";
   return head + kBody.substr(from, send);
 }
