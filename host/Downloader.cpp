@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <memory>
@@ -48,6 +49,7 @@ struct Transfer {
   CURL* easy = nullptr;
   platform::WritableFile* file = nullptr;
   TransferDigest* digest = nullptr;  // null: no digests wanted
+  std::function<bool()> stop;        // the quit request, while the kept part is digested
   std::string partPath;              // native path of the partial file
   uint64_t maxBytes = 0;
   curl_off_t offset = 0;   // bytes kept from an earlier attempt, asked for with a range
@@ -66,6 +68,7 @@ struct Transfer {
   bool writeFailed = false;
   long writeError = 0;
   bool digestFailed = false;  // the kept part could not be read, or the library failed
+  bool stopped = false;       // the quit request came while the kept part was digested
   bool pastAnnounced = false;
   bool pastMaximum = false;
 };
@@ -123,8 +126,10 @@ bool BeginBody(Transfer* t) {
     t->writeError = error;
     return false;
   }
-  if (t->digest && !t->digest->ResetToFile(t->partPath, static_cast<uint64_t>(t->offset))) {
-    t->digestFailed = true;
+  if (t->digest &&
+      !t->digest->ResetToFile(t->partPath, static_cast<uint64_t>(t->offset), t->stop)) {
+    t->stopped = t->stop();
+    t->digestFailed = !t->stopped;
     return false;
   }
   t->started = true;
@@ -188,11 +193,13 @@ int Downloader::downloadVerified(const std::string& url, const std::string& loca
                                  const orsa::net::DownloadLimits& limits,
                                  orsa::net::FileDigests& digests) {
   digests = orsa::net::FileDigests();
-  const Bounds bounds{
-      limits.minBytesPerSecond ? static_cast<long>(limits.minBytesPerSecond)
-                               : options_.lowSpeedBytes,
-      limits.windowSeconds ? static_cast<long>(limits.windowSeconds) : options_.lowSpeedSeconds,
-      limits.maxBytes ? limits.maxBytes : options_.maxBytes};
+  // curl takes a long, which may have 32 bits.
+  const auto asLong = [](uint32_t value, long fallback) {
+    return value == 0 ? fallback : static_cast<long>(std::min<uint32_t>(value, 0x7fffffff));
+  };
+  const Bounds bounds{asLong(limits.minBytesPerSecond, options_.lowSpeedBytes),
+                      asLong(limits.windowSeconds, options_.lowSpeedSeconds),
+                      limits.maxBytes ? limits.maxBytes : options_.maxBytes};
   return Run(url, localPath, 1, bounds, &digests);
 }
 
@@ -254,6 +261,10 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   t.file = &file;
   t.digest = digest.get();
   t.partPath = part;
+  const platform::StopToken token = platform::CurrentStopToken();
+  t.stop = [&] {
+    return options_.cancelRequested ? options_.cancelRequested() : token.StopRequested();
+  };
   t.maxBytes = bounds.maxBytes;
   t.offset = static_cast<curl_off_t>(file.Size());
   const std::string range = std::to_string(t.offset) + "-";
@@ -303,7 +314,7 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
              " bytes)";
     return code;
   };
-  if (stopped) return cut(kDownloadCancelled, "stopped by the quit request");
+  if (stopped || t.stopped) return cut(kDownloadCancelled, "stopped by the quit request");
   if (mc != CURLM_OK) return cut(kDownloadTransportFailure, curl::multi_strerror(mc));
   if (t.writeFailed)
     return discard(kDownloadLocalFailure, Failure("cannot write " + part, t.writeError));

@@ -184,7 +184,8 @@ TransferDigest::~TransferDigest() {
 
 bool TransferDigest::Reset() { return pipeline_ && pipeline_->Start(); }
 
-bool TransferDigest::ResetToFile(const std::string& nativePath, uint64_t size) {
+bool TransferDigest::ResetToFile(const std::string& nativePath, uint64_t size,
+                                 const std::function<bool()>& stop) {
   if (!Reset()) return false;
   if (size == 0) return true;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(nativePath.c_str(), "rb"));
@@ -192,6 +193,7 @@ bool TransferDigest::ResetToFile(const std::string& nativePath, uint64_t size) {
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
   std::vector<unsigned char> chunk(kSlotBytes);
   while (size > 0) {
+    if (stop && stop()) return false;
     const size_t want = size < chunk.size() ? static_cast<size_t>(size) : chunk.size();
     const size_t n = std::fread(chunk.data(), 1, want, file.get());
     if (n == 0) return false;

@@ -9,6 +9,7 @@
 // for a free buffer. Without threads (the system refuses one) the digests run
 // on the writer's thread.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,8 +28,10 @@ class TransferDigest {
   // Starts again over no bytes; false when the digest library refused.
   bool Reset();
   // Starts again over the first `size` bytes of the file at `nativePath`;
-  // false when they cannot all be read.
-  bool ResetToFile(const std::string& nativePath, uint64_t size);
+  // false when they cannot all be read, or when `stop` (tested between
+  // chunks, so a large part does not hold up a stop) answers true.
+  bool ResetToFile(const std::string& nativePath, uint64_t size,
+                   const std::function<bool()>& stop = nullptr);
   void Update(const void* data, size_t size);
   // The digests of every byte given since the last reset; false when the
   // library failed somewhere on the way. A reset is needed before more bytes.
