@@ -101,4 +101,27 @@ TEST_F(DownLoaderTest, TransfersEndBelowTheMinimumRateOrPastALengthAndKeepOnlyRe
   }
 }
 
+// Absent and 0 both mean the documented default: a 0 passed on would turn a
+// bound off (curl reads a minimum rate of 0 as none).
+TEST_F(DownLoaderTest, DownloadBoundsComeFromTheSettingsWithTheirDefaults) {
+  const auto limits = [] {
+    const orsa::net::DownloadLimits l = obx::ReadDownloadLimits();
+    return std::to_string(l.minBytesPerSecond) + "/" + std::to_string(l.windowSeconds) + "/" +
+           std::to_string(l.maxBytes);
+  };
+  EXPECT_EQ(limits(), "1024/60/" + std::to_string(uint64_t{2048} << 20));
+  const struct {
+    uint32_t value;
+    std::string expected;
+  } cases[] = {{0, "1024/60/" + std::to_string(uint64_t{2048} << 20)},
+               {7, "7/7/" + std::to_string(uint64_t{7} << 20)},
+               {0xffffffff, "4294967295/4294967295/" + std::to_string(uint64_t{0xffffffff} << 20)}};
+  for (const auto& c : cases) {
+    for (const char* name : {"MinDownloadRate", "MinDownloadRateSeconds", "MaxDownloadMB"})
+      ASSERT_TRUE(
+          obxtest::WriteRegDword(platform::RegRoot::kLocalMachine, obx::kModuleKey, name, c.value));
+    EXPECT_EQ(limits(), c.expected) << c.value;
+  }
+}
+
 }  // namespace
