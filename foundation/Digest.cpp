@@ -88,8 +88,10 @@ bool SameMd5(const std::string& a, const std::string& b) {
 
 namespace {
 
-// The digest `md` of the file at `path` as lowercase hexadecimal.
-bool GetFileDigestHex(const std::string& path, const EVP_MD* md, std::string& out) {
+// The digests `mds` of the file at `path` as lowercase hexadecimal, read once.
+template <size_t N>
+bool GetFileDigestsHex(const std::string& path, const EVP_MD* const (&mds)[N],
+                       std::string* (&out)[N]) {
   try {
     const std::string native = platform::NativePath(path);
     // Only a regular file: a FIFO would block the open, a folder has no bytes.
@@ -98,21 +100,29 @@ bool GetFileDigestHex(const std::string& path, const EVP_MD* md, std::string& ou
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(native.c_str(), "rb"));
     if (!file) return false;
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // the chunk is the buffer
-    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), md, nullptr) != 1) return false;
+    std::unique_ptr<EVP_MD_CTX, ContextFree> contexts[N];
+    for (size_t i = 0; i < N; ++i) {
+      contexts[i].reset(EVP_MD_CTX_new());
+      if (!contexts[i] || EVP_DigestInit_ex(contexts[i].get(), mds[i], nullptr) != 1) return false;
+    }
     std::vector<unsigned char> chunk(kFileDigestChunk);
     for (;;) {
       const size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
-      if (n > 0 && EVP_DigestUpdate(context.get(), chunk.data(), n) != 1) return false;
+      for (size_t i = 0; i < N && n > 0; ++i)
+        if (EVP_DigestUpdate(contexts[i].get(), chunk.data(), n) != 1) return false;
       if (n < chunk.size()) break;
     }
     if (std::ferror(file.get())) return false;
-    unsigned char bytes[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(context.get(), bytes, &size) != 1 ||
-        size != static_cast<unsigned int>(EVP_MD_size(md)))
-      return false;
-    out = HexOf(bytes, size);
+    std::string hex[N];
+    for (size_t i = 0; i < N; ++i) {
+      unsigned char bytes[EVP_MAX_MD_SIZE];
+      unsigned int size = 0;
+      if (EVP_DigestFinal_ex(contexts[i].get(), bytes, &size) != 1 ||
+          size != static_cast<unsigned int>(EVP_MD_size(mds[i])))
+        return false;
+      hex[i] = HexOf(bytes, size);
+    }
+    for (size_t i = 0; i < N; ++i) *out[i] = std::move(hex[i]);
     return true;
   } catch (...) {
     return false;  // allocation failures: the caller treats it as an unreadable file
@@ -122,24 +132,40 @@ bool GetFileDigestHex(const std::string& path, const EVP_MD* md, std::string& ou
 }  // namespace
 
 bool GetFileMd5Hex(const std::string& path, std::string& out) {
-  return GetFileDigestHex(path, EVP_md5(), out);
+  const EVP_MD* const mds[] = {EVP_md5()};
+  std::string* outs[] = {&out};
+  return GetFileDigestsHex(path, mds, outs);
 }
 
 bool GetFileSha256Hex(const std::string& path, std::string& out) {
-  return GetFileDigestHex(path, EVP_sha256(), out);
+  const EVP_MD* const mds[] = {EVP_sha256()};
+  std::string* outs[] = {&out};
+  return GetFileDigestsHex(path, mds, outs);
 }
 
 bool FileMatchesDigests(const std::string& path, const std::string& md5, const std::string& sha256,
                         std::string* mismatch) {
-  std::string actual;
-  if (!GetFileMd5Hex(path, actual) || !SameMd5(actual, md5)) {
-    if (mismatch) *mismatch = "md5, expected:" + md5 + " actual:" + actual;
+  std::string actualMd5;
+  std::string actualSha256;
+  if (sha256.empty()) {
+    GetFileMd5Hex(path, actualMd5);
+  } else {
+    const EVP_MD* const mds[] = {EVP_md5(), EVP_sha256()};
+    std::string* outs[] = {&actualMd5, &actualSha256};
+    GetFileDigestsHex(path, mds, outs);
+  }
+  return DigestsMatch(actualMd5, actualSha256, md5, sha256, mismatch);
+}
+
+bool DigestsMatch(const std::string& actualMd5, const std::string& actualSha256,
+                  const std::string& md5, const std::string& sha256, std::string* mismatch) {
+  if (actualMd5.empty() || !SameMd5(actualMd5, md5)) {
+    if (mismatch) *mismatch = "md5, expected:" + md5 + " actual:" + actualMd5;
     return false;
   }
   if (sha256.empty()) return true;
-  actual.clear();
-  if (!GetFileSha256Hex(path, actual) || !SameMd5(actual, sha256)) {
-    if (mismatch) *mismatch = "sha256, expected:" + sha256 + " actual:" + actual;
+  if (actualSha256.empty() || !SameMd5(actualSha256, sha256)) {
+    if (mismatch) *mismatch = "sha256, expected:" + sha256 + " actual:" + actualSha256;
     return false;
   }
   return true;

@@ -54,7 +54,15 @@ bool SameMd5(const std::string& a, const std::string& b);
 // files with one MD5 are cheap to make), so a policy that gives a SHA-256 is
 // held to it. On false, `mismatch` (when given) names the failing digest with
 // the expected and the actual value.
+// The file is read once, for both digests.
 bool FileMatchesDigests(const std::string& path, const std::string& md5, const std::string& sha256,
                         std::string* mismatch = nullptr);
+
+// As FileMatchesDigests for a file whose digests are already known (computed
+// while it was written): `actualMd5` and `actualSha256` against the expected
+// `md5` and, when not empty, `sha256`. An empty actual digest never matches.
+bool DigestsMatch(const std::string& actualMd5, const std::string& actualSha256,
+                  const std::string& md5, const std::string& sha256,
+                  std::string* mismatch = nullptr);
 
 }  // namespace obx

@@ -2,13 +2,16 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <utility>
 
 #include "host/CurlLibrary.h"
 #include "host/CurlPerform.h"
+#include "host/TransferDigest.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
@@ -35,18 +38,39 @@ std::string Failure(const std::string& what, long error) {
   return what + ": " + platform::ErrorText(error);
 }
 
+long long NumberAt(const std::string& text, size_t at) {
+  while (at < text.size() && text[at] == ' ') ++at;
+  if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) return -1;
+  return std::strtoll(text.c_str() + at, nullptr, 10);
+}
+
 // The state of one request. Callbacks run inside curl's C frames: they never throw.
 struct Transfer {
   CURL* easy = nullptr;
   platform::WritableFile* file = nullptr;
+  TransferDigest* digest = nullptr;  // null: no digests wanted
+  std::function<bool()> stop;        // the quit request, while the kept part is digested
+  std::string partPath;              // native path of the partial file
+  uint64_t maxBytes = 0;
   curl_off_t offset = 0;   // bytes kept from an earlier attempt, asked for with a range
   curl_off_t written = 0;  // bytes of this response's body written
-  long rangeStart = -1;    // start of the current response's Content-Range
-  bool started = false;    // the first body byte of the final response was seen
+  // Headers of the current response.
+  long long rangeStart = -1;     // start of its Content-Range
+  long long rangeTotal = -1;     // the whole file's length its Content-Range names
+  long long contentLength = -1;  // its Content-Length
+  bool acceptRanges = false;     // "Accept-Ranges: bytes"
+  // Decided at the first body byte of the final response.
+  bool started = false;
+  bool rangesAllowed = false;  // a cut transfer may be resumed from its partial file
+  long long announced = -1;    // the length the whole file must have, when announced
   bool badRange = false;
   bool badStatus = false;  // a body of a response other than 200/206
   bool writeFailed = false;
   long writeError = 0;
+  bool digestFailed = false;  // the kept part could not be read, or the library failed
+  bool stopped = false;       // the quit request came while the kept part was digested
+  bool pastAnnounced = false;
+  bool pastMaximum = false;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -54,14 +78,18 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   const size_t bytes = size * count;
   const std::string line(data, bytes);
   if (StartsWithNoCase(line, "http/")) {
-    t->rangeStart = -1;  // a new response (after a redirect or an interim one)
+    // A new response (after a redirect or an interim one).
+    t->rangeStart = t->rangeTotal = t->contentLength = -1;
+    t->acceptRanges = false;
   } else if (StartsWithNoCase(line, "content-range:")) {
     const size_t unit = line.find("bytes");
-    if (unit != std::string::npos) {
-      const char* p = line.c_str() + unit + 5;
-      while (*p == ' ') ++p;
-      if (std::isdigit(static_cast<unsigned char>(*p))) t->rangeStart = std::strtol(p, nullptr, 10);
-    }
+    if (unit != std::string::npos) t->rangeStart = NumberAt(line, unit + 5);
+    const size_t slash = line.find('/');
+    if (slash != std::string::npos) t->rangeTotal = NumberAt(line, slash + 1);
+  } else if (StartsWithNoCase(line, "content-length:")) {
+    t->contentLength = NumberAt(line, 15);
+  } else if (StartsWithNoCase(line, "accept-ranges:")) {
+    t->acceptRanges = line.find("bytes") != std::string::npos;
   }
   return bytes;
 }
@@ -75,16 +103,33 @@ bool BeginBody(Transfer* t) {
       t->badRange = true;
       return false;
     }
+    t->rangesAllowed = true;
+    t->announced = t->rangeTotal >= 0      ? t->rangeTotal
+                   : t->contentLength >= 0 ? t->offset + t->contentLength
+                                           : -1;
   } else if (status == 200) {
     t->offset = 0;  // the server ignored the range: the whole body comes again
+    t->rangesAllowed = t->acceptRanges;
+    t->announced = t->contentLength;
   } else {
     t->badStatus = true;
+    return false;
+  }
+  // A file announced larger than the maximum is refused before a byte is kept.
+  if (t->announced >= 0 && static_cast<uint64_t>(t->announced) > t->maxBytes) {
+    t->pastMaximum = true;
     return false;
   }
   const long error = t->file->Truncate(static_cast<uint64_t>(t->offset));
   if (error != platform::kErrorSuccess) {
     t->writeFailed = true;
     t->writeError = error;
+    return false;
+  }
+  if (t->digest &&
+      !t->digest->ResetToFile(t->partPath, static_cast<uint64_t>(t->offset), t->stop)) {
+    t->stopped = t->stop();
+    t->digestFailed = !t->stopped;
     return false;
   }
   t->started = true;
@@ -95,12 +140,22 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const size_t bytes = size * count;
   if (!t->started && !BeginBody(t)) return 0;  // 0 makes curl end with a write error
+  const uint64_t total = static_cast<uint64_t>(t->offset + t->written) + bytes;
+  if (t->announced >= 0 && total > static_cast<uint64_t>(t->announced)) {
+    t->pastAnnounced = true;
+    return 0;
+  }
+  if (total > t->maxBytes) {
+    t->pastMaximum = true;
+    return 0;
+  }
   const long error = t->file->Write(data, bytes);
   if (error != platform::kErrorSuccess) {
     t->writeFailed = true;
     t->writeError = error;
     return 0;
   }
+  if (t->digest) t->digest->Update(data, bytes);
   t->written += static_cast<curl_off_t>(bytes);
   return bytes;
 }
@@ -130,6 +185,26 @@ void Downloader::Log(int level, const std::string& message) const {
 }
 
 int Downloader::download(const std::string& url, const std::string& localPath, int tries, int) {
+  const Bounds bounds{options_.lowSpeedBytes, options_.lowSpeedSeconds, options_.maxBytes};
+  return Run(url, localPath, tries, bounds, nullptr);
+}
+
+int Downloader::downloadVerified(const std::string& url, const std::string& localPath,
+                                 const orsa::net::DownloadLimits& limits,
+                                 orsa::net::FileDigests& digests) {
+  digests = orsa::net::FileDigests();
+  // curl takes a long, which may have 32 bits.
+  const auto asLong = [](uint32_t value, long fallback) {
+    return value == 0 ? fallback : static_cast<long>(std::min<uint32_t>(value, 0x7fffffff));
+  };
+  const Bounds bounds{asLong(limits.minBytesPerSecond, options_.lowSpeedBytes),
+                      asLong(limits.windowSeconds, options_.lowSpeedSeconds),
+                      limits.maxBytes ? limits.maxBytes : options_.maxBytes};
+  return Run(url, localPath, 1, bounds, &digests);
+}
+
+int Downloader::Run(const std::string& url, const std::string& localPath, int tries,
+                    const Bounds& bounds, orsa::net::FileDigests* digests) {
   try {
     if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
       Log(orsa::kLogWarning, "download " + url + " refused: not an http or https address");
@@ -145,19 +220,24 @@ int Downloader::download(const std::string& url, const std::string& localPath, i
     int result = kDownloadTransportFailure;
     std::string detail;
     for (int attempt = 0; attempt < tries; ++attempt) {
-      result = Attempt(url, target, part, detail);
+      result = Attempt(url, target, part, bounds, digests, detail);
       const bool again = result == kDownloadTransportFailure || result == kDownloadTimedOut;
       if (!again) break;
     }
-    if (result != kDownloadStored) Log(orsa::kLogWarning, "download " + url + " failed: " + detail);
+    if (result != kDownloadStored) {
+      if (digests) *digests = orsa::net::FileDigests();
+      Log(orsa::kLogWarning, "download " + url + " failed: " + detail);
+    }
     return result;
   } catch (...) {
     // Only allocation failures get here; the interface promises a code.
+    if (digests) *digests = orsa::net::FileDigests();
     return kDownloadLocalFailure;
   }
 }
 
 int Downloader::Attempt(const std::string& url, const std::string& target, const std::string& part,
+                        const Bounds& bounds, orsa::net::FileDigests* digests,
                         std::string& detail) {
   const curl::CurlLease lease;
   if (!lease.Loaded(&detail)) return kDownloadLocalFailure;
@@ -174,9 +254,18 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     return kDownloadTransportFailure;
   }
   CURL* c = easy.get();
+  std::unique_ptr<TransferDigest> digest;
+  if (digests) digest = std::make_unique<TransferDigest>();
   Transfer t;
   t.easy = c;
   t.file = &file;
+  t.digest = digest.get();
+  t.partPath = part;
+  const platform::StopToken token = platform::CurrentStopToken();
+  t.stop = [&] {
+    return options_.cancelRequested ? options_.cancelRequested() : token.StopRequested();
+  };
+  t.maxBytes = bounds.maxBytes;
   t.offset = static_cast<curl_off_t>(file.Size());
   const std::string range = std::to_string(t.offset) + "-";
   char error[CURL_ERROR_SIZE] = {0};
@@ -188,8 +277,8 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
   curl::easy_setopt(c, CURLOPT_MAXREDIRS, options_.maxRedirects);
   curl::easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl::easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
-  curl::easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, options_.lowSpeedBytes);
-  curl::easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedSeconds);
+  curl::easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, bounds.minBytesPerSecond);
+  curl::easy_setopt(c, CURLOPT_LOW_SPEED_TIME, bounds.windowSeconds);
   curl::easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl::easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!options_.caBundle.empty()) curl::easy_setopt(c, CURLOPT_CAINFO, options_.caBundle.c_str());
@@ -214,22 +303,31 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     detail = why;
     return code;
   };
-  // A transfer cut short keeps what it has for the next attempt; an empty
-  // partial file is not worth keeping.
-  const bool nothingKept = t.offset + t.written == 0;
-  if (stopped) {
-    const std::string why = "stopped by the quit request";
-    if (nothingKept) return discard(kDownloadCancelled, why);
-    detail = why;
-    return kDownloadCancelled;
-  }
-  if (mc != CURLM_OK) {
-    if (nothingKept) return discard(kDownloadTransportFailure, curl::multi_strerror(mc));
-    detail = curl::multi_strerror(mc);
-    return kDownloadTransportFailure;
-  }
+  // A transfer cut short keeps what it has for the next attempt when the
+  // server takes ranges; a body the server would send whole again, or an
+  // empty partial file, is not worth keeping.
+  auto cut = [&](int code, const std::string& why) {
+    if (t.offset + t.written == 0) return discard(code, why);
+    if (t.started && !t.rangesAllowed)
+      return discard(code, why + "; partial file deleted: the server does not take ranges");
+    detail = why + "; partial file kept for resuming (" + std::to_string(t.offset + t.written) +
+             " bytes)";
+    return code;
+  };
+  if (stopped || t.stopped) return cut(kDownloadCancelled, "stopped by the quit request");
+  if (mc != CURLM_OK) return cut(kDownloadTransportFailure, curl::multi_strerror(mc));
   if (t.writeFailed)
     return discard(kDownloadLocalFailure, Failure("cannot write " + part, t.writeError));
+  if (t.digestFailed) return discard(kDownloadLocalFailure, "cannot digest " + part);
+  if (t.pastAnnounced) {
+    return discard(kDownloadTooLong, "the body runs past the " + std::to_string(t.announced) +
+                                         " bytes the server announced; partial file deleted");
+  }
+  if (t.pastMaximum) {
+    return discard(kDownloadTooLong, "the body passes the maximum of " +
+                                         std::to_string(t.maxBytes) +
+                                         " bytes; partial file deleted");
+  }
   if (t.badRange) {
     return discard(kDownloadBadRange, "the server answered another range than bytes=" + range);
   }
@@ -239,11 +337,16 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     return discard(static_cast<int>(status), "HTTP status " + std::to_string(status));
   }
   if (rc != CURLE_OK) {
-    const std::string why = error[0] ? error : curl::easy_strerror(rc);
+    curl_off_t connected = 0;
+    curl::easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connected);
+    // Once connected, only the minimum rate times a transfer out.
+    if (rc == CURLE_OPERATION_TIMEDOUT && connected > 0) {
+      return cut(kDownloadTimedOut, "less than " + std::to_string(bounds.minBytesPerSecond) +
+                                        " bytes/s for " + std::to_string(bounds.windowSeconds) +
+                                        " s");
+    }
     const int code = rc == CURLE_OPERATION_TIMEDOUT ? kDownloadTimedOut : kDownloadTransportFailure;
-    if (nothingKept) return discard(code, why);
-    detail = why;
-    return code;
+    return cut(code, error[0] ? error : curl::easy_strerror(rc));
   }
   if (!t.started) {
     // A complete answer without a body: an empty file (or an empty range).
@@ -255,7 +358,11 @@ int Downloader::Attempt(const std::string& url, const std::string& target, const
     if (status == 206 && t.rangeStart != t.offset)
       return discard(kDownloadBadRange, "the server answered another range than bytes=" + range);
     if (status == 200) t.offset = 0;
+    if (digest && !digest->ResetToFile(part, static_cast<uint64_t>(t.offset)))
+      return discard(kDownloadLocalFailure, "cannot digest " + part);
   }
+  if (digest && !digest->Finish(*digests))
+    return discard(kDownloadLocalFailure, "cannot digest " + part);
   long fileError = file.Flush();
   if (fileError == platform::kErrorSuccess) fileError = file.Close();
   if (fileError != platform::kErrorSuccess)

@@ -4,10 +4,14 @@
 // A transfer streams the body into "<target>.part" beside the target and
 // renames it over the target only once the body is complete and on disk, so
 // the target is never seen half written. A transfer cut short (connection
-// lost, stalled, stopped) leaves the ".part" file, and the next download of
-// the same target asks the server for the rest with a range request; a server
+// lost, stalled, stopped) keeps the ".part" file when the server's answer
+// allowed ranges (a 206 answer, or "Accept-Ranges: bytes"), and the next
+// download of the same target asks for the rest with a range request; a server
 // that ignores the range sends the whole body again and the file starts over.
-// Memory does not grow with the file's size.
+// Without ranges the partial file is deleted. A body that runs past the length
+// the server announced or past the maximum size ends the transfer and its
+// file is deleted. Memory does not grow with the file's size.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,9 +24,11 @@ struct DownloaderOptions {
   // Time allowed to establish the connection (TCP and TLS handshake).
   long connectTimeoutMs = 15000;
   // A transfer slower than lowSpeedBytes per second for lowSpeedSeconds ends:
-  // a server that stalls mid-body costs at most that long.
-  long lowSpeedBytes = 1;
-  long lowSpeedSeconds = 30;
+  // a server that stalls or trickles costs at most that long.
+  long lowSpeedBytes = 1024;
+  long lowSpeedSeconds = 60;
+  // A body larger than this ends the transfer (2 GiB).
+  uint64_t maxBytes = uint64_t{2048} << 20;
   // Redirects followed at most (http and https targets only).
   long maxRedirects = 5;
   // PEM file of the certificate authorities for https; empty: the system's
@@ -48,11 +54,12 @@ enum DownloadCode {
   kDownloadTimedOut = -4,          // connect time-out or low-speed time-out
   kDownloadCancelled = -5,         // the quit request (or cancelRequested) stopped it
   kDownloadBadRange = -6,          // the server answered a range other than the one asked for
+  kDownloadTooLong = -7,           // the body ran past the announced length or the maximum size
 };
 
 // Threads: download may run on several threads at once, each with its own
 // connection; two calls for the same target at the same time are not supported.
-class Downloader : public orsa::net::IDownloader {
+class Downloader : public orsa::net::IVerifiedDownloader {
  public:
   Downloader();
   explicit Downloader(DownloaderOptions options);
@@ -63,10 +70,22 @@ class Downloader : public orsa::net::IDownloader {
   // from where it stopped; below 1 counts as 1. `flags`: reserved (0).
   // Never throws.
   int download(const std::string& url, const std::string& localPath, int tries, int flags) override;
+  // One try within `limits` (a 0 field takes the options' value); on 1 the
+  // digests of the stored file, computed while it was written. Never throws.
+  int downloadVerified(const std::string& url, const std::string& localPath,
+                       const orsa::net::DownloadLimits& limits,
+                       orsa::net::FileDigests& digests) override;
 
  private:
+  struct Bounds {
+    long minBytesPerSecond;
+    long windowSeconds;
+    uint64_t maxBytes;
+  };
+  int Run(const std::string& url, const std::string& localPath, int tries, const Bounds& bounds,
+          orsa::net::FileDigests* digests);
   int Attempt(const std::string& url, const std::string& target, const std::string& part,
-              std::string& detail);
+              const Bounds& bounds, orsa::net::FileDigests* digests, std::string& detail);
   void Log(int level, const std::string& message) const;
 
   DownloaderOptions options_;

@@ -23,8 +23,10 @@ void RegisterHostServices(RuntimeContext& context, orsa::ILogManagerPtr logs) {
       boost::make_shared<WebServiceInvoker>());
   DownloaderOptions download;
   download.logs = std::move(logs);
-  context.registerObject("orsa.download", {orsa::net::IDownloader::kTypeName},
-                         boost::make_shared<Downloader>(std::move(download)));
+  context.registerObject(
+      "orsa.download",
+      {orsa::net::IDownloader::kTypeName, orsa::net::IVerifiedDownloader::kTypeName},
+      boost::make_shared<Downloader>(std::move(download)));
 }
 
 }  // namespace orsahost

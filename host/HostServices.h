@@ -9,7 +9,7 @@ namespace orsahost {
 // Registers one object of each host service under its interface type name and
 // a registry name: "orsa.security" (ISecurityHelper), "orsa.zip" (IZipHelper),
 // "orsa.sdo" (ISdoHelper), "orsa.ws" (IWebServiceInvoker, default time-outs),
-// "orsa.download" (IDownloader, default time-outs; it logs its transfers
+// "orsa.download" (IDownloader and IVerifiedDownloader, default bounds; it logs its transfers
 // through `logs` when given). Registering twice into one context adds nothing
 // the second time.
 void RegisterHostServices(RuntimeContext& context,

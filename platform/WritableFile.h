@@ -37,6 +37,7 @@ class PLATFORM_EXPORT WritableFile {
  private:
   intptr_t handle_ = -1;
   uint64_t size_ = 0;
+  uint64_t unflushed_ = 0;  // bytes written since the disk was last asked to start
 };
 
 // Makes a rename into the folder of `path` last, where the system needs the

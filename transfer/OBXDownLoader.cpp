@@ -63,6 +63,19 @@ bool IsSafeFileName(const std::string& fileName) {
   return true;
 }
 
+orsa::net::DownloadLimits ReadDownloadLimits() {
+  // 0 counts as absent: a bound of nothing would end every transfer or none.
+  auto read = [](const char* name, uint32_t fallback) {
+    uint32_t value = 0;
+    return ReadRegDword(HKLM, kModuleKey, name, value) && value != 0 ? value : fallback;
+  };
+  orsa::net::DownloadLimits limits;
+  limits.minBytesPerSecond = read("MinDownloadRate", 1024);
+  limits.windowSeconds = read("MinDownloadRateSeconds", 60);
+  limits.maxBytes = uint64_t{read("MaxDownloadMB", 2048)} << 20;
+  return limits;
+}
+
 OBXDownLoader::OBXDownLoader() : saveFileDir(UpdateFolder()) {}
 
 int OBXDownLoader::DownLoadByTypeList(const std::string& url, const std::string& typeList,
@@ -101,9 +114,11 @@ int OBXDownLoader::DownLoadByType(const std::string& url, const std::string& typ
 
   // Both transfers store into the folder; a fresh machine may not have it yet.
   platform::CreateDirectories(platform::NativePath(saveFileDir));
-  const int result = type == "http" ? HttpDownLoad(url, savePath) : P2pDownLoad(md5, fileName);
+  orsa::net::FileDigests known;
+  const int result =
+      type == "http" ? HttpDownLoad(url, savePath, &known) : P2pDownLoad(md5, fileName);
   if (result != kDownloadOk) return result;
-  return CheckTransferred(savePath, md5, sha256);
+  return CheckTransferred(savePath, md5, sha256, known);
 }
 
 bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::string& md5,
@@ -118,22 +133,34 @@ bool OBXDownLoader::KeepMatchingCopy(const std::string& savePath, const std::str
 }
 
 int OBXDownLoader::CheckTransferred(const std::string& savePath, const std::string& md5,
-                                    const std::string& sha256) {
+                                    const std::string& sha256,
+                                    const orsa::net::FileDigests& known) {
   std::string mismatch;
-  if (FileMatchesDigests(savePath, md5, sha256, &mismatch)) return kDownloadOk;
+  const bool match = known.md5.empty()
+                         ? FileMatchesDigests(savePath, md5, sha256, &mismatch)
+                         : DigestsMatch(known.md5, known.sha256, md5, sha256, &mismatch);
+  if (match) return kDownloadOk;
   Remove(savePath);
   OBX_WARNING(kChannel, kSource, "DownLoad: " << savePath << " does not match its " << mismatch);
   return kDownloadDigestMismatch;
 }
 
-int OBXDownLoader::HttpDownLoad(const std::string& url, const std::string& savePath) {
+int OBXDownLoader::HttpDownLoad(const std::string& url, const std::string& savePath,
+                                orsa::net::FileDigests* digests) {
   int result = kDownloadNothingDone;
   const std::string httpHost = DownloadAddress(url);
-  boost::shared_ptr<orsa::net::IDownloader> downloader = getService<orsa::net::IDownloader>();
+  boost::shared_ptr<orsa::net::IVerifiedDownloader> verified =
+      getService<orsa::net::IVerifiedDownloader>();
+  boost::shared_ptr<orsa::net::IDownloader> downloader =
+      verified ? verified : getService<orsa::net::IDownloader>();
   if (!downloader) return result;
   try {
     OBX_INFO(kChannel, kSource, "DownLoad: http from: " << httpHost);
-    result = downloader->download(httpHost, savePath, 1, 0);
+    orsa::net::FileDigests computed;
+    result = verified
+                 ? verified->downloadVerified(httpHost, savePath, ReadDownloadLimits(), computed)
+                 : downloader->download(httpHost, savePath, 1, 0);
+    if (digests && result == kDownloadOk) *digests = computed;
   } catch (const std::exception& e) {
     OBX_WARNING(kChannel, kSource, "Failed to access http host,error info:" << e.what());
     result = kDownloadHttpException;

@@ -13,6 +13,8 @@
 // the caller; those of the transfer services are caught and become -120/-130.
 #include <string>
 
+#include "orsa/INet.h"
+
 namespace obx {
 
 // Result codes of one attempt (DownLoadByType).
@@ -42,7 +44,11 @@ class OBXDownLoader {
                      const std::string& md5, const std::string& sha256 = "");
   // Through the host's IDownloader, from the download server's address
   // (ServiceUrl\DOWNLOAD: schema "://" server [":" port] QuorUpdatesRepair "/" url).
-  int HttpDownLoad(const std::string& url, const std::string& savePath);
+  // When the host verifies as it writes (IVerifiedDownloader) the transfer is
+  // bounded by the settings and `digests` (when given) receives the file's
+  // digests; otherwise they stay empty.
+  int HttpDownLoad(const std::string& url, const std::string& savePath,
+                   orsa::net::FileDigests* digests = nullptr);
   // Through the host's IP2pDownload, which stores into the same folder.
   int P2pDownLoad(const std::string& md5, const std::string& fileName);
 
@@ -53,9 +59,10 @@ class OBXDownLoader {
   // downloaded. Any other copy is deleted; `removed` is false when it stays.
   bool KeepMatchingCopy(const std::string& savePath, const std::string& md5,
                         const std::string& sha256, bool& removed);
-  // After a transfer that reported 1: the file must be there with the digests.
+  // After a transfer that reported 1: the file must be there with the
+  // digests; `known` holds them when they were computed while it was written.
   int CheckTransferred(const std::string& savePath, const std::string& md5,
-                       const std::string& sha256);
+                       const std::string& sha256, const orsa::net::FileDigests& known);
 
   std::string saveFileDir;
 };
@@ -69,5 +76,8 @@ bool DownLoadFile(const std::string& url, const std::string& typeList, const std
 // can hold: not empty, not "." or "..", without "/", "\", the other characters
 // Windows forbids in names (< > : " | ? *) and control characters.
 bool IsSafeFileName(const std::string& fileName);
+
+// The bounds of an HTTP transfer, from the settings above.
+orsa::net::DownloadLimits ReadDownloadLimits();
 
 }  // namespace obx

@@ -1,6 +1,7 @@
 #include "host/Downloader.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <filesystem>
 #include <string>
@@ -23,11 +24,12 @@ const std::string kBody = [] {
 }();
 
 // Head of a 200 or 206 answer for kBody from `from`, with its rest of the body
-// cut to `send` bytes (the Content-Length still promises all of them).
+// cut to `send` bytes (the Content-Length still promises all of them). The
+// server takes ranges, so a cut transfer keeps its partial file.
 std::string Answer(size_t from, size_t send, bool partial) {
   std::string head = partial ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
                                    std::to_string(from) + "-9999/10000\r\n"
-                             : "HTTP/1.1 200 OK\r\n";
+                             : "HTTP/1.1 200 OK\r\nAccept-Ranges: bytes\r\n";
   head += "Content-Length: " + std::to_string(kBody.size() - from) + "\r\n\r\n";
   return head + kBody.substr(from, send);
 }
@@ -172,6 +174,48 @@ TEST_F(DownloaderTest, QuitRequestEndsATransferThatWouldOtherwiseWait) {
   stopper.join();
   EXPECT_EQ(result, orsahost::kDownloadCancelled);
   EXPECT_EQ(obxtest::ReadFile(part).size(), 3000u);  // kept for the next attempt
+}
+
+// The digests come from the bytes as they are written, across the ring's
+// buffers, and cover the part kept on disk exactly when the server resumes it.
+TEST_F(DownloaderTest, DigestsAreThoseOfTheStoredFileResumedOrStartedAgain) {
+  std::string big;
+  for (int i = 0; big.size() < 1300001; ++i) big += std::to_string(i * 7919) + ";";
+  const auto hex = [](const EVP_MD* md, const std::string& data) {
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), bytes, &size, md, nullptr);
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i) {
+      out += "0123456789abcdef"[bytes[i] >> 4];
+      out += "0123456789abcdef"[bytes[i] & 15];
+    }
+    return out;
+  };
+  bool honourRange = true;
+  LoopbackHttpServer server([&](const HttpRequest& r) {
+    const std::string range = RangeOf(r);
+    const size_t from = range.empty() || !honourRange ? 0 : std::stoul(range.substr(6));
+    return std::string(from ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                                  std::to_string(from) + "-" + std::to_string(big.size() - 1) +
+                                  "/" + std::to_string(big.size()) + "\r\n"
+                            : "HTTP/1.1 200 OK\r\n") +
+           "Content-Length: " + std::to_string(big.size() - from) + "\r\n\r\n" + big.substr(from);
+  });
+  const struct {
+    std::string part;  // in the partial file before the call
+    bool honourRange;
+  } cases[] = {{"", true}, {big.substr(0, 300007), true}, {"stale bytes", false}};
+  for (const auto& c : cases) {
+    if (!c.part.empty()) obxtest::WriteFile(part, c.part);
+    honourRange = c.honourRange;
+    orsa::net::FileDigests digests;
+    EXPECT_EQ(orsahost::Downloader(options).downloadVerified(server.Url("/f"), target, {}, digests),
+              orsahost::kDownloadStored);
+    EXPECT_EQ(obxtest::ReadFile(target), big);
+    EXPECT_EQ(digests.md5, hex(EVP_md5(), big)) << c.part.size();
+    EXPECT_EQ(digests.sha256, hex(EVP_sha256(), big)) << c.part.size();
+  }
 }
 
 }  // namespace

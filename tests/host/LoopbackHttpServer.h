@@ -4,11 +4,15 @@
 // the raw bytes a handler returns. An empty answer holds the connection open
 // without a reply until the server is destroyed, like a hung server; with
 // HoldAfterAnswer(true) every connection is held after its answer, so an
-// answer shorter than its Content-Length stalls mid-body. The sockets are
+// answer shorter than its Content-Length stalls mid-body; with
+// SendSlowlyAfter(n, gap) an answer's bytes after the first n go one at a
+// time, `gap` apart, like a server that trickles. The sockets are
 // the platform's (platform/Socket.h); the HTTP is here.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -70,6 +74,10 @@ class LoopbackHttpServer {
 
   int Port() const { return port_; }
   void HoldAfterAnswer(bool hold) { holdAfterAnswer_ = hold; }
+  void SendSlowlyAfter(size_t bytes, std::chrono::milliseconds gap) {
+    slowAfter_ = bytes;
+    slowGap_ = gap;
+  }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(Port()) + path;
   }
@@ -109,7 +117,13 @@ class LoopbackHttpServer {
       }
       size_t sent = 0;
       while (sent < answer.size()) {
-        const long n = fd.Send(answer.data() + sent, answer.size() - sent);
+        const bool slow = sent >= slowAfter_;
+        // The gap ends early when the client goes (or the server stops).
+        if (slow && fd.WaitReadable(slowGap_.load().count(), stop_.Token().WaitEvent()) !=
+                        platform::SocketWait::kTimedOut)
+          break;
+        const size_t chunk = slow ? 1 : std::min(answer.size(), slowAfter_.load()) - sent;
+        const long n = fd.Send(answer.data() + sent, chunk);
         if (n > 0) {
           sent += static_cast<size_t>(n);
         } else if (n != Socket::kWouldBlock ||
@@ -173,6 +187,8 @@ class LoopbackHttpServer {
   int port_ = 0;
   platform::StopSource stop_;
   std::atomic<bool> holdAfterAnswer_{false};
+  std::atomic<size_t> slowAfter_{SIZE_MAX};
+  std::atomic<std::chrono::milliseconds> slowGap_{std::chrono::milliseconds(0)};
   std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<HttpRequest> requests_;
