@@ -19,9 +19,9 @@
 #include "foundation/Cipher.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
-#include "host/HostServices.h"
-#include "host/LogManager.h"
 #include "host/Runtime.h"
+#include "host/services/HostServices.h"
+#include "host/services/LogManager.h"
 #include "platform/File.h"
 #include "platform/Registry.h"
 

@@ -27,10 +27,10 @@
 #include "foundation/Digest.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
-#include "host/Downloader.h"
-#include "host/HostServices.h"
-#include "host/LogManager.h"
 #include "host/Runtime.h"
+#include "host/services/Downloader.h"
+#include "host/services/HostServices.h"
+#include "host/services/LogManager.h"
 #include "platform/Registry.h"
 #include "transfer/OBXDownLoader.h"
 

@@ -20,8 +20,8 @@
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/Runtime.h"
 #include "fuzz/Utf8.h"
-#include "host/HostServices.h"
 #include "host/Runtime.h"
+#include "host/services/HostServices.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "fuzz/Utf8.h"
-#include "host/SoapCodec.h"
+#include "host/services/SoapCodec.h"
 
 namespace soap = orsahost::soap;
 using obxfuzz::IsWellFormedUtf8;

@@ -4,8 +4,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/SecurityHelper.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"

@@ -7,9 +7,9 @@
 
 #include "foundation/SettingsStore.h"
 #include "host/CompositeManifest.h"
-#include "host/SecurityHelper.h"
-#include "host/SoapCodec.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/SoapCodec.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/Seal.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/HostProcess.h"

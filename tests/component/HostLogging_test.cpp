@@ -7,8 +7,8 @@
 
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
-#include "host/LogManager.h"
 #include "host/Runtime.h"
+#include "host/services/LogManager.h"
 #include "tests/support/TempStateRoot.h"
 
 namespace {

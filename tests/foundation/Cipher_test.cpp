@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/SecurityHelper.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/ZipHelper.h"
 #include "tests/support/FakeRuntime.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
-#include "host/SecurityHelper.h"
+#include "host/services/SecurityHelper.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "tests/foundation/PatchPolicyManagerTest.h"

@@ -6,8 +6,8 @@
 
 #include "host/CompositeManifest.h"
 #include "host/Runtime.h"
-#include "host/SecurityHelper.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/INet.h"
 #include "orsa/Seal.h"
 #include "orsa/ServiceLookup.h"

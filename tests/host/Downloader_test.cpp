@@ -1,4 +1,4 @@
-#include "host/Downloader.h"
+#include "host/services/Downloader.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -1,4 +1,4 @@
-#include "host/LogManager.h"
+#include "host/services/LogManager.h"
 
 #include <gtest/gtest.h>
 

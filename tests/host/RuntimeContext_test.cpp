@@ -7,8 +7,8 @@
 #include <boost/weak_ptr.hpp>
 #include <thread>
 
-#include "host/HostServices.h"
 #include "host/Runtime.h"
+#include "host/services/HostServices.h"
 #include "orsa/INet.h"
 #include "orsa/ISdo.h"
 #include "orsa/ISecurityHelper.h"

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/DataObject.h"
-#include "host/SdoHelper.h"
+#include "host/services/DataObject.h"
+#include "host/services/SdoHelper.h"
 #include "orsa/IWebServiceInvoker.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The wire form shared by the invoker and obx-server.
-#include "host/SoapCodec.h"
+#include "host/services/SoapCodec.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "host/WebServiceInvoker.h"
+#include "host/services/WebServiceInvoker.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/host/WebServiceInvokerTest.h"
 #include "tests/support/TempStateRoot.h"

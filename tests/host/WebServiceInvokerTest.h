@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/SdoHelper.h"
-#include "host/WebServiceInvoker.h"
+#include "host/services/SdoHelper.h"
+#include "host/services/WebServiceInvoker.h"
 #include "orsa/IWebServiceInvoker.h"
 
 namespace webserviceinvokertest {

@@ -1,6 +1,6 @@
 // The SOAP invoker against scripted loopback servers: what goes on the wire,
 // how answers, Faults, HTTP errors and hung servers come back.
-#include "host/WebServiceInvoker.h"
+#include "host/services/WebServiceInvoker.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/SdoHelper.h"
-#include "host/SoapCodec.h"
+#include "host/services/SdoHelper.h"
+#include "host/services/SoapCodec.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "platform/StopToken.h"
 #include "tests/host/LoopbackHttpServer.h"

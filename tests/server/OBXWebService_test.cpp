@@ -8,7 +8,7 @@
 
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
-#include "host/SdoHelper.h"
+#include "host/services/SdoHelper.h"
 #include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ScriptedInvoker.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "foundation/SettingsStore.h"
-#include "host/SdoHelper.h"
-#include "host/WebServiceInvoker.h"
+#include "host/services/SdoHelper.h"
+#include "host/services/WebServiceInvoker.h"
 #include "platform/File.h"
 #include "server/OBXWebService.h"
 #include "server/ServerKey.h"

@@ -2,8 +2,8 @@
 
 #include <boost/enable_shared_from_this.hpp>
 
-#include "host/SecurityHelper.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/ZipHelper.h"
 
 namespace obxtest {
 namespace {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/SecurityHelper.h"
+#include "host/services/SecurityHelper.h"
 
 namespace obxtest {
 

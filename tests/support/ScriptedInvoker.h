@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "foundation/SettingsStore.h"
-#include "host/SdoHelper.h"
+#include "host/services/SdoHelper.h"
 #include "orsa/ISdo.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "platform/Registry.h"

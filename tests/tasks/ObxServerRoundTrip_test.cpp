@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "foundation/SettingsStore.h"
-#include "host/SdoHelper.h"
-#include "host/WebServiceInvoker.h"
+#include "host/services/SdoHelper.h"
+#include "host/services/WebServiceInvoker.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "records/RecordValue.h"

@@ -7,7 +7,7 @@
 
 #include "foundation/Cipher.h"
 #include "foundation/SettingsStore.h"
-#include "host/SdoHelper.h"
+#include "host/services/SdoHelper.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"

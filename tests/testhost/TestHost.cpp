@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "host/ComponentHost.h"
-#include "host/HostServices.h"
-#include "host/LogManager.h"
 #include "host/Runtime.h"
+#include "host/services/HostServices.h"
+#include "host/services/LogManager.h"
 
 namespace {
 

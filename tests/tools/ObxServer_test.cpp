@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/SecurityHelper.h"
-#include "host/WebServiceInvoker.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/WebServiceInvoker.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "orsa/Seal.h"
 #include "tests/host/WebServiceInvokerTest.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/Downloader.h"
+#include "host/services/Downloader.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/RegistryValues.h"
 #include "tests/transfer/OBXDownLoaderTest.h"

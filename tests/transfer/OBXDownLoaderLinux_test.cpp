@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "host/Downloader.h"
+#include "host/services/Downloader.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/RegistryValues.h"

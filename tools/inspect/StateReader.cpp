@@ -8,8 +8,8 @@
 #include <exception>
 #include <set>
 
-#include "host/SecurityHelper.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/Registry.h"

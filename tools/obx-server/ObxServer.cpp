@@ -14,10 +14,10 @@
 #include <map>
 #include <stdexcept>
 
-#include "host/LogManager.h"
-#include "host/SecurityHelper.h"
-#include "host/SoapCodec.h"
-#include "host/ZipHelper.h"
+#include "host/services/LogManager.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/SoapCodec.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/AnswerSignature.h"
 #include "orsa/Seal.h"
 #include "platform/File.h"

@@ -5,8 +5,8 @@
 
 #include <stdexcept>
 
-#include "host/SecurityHelper.h"
-#include "host/ZipHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/ZipHelper.h"
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/WinError.h"

@@ -1,9 +1,9 @@
-#include "host/CurlPerform.h"
+#include "host/services/CurlPerform.h"
 
 #include <memory>
 #include <type_traits>
 
-#include "host/CurlLibrary.h"
+#include "host/services/CurlLibrary.h"
 #include "platform/StopToken.h"
 
 namespace orsahost {

@@ -1,12 +1,12 @@
 #pragma once
 // The host's SOAP invoker: sends a "Message" data object to the management
 // server as a SOAP 1.1 request over HTTP(S) with libcurl and turns the answer
-// back into a "Message" data object (wire form: host/SoapCodec.h).
+// back into a "Message" data object (wire form: host/services/SoapCodec.h).
 #include <cstddef>
 #include <functional>
 #include <string>
 
-#include "host/SoapCodec.h"
+#include "host/services/SoapCodec.h"
 #include "orsa/ISdo.h"
 #include "orsa/IWebServiceInvoker.h"
 
@@ -41,7 +41,7 @@ struct WebServiceInvokerOptions {
 // a Fault, a time-out, a transport error, a malformed answer (also one nested
 // or sized beyond text/XmlLimits.h) or an answer element other than
 // <operation>Response carry a description. Whatever of the text came from
-// the server is cut to kMaxOutsideTextBytes (host/LogManager.h): callers log
+// the server is cut to kMaxOutsideTextBytes (host/services/LogManager.h): callers log
 // these texts.
 class WebServiceInvoker : public orsa::ws::IWebServiceExchange {
  public:

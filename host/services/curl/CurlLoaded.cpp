@@ -2,8 +2,8 @@
 // lease and unmapped after the last.
 #include <string>
 
-#include "host/CurlLibrary.h"
-#include "host/curl/CurlBinding.h"
+#include "host/services/CurlLibrary.h"
+#include "host/services/curl/CurlBinding.h"
 #include "platform/SharedLibrary.h"
 
 namespace orsahost::curl {

@@ -1,4 +1,4 @@
-#include "host/DataObject.h"
+#include "host/services/DataObject.h"
 
 #include <stdexcept>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "host/TransferDigest.h"
+#include "host/services/TransferDigest.h"
 
 #include <openssl/evp.h>
 

@@ -60,7 +60,7 @@ struct Parsed {
 // Reads an envelope, matching elements by local name and namespace URI
 // whatever prefixes the sender chose. Elements of other namespaces inside the
 // message are skipped. Throws Fault when the Body holds a SOAP Fault (its code
-// and text cut with CutText, host/LogManager.h) and std::runtime_error when
+// and text cut with CutText, host/services/LogManager.h) and std::runtime_error when
 // the text is not a well-formed envelope of this form (also for a document
 // type declaration, which SOAP forbids, and for a text beyond the bounds of
 // text/XmlLimits.h, which is never parsed).

@@ -1,4 +1,4 @@
-#include "host/SecurityHelper.h"
+#include "host/services/SecurityHelper.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>

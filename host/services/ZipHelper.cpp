@@ -1,4 +1,4 @@
-#include "host/ZipHelper.h"
+#include "host/services/ZipHelper.h"
 
 #include <zlib.h>
 

@@ -1,12 +1,12 @@
-#include "host/HostServices.h"
+#include "host/services/HostServices.h"
 
 #include <boost/make_shared.hpp>
 
-#include "host/Downloader.h"
-#include "host/SdoHelper.h"
-#include "host/SecurityHelper.h"
-#include "host/WebServiceInvoker.h"
-#include "host/ZipHelper.h"
+#include "host/services/Downloader.h"
+#include "host/services/SdoHelper.h"
+#include "host/services/SecurityHelper.h"
+#include "host/services/WebServiceInvoker.h"
+#include "host/services/ZipHelper.h"
 
 namespace orsahost {
 

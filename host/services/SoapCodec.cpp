@@ -1,11 +1,11 @@
-#include "host/SoapCodec.h"
+#include "host/services/SoapCodec.h"
 
 #include <tinyxml.h>
 
 #include <cstring>
 #include <utility>
 
-#include "host/LogManager.h"
+#include "host/services/LogManager.h"
 #include "orsa/IWebServiceInvoker.h"
 #include "text/XmlEscape.h"
 #include "text/XmlLimits.h"

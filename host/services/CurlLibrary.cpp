@@ -1,9 +1,9 @@
-#include "host/CurlLibrary.h"
+#include "host/services/CurlLibrary.h"
 
 #include <mutex>
 #include <string>
 
-#include "host/curl/CurlBinding.h"
+#include "host/services/curl/CurlBinding.h"
 
 namespace orsahost::curl {
 

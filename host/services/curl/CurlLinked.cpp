@@ -2,8 +2,8 @@
 // binding cannot fail and there is nothing to unload.
 #include <string>
 
-#include "host/CurlLibrary.h"
-#include "host/curl/CurlBinding.h"
+#include "host/services/CurlLibrary.h"
+#include "host/services/curl/CurlBinding.h"
 
 namespace orsahost::curl {
 

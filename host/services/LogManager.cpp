@@ -1,4 +1,4 @@
-#include "host/LogManager.h"
+#include "host/services/LogManager.h"
 
 #include <Poco/ConsoleChannel.h>
 #include <Poco/Exception.h>

@@ -1,6 +1,6 @@
-#include "host/SdoHelper.h"
+#include "host/services/SdoHelper.h"
 
-#include "host/DataObject.h"
+#include "host/services/DataObject.h"
 
 namespace orsahost {
 

@@ -1,4 +1,4 @@
-#include "host/Downloader.h"
+#include "host/services/Downloader.h"
 
 #include <curl/curl.h>
 
@@ -9,9 +9,9 @@
 #include <mutex>
 #include <utility>
 
-#include "host/CurlLibrary.h"
-#include "host/CurlPerform.h"
-#include "host/TransferDigest.h"
+#include "host/services/CurlLibrary.h"
+#include "host/services/CurlPerform.h"
+#include "host/services/TransferDigest.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"

@@ -1,4 +1,4 @@
-#include "host/WebServiceInvoker.h"
+#include "host/services/WebServiceInvoker.h"
 
 #include <curl/curl.h>
 
@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <utility>
 
-#include "host/CurlLibrary.h"
-#include "host/CurlPerform.h"
-#include "host/LogManager.h"
-#include "host/SdoHelper.h"
+#include "host/services/CurlLibrary.h"
+#include "host/services/CurlPerform.h"
+#include "host/services/LogManager.h"
+#include "host/services/SdoHelper.h"
 
 namespace orsahost {
 
