@@ -1,12 +1,12 @@
 // The task runner over sealed files, the test machine's clock, and task
 // programs of the system (shell scripts, batch files on Windows) that answer
-// through the registry: the walk and its try limit, a whole task, and a
-// program left running at a quit request and answered for in a later walk.
-// The stages' own rules are tried on fakes (Stages_test.cpp).
+// through the registry: the walk and its try limit, and a program left
+// running at a quit request and answered for in a later walk. The stages'
+// own rules are tried on fakes (Stages_test.cpp), the whole job with real
+// programs in tests/component/TaskRunEndToEnd_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -104,48 +104,6 @@ TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
   EXPECT_EQ(1u, writes(tasks));
   EXPECT_EQ("1", State("149", "PatchExecute", "times"));  // the one write holds every change
   EXPECT_EQ(0u, writes(done));
-}
-
-// A whole task in one walk: the boot program's answer in the registry decides
-// whether the patch program it names runs, and that program's own answer is
-// the task's result.
-TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
-  const std::string boot = TestProgram::Name("boot"), kb2 = TestProgram::Name("kb2");
-  const std::string key = obx::PatchInfoKey("20");
-  const std::string kb2Md5 =
-      Program(kb2, TestProgram().RecordArguments(Native("ran")).SetValue(key, "Result1", "kb2 ok"));
-  const struct {
-    const char* verdict;
-    std::vector<std::string> ran;
-    const char *status, *result1;
-    bool upperCaseMd5;  // as a policy may give them: the same digests
-  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok", false},
-               {"true", {"20 /q"}, "done", "kb2 ok", true},
-               {"false", {}, "to_be_executed", "", false}};
-  const auto digest = [](std::string md5, bool upper) {
-    if (upper) std::transform(md5.begin(), md5.end(), md5.begin(), ::toupper);
-    return md5;
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.verdict) + (c.upperCaseMd5 ? " upper case" : ""));
-    std::remove(Native("ran").c_str());
-    SetReg("20", "Result1", "");
-    const std::string bootMd5 = Program(boot, TestProgram()
-                                                  .SetValue(key, "patchFile", kb2)
-                                                  .SetValue(key, "bootCheckResult", c.verdict)
-                                                  .Exit(0));
-    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" +
-              digest(bootMd5, c.upperCaseMd5) + "\"/><download url=\"p/" + kb2 + "\" filename=\"" +
-              kb2 + "\" md5=\"" + digest(kb2Md5, c.upperCaseMd5) +
-              "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
-          "<patch policyid=\"20\">" + std::string(kPending) +
-              "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
-    Cycle();
-    EXPECT_EQ(c.verdict, State("20", "bootrun", "result"));
-    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
-    EXPECT_EQ(c.status, State("20", "PatchExecute", "status"));
-    EXPECT_EQ(c.result1, Reg("20", "Result1"));
-  }
 }
 
 // A program still running when the agent is asked to stop keeps running; the
