@@ -82,29 +82,12 @@ class TaskManager {
   // task N + 1 cycles that reach its stages.
   bool CheckRunTimes(const std::string& id);
 
-  // The boot-program stage (tasks/BootStage.h) with the real collaborators.
-  // Downloads the task's boot program while
-  // `bootdownload`/`status` is "false", runs it (path, blank, task id; at most
-  // kBootProgramWaitMs) while `bootrun`/`result` is neither "true" nor
-  // "false", and copies its verdict from the registry value bootCheckResult
-  // into `bootrun`/`result`. True when the program ran to its end in this
-  // call, or when an earlier verdict "true" came with a patch file named
-  // ("patchFile" or "patchFileMD5"). Only a copy whose MD5 is the policy's is
-  // ever started: one that differs (changed or replaced since it was
-  // downloaded) is logged and downloaded again in a later cycle.
+  // The boot-program stage of task `id` (tasks/BootStage.h, which says what
+  // it does and answers) with this machine's collaborators.
   bool BootFile(const std::string& id);
 
-  // The patch-file stage (tasks/PatchStage.h) with the real collaborators.
-  // Picks the offered patch file the
-  // boot program named, downloads it once, waits for the start delay (a
-  // negative delay counts as 0) and the deadline, shows the task's message
-  // and runs the patch program (path, blank, task id, then a blank and
-  // `exec`/`runargs` when set) without a time limit. True when the program
-  // was started or the user cancelled at the message; false when the stage
-  // stopped early, the state left so that a later cycle goes on. A quit
-  // request during the delay or at the message leaves the task pending; one
-  // during the run leaves the program running to its end (logged) and the
-  // task done.
+  // The patch-file stage of task `id` (tasks/PatchStage.h) with this
+  // machine's collaborators.
   bool DoPatchFile(const std::string& id);
 
   // The stores (PatchPolicy.xml, TaskList.xml).
