@@ -154,10 +154,7 @@ bool PatchStage::RunProgram(const std::string& path, const std::string& md5,
   }
   // A program that could not start says so in its result, not "Running ...".
   if (!run.failure.empty()) with_.values.SetStartFailure(run.failure);
-  if (with_.values.Repeats())
-    task_.MarkPending();
-  else
-    task_.MarkDone();
+  task_.MarkRunEnded(with_.values.Repeats());
   return true;
 }
 

@@ -122,10 +122,7 @@ TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
              "RunTaskList:task " << id << " patch program has ended, its result is reported");
     // The interim text is the agent's own: the program left no result.
     values.DropInterimResult();
-    if (values.Repeats())
-      task.MarkPending();
-    else
-      task.MarkDone();
+    task.MarkRunEnded(values.Repeats());
     ReportPatchResult(id);
     return Resumed::kReported;
   }
