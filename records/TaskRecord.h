@@ -143,6 +143,9 @@ class TaskRecord {
   ExecuteState Execute() const;
   void MarkDone();
   void MarkPending();
+  // The task's program has done its job: done, or pending again when the
+  // task repeats.
+  void MarkRunEnded(bool repeats) { repeats ? MarkPending() : MarkDone(); }
 
   // `PatchExecute` `times`, the cycles that reached the stages ("" at first).
   std::string RunCount() const;

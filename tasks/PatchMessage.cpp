@@ -10,8 +10,12 @@
 namespace obx {
 
 PatchMessageOutcome ShowPatchMessage(const PatchPolicyManager& policy, const std::string& id) {
+  return ShowPatchMessage(PolicyEntry(policy, id));
+}
+
+PatchMessageOutcome ShowPatchMessage(const PolicyEntry& entry) {
+  const std::string& id = entry.Id();
   const char* lang = CurOsLang() == "zh" ? "cn" : "en";
-  const PolicyEntry entry(policy, id);
   const std::string msgStyle = entry.MessageStyle();
   const std::string msgInfo = entry.MessageText(lang);
   if (msgStyle.empty() || msgInfo.empty()) return PatchMessageOutcome::kNoMessage;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "foundation/PatchPolicyManager.h"
+#include "records/TaskRecord.h"
 
 namespace obx {
 
@@ -29,5 +30,6 @@ enum class PatchMessageOutcome {
 // an error and not shown: an "okonly" message then counts as none, an
 // "okcancel" one as not answered (kNotShown).
 PatchMessageOutcome ShowPatchMessage(const PatchPolicyManager& policy, const std::string& id);
+PatchMessageOutcome ShowPatchMessage(const PolicyEntry& policy);
 
 }  // namespace obx

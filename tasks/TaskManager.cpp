@@ -13,8 +13,8 @@
 #include "records/ReportInfo.h"
 #include "records/TaskFiles.h"
 #include "tasks/Applicability.h"
-#include "tasks/ProcessLauncher.h"
-#include "tasks/ProgramMark.h"
+#include "tasks/BootStage.h"
+#include "tasks/PatchStage.h"
 
 namespace obx {
 
@@ -22,11 +22,8 @@ namespace {
 
 const char kChannel[] = "OBXConsole";
 const char kSource[] = "TaskManager";
-const char kPatchRunningText[] = "Running ...";
 
 }  // namespace
-
-std::string PatchInfoKey(const std::string& id) { return std::string(kPatchInfoKey) + "\\" + id; }
 
 TaskManager::TaskManager() : fileSavedPath_(UpdateFolder()) {
   ReadRegDword(HKLM, kModuleKey, "TryTimes", tryTimes_);
@@ -113,11 +110,10 @@ TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
   TaskRecord task = Task(id);
   const std::string patchNote = task.StartNote(Program::kPatch);
   if (!patchNote.empty()) {
-    const std::string regPatchId = PatchInfoKey(id);
+    RegistryTaskValues values(id);
     // Before the start the interim text stands in Result1; the program's own
     // result replaces it.
-    const bool answered = ReadRegString(HKLM, regPatchId, "Result1") != kPatchRunningText;
-    if (ProgramMark::Parse(patchNote).StillRunning(platform::kInfinite, answered)) {
+    if (launcher_.StillRunning(patchNote, platform::kInfinite, values.PatchAnswered())) {
       OBX_INFO(kChannel, kSource,
                "RunTaskList:task " << id << " patch program still running, its result waits");
       return Resumed::kRunning;
@@ -125,12 +121,8 @@ TaskManager::Resumed TaskManager::ResumeStartedProgram(const std::string& id) {
     OBX_INFO(kChannel, kSource,
              "RunTaskList:task " << id << " patch program has ended, its result is reported");
     // The interim text is the agent's own: the program left no result.
-    if (ReadRegString(HKLM, regPatchId, "Result1") == kPatchRunningText)
-      WriteRegString(HKLM, regPatchId, "Result1", "");
-    if (ReadRegString(HKLM, regPatchId, "repeate") == "true")
-      task.MarkPending();
-    else
-      task.MarkDone();
+    values.DropInterimResult();
+    task.MarkRunEnded(values.Repeats());
     ReportPatchResult(id);
     return Resumed::kReported;
   }
@@ -148,7 +140,7 @@ void TaskManager::FinishBootOnlyTask(const std::string& id) {
   SaveBeforeActing();
   ReportTaskResult(id, kInstallResultInfo);
   TaskRecord task = Task(id);
-  if (ReadRegString(HKLM, PatchInfoKey(id), "repeate") == "true") {
+  if (RegistryTaskValues(id).Repeats()) {
     task.MarkPending();
   } else {
     task.MarkDone();
@@ -163,17 +155,24 @@ void TaskManager::ReportPatchResult(const std::string& id) {
   Task(id).ClearStartNote(Program::kPatch);
 }
 
-void TaskManager::NoteProgramStart(const std::string& id, Program program, ProgramRun& run) {
-  Task(id).NoteProgramStart(program, ProgramMark::Now().Text());
-  run.started = [this, id, program](int pid) {
-    TaskRecord task = Task(id);
-    ProgramMark mark = ProgramMark::Parse(task.StartNote(program));
-    mark.pid = pid;
-    mark.stamp = platform::ProcessStartStamp(pid);
-    task.NoteProgramStart(program, mark.Text());
-    SaveBeforeActing();
-  };
-  SaveBeforeActing();
+StageCollaborators TaskManager::With(TaskValues& values) {
+  return StageCollaborators{downloads_,     launcher_,     values,
+                            clock_,         prompt_,       [this] { SaveBeforeActing(); },
+                            fileSavedPath_, ServerKeySet()};
+}
+
+bool TaskManager::BootFile(const std::string& id) {
+  TaskRecord task = Task(id);
+  RegistryTaskValues values(id);
+  StageCollaborators with = With(values);
+  return BootStage(task, with).Run();
+}
+
+bool TaskManager::DoPatchFile(const std::string& id) {
+  TaskRecord task = Task(id);
+  RegistryTaskValues values(id);
+  StageCollaborators with = With(values);
+  return PatchStage(task, with).Run();
 }
 
 void TaskManager::SaveBeforeActing() {

@@ -30,6 +30,14 @@
 // kill loses no answer and starts nothing twice. A task list without the
 // attribute reads as no program started.
 //
+// The walk is the state machine of a task: done before, not applicable, over
+// the try limit, a program still running or answered since the last walk,
+// then the boot stage (tasks/BootStage.h) and, after a verdict "true", the
+// patch stage (tasks/PatchStage.h) or, for a boot-only task, the record. The
+// task's state is read and written only through its TaskRecord
+// (records/TaskRecord.h) and its registry values (tasks/TaskValues.h); the
+// stages get their collaborators from here (tasks/SystemCollaborators.h).
+//
 // Threads: one TaskManager lives for one call of TaskExecute on the worker
 // thread; not thread-safe. The waits inside (start delay, boot program,
 // message, patch program) end early on the worker's quit request, and every
@@ -46,10 +54,11 @@
 #include "foundation/PatchPolicyManager.h"
 #include "records/ReportInfo.h"
 #include "records/TaskRecord.h"
+#include "tasks/StageCollaborators.h"
+#include "tasks/SystemCollaborators.h"
+#include "tasks/TaskValues.h"
 
 namespace obx {
-
-struct ProgramRun;
 
 class TaskManager {
  public:
@@ -73,27 +82,12 @@ class TaskManager {
   // task N + 1 cycles that reach its stages.
   bool CheckRunTimes(const std::string& id);
 
-  // The boot-program stage. Downloads the task's boot program while
-  // `bootdownload`/`status` is "false", runs it (path, blank, task id; at most
-  // kBootProgramWaitMs) while `bootrun`/`result` is neither "true" nor
-  // "false", and copies its verdict from the registry value bootCheckResult
-  // into `bootrun`/`result`. True when the program ran to its end in this
-  // call, or when an earlier verdict "true" came with a patch file named
-  // ("patchFile" or "patchFileMD5"). Only a copy whose MD5 is the policy's is
-  // ever started: one that differs (changed or replaced since it was
-  // downloaded) is logged and downloaded again in a later cycle.
+  // The boot-program stage of task `id` (tasks/BootStage.h, which says what
+  // it does and answers) with this machine's collaborators.
   bool BootFile(const std::string& id);
 
-  // The patch-file stage of a pending task: picks the offered patch file the
-  // boot program named, downloads it once, waits for the start delay (a
-  // negative delay counts as 0) and the deadline, shows the task's message
-  // and runs the patch program (path, blank, task id, then a blank and
-  // `exec`/`runargs` when set) without a time limit. True when the program
-  // was started or the user cancelled at the message; false when the stage
-  // stopped early, the state left so that a later cycle goes on. A quit
-  // request during the delay or at the message leaves the task pending; one
-  // during the run leaves the program running to its end (logged) and the
-  // task done.
+  // The patch-file stage of task `id` (tasks/PatchStage.h) with this
+  // machine's collaborators.
   bool DoPatchFile(const std::string& id);
 
   // The stores (PatchPolicy.xml, TaskList.xml).
@@ -131,17 +125,10 @@ class TaskManager {
   static void GetNetAddressLists(std::string& macs, std::string& ips);
 
  private:
-  // True when the patch file at `programPath` is there with MD5 `md5` (and
-  // SHA-256 `sha256` when not empty); otherwise logged and marked for a new
-  // download.
-  bool CheckPatchFile(const std::string& id, const std::string& programPath, const std::string& md5,
-                      const std::string& sha256);
-  // The patch stage from the start delay on, once the file is in place.
-  bool RunPatchProgram(const std::string& id, const std::string& regPatchId,
-                       const std::string& programPath, const std::string& md5,
-                       const std::string& sha256);
   // The typed view of task `id`'s two entries.
   TaskRecord Task(const std::string& id) { return TaskRecord(policy_, taskList_, id); }
+  // The stages' collaborators on this machine, with the task's `values`.
+  StageCollaborators With(TaskValues& values);
   // The walk of RunTaskList, while its batch holds the task-list writes back.
   void WalkTaskList();
   // The tests and stages of one pending task; false when the task was left
@@ -152,19 +139,12 @@ class TaskManager {
   // kReported once its result record was handed over, kNone for every other.
   enum class Resumed { kNone, kRunning, kReported };
   Resumed ResumeStartedProgram(const std::string& id);
-  // Stores the boot program's verdict (bootCheckResult) and drops the start
-  // note, which a boot-only task with verdict "true" keeps until its record is
-  // handed over.
-  void StoreBootVerdict(const std::string& id);
   // A boot-only task whose boot program said "true": its record, then done
   // (or pending again when "repeate" is "true").
   void FinishBootOnlyTask(const std::string& id);
   // The installation record of a patch task whose program ended (or that the
   // user cancelled), then its start note dropped.
   void ReportPatchResult(const std::string& id);
-  // Notes in `element`/`started` that a program is about to start, written
-  // before the start; `run.started` adds its process id once it runs.
-  void NoteProgramStart(const std::string& id, Program program, ProgramRun& run);
   // Writes the task-list changes held back by the walk (see the file comment),
   // after the version records they vouch for.
   void SaveBeforeActing();
@@ -180,10 +160,11 @@ class TaskManager {
   std::vector<ReportRecord> queuedVersions_;             // while RunTaskList runs
   std::string fileSavedPath_;
   uint32_t tryTimes_ = 0;
+  SystemDownloads downloads_;
+  SystemLauncher launcher_;
+  SystemClock clock_;
+  SystemPrompt prompt_;
 };
-
-// The registry key of task `id`'s state: kPatchInfoKey + "\" + id.
-std::string PatchInfoKey(const std::string& id);
 
 // The five XML special characters (& < > " ') as entities; all else unchanged.
 std::string EscapeXml(const std::string& text);

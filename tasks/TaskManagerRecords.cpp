@@ -109,7 +109,7 @@ void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
 }
 
 std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
-  const std::string regPatchId = PatchInfoKey(id);
+  const RegistryTaskValues values(id);
 
   std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
 
@@ -130,24 +130,16 @@ std::string TaskManager::MakeResultRecord(const std::string& id, const std::stri
   record += MakeMapItem("client_time", clientTime, "string");
 
   if (type == kVersionInfo) {
-    record +=
-        MakeMapItem("client_version",
-                    RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "clientVersion")), "string");
+    record += MakeMapItem("client_version", RecordValueToUtf8(values.ClientVersion()), "string");
     const TaskRecord task = Task(id);
     record += MakeMapItem("boot_download_type", task.DownloadType(Program::kBoot), "string");
     record += MakeMapItem("patch_download_type", task.DownloadType(Program::kPatch), "string");
   } else {
-    std::string result1 = RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result1"));
-    if (result1.empty()) result1 = "unknown";
-    record += MakeMapItem("r1", result1, "string");
-    record +=
-        MakeMapItem("r2", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result2")), "string");
-    record +=
-        MakeMapItem("r3", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result3")), "string");
-    record +=
-        MakeMapItem("r4", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result4")), "string");
-    record +=
-        MakeMapItem("r5", RecordValueToUtf8(ReadRegString(HKLM, regPatchId, "Result5")), "string");
+    for (int n = 1; n <= 5; ++n) {
+      std::string result = RecordValueToUtf8(values.Result(n));
+      if (n == 1 && result.empty()) result = "unknown";
+      record += MakeMapItem("r" + std::to_string(n), result, "string");
+    }
   }
   record += "</map>";
   return record;

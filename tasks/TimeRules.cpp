@@ -81,8 +81,12 @@ int FirstRandomDraw(uint32_t seed) {
 }
 
 bool CheckTimeWindow(const PatchPolicyManager& policy, const std::string& id, bool forBootFile) {
-  const std::string window =
-      PolicyEntry(policy, id).DownloadWindow(forBootFile ? Program::kBoot : Program::kPatch);
+  return CheckTimeWindow(PolicyEntry(policy, id), forBootFile ? Program::kBoot : Program::kPatch);
+}
+
+bool CheckTimeWindow(const PolicyEntry& policy, Program program) {
+  const std::string& id = policy.Id();
+  const std::string window = policy.DownloadWindow(program);
   if (window.empty()) return true;
   const std::vector<std::string> bounds = SplitString(window, "-");
   if (bounds.size() != 2) {
@@ -98,7 +102,12 @@ bool CheckTimeWindow(const PatchPolicyManager& policy, const std::string& id, bo
 
 bool CheckDeadline(const PatchPolicyManager& policy, const std::string& id,
                    int32_t lookAheadSeconds) {
-  const std::string deadline = PolicyEntry(policy, id).Deadline();
+  return CheckDeadline(PolicyEntry(policy, id), lookAheadSeconds);
+}
+
+bool CheckDeadline(const PolicyEntry& policy, int32_t lookAheadSeconds) {
+  const std::string& id = policy.Id();
+  const std::string deadline = policy.Deadline();
   if (deadline.empty()) return true;
   int fields[5] = {0, 0, 0, 0, 0};
   int64_t deadlineSeconds = 0;
@@ -116,9 +125,12 @@ bool CheckDeadline(const PatchPolicyManager& policy, const std::string& id,
 }
 
 bool GetStartDelay(const PatchPolicyManager& policy, const std::string& id, int32_t& delayMs) {
-  const PolicyEntry entry(policy, id);
-  const std::string first = entry.FirstRunHours();
-  const std::string random = entry.RandomHours();
+  return GetStartDelay(PolicyEntry(policy, id), delayMs);
+}
+
+bool GetStartDelay(const PolicyEntry& policy, int32_t& delayMs) {
+  const std::string first = policy.FirstRunHours();
+  const std::string random = policy.RandomHours();
   // Exact in 64 bits; only the result is held to the 32-bit range.
   double delay = static_cast<double>(AtoI(first) * kMsPerHour);
   const int randomHours = AtoI(random);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "foundation/PatchPolicyManager.h"
+#include "records/TaskRecord.h"
 
 namespace obx {
 
@@ -21,6 +22,7 @@ namespace obx {
 // start <= current local hour < end. No window wraps past midnight (22-6
 // admits no hour).
 bool CheckTimeWindow(const PatchPolicyManager& policy, const std::string& id, bool forBootFile);
+bool CheckTimeWindow(const PolicyEntry& policy, Program program);
 
 // True when the deadline of task `id` (`exec`/`deadlinetime`, local
 // "year-month-day hour:minute", out-of-range fields normalised as mktime does)
@@ -29,6 +31,7 @@ bool CheckTimeWindow(const PatchPolicyManager& policy, const std::string& id, bo
 // is logged as an error and counts as none.
 bool CheckDeadline(const PatchPolicyManager& policy, const std::string& id,
                    int32_t lookAheadSeconds);
+bool CheckDeadline(const PolicyEntry& policy, int32_t lookAheadSeconds);
 
 // The start delay of task `id` in milliseconds: `exec`/`firstruntime` hours
 // plus a random part of 0 to `exec`/`randomtime` hours, drawn by the Windows C
@@ -36,6 +39,7 @@ bool CheckDeadline(const PatchPolicyManager& policy, const std::string& id,
 // second agree). A delay beyond the 32-bit range is held at its limit rather
 // than wrapped. Always true.
 bool GetStartDelay(const PatchPolicyManager& policy, const std::string& id, int32_t& delayMs);
+bool GetStartDelay(const PolicyEntry& policy, int32_t& delayMs);
 
 // The first draw, 0 to 32767, of the Windows C library generator seeded with
 // `seed`: state = state * 214013 + 2531011 (mod 2^32), draw = bits 16 to 30.

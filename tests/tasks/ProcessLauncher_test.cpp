@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/Process.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
@@ -42,11 +44,22 @@ TEST_F(ProcessLauncherTest, QuotedArgumentSplitsBackToTheSameWord) {
   EXPECT_EQ("12", obx::QuoteArgument("12"));  // an ordinary id stays as it is
 }
 
-TEST_F(ProcessLauncherTest, MissingProgramLogsWindowsCodeTwo) {
-  const std::string line = "C:\\OBX\\download\\none.exe 12";
-  EXPECT_FALSE(obx::RunProcess(line, obx::kBootProgramWaitMs));
-  EXPECT_EQ(std::vector<std::string>{" Create process " + line + " failed:2"}, runtime_.Messages());
-  EXPECT_EQ(6, runtime_.Lines().at(0).level);
+// A program that cannot start (missing, or not a program on any system): its
+// failure, with the Windows code, is logged and handed back, for the patch
+// stage to make it the task's result.
+TEST_F(ProcessLauncherTest, ProgramThatCannotStartGivesItsFailure) {
+  platform::CreateDirectories(platform::NativePath("C:\\OBX\\download"));
+  obxtest::WriteFile(platform::NativePath("C:\\OBX\\download\\bad.exe"), "garbage");
+  for (const auto& c : {std::make_pair("none.exe", "2"), std::make_pair("bad.exe", "193")}) {
+    runtime_.ClearLines();
+    const std::string line = std::string("C:\\OBX\\download\\") + c.first + " 12";
+    obx::ProgramRun run;
+    EXPECT_FALSE(obx::RunProcess(line, obx::kBootProgramWaitMs, run));
+    const std::string failure = " Create process " + line + " failed:" + c.second;
+    EXPECT_EQ(failure, run.failure);
+    EXPECT_EQ(std::vector<std::string>{failure}, runtime_.Messages());
+    EXPECT_EQ(6, runtime_.Lines().at(0).level);
+  }
 }
 
 TEST_F(ProcessLauncherTest, DownloadedProgramInAFolderWithABlankRunsWithItsArguments) {

@@ -1,20 +1,19 @@
-// The task runner over sealed files, the test machine's clock and prompt, and
-// task programs of the system (shell scripts, batch files on Windows) that
-// answer through the registry: the walk and its try limit, the end of the
-// patch stage, and the quit request in every wait.
+// The task runner over sealed files, the test machine's clock, and task
+// programs of the system (shell scripts, batch files on Windows) that answer
+// through the registry: the walk and its try limit, and a program left
+// running at a quit request and answered for in a later walk. The stages'
+// own rules are tried on fakes (Stages_test.cpp), the whole job with real
+// programs in tests/component/TaskRunEndToEnd_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "foundation/Digest.h"
 #include "foundation/RootException.h"
-#include "platform/Prompt.h"
 #include "platform/StopToken.h"
 #include "tasks/ProgramMark.h"
 #include "tests/support/RegistryValues.h"
@@ -23,7 +22,6 @@
 namespace {
 
 using obxtest::TestProgram;
-using platform::PromptAnswer;
 using taskrunnertest::kPending;
 using taskrunnertest::TaskRunnerTest;
 
@@ -106,234 +104,6 @@ TEST_F(TaskRunnerTest, AWalkWritesTheTaskListOnlyWhenATaskActs) {
   EXPECT_EQ(1u, writes(tasks));
   EXPECT_EQ("1", State("149", "PatchExecute", "times"));  // the one write holds every change
   EXPECT_EQ(0u, writes(done));
-}
-
-// A whole task in one walk: the boot program's answer in the registry decides
-// whether the patch program it names runs, and that program's own answer is
-// the task's result.
-TEST_F(TaskRunnerTest, BootProgramsAnswerDecidesThePatchStage) {
-  const std::string boot = TestProgram::Name("boot"), kb2 = TestProgram::Name("kb2");
-  const std::string key = obx::PatchInfoKey("20");
-  const std::string kb2Md5 =
-      Program(kb2, TestProgram().RecordArguments(Native("ran")).SetValue(key, "Result1", "kb2 ok"));
-  const struct {
-    const char* verdict;
-    std::vector<std::string> ran;
-    const char *status, *result1;
-    bool upperCaseMd5;  // as a policy may give them: the same digests
-  } cases[] = {{"true", {"20 /q"}, "done", "kb2 ok", false},
-               {"true", {"20 /q"}, "done", "kb2 ok", true},
-               {"false", {}, "to_be_executed", "", false}};
-  const auto digest = [](std::string md5, bool upper) {
-    if (upper) std::transform(md5.begin(), md5.end(), md5.begin(), ::toupper);
-    return md5;
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.verdict) + (c.upperCaseMd5 ? " upper case" : ""));
-    std::remove(Native("ran").c_str());
-    SetReg("20", "Result1", "");
-    const std::string bootMd5 = Program(boot, TestProgram()
-                                                  .SetValue(key, "patchFile", kb2)
-                                                  .SetValue(key, "bootCheckResult", c.verdict)
-                                                  .Exit(0));
-    Store("<patch policyid=\"20\"><bootdownload url=\"b/" + boot + "\" md5=\"" +
-              digest(bootMd5, c.upperCaseMd5) + "\"/><download url=\"p/" + kb2 + "\" filename=\"" +
-              kb2 + "\" md5=\"" + digest(kb2Md5, c.upperCaseMd5) +
-              "\" type=\"http\"/><exec runtype=\"0\" runargs=\"/q\"/></patch>",
-          "<patch policyid=\"20\">" + std::string(kPending) +
-              "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
-    Cycle();
-    EXPECT_EQ(c.verdict, State("20", "bootrun", "result"));
-    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
-    EXPECT_EQ(c.status, State("20", "PatchExecute", "status"));
-    EXPECT_EQ(c.result1, Reg("20", "Result1"));
-  }
-}
-
-// Two programs whose MD5 the policy gives: the SHA-256 beside it decides which
-// of two contents runs. No real MD5 collision pair here: each file's own MD5
-// stands in the policy, so the MD5 check passes and only the SHA-256 can tell
-// the wrong content. With the server key set, a task without SHA-256 is refused.
-TEST_F(TaskRunnerTest, PolicySha256DecidesWhichContentRunsAndIsRequiredWithAKey) {
-  const std::string boot = TestProgram::Name("boot"), kb2 = TestProgram::Name("kb2");
-  const std::string key = obx::PatchInfoKey("21");
-  const std::string bootMd5 = Program(boot, TestProgram()
-                                                .RecordArguments(Native("ran"))
-                                                .SetValue(key, "patchFile", kb2)
-                                                .SetValue(key, "bootCheckResult", "true")
-                                                .Exit(0));
-  const std::string kb2Md5 = Program(kb2, TestProgram().RecordArguments(Native("ran")));
-  std::string bootSha, kb2Sha;
-  ASSERT_TRUE(obx::GetFileSha256Hex(Native("download\\" + boot), bootSha));
-  ASSERT_TRUE(obx::GetFileSha256Hex(Native("download\\" + kb2), kb2Sha));
-  const std::string otherSha(64, 'a');  // the other content of the same MD5
-  std::string upperKb2Sha = kb2Sha;
-  std::transform(upperKb2Sha.begin(), upperKb2Sha.end(), upperKb2Sha.begin(), ::toupper);
-  const std::string refused =
-      "refused: its file has no sha256 in the policy and a server key is set";
-  const struct {
-    const char* name;
-    std::string bootSha, kb2Sha;
-    bool keySet;
-    std::vector<std::string> ran;
-    std::string logged;
-  } cases[] = {
-      {"both right", bootSha, upperKb2Sha, false, {"21", "21"}, ""},
-      {"both right, key set", bootSha, kb2Sha, true, {"21", "21"}, ""},
-      {"no sha256, no key", "", "", false, {"21", "21"}, ""},
-      {"boot wrong", otherSha, kb2Sha, false, {}, "or sha256 " + otherSha},
-      {"patch wrong", bootSha, otherSha, false, {"21"}, "or sha256 " + otherSha},
-      {"key set, boot without", "", kb2Sha, true, {}, "BootFile:task 21 " + refused},
-      {"key set, patch without", bootSha, "", true, {"21"}, "DoPatchFile:task 21 " + refused},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::remove(Native("ran").c_str());
-    obx::WriteRegString(obx::HKLM, obx::kModuleKey, "ServerKey",
-                        c.keySet ? "MCowBQYDK2VwAyEA" : "");
-    const auto sha = [](const std::string& v) { return v.empty() ? "" : " sha256=\"" + v + "\""; };
-    Store("<patch policyid=\"21\"><bootdownload url=\"b/" + boot + "\" md5=\"" + bootMd5 + "\"" +
-              sha(c.bootSha) + "/><download url=\"p/" + kb2 + "\" filename=\"" + kb2 + "\" md5=\"" +
-              kb2Md5 + "\"" + sha(c.kb2Sha) + " type=\"http\"/><exec runtype=\"0\"/></patch>",
-          "<patch policyid=\"21\">" + std::string(kPending) +
-              "<bootdownload status=\"true\"/><download status=\"true\"/></patch>");
-    runtime_.ClearLines();
-    Cycle();
-    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
-    const auto messages = runtime_.Messages();
-    EXPECT_EQ(c.logged.empty() ? 0 : 1,
-              std::count_if(messages.begin(), messages.end(), [&](const std::string& m) {
-                return !c.logged.empty() && m.find(c.logged) != std::string::npos;
-              }));
-  }
-}
-
-// Task 12 at the end of its patch stage: verdict given, kb1 named by the boot
-// program and already downloaded, "repeate" set.
-TEST_F(TaskRunnerTest, PatchStageEndsAsTheUserAndTheQuitRequestSay) {
-  const PromptAnswer ok{platform::kIdOk, PromptAnswer::kUserAnswered};
-  const PromptAnswer cancel{platform::kIdCancel, PromptAnswer::kUserAnswered};
-  const PromptAnswer stopped{0, PromptAnswer::kStopped};
-  const std::string kb1 = TestProgram::Name("kb1");
-  const struct {
-    const char* name;
-    const char* exec;
-    PromptAnswer answer;
-    bool stopInDelay, tamper, result;
-    std::string status, result1;
-    std::vector<std::string> ran;
-    std::string logged;
-  } cases[] = {
-      {"ok",
-       "runtype=\"0\"",
-       ok,
-       false,
-       false,
-       true,
-       "to_be_executed",
-       "Running ...",
-       {"12 /q"},
-       "DoPatchFile: C:\\OBX\\download\\" + kb1 + " 12 /q will start"},
-      {"cancel", "runtype=\"0\"", cancel, false, false, true, "done", " cancelled by user", {}, ""},
-      {"quit at the prompt",
-       "runtype=\"0\"",
-       stopped,
-       false,
-       false,
-       false,
-       "to_be_executed",
-       "Running ...",
-       {},
-       "DoPatchFile:task 12 left to_be_executed: the agent is stopping"},
-      {"negative delay",
-       "runtype=\"1\" firstruntime=\"-1\"",
-       ok,
-       false,
-       false,
-       true,
-       "to_be_executed",
-       "Running ...",
-       {"12 /q"},
-       "DoPatchFile:task 12 :start in ::0"},
-      {"quit in the delay",
-       "runtype=\"1\" firstruntime=\"2\"",
-       ok,
-       true,
-       false,
-       false,
-       "to_be_executed",
-       "Running ...",
-       {},
-       "DoPatchFile:task 12 start delay cut short: the agent is stopping"},
-      // Found before the delay and the question, which would be wasted.
-      {"changed since the download",
-       "runtype=\"1\" firstruntime=\"2\"",
-       ok,
-       false,
-       true,
-       false,
-       "to_be_executed",
-       "",
-       {},
-       ""},
-      // Not a program: its failure is its result.
-      {"cannot start",
-       "runtype=\"0\"",
-       ok,
-       false,
-       false,
-       true,
-       "to_be_executed",
-       " Create process C:\\OBX\\download\\bad.exe 12 /q failed:193",
-       {},
-       ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::remove(Native("ran").c_str());
-    std::string md5 = Program(kb1, TestProgram().RecordArguments(Native("ran")));
-    if (c.tamper) obxtest::WriteFile(Native("download\\" + kb1), "changed");
-    // Not a program on any system.
-    const bool garbage = std::string(c.name) == "cannot start";
-    const std::string file = garbage ? "bad.exe" : kb1;
-    if (garbage) {
-      obxtest::WriteFile(Native("download\\bad.exe"), "garbage");
-      obx::GetMd5Hex("garbage", 7, md5);
-    }
-    SetReg("12", "Result1", "");
-    Store(
-        "<patch policyid=\"12\"><download url=\"p/" + file + "\" filename=\"" + file + "\" md5=\"" +
-            md5 + "\" type=\"http\"/><exec runargs=\"/q\" " + c.exec +
-            "/><msgbox style=\"okcancel\" en=\"Install?\"/></patch>",
-        "<patch policyid=\"12\">" + std::string(kPending) + "<download status=\"true\"/></patch>");
-    SetReg("12", "patchFile", file);
-    SetReg("12", "repeate", "true");
-    machine_.prompt.Script({c.answer});
-    platform::StopSource stop;
-    platform::ScopedStopToken token(stop.Token());
-    machine_.clock.SetSleepHook([&](uint32_t ms) {
-      if (c.stopInDelay && ms > 0) stop.RequestStop();
-    });
-    runtime_.ClearLines();
-    const size_t asked = machine_.prompt.Questions().size();
-
-    obx::TaskManager tasks;
-    ASSERT_TRUE(tasks.InitTask());
-    EXPECT_EQ(c.result, tasks.DoPatchFile("12"));
-    if (c.tamper) {
-      EXPECT_EQ(asked, machine_.prompt.Questions().size());
-      EXPECT_FALSE(runtime_.HasPrefix("DoPatchFile:task 12 :start in"));
-    }
-    EXPECT_EQ(c.status, tasks.TaskList().GetAttribute("12", "PatchExecute", "status"));
-    EXPECT_EQ(c.tamper ? "false" : "true",
-              tasks.TaskList().GetAttribute("12", "download", "status"));
-    EXPECT_EQ(c.result1, Reg("12", "Result1"));
-    EXPECT_EQ(c.ran, obxtest::RecordedArguments(Native("ran")));
-    if (!c.logged.empty()) {
-      EXPECT_TRUE(runtime_.Has(c.logged)) << c.logged;
-    }
-    machine_.clock.SetSleepHook(nullptr);
-  }
 }
 
 // A program still running when the agent is asked to stop keeps running; the
