@@ -11,6 +11,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/WinError.h"
+#include "tools/common/InputFile.h"
 #include "tools/reg/RegFileParser.h"
 #include "tools/reg/RegFileWriter.h"
 #include "tools/reg/RegText.h"
@@ -407,8 +408,9 @@ int RegCommand::Import(const Options& options, std::ostream& out, std::ostream& 
   }
   const std::string& file = options.positional[0];
   std::string content;
-  if (const long error = platform::ReadFileToString(file, &content)) {
-    err << kPrefix << "Cannot read " << file << ": " << platform::ErrorText(error) << "\n";
+  const std::string unread = obxtools::ReadInputFile(file, &content);
+  if (!unread.empty()) {
+    err << kPrefix << "Cannot read " << file << ": " << unread << "\n";
     return kExitFailure;
   }
   RegFileParser parser;

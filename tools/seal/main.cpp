@@ -22,6 +22,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/WinError.h"
+#include "tools/common/InputFile.h"
 
 namespace {
 
@@ -45,8 +46,7 @@ std::string ReadInput(const std::string& path, std::string& data) {
     data = buffer.str();
     return std::cin.bad() ? std::strerror(errno) : "";
   }
-  const long error = platform::ReadFileToString(path, &data);
-  return error == platform::kErrorSuccess ? "" : platform::ErrorText(error);
+  return obxtools::ReadInputFile(path, &data);
 }
 
 // False with the reason in *reason when the output is not written.
