@@ -23,13 +23,16 @@ function(obx_expose target)
   endif()
 endfunction()
 
-# obx_subsystem(name [PUBLIC deps...] [PRIVATE deps...]): the folder's *.cpp
-# become one static library showing the folder's headers. PUBLIC lists what
-# the folder's own headers include; everything else is PRIVATE.
+# obx_subsystem(name SOURCES files... [PUBLIC deps...] [PRIVATE deps...]): the
+# folder's sources, listed, become one static library showing the folder's
+# headers. PUBLIC lists what the folder's own headers include; everything
+# else is PRIVATE.
 function(obx_subsystem name)
-  cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  add_library(${name} STATIC ${sources})
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+  if(NOT ARG_SOURCES)
+    message(FATAL_ERROR "obx_subsystem(${name}): no SOURCES")
+  endif()
+  add_library(${name} STATIC ${ARG_SOURCES})
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   obx_expose(${name} ${folder})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
