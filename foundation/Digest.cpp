@@ -9,6 +9,7 @@
 
 #include "foundation/RootException.h"
 #include "platform/StateRoot.h"
+#include "text/Hex.h"
 
 namespace obx {
 namespace {
@@ -17,16 +18,6 @@ constexpr size_t kMaxDigestInput = 100000000;
 // Large enough that the reads cost little, small enough that a chunk is still
 // in the processor cache when it is digested.
 constexpr size_t kFileDigestChunk = size_t{1} << 17;
-
-std::string HexOf(const unsigned char* bytes, size_t count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex(2 * count, '0');
-  for (size_t i = 0; i < count; ++i) {
-    hex[2 * i] = kDigits[bytes[i] >> 4];
-    hex[2 * i + 1] = kDigits[bytes[i] & 0x0f];
-  }
-  return hex;
-}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -120,7 +111,7 @@ bool GetFileDigestsHex(const std::string& path, const EVP_MD* const (&mds)[N],
       if (EVP_DigestFinal_ex(contexts[i].get(), bytes, &size) != 1 ||
           size != static_cast<unsigned int>(EVP_MD_size(mds[i])))
         return false;
-      hex[i] = HexOf(bytes, size);
+      hex[i] = textutil::HexText(bytes, size);
     }
     for (size_t i = 0; i < N; ++i) *out[i] = std::move(hex[i]);
     return true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/File.h"
+#include "text/Hex.h"
 
 namespace orsap2p {
 
@@ -24,13 +25,7 @@ std::string Md5::HexDigest() {
   unsigned int size = 0;
   if (failed_ || EVP_DigestFinal_ex(context_, bytes, &size) != 1 || size != 16) return "";
   failed_ = true;  // finalised: no further use
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += kDigits[bytes[i] >> 4];
-    hex += kDigits[bytes[i] & 0x0f];
-  }
-  return hex;
+  return textutil::HexText(bytes, size);
 }
 
 std::string Md5OfFile(platform::ReadOnlyFile& file) {

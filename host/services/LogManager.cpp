@@ -18,6 +18,8 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "text/Hex.h"
+
 namespace orsahost {
 namespace {
 
@@ -55,10 +57,7 @@ std::string OneLine(const std::string& message) {
     } else if (c == '\r') {
       out += "\\r";
     } else if (!plain(u)) {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xf];
+      out += "\\x" + textutil::HexText(&u, 1);
     } else {
       out += c;
     }

@@ -10,21 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "text/Hex.h"
+
 namespace orsahost {
 namespace {
 
 constexpr size_t kSlotBytes = size_t{1} << 18;
 constexpr size_t kSlots = 16;
-
-std::string HexOf(const unsigned char* bytes, unsigned int count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex(2 * count, '0');
-  for (unsigned int i = 0; i < count; ++i) {
-    hex[2 * i] = kDigits[bytes[i] >> 4];
-    hex[2 * i + 1] = kDigits[bytes[i] & 0x0f];
-  }
-  return hex;
-}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -221,8 +213,8 @@ bool TransferDigest::Finish(orsa::net::FileDigests& out) {
     d.ok = false;  // a context is spent once finished
   }
   if (!ok) return false;
-  out.md5 = HexOf(bytes[0], sizes[0]);
-  out.sha256 = HexOf(bytes[1], sizes[1]);
+  out.md5 = textutil::HexText(bytes[0], sizes[0]);
+  out.sha256 = textutil::HexText(bytes[1], sizes[1]);
   return true;
 }
 

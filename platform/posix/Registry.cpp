@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/StateRoot.h"
+#include "platform/detail/KeyPath.h"
 #include "platform/detail/RegistryGuard.h"
 #include "platform/posix/RegistryDatabase.h"
 
@@ -30,20 +31,7 @@ struct RegKeyImpl {
 
 namespace {
 
-std::vector<std::string> SplitKeyPath(const std::string& subkey) {
-  std::vector<std::string> names;
-  std::string current;
-  for (char c : subkey) {
-    if (c == '\\') {
-      if (!current.empty()) names.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) names.push_back(current);
-  return names;
-}
+using detail::SplitKeyPath;
 
 int64_t HiveId(RegRoot root) {
   return root == RegRoot::kLocalMachine ? RegistryDatabase::kLocalMachineId

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/File.h"
+#include "platform/detail/KeyPath.h"
 #include "platform/detail/RegistryGuard.h"
 #include "platform/win32/Windows.h"
 // Builds on <windows.h>, which must come first.
@@ -120,20 +121,7 @@ class Hive {
 
 bool ValidHandle(RegKey key) { return key != nullptr && key->magic == kHandleMagic; }
 
-std::vector<std::string> SplitKeyPath(const std::string& subkey) {
-  std::vector<std::string> names;
-  std::string current;
-  for (char c : subkey) {
-    if (c == '\\') {
-      if (!current.empty()) names.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) names.push_back(current);
-  return names;
-}
+using detail::SplitKeyPath;
 
 std::string JoinKeyPath(const std::vector<std::string>& names) {
   std::string path;

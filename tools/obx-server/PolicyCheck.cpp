@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "platform/File.h"
+#include "text/Hex.h"
 #include "text/XmlLimits.h"
 #include "tools/obx-server/RepositoryPath.h"
 
@@ -93,13 +94,7 @@ std::string Digest(const std::string& path, const EVP_MD* kind) {
   EVP_DigestFinal_ex(ctx, out, &length);
   EVP_MD_CTX_free(ctx);
   if (in.bad()) throw std::runtime_error("cannot read " + path);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned i = 0; i < length; ++i) {
-    hex += kHex[out[i] >> 4];
-    hex += kHex[out[i] & 15];
-  }
-  return hex;
+  return textutil::HexText(out, length);
 }
 
 // The path inside the repository that `url` names, "" when it lies outside
