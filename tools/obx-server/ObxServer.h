@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@ struct ServerConfig {
   std::string repository;                 // download folder; "" for none
   std::string repositoryPrefix = "/download/";
   std::string servicePath = "/obx/service";
+  std::string groups;    // groups file; "" for none
   std::string db;        // report database file (required)
   bool verbose = false;  // one stderr line per request
 
@@ -53,7 +55,12 @@ struct ServiceState {
   ServiceState(const ServerConfig& c)
       : config(c), policies(c.policies), reports(c.db, false), log(c.verbose) {
     for (const auto& key : c.signingKeys) signer.Add(key.second, key.first);
+    const std::string problem = LoadGroups();
+    if (!problem.empty()) throw std::runtime_error(problem);
   }
+  // Reads the groups file again; "" when its groups are in use, else why
+  // not (the groups in use then stay).
+  std::string LoadGroups();
   ServerConfig config;
   PolicyStore policies;
   ReportDatabase reports;
@@ -78,6 +85,9 @@ class ObxServer {
   // port file (atomically).
   void Start();
   uint16_t Port() const { return port_; }
+  // Reads the groups file again (SIGHUP): "" when it took effect, else why
+  // not; the groups in use then stay.
+  std::string ReloadGroups() { return state_->LoadGroups(); }
   // Stops accepting, ends the open connections and waits for the pool.
   void Stop();
 

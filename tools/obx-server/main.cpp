@@ -4,6 +4,7 @@
 //                    [--repository DIR] [--repository-prefix PATH]
 //                    [--service-path PATH] --db FILE [--verbose] [bounds]
 //   obx-server reports --db FILE [--json]
+//   obx-server machines --db FILE [--json]
 //   obx-server keygen --out FILE [--key-id N]
 //   obx-server policy build SOURCE --repository DIR --out FILE
 //                           [--repository-prefix PATH]
@@ -14,6 +15,7 @@
 #include <pthread.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -36,6 +38,7 @@ namespace {
 const char kUsage[] =
     "usage: obx-server serve [options]\n"
     "       obx-server reports --db FILE [--json]\n"
+    "       obx-server machines --db FILE [--json]\n"
     "       obx-server keygen --out FILE [--key-id N]\n"
     "       obx-server policy build SOURCE --repository DIR --out FILE\n"
     "                               [--repository-prefix PATH]\n"
@@ -48,6 +51,9 @@ const char kUsage[] =
     "  --port-file F             write the port listened on to F once listening\n"
     "  --policies DIR            policy folder: <computerCode>.xml, else default.xml\n"
     "                            (\"/\" and \"+\" of the code written \"_\" and \"-\")\n"
+    "  --groups FILE             groups of machines and their policy files, tried\n"
+    "                            after <computerCode>.xml and before default.xml;\n"
+    "                            read again on SIGHUP\n"
     "  --repository DIR          folder served for download\n"
     "  --repository-prefix PATH  URL path of the download folder (default /download/)\n"
     "  --service-path PATH       URL path of the SOAP service (default /obx/service);\n"
@@ -70,10 +76,14 @@ const char kUsage[] =
     "  --max-records N           records in one upload [2000]\n"
     "  --rate-limit BYTES        send each download at most this fast [no limit]\n"
     "Prints \"obx-server: listening on ADDR:PORT\" on stderr once listening.\n"
-    "Stops cleanly on SIGTERM or SIGINT.\n"
+    "Stops cleanly on SIGTERM or SIGINT; SIGHUP reads the groups file again.\n"
     "\n"
     "reports: prints the recorded reports, one per uploaded record\n"
     "  (seq, time, operation, type, id, record), or a JSON array with --json.\n"
+    "\n"
+    "machines: prints the machines that asked for a policy or uploaded records\n"
+    "  (code, host, user, os, address, held and sent policy version, group,\n"
+    "  policy file, first and last seen, policy requests), or JSON with --json.\n"
     "\n"
     "keygen: writes a new Ed25519 key pair's private key to FILE (readable by its\n"
     "  owner only; an existing file is not replaced), stating key number N\n"
@@ -175,6 +185,57 @@ int Reports(const std::map<std::string, std::string>& options) {
   return std::cout.good() ? 0 : 1;
 }
 
+int Machines(const std::map<std::string, std::string>& options) {
+  auto db = options.find("--db");
+  if (db == options.end()) return Usage("machines needs --db FILE");
+  std::vector<obxserver::MachineRow> rows;
+  try {
+    obxserver::ReportDatabase database(db->second, true);
+    rows = database.Machines();
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
+  }
+  const char* names[] = {"code",        "host",         "user",         "os",
+                         "address",     "held_version", "sent_version", "group",
+                         "policy_file", "first_seen",   "last_seen"};
+  auto texts = [](const obxserver::MachineRow& m) {
+    return std::vector<const std::string*>{
+        &m.computerCode, &m.host,  &m.userName,   &m.os,        &m.address, &m.heldVersion,
+        &m.sentVersion,  &m.group, &m.policyFile, &m.firstSeen, &m.lastSeen};
+  };
+  const bool json = options.count("--json") > 0;
+  if (json) {
+    std::cout << "[";
+  } else {
+    for (const char* name : names) {
+      for (const char* c = name; *c; ++c) std::cout << char(std::toupper(*c));
+      std::cout << "\t";
+    }
+    std::cout << "POLICY_REQUESTS\n";
+  }
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::vector<const std::string*> values = texts(rows[i]);
+    if (json) std::cout << (i ? ",\n {" : "\n {");
+    for (size_t k = 0; k < values.size(); ++k) {
+      if (json) {
+        std::cout << "\"" << names[k] << "\": " << obxtools::JsonString(*values[k]) << ", ";
+      } else {
+        // Tabs and line breaks of client text would shift the columns.
+        std::string cell = *values[k];
+        for (char& c : cell) {
+          if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+        }
+        std::cout << cell << "\t";
+      }
+    }
+    std::cout << (json ? "\"policy_requests\": " : "") << rows[i].policyRequests
+              << (json ? "}" : "\n");
+  }
+  if (json) std::cout << (rows.empty() ? "]\n" : "\n]\n");
+  return std::cout.good() ? 0 : 1;
+}
+
 int Keygen(const std::map<std::string, std::string>& options) {
   auto out = options.find("--out");
   if (out == options.end()) return Usage("keygen needs --out FILE");
@@ -238,6 +299,7 @@ int Serve(const std::map<std::string, std::string>& options,
   take("--listen", config.listen);
   take("--port-file", config.portFile);
   take("--policies", config.policies);
+  take("--groups", config.groups);
   take("--repository", config.repository);
   take("--repository-prefix", config.repositoryPrefix);
   take("--service-path", config.servicePath);
@@ -281,6 +343,7 @@ int Serve(const std::map<std::string, std::string>& options,
     }
   }
   if (config.db.empty()) return Usage("serve needs --db FILE");
+  if (!config.groups.empty() && config.policies.empty()) return Usage("--groups needs --policies");
   if (config.servicePath.empty() || config.servicePath[0] != '/') {
     return Usage("--service-path must start with /");
   }
@@ -320,6 +383,7 @@ int Serve(const std::map<std::string, std::string>& options,
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -327,7 +391,14 @@ int Serve(const std::map<std::string, std::string>& options,
     obxserver::ObxServer server(config);
     server.Start();
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+      if (config.groups.empty()) continue;
+      const std::string problem = server.ReloadGroups();
+      std::cerr << "obx-server: "
+                << (problem.empty() ? "groups read again from " + config.groups
+                                    : problem + "; the groups in use stay")
+                << std::endl;
+    }
     if (config.verbose) std::cerr << "obx-server: stopping on signal " << signal << std::endl;
     server.Stop();
   } catch (const Poco::Exception& e) {
@@ -378,14 +449,18 @@ int main(int argc, char** argv) {
     }
     if (!ParseOptions(
             args,
-            {"--listen", "--port-file", "--policies", "--repository", "--repository-prefix",
-             "--service-path", "--db", "--threads", "--max-connections", "--request-timeout",
-             "--idle-timeout", "--keep-alive-requests", "--max-body", "--max-buffered",
-             "--max-inflated", "--max-records", "--rate-limit"},
+            {"--listen", "--port-file", "--policies", "--groups", "--repository",
+             "--repository-prefix", "--service-path", "--db", "--threads", "--max-connections",
+             "--request-timeout", "--idle-timeout", "--keep-alive-requests", "--max-body",
+             "--max-buffered", "--max-inflated", "--max-records", "--rate-limit"},
             {"--verbose"}, options, problem)) {
       return Usage(problem);
     }
     return Serve(options, signingKeys);
+  }
+  if (command == "machines") {
+    if (!ParseOptions(args, {"--db"}, {"--json"}, options, problem)) return Usage(problem);
+    return Machines(options);
   }
   if (command == "keygen") {
     if (!ParseOptions(args, {"--out", "--key-id"}, {}, options, problem)) return Usage(problem);
