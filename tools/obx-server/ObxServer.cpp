@@ -23,6 +23,7 @@
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "tools/obx-server/Console.h"
 #include "tools/obx-server/ReportRecords.h"
 #include "tools/obx-server/RepositoryPath.h"
 #include "tools/obx-server/Wsdl.h"
@@ -435,8 +436,9 @@ ObxServer::ObxServer(const ServerConfig& config) : state_(std::make_shared<Servi
 
 ObxServer::~ObxServer() { Stop(); }
 
-void ObxServer::Start() {
-  const std::string& listen = state_->config.listen;
+namespace {
+
+Poco::Net::ServerSocket Listen(const std::string& listen) {
   Poco::Net::ServerSocket socket;
   try {
     // Reusing the address lets a restarted server bind past connections in
@@ -448,7 +450,46 @@ void ObxServer::Start() {
     throw std::runtime_error("cannot listen on " + listen + ": " +
                              (e.code() == EADDRINUSE ? "address already in use" : e.displayText()));
   }
+  return socket;
+}
+
+}  // namespace
+
+void ObxServer::Start() {
+  const ServerConfig& config = state_->config;
+  Poco::Net::ServerSocket socket = Listen(config.listen);
   port_ = socket.address().port();
+  if (!config.console.empty()) {
+    ConsoleOptions options;
+    options.staleDays = config.consoleStaleDays;
+    if (!config.consolePasswordFile.empty()) {
+      options.password =
+          std::make_shared<ConsolePassword>(ConsolePassword::Read(config.consolePasswordFile));
+    }
+    Poco::Net::ServerSocket consoleSocket = Listen(config.console);
+    consolePort_ = consoleSocket.address().port();
+    auto console = std::make_shared<Console>(state_->reports, state_->policies, options);
+    std::shared_ptr<ServiceState> state = state_;
+    console_ = std::make_unique<HttpFrontEnd>(
+        consoleSocket, config.http,
+        [console, state](HttpRequest& r) {
+          HttpReply reply = console->Handle(r);
+          if (state->log.Verbose()) {
+            state->log.Line("console " + r.client.toString() + " " + r.head.getMethod() + " " +
+                            r.head.getURI() + " " + std::to_string(reply.head.getStatus()));
+          }
+          return reply;
+        },
+        [state](const Poco::Net::SocketAddress& client, const std::string& what, int status) {
+          if (state->log.Verbose()) {
+            state->log.Line("console " + client.toString() + " " + what + " " +
+                            std::to_string(status));
+          }
+        });
+    console_->Start();
+    state_->log.Line("console listening on " + consoleSocket.address().toString() +
+                     (options.password ? " (password required)" : ""));
+  }
   const std::string address = socket.address().toString();
 
   auto service = std::make_shared<Service>(state_);
@@ -471,6 +512,8 @@ void ObxServer::Start() {
 }
 
 void ObxServer::Stop() {
+  if (console_) console_->Stop();
+  console_.reset();
   if (!server_) return;
   // Open keep-alive connections are ended too, so a client cannot hold the
   // server up.

@@ -27,6 +27,11 @@ struct ServerConfig {
   std::string groups;    // groups file; "" for none
   std::string db;        // report database file (required)
   bool verbose = false;  // one stderr line per request
+  // The web console: ADDR:PORT to listen on ("" for none), the file of its
+  // password hash ("" for none) and the days after which a machine is marked.
+  std::string console;
+  std::string consolePasswordFile;
+  double consoleStaleDays = 7;
 
   FrontEndLimits http;  // workers, time-outs, body size, connections
   // An upload's `infos` once opened, and the records it may hold.
@@ -85,6 +90,7 @@ class ObxServer {
   // port file (atomically).
   void Start();
   uint16_t Port() const { return port_; }
+  uint16_t ConsolePort() const { return consolePort_; }
   // Reads the groups file again (SIGHUP): "" when it took effect, else why
   // not; the groups in use then stay.
   std::string ReloadGroups() { return state_->LoadGroups(); }
@@ -94,7 +100,9 @@ class ObxServer {
  private:
   std::shared_ptr<ServiceState> state_;
   std::unique_ptr<HttpFrontEnd> server_;
+  std::unique_ptr<HttpFrontEnd> console_;
   uint16_t port_ = 0;
+  uint16_t consolePort_ = 0;
 };
 
 }  // namespace obxserver

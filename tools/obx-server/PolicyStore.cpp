@@ -176,9 +176,9 @@ std::vector<std::string> PolicyStore::MissingGroupPolicies() const {
   return missing;
 }
 
-std::vector<std::string> PolicyStore::TaskIds(const std::string& file) const {
-  if (file.empty()) return {};
-  return Load(file)->taskIds;
+std::vector<std::string> PolicyStore::TaskIds(const std::string& name) const {
+  if (folder_.empty() || name.empty() || name.find('/') != std::string::npos) return {};
+  return Load(folder_ + "/" + name)->taskIds;
 }
 
 }  // namespace obxserver

@@ -49,9 +49,9 @@ class PolicyStore {
   void SetGroups(PolicyGroups groups);
   // The files the groups name that are missing from the folder.
   std::vector<std::string> MissingGroupPolicies() const;
-  // The task ids (`policyid`) of a policy file, in document order; none when
-  // it cannot be read.
-  std::vector<std::string> TaskIds(const std::string& file) const;
+  // The task ids (`policyid`) of a policy file of the folder (a name such as
+  // "default.xml"), in document order; none when it cannot be read.
+  std::vector<std::string> TaskIds(const std::string& name) const;
 
  private:
   struct Loaded;

@@ -5,12 +5,14 @@
 //                    [--service-path PATH] --db FILE [--verbose] [bounds]
 //   obx-server reports --db FILE [--json]
 //   obx-server machines --db FILE [--json]
+//   obx-server console-password [--user NAME] < password
 //   obx-server keygen --out FILE [--key-id N]
 //   obx-server policy build SOURCE --repository DIR --out FILE
 //                           [--repository-prefix PATH]
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
+#include <Poco/Net/SocketAddress.h>
 #include <malloc.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -20,6 +22,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -29,6 +32,7 @@
 #include "orsa/AnswerSignature.h"
 #include "tools/common/JsonText.h"
 #include "tools/obx-server/AnswerSigner.h"
+#include "tools/obx-server/ConsolePassword.h"
 #include "tools/obx-server/ObxServer.h"
 #include "tools/obx-server/PolicyCheck.h"
 #include "tools/obx-server/ReportDatabase.h"
@@ -39,6 +43,7 @@ const char kUsage[] =
     "usage: obx-server serve [options]\n"
     "       obx-server reports --db FILE [--json]\n"
     "       obx-server machines --db FILE [--json]\n"
+    "       obx-server console-password [--user NAME] < PASSWORD\n"
     "       obx-server keygen --out FILE [--key-id N]\n"
     "       obx-server policy build SOURCE --repository DIR --out FILE\n"
     "                               [--repository-prefix PATH]\n"
@@ -60,6 +65,12 @@ const char kUsage[] =
     "                            GET PATH?wsdl returns the service description\n"
     "  --db FILE                 SQLite file the uploaded records are kept in\n"
     "  --verbose                 log every request on stderr\n"
+    "  --console ADDR:PORT       serve the read-only web console there (PORT\n"
+    "                            alone: 127.0.0.1:PORT); an address other than\n"
+    "                            a loopback one needs --console-password-file\n"
+    "  --console-password-file F the console asks for the user and password\n"
+    "                            whose hash F holds (see console-password)\n"
+    "  --console-stale-days D    mark machines not seen for more than D days [7]\n"
     "  --signing-key [N:]FILE    sign the answers to requests naming key number N\n"
     "                            (default: the number FILE states); repeatable,\n"
     "                            one per key number\n"
@@ -84,6 +95,10 @@ const char kUsage[] =
     "machines: prints the machines that asked for a policy or uploaded records\n"
     "  (code, host, user, os, address, held and sent policy version, group,\n"
     "  policy file, first and last seen, policy requests), or JSON with --json.\n"
+    "\n"
+    "console-password: reads a password from the first line of standard input\n"
+    "  and prints the console's password file line for user NAME [admin]\n"
+    "  (a salted scrypt hash).\n"
     "\n"
     "keygen: writes a new Ed25519 key pair's private key to FILE (readable by its\n"
     "  owner only; an existing file is not replaced), stating key number N\n"
@@ -236,6 +251,24 @@ int Machines(const std::map<std::string, std::string>& options) {
   return std::cout.good() ? 0 : 1;
 }
 
+int ConsolePasswordLine(const std::map<std::string, std::string>& options) {
+  auto user = options.find("--user");
+  std::string password;
+  if (!std::getline(std::cin, password))
+    return Usage("console-password reads the password from standard input");
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) return Usage("the password is empty");
+  try {
+    std::cout << obxserver::ConsolePassword::Hash(user == options.end() ? "admin" : user->second,
+                                                  password)
+              << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
+  }
+  return std::cout.good() ? 0 : 1;
+}
+
 int Keygen(const std::map<std::string, std::string>& options) {
   auto out = options.find("--out");
   if (out == options.end()) return Usage("keygen needs --out FILE");
@@ -300,6 +333,8 @@ int Serve(const std::map<std::string, std::string>& options,
   take("--port-file", config.portFile);
   take("--policies", config.policies);
   take("--groups", config.groups);
+  take("--console", config.console);
+  take("--console-password-file", config.consolePasswordFile);
   take("--repository", config.repository);
   take("--repository-prefix", config.repositoryPrefix);
   take("--service-path", config.servicePath);
@@ -344,6 +379,30 @@ int Serve(const std::map<std::string, std::string>& options,
   }
   if (config.db.empty()) return Usage("serve needs --db FILE");
   if (!config.groups.empty() && config.policies.empty()) return Usage("--groups needs --policies");
+  if (config.console.find_first_not_of("0123456789") == std::string::npos &&
+      !config.console.empty()) {
+    config.console = "127.0.0.1:" + config.console;
+  }
+  if (!config.console.empty()) {
+    try {
+      const Poco::Net::SocketAddress console(config.console);
+      if (!console.host().isLoopback() && config.consolePasswordFile.empty()) {
+        return Usage("--console on " + config.console +
+                     " (not a loopback address) needs --console-password-file");
+      }
+    } catch (const Poco::Exception& e) {
+      return Usage("--console " + config.console + ": " + e.displayText());
+    }
+  }
+  auto stale = options.find("--console-stale-days");
+  if (stale != options.end()) {
+    char* end = nullptr;
+    config.consoleStaleDays = std::strtod(stale->second.c_str(), &end);
+    if (stale->second.empty() || *end != '\0' || !(config.consoleStaleDays > 0) ||
+        config.consoleStaleDays > 36500) {
+      return Usage("--console-stale-days needs days from more than 0 to 36500");
+    }
+  }
   if (config.servicePath.empty() || config.servicePath[0] != '/') {
     return Usage("--service-path must start with /");
   }
@@ -447,13 +506,29 @@ int main(int argc, char** argv) {
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
                  args.begin() + static_cast<std::ptrdiff_t>(i + 2));
     }
-    if (!ParseOptions(
-            args,
-            {"--listen", "--port-file", "--policies", "--groups", "--repository",
-             "--repository-prefix", "--service-path", "--db", "--threads", "--max-connections",
-             "--request-timeout", "--idle-timeout", "--keep-alive-requests", "--max-body",
-             "--max-buffered", "--max-inflated", "--max-records", "--rate-limit"},
-            {"--verbose"}, options, problem)) {
+    if (!ParseOptions(args,
+                      {"--listen",
+                       "--port-file",
+                       "--policies",
+                       "--groups",
+                       "--console",
+                       "--console-password-file",
+                       "--console-stale-days",
+                       "--repository",
+                       "--repository-prefix",
+                       "--service-path",
+                       "--db",
+                       "--threads",
+                       "--max-connections",
+                       "--request-timeout",
+                       "--idle-timeout",
+                       "--keep-alive-requests",
+                       "--max-body",
+                       "--max-buffered",
+                       "--max-inflated",
+                       "--max-records",
+                       "--rate-limit"},
+                      {"--verbose"}, options, problem)) {
       return Usage(problem);
     }
     return Serve(options, signingKeys);
@@ -461,6 +536,10 @@ int main(int argc, char** argv) {
   if (command == "machines") {
     if (!ParseOptions(args, {"--db"}, {"--json"}, options, problem)) return Usage(problem);
     return Machines(options);
+  }
+  if (command == "console-password") {
+    if (!ParseOptions(args, {"--user"}, {}, options, problem)) return Usage(problem);
+    return ConsolePasswordLine(options);
   }
   if (command == "keygen") {
     if (!ParseOptions(args, {"--out", "--key-id"}, {}, options, problem)) return Usage(problem);
