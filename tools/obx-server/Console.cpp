@@ -29,7 +29,8 @@ const char kStyle[] =
     "tr.stale td{background:#fde8e8}tr.failed td{background:#fff1e0}"
     "form.filter{margin:6px 0}.count{color:#666}.legend span{margin-right:16px}"
     "footer{color:#888;padding:8px 16px;font-size:12px}dl{display:grid;"
-    "grid-template-columns:max-content auto;gap:2px 12px}dt{font-weight:bold}dd{margin:0}";
+    "grid-template-columns:max-content auto;gap:2px 12px}dt{font-weight:bold}dd{margin:0}"
+    "table#c td:last-child{font:11px/1.3 monospace;color:#444;max-width:40em}";
 
 const char* const kDone = "#2e7d32";
 const char* const kFailed = "#c62828";
