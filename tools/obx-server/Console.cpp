@@ -158,7 +158,7 @@ bool ResultFailed(const std::string& r1) {
   return false;
 }
 
-Console::Console(ReportDatabase& reports, const PolicyStore& policies, ConsoleOptions options)
+Console::Console(ReportStore& reports, const PolicyStore& policies, ConsoleOptions options)
     : reports_(reports), policies_(policies), options_(std::move(options)) {}
 
 HttpReply Console::Handle(HttpRequest& request) {

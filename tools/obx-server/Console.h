@@ -13,7 +13,7 @@
 #include "tools/obx-server/HttpReply.h"
 #include "tools/obx-server/HttpRequest.h"
 #include "tools/obx-server/PolicyStore.h"
-#include "tools/obx-server/ReportDatabase.h"
+#include "tools/obx-server/ReportStore.h"
 
 namespace obxserver {
 
@@ -33,7 +33,7 @@ bool ResultFailed(const std::string& r1);
 // Threads: Handle runs on several worker threads at once.
 class Console {
  public:
-  Console(ReportDatabase& reports, const PolicyStore& policies, ConsoleOptions options);
+  Console(ReportStore& reports, const PolicyStore& policies, ConsoleOptions options);
   HttpReply Handle(HttpRequest& request);
 
  private:
@@ -42,7 +42,7 @@ class Console {
   HttpReply Task(const ConsoleQuery& query);
   HttpReply Machine(const ConsoleQuery& query);
 
-  ReportDatabase& reports_;
+  ReportStore& reports_;
   const PolicyStore& policies_;
   ConsoleOptions options_;
 };

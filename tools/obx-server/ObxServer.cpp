@@ -282,7 +282,7 @@ class Service {
     if (operation == "updatePatchPolicy") {
       const std::string code = value("computerCode");
       const PolicyAnswer policy = state_->policies.Lookup(
-          code, value("version"), code.empty() ? "" : state_->reports.HostOf(code),
+          code, value("version"), code.empty() ? "" : state_->reports->HostOf(code),
           value("osVersion"));
       if (state_->log.Verbose()) {
         state_->log.Line("policy for computerCode=" + code + " version=" + value("version") + ": " +
@@ -324,7 +324,7 @@ class Service {
     seen.policyVersion = policy.version;
     seen.delivered = !policy.sealed.empty();
     try {
-      state_->reports.SeePolicyRequest(seen);
+      state_->reports->SeePolicyRequest(seen);
     } catch (const std::exception& e) {
       state_->log.Line("updatePatchPolicy: cannot note the machine: " + std::string(e.what()));
     }
@@ -361,7 +361,7 @@ class Service {
       return false;
     }
     try {
-      state_->reports.Add(operation, records);
+      state_->reports->Add(operation, records);
     } catch (const std::exception& e) {
       state_->log.Line(operation + ": cannot record: " + e.what());
       return false;
@@ -468,7 +468,7 @@ void ObxServer::Start() {
     }
     Poco::Net::ServerSocket consoleSocket = Listen(config.console);
     consolePort_ = consoleSocket.address().port();
-    auto console = std::make_shared<Console>(state_->reports, state_->policies, options);
+    auto console = std::make_shared<Console>(*state_->reports, state_->policies, options);
     std::shared_ptr<ServiceState> state = state_;
     console_ = std::make_unique<HttpFrontEnd>(
         consoleSocket, config.http,

@@ -13,7 +13,7 @@
 #include "tools/obx-server/AnswerSigner.h"
 #include "tools/obx-server/HttpFrontEnd.h"
 #include "tools/obx-server/PolicyStore.h"
-#include "tools/obx-server/ReportDatabase.h"
+#include "tools/obx-server/ReportStore.h"
 
 namespace obxserver {
 
@@ -25,7 +25,7 @@ struct ServerConfig {
   std::string repositoryPrefix = "/download/";
   std::string servicePath = "/obx/service";
   std::string groups;    // groups file; "" for none
-  std::string db;        // report database file (required)
+  std::string db;        // report database: SQLite file or PostgreSQL URL (required)
   bool verbose = false;  // one stderr line per request
   // The web console: ADDR:PORT to listen on ("" for none), the file of its
   // password hash ("" for none) and the days after which a machine is marked.
@@ -58,7 +58,7 @@ class ServerLog {
 // What the request handlers share; lives as long as the server.
 struct ServiceState {
   ServiceState(const ServerConfig& c)
-      : config(c), policies(c.policies), reports(c.db, false), log(c.verbose) {
+      : config(c), policies(c.policies), reports(OpenReportStore(c.db, false)), log(c.verbose) {
     for (const auto& key : c.signingKeys) signer.Add(key.second, key.first);
     const std::string problem = LoadGroups();
     if (!problem.empty()) throw std::runtime_error(problem);
@@ -68,7 +68,7 @@ struct ServiceState {
   std::string LoadGroups();
   ServerConfig config;
   PolicyStore policies;
-  ReportDatabase reports;
+  std::unique_ptr<ReportStore> reports;
   ServerLog log;
   AnswerSigner signer;
   // Held while a large request is worked on: one at a time, so the memory

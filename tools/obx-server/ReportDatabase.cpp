@@ -11,15 +11,6 @@ namespace obxserver {
 
 namespace {
 
-std::string UtcNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
-}
-
 std::string Column(sqlite3_stmt* s, int i) {
   const unsigned char* text = sqlite3_column_text(s, i);
   return text ? std::string(reinterpret_cast<const char*>(text),
@@ -42,14 +33,6 @@ void NoteRecord(std::map<std::string, Seen>& machines, const std::string& time,
     auto host = items.find("host");
     if (host != items.end()) seen.host = host->second;
   }
-}
-
-std::string CodeOf(const std::map<std::string, std::string>& items) {
-  auto found = items.find("computer_code");
-  std::string code = found == items.end() ? std::string() : found->second;
-  // Some Base64 encoders end the code with a line break; the machine is the same.
-  while (!code.empty() && std::isspace(static_cast<unsigned char>(code.back()))) code.pop_back();
-  return code;
 }
 
 }  // namespace
@@ -166,7 +149,7 @@ void ReportDatabase::Upgrade() {
       Statement s = Prepare("SELECT seq, received, record FROM reports ORDER BY seq", {});
       while (sqlite3_step(s.get()) == SQLITE_ROW) {
         const auto items = RecordItems(Column(s.get(), 2));
-        const std::string code = CodeOf(items);
+        const std::string code = RecordComputerCode(items);
         if (code.empty()) continue;
         codes.emplace_back(Column(s.get(), 0), code);
         NoteRecord(machines, Column(s.get(), 1), code, items);
@@ -256,7 +239,7 @@ void ReportDatabase::Insert(const std::string& time, const std::string& operatio
   std::map<std::string, Seen> machines;
   for (const ReportRecord& r : records) {
     const auto items = RecordItems(r.text);
-    const std::string code = CodeOf(items);
+    const std::string code = RecordComputerCode(items);
     NoteRecord(machines, time, code, items);
     sqlite3_reset(insert.get());
     const std::string* values[] = {&time, &operation, &r.type, &r.id, &r.text, &code};

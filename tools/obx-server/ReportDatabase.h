@@ -13,46 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "tools/obx-server/ReportRecords.h"
+#include "tools/obx-server/ReportStore.h"
 
 namespace obxserver {
 
-struct ReportRow {
-  long long seq = 0;      // order of arrival
-  std::string time;       // UTC, "YYYY-MM-DDTHH:MM:SSZ"
-  std::string operation;  // "uploadExecuteStatus" or "uploadExecuteResult"
-  std::string type;
-  std::string id;
-  std::string record;
-  std::string computerCode;  // the record's `computer_code` item; "" without one
-};
-
-// One machine as its policy requests and records describe it.
-struct MachineRow {
-  std::string computerCode;
-  std::string host;      // from its latest record carrying `host`
-  std::string userName;  // as the latest policy request sent them
-  std::string os;
-  std::string address;      // the request's source address
-  std::string heldVersion;  // the policy version it said it holds
-  std::string sentVersion;  // the version of the last policy sent to it
-  std::string group;        // the group that chose its policy; "" for none
-  std::string policyFile;   // the policy file chosen for it, "" for none
-  std::string firstSeen;    // UTC, "YYYY-MM-DDTHH:MM:SSZ"
-  std::string lastSeen;
-  long long policyRequests = 0;
-};
-
-// What one policy request says about the machine that made it.
-struct PolicyRequestSeen {
-  std::string computerCode, userName, os, address, heldVersion;
-  std::string group, policyFile, policyVersion;
-  bool delivered = false;  // the answer carried the policy
-};
-
 // Threads: every operation may be called from any thread (one connection,
 // serialised by a mutex). Failures: std::runtime_error with SQLite's text.
-class ReportDatabase {
+class ReportDatabase : public ReportStore {
  public:
   // The schema version this code writes.
   static constexpr int kSchemaVersion = 1;
@@ -60,7 +27,7 @@ class ReportDatabase {
   // Opens (and for a writable database creates or upgrades) the file and its
   // tables. A read-only database must already exist and is read as it is.
   ReportDatabase(const std::string& path, bool readOnly);
-  ~ReportDatabase();
+  ~ReportDatabase() override;
   ReportDatabase(const ReportDatabase&) = delete;
   ReportDatabase& operator=(const ReportDatabase&) = delete;
 
@@ -69,20 +36,20 @@ class ReportDatabase {
   // written together in the next transaction (one durable commit for all),
   // each in a savepoint of its own, so one that fails takes no other with it.
   // The records also update their machines (host name, last seen).
-  void Add(const std::string& operation, const std::vector<ReportRecord>& records);
+  void Add(const std::string& operation, const std::vector<ReportRecord>& records) override;
   // Records a policy request in the machine's row (created on first sight),
   // durably, like Add.
-  void SeePolicyRequest(const PolicyRequestSeen& request);
+  void SeePolicyRequest(const PolicyRequestSeen& request) override;
   // Every row in order of arrival.
-  std::vector<ReportRow> All();
+  std::vector<ReportRow> All() override;
   // The rows whose `computer_code` is `code`, or whose record id is `id`
   // (either may be "": no condition), in order of arrival.
-  std::vector<ReportRow> Find(const std::string& code, const std::string& id);
+  std::vector<ReportRow> Find(const std::string& code, const std::string& id) override;
   // Every machine, ordered by computer code; none in a database made before
   // the inventory existed.
-  std::vector<MachineRow> Machines();
+  std::vector<MachineRow> Machines() override;
   // The host name the machine's records gave, "" when none did.
-  std::string HostOf(const std::string& code);
+  std::string HostOf(const std::string& code) override;
 
  private:
   struct Pending {

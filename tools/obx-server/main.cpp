@@ -35,7 +35,7 @@
 #include "tools/obx-server/ConsolePassword.h"
 #include "tools/obx-server/ObxServer.h"
 #include "tools/obx-server/PolicyCheck.h"
-#include "tools/obx-server/ReportDatabase.h"
+#include "tools/obx-server/ReportStore.h"
 
 namespace {
 
@@ -63,7 +63,9 @@ const char kUsage[] =
     "  --repository-prefix PATH  URL path of the download folder (default /download/)\n"
     "  --service-path PATH       URL path of the SOAP service (default /obx/service);\n"
     "                            GET PATH?wsdl returns the service description\n"
-    "  --db FILE                 SQLite file the uploaded records are kept in\n"
+    "  --db FILE|URL             where the records and machines are kept: a SQLite\n"
+    "                            file, or a PostgreSQL URL (postgresql://...) that\n"
+    "                            several servers may share\n"
     "  --verbose                 log every request on stderr\n"
     "  --console ADDR:PORT       serve the read-only web console there (PORT\n"
     "                            alone: 127.0.0.1:PORT); an address other than\n"
@@ -172,8 +174,7 @@ int Reports(const std::map<std::string, std::string>& options) {
   if (db == options.end()) return Usage("reports needs --db FILE");
   std::vector<obxserver::ReportRow> rows;
   try {
-    obxserver::ReportDatabase database(db->second, true);
-    rows = database.All();
+    rows = obxserver::OpenReportStore(db->second, true)->All();
   } catch (const std::exception& e) {
     std::cerr << "obx-server: " << e.what() << "\n";
     return 1;
@@ -205,8 +206,7 @@ int Machines(const std::map<std::string, std::string>& options) {
   if (db == options.end()) return Usage("machines needs --db FILE");
   std::vector<obxserver::MachineRow> rows;
   try {
-    obxserver::ReportDatabase database(db->second, true);
-    rows = database.Machines();
+    rows = obxserver::OpenReportStore(db->second, true)->Machines();
   } catch (const std::exception& e) {
     std::cerr << "obx-server: " << e.what() << "\n";
     return 1;
