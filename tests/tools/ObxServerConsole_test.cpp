@@ -95,7 +95,7 @@ TEST_F(ObxServerConsole, PagesShowTheFleetEscapedSortedFilteredAndAsCsv) {
   }
   // A host name holding markup, as the record carries it (escaped once).
   std::string records = Record("1001", "QUFB", "PC-A", "ok") +
-                        Record("1001", "QkJC", "PC-B", "install failed", "exit \"5\" &amp; more") +
+                        Record("1001", "QkJC", "PC-B", "install failed", "=exit \"5\" &amp; more") +
                         Record("1002", "QUFB", "&lt;script&gt;alert(1)&lt;/script&gt;", "ok");
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
@@ -136,10 +136,11 @@ TEST_F(ObxServerConsole, PagesShowTheFleetEscapedSortedFilteredAndAsCsv) {
       {"/task?id=1001",
        {"aria-label=\"done 1, failed 1, not reported 1\"", "<h2>Not reported</h2>",
         "install failed</a></td><td>failed</td><td>1</td>",
-        "<td>exit &quot;5&quot; &amp; more</td>", "<a href=\"/machine?code=Q0ND\">"},
-       {"<script>", "exit \"5\""}},
+        "<td>=exit &quot;5&quot; &amp; more</td>", "<a href=\"/machine?code=Q0ND\">"},
+       {"<script>", "=exit \"5\""}},
       {"/task?id=1001&csv=r&r_q=failed",
-       {"QkJC,PC-B,install failed,\"exit \"\"5\"\" & more\",,,,failed,"},
+       // A spreadsheet formula comes out as text.
+       {"QkJC,PC-B,install failed,\"'=exit \"\"5\"\" & more\",,,,failed,"},
        {"QUFB"}},
       {"/machine?code=QUFB",
        {"<dt>OS</dt><dd>winxp</dd>", "<a href=\"/task?id=1002\">1002</a>",
