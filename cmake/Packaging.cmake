@@ -86,6 +86,7 @@ install(TARGETS obx-server RUNTIME DESTINATION ${OBX_SERVER_DIR}/bin COMPONENT s
 install(TARGETS obx_platform LIBRARY DESTINATION ${OBX_SERVER_DIR}/lib COMPONENT server)
 obx_install_link(usr/bin obx-server ../lib/obx-server/bin/obx-server server)
 install(FILES ${OBX_DOCS} ${PROJECT_SOURCE_DIR}/tools/obx-server/obx.wsdl
+              ${PROJECT_SOURCE_DIR}/tools/obx-server/nginx.conf
         DESTINATION usr/share/doc/obx-server COMPONENT server)
 
 # --- CPack -------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <iostream>
 #include <map>
@@ -22,6 +23,7 @@
 #include "orsa/Seal.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "tools/obx-server/Console.h"
 #include "tools/obx-server/ReportRecords.h"
 #include "tools/obx-server/RepositoryPath.h"
 #include "tools/obx-server/Wsdl.h"
@@ -37,6 +39,20 @@ void ServerLog::Line(const std::string& text) {
   const std::string line = orsahost::OneLine(text);
   std::lock_guard<std::mutex> lock(mutex_);
   std::cerr << "obx-server: " << line << std::endl;
+}
+
+std::string ServiceState::LoadGroups() {
+  if (config.groups.empty()) return std::string();
+  try {
+    PolicyStore check(config.policies);
+    check.SetGroups(PolicyGroups::Read(config.groups));
+    const std::vector<std::string> missing = check.MissingGroupPolicies();
+    if (!missing.empty()) return config.groups + ": " + missing.front();
+    policies.SetGroups(PolicyGroups::Read(config.groups));
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return std::string();
 }
 
 namespace {
@@ -221,7 +237,8 @@ class Service {
       std::string().swap(request.body);
       operation = parsed.wrapper;
       CheckAction(request, operation);
-      const soap::Message answer = Answer(operation, ItemsOf(parsed.message), large);
+      const soap::Message answer =
+          Answer(operation, ItemsOf(parsed.message), request.client.host().toString(), large);
       HttpReply reply =
           Xml(HTTPResponse::HTTP_OK, soap::BuildEnvelope(operation + "Response", answer));
       if (!requestDigest.empty()) {
@@ -256,25 +273,61 @@ class Service {
   }
 
   soap::Message Answer(const std::string& operation,
-                       const std::map<std::string, std::string>& items,
+                       const std::map<std::string, std::string>& items, const std::string& client,
                        std::unique_lock<std::mutex>& large) {
     auto value = [&items](const char* key) {
       auto it = items.find(key);
       return it == items.end() ? std::string() : it->second;
     };
     if (operation == "updatePatchPolicy") {
-      const PolicyAnswer policy = state_->policies.Lookup(value("computerCode"), value("version"));
+      const std::string code = value("computerCode");
+      const PolicyAnswer policy = state_->policies.Lookup(
+          code, value("version"), code.empty() ? "" : state_->reports->HostOf(code),
+          value("osVersion"));
       if (state_->log.Verbose()) {
-        state_->log.Line("policy for computerCode=" + value("computerCode") + " version=" +
-                         value("version") + ": " + (policy.file.empty() ? "none" : policy.file) +
+        state_->log.Line("policy for computerCode=" + code + " version=" + value("version") + ": " +
+                         (policy.file.empty() ? "none" : policy.file) +
+                         (policy.group.empty() ? "" : " (group " + policy.group + ")") +
                          (policy.sealed.empty() ? " (nothing to send)" : " (sent)"));
       }
+      SeeMachine(items, client, policy);
       return OneItem("policy", policy.sealed);
     }
     if (operation == "uploadExecuteStatus" || operation == "uploadExecuteResult") {
       return OneItem("result", Record(operation, value("infos"), large) ? "true" : "false");
     }
     throw soap::Fault("soap:Client", "unknown operation " + operation);
+  }
+
+  // The inventory is kept beside the answer: a machine whose request cannot
+  // be noted still gets its policy, and the failure is logged.
+  void SeeMachine(const std::map<std::string, std::string>& items, const std::string& client,
+                  const PolicyAnswer& policy) {
+    PolicyRequestSeen seen;
+    auto value = [&items](const char* key) {
+      auto it = items.find(key);
+      return it == items.end() ? std::string() : it->second;
+    };
+    seen.computerCode = value("computerCode");
+    while (!seen.computerCode.empty() &&
+           std::isspace(static_cast<unsigned char>(seen.computerCode.back()))) {
+      seen.computerCode.pop_back();
+    }
+    if (seen.computerCode.empty()) return;
+    seen.userName = value("userName");
+    seen.os = value("osVersion");
+    seen.heldVersion = value("version");
+    seen.address = client;
+    seen.group = policy.group;
+    const size_t slash = policy.file.rfind('/');
+    seen.policyFile = slash == std::string::npos ? policy.file : policy.file.substr(slash + 1);
+    seen.policyVersion = policy.version;
+    seen.delivered = !policy.sealed.empty();
+    try {
+      state_->reports->SeePolicyRequest(seen);
+    } catch (const std::exception& e) {
+      state_->log.Line("updatePatchPolicy: cannot note the machine: " + std::string(e.what()));
+    }
   }
 
   // True when every record of the upload was stored. An upload that breaks a
@@ -308,7 +361,7 @@ class Service {
       return false;
     }
     try {
-      state_->reports.Add(operation, records);
+      state_->reports->Add(operation, records);
     } catch (const std::exception& e) {
       state_->log.Line(operation + ": cannot record: " + e.what());
       return false;
@@ -383,8 +436,9 @@ ObxServer::ObxServer(const ServerConfig& config) : state_(std::make_shared<Servi
 
 ObxServer::~ObxServer() { Stop(); }
 
-void ObxServer::Start() {
-  const std::string& listen = state_->config.listen;
+namespace {
+
+Poco::Net::ServerSocket Listen(const std::string& listen) {
   Poco::Net::ServerSocket socket;
   try {
     // Reusing the address lets a restarted server bind past connections in
@@ -396,7 +450,46 @@ void ObxServer::Start() {
     throw std::runtime_error("cannot listen on " + listen + ": " +
                              (e.code() == EADDRINUSE ? "address already in use" : e.displayText()));
   }
+  return socket;
+}
+
+}  // namespace
+
+void ObxServer::Start() {
+  const ServerConfig& config = state_->config;
+  Poco::Net::ServerSocket socket = Listen(config.listen);
   port_ = socket.address().port();
+  if (!config.console.empty()) {
+    ConsoleOptions options;
+    options.staleDays = config.consoleStaleDays;
+    if (!config.consolePasswordFile.empty()) {
+      options.password =
+          std::make_shared<ConsolePassword>(ConsolePassword::Read(config.consolePasswordFile));
+    }
+    Poco::Net::ServerSocket consoleSocket = Listen(config.console);
+    consolePort_ = consoleSocket.address().port();
+    auto console = std::make_shared<Console>(*state_->reports, state_->policies, options);
+    std::shared_ptr<ServiceState> state = state_;
+    console_ = std::make_unique<HttpFrontEnd>(
+        consoleSocket, config.http,
+        [console, state](HttpRequest& r) {
+          HttpReply reply = console->Handle(r);
+          if (state->log.Verbose()) {
+            state->log.Line("console " + r.client.toString() + " " + r.head.getMethod() + " " +
+                            r.head.getURI() + " " + std::to_string(reply.head.getStatus()));
+          }
+          return reply;
+        },
+        [state](const Poco::Net::SocketAddress& client, const std::string& what, int status) {
+          if (state->log.Verbose()) {
+            state->log.Line("console " + client.toString() + " " + what + " " +
+                            std::to_string(status));
+          }
+        });
+    console_->Start();
+    state_->log.Line("console listening on " + consoleSocket.address().toString() +
+                     (options.password ? " (password required)" : ""));
+  }
   const std::string address = socket.address().toString();
 
   auto service = std::make_shared<Service>(state_);
@@ -419,6 +512,8 @@ void ObxServer::Start() {
 }
 
 void ObxServer::Stop() {
+  if (console_) console_->Stop();
+  console_.reset();
   if (!server_) return;
   // Open keep-alive connections are ended too, so a client cannot hold the
   // server up.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,7 +13,7 @@
 #include "tools/obx-server/AnswerSigner.h"
 #include "tools/obx-server/HttpFrontEnd.h"
 #include "tools/obx-server/PolicyStore.h"
-#include "tools/obx-server/ReportDatabase.h"
+#include "tools/obx-server/ReportStore.h"
 
 namespace obxserver {
 
@@ -23,8 +24,14 @@ struct ServerConfig {
   std::string repository;                 // download folder; "" for none
   std::string repositoryPrefix = "/download/";
   std::string servicePath = "/obx/service";
-  std::string db;        // report database file (required)
+  std::string groups;    // groups file; "" for none
+  std::string db;        // report database: SQLite file or PostgreSQL URL (required)
   bool verbose = false;  // one stderr line per request
+  // The web console: ADDR:PORT to listen on ("" for none), the file of its
+  // password hash ("" for none) and the days after which a machine is marked.
+  std::string console;
+  std::string consolePasswordFile;
+  double consoleStaleDays = 7;
 
   FrontEndLimits http;  // workers, time-outs, body size, connections
   // An upload's `infos` once opened, and the records it may hold.
@@ -51,12 +58,17 @@ class ServerLog {
 // What the request handlers share; lives as long as the server.
 struct ServiceState {
   ServiceState(const ServerConfig& c)
-      : config(c), policies(c.policies), reports(c.db, false), log(c.verbose) {
+      : config(c), policies(c.policies), reports(OpenReportStore(c.db, false)), log(c.verbose) {
     for (const auto& key : c.signingKeys) signer.Add(key.second, key.first);
+    const std::string problem = LoadGroups();
+    if (!problem.empty()) throw std::runtime_error(problem);
   }
+  // Reads the groups file again; "" when its groups are in use, else why
+  // not (the groups in use then stay).
+  std::string LoadGroups();
   ServerConfig config;
   PolicyStore policies;
-  ReportDatabase reports;
+  std::unique_ptr<ReportStore> reports;
   ServerLog log;
   AnswerSigner signer;
   // Held while a large request is worked on: one at a time, so the memory
@@ -78,13 +90,19 @@ class ObxServer {
   // port file (atomically).
   void Start();
   uint16_t Port() const { return port_; }
+  uint16_t ConsolePort() const { return consolePort_; }
+  // Reads the groups file again (SIGHUP): "" when it took effect, else why
+  // not; the groups in use then stay.
+  std::string ReloadGroups() { return state_->LoadGroups(); }
   // Stops accepting, ends the open connections and waits for the pool.
   void Stop();
 
  private:
   std::shared_ptr<ServiceState> state_;
   std::unique_ptr<HttpFrontEnd> server_;
+  std::unique_ptr<HttpFrontEnd> console_;
   uint16_t port_ = 0;
+  uint16_t consolePort_ = 0;
 };
 
 }  // namespace obxserver

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <tinyxml.h>
 
+#include <cctype>
 #include <stdexcept>
 
 #include "host/services/SecurityHelper.h"
@@ -39,7 +40,7 @@ std::string ReadAll(const std::string& path) {
 // Checks and seals the policy text of `file`: "" and its version and sealed
 // text, or why it cannot be served.
 std::string Prepare(const std::string& file, const std::string& text, std::string& version,
-                    std::string& sealed) {
+                    std::string& sealed, std::vector<std::string>& taskIds) {
   if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect))
     return "policy file " + file + " is beyond the XML limits";
   TiXmlDocument doc;
@@ -48,6 +49,11 @@ std::string Prepare(const std::string& file, const std::string& text, std::strin
     return "policy file " + file + " is not well-formed XML";
   const char* own = doc.RootElement()->Attribute("version");
   version = own ? own : "";
+  for (const TiXmlElement* task = doc.RootElement()->FirstChildElement(); task;
+       task = task->NextSiblingElement()) {
+    const char* id = task->Attribute("policyid");
+    if (id) taskIds.push_back(id);
+  }
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
   sealed = orsa::SealWith(security, zip, orsa::kPassphrase, text.data(), text.size());
@@ -82,6 +88,7 @@ struct PolicyStore::Loaded {
   std::string identity;
   std::string version;  // the root's `version`, "" when absent
   std::string sealed;
+  std::vector<std::string> taskIds;
   std::string error;  // why the file cannot be served; "" when it can
 };
 
@@ -98,7 +105,7 @@ std::shared_ptr<const PolicyStore::Loaded> PolicyStore::Load(const std::string& 
   loaded->identity = identity;
   try {
     const std::string text = ReadAll(file);
-    loaded->error = Prepare(file, text, loaded->version, loaded->sealed);
+    loaded->error = Prepare(file, text, loaded->version, loaded->sealed, loaded->taskIds);
   } catch (const std::exception& e) {
     loaded->error = e.what();
     loaded->identity.clear();  // a read that failed is tried again next time
@@ -108,23 +115,70 @@ std::shared_ptr<const PolicyStore::Loaded> PolicyStore::Load(const std::string& 
   return loaded;
 }
 
-PolicyAnswer PolicyStore::Lookup(const std::string& computerCode,
-                                 const std::string& version) const {
+PolicyAnswer PolicyStore::Lookup(const std::string& computerCode, const std::string& version,
+                                 const std::string& host, const std::string& os) const {
   PolicyAnswer answer;
   if (folder_.empty()) return answer;
   const std::string own = FileNameForCode(computerCode);
   if (!own.empty() && IsRegularFile(folder_ + "/" + own)) {
     answer.file = folder_ + "/" + own;
-  } else if (IsRegularFile(folder_ + "/default.xml")) {
-    answer.file = folder_ + "/default.xml";
   } else {
-    return answer;
+    std::shared_ptr<const PolicyGroups> groups;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      groups = groups_;
+    }
+    if (groups) {
+      std::string code = computerCode;
+      while (!code.empty() && std::isspace(static_cast<unsigned char>(code.back())))
+        code.pop_back();
+      for (const PolicyGroup* g : groups->Matching(code, host, os)) {
+        if (IsRegularFile(folder_ + "/" + g->policy)) {
+          answer.file = folder_ + "/" + g->policy;
+          answer.group = g->name;
+          break;
+        }
+      }
+    }
+    if (answer.file.empty()) {
+      if (!IsRegularFile(folder_ + "/default.xml")) return answer;
+      answer.file = folder_ + "/default.xml";
+    }
   }
   const std::shared_ptr<const Loaded> policy = Load(answer.file);
   if (!policy->error.empty()) throw std::runtime_error(policy->error);
+  answer.version = policy->version;
   if (!policy->version.empty() && policy->version == version) return answer;
   answer.sealed = policy->sealed;
   return answer;
+}
+
+void PolicyStore::SetGroups(PolicyGroups groups) {
+  auto shared = std::make_shared<const PolicyGroups>(std::move(groups));
+  std::lock_guard<std::mutex> lock(mutex_);
+  groups_ = std::move(shared);
+}
+
+std::vector<std::string> PolicyStore::MissingGroupPolicies() const {
+  std::shared_ptr<const PolicyGroups> groups;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    groups = groups_;
+  }
+  std::vector<std::string> missing;
+  if (!groups) return missing;
+  for (const PolicyGroup& g : groups->All()) {
+    if (folder_.empty() || !IsRegularFile(folder_ + "/" + g.policy)) {
+      missing.push_back("group " + g.name + ": policy " + g.policy +
+                        " is not in the policy folder");
+    }
+  }
+  return missing;
+}
+
+std::vector<std::string> PolicyStore::TaskIds(const std::string& name) const {
+  if (folder_.empty() || name.empty() || name.find('/') != std::string::npos) return {};
+  return Load(folder_ + "/" + name)->taskIds;
 }
 
 }  // namespace obxserver

@@ -5,12 +5,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "tools/obx-server/PolicyGroups.h"
 
 namespace obxserver {
 
 struct PolicyAnswer {
-  std::string file;    // the policy file chosen; "" when there is none
-  std::string sealed;  // "" when the client's version is current or there is no policy
+  std::string file;     // the policy file chosen; "" when there is none
+  std::string group;    // the group whose policy it is; "" for none
+  std::string version;  // the chosen policy's version
+  std::string sealed;   // "" when the client's version is current or there is no policy
 };
 
 // Threads: Lookup may run on several threads at once. Each policy is kept
@@ -29,13 +34,24 @@ class PolicyStore {
   // (such a machine gets the default policy).
   static std::string FileNameForCode(const std::string& computerCode);
 
-  // Chooses the machine's file, else default.xml. The policy is delivered,
+  // Chooses the machine's file, else the policy of the first group of the
+  // groups file the machine belongs to (by its code, `host` or `os`) whose
+  // file is present, else default.xml. The policy is delivered,
   // sealed with the agent's passphrase, when its root `version` attribute
   // differs from `version`; a policy without a version (or with an empty
   // one) is delivered on every request, since the client could never hold
   // it "current". Throws std::runtime_error when the chosen file cannot be
   // read or is not well-formed XML.
-  PolicyAnswer Lookup(const std::string& computerCode, const std::string& version) const;
+  PolicyAnswer Lookup(const std::string& computerCode, const std::string& version,
+                      const std::string& host = "", const std::string& os = "") const;
+
+  // Replaces the groups; the lookups that follow use the new ones.
+  void SetGroups(PolicyGroups groups);
+  // The files the groups name that are missing from the folder.
+  std::vector<std::string> MissingGroupPolicies() const;
+  // The task ids (`policyid`) of a policy file of the folder (a name such as
+  // "default.xml"), in document order; none when it cannot be read.
+  std::vector<std::string> TaskIds(const std::string& name) const;
 
  private:
   struct Loaded;
@@ -44,6 +60,7 @@ class PolicyStore {
 
   std::string folder_;
   mutable std::mutex mutex_;
+  std::shared_ptr<const PolicyGroups> groups_;
   mutable std::map<std::string, std::shared_ptr<const Loaded>> loaded_;
 };
 

@@ -115,4 +115,22 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
   return records;
 }
 
+std::map<std::string, std::string> RecordItems(const std::string& record) {
+  std::map<std::string, std::string> items;
+  if (!textutil::XmlWithinLimits(record, textutil::XmlEncoding::kUtf8)) return items;
+  TiXmlDocument doc;
+  doc.Parse(record.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  const TiXmlElement* map = doc.Error() ? nullptr : doc.RootElement();
+  if (map == nullptr || map->ValueStr() != "map") return items;
+  for (const TiXmlElement* item = map->FirstChildElement("item"); item;
+       item = item->NextSiblingElement("item")) {
+    const TiXmlElement* key = item->FirstChildElement("key");
+    const TiXmlElement* value = item->FirstChildElement("value");
+    if (key == nullptr || key->GetText() == nullptr) continue;
+    const char* text = value ? value->GetText() : nullptr;
+    items.emplace(key->GetText(), text ? text : "");
+  }
+  return items;
+}
+
 }  // namespace obxserver

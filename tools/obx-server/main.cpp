@@ -4,20 +4,25 @@
 //                    [--repository DIR] [--repository-prefix PATH]
 //                    [--service-path PATH] --db FILE [--verbose] [bounds]
 //   obx-server reports --db FILE [--json]
+//   obx-server machines --db FILE [--json]
+//   obx-server console-password [--user NAME] < password
 //   obx-server keygen --out FILE [--key-id N]
 //   obx-server policy build SOURCE --repository DIR --out FILE
 //                           [--repository-prefix PATH]
 //
 // Exit codes: 0 success, 1 runtime failure, 2 usage error.
 #include <Poco/Exception.h>
+#include <Poco/Net/SocketAddress.h>
 #include <malloc.h>
 #include <pthread.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -27,15 +32,18 @@
 #include "orsa/AnswerSignature.h"
 #include "tools/common/JsonText.h"
 #include "tools/obx-server/AnswerSigner.h"
+#include "tools/obx-server/ConsolePassword.h"
 #include "tools/obx-server/ObxServer.h"
 #include "tools/obx-server/PolicyCheck.h"
-#include "tools/obx-server/ReportDatabase.h"
+#include "tools/obx-server/ReportStore.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: obx-server serve [options]\n"
     "       obx-server reports --db FILE [--json]\n"
+    "       obx-server machines --db FILE [--json]\n"
+    "       obx-server console-password [--user NAME] < PASSWORD\n"
     "       obx-server keygen --out FILE [--key-id N]\n"
     "       obx-server policy build SOURCE --repository DIR --out FILE\n"
     "                               [--repository-prefix PATH]\n"
@@ -48,12 +56,23 @@ const char kUsage[] =
     "  --port-file F             write the port listened on to F once listening\n"
     "  --policies DIR            policy folder: <computerCode>.xml, else default.xml\n"
     "                            (\"/\" and \"+\" of the code written \"_\" and \"-\")\n"
+    "  --groups FILE             groups of machines and their policy files, tried\n"
+    "                            after <computerCode>.xml and before default.xml;\n"
+    "                            read again on SIGHUP\n"
     "  --repository DIR          folder served for download\n"
     "  --repository-prefix PATH  URL path of the download folder (default /download/)\n"
     "  --service-path PATH       URL path of the SOAP service (default /obx/service);\n"
     "                            GET PATH?wsdl returns the service description\n"
-    "  --db FILE                 SQLite file the uploaded records are kept in\n"
+    "  --db FILE|URL             where the records and machines are kept: a SQLite\n"
+    "                            file, or a PostgreSQL URL (postgresql://...) that\n"
+    "                            several servers may share\n"
     "  --verbose                 log every request on stderr\n"
+    "  --console ADDR:PORT       serve the read-only web console there (PORT\n"
+    "                            alone: 127.0.0.1:PORT); an address other than\n"
+    "                            a loopback one needs --console-password-file\n"
+    "  --console-password-file F the console asks for the user and password\n"
+    "                            whose hash F holds (see console-password)\n"
+    "  --console-stale-days D    mark machines not seen for more than D days [7]\n"
     "  --signing-key [N:]FILE    sign the answers to requests naming key number N\n"
     "                            (default: the number FILE states); repeatable,\n"
     "                            one per key number\n"
@@ -70,10 +89,18 @@ const char kUsage[] =
     "  --max-records N           records in one upload [2000]\n"
     "  --rate-limit BYTES        send each download at most this fast [no limit]\n"
     "Prints \"obx-server: listening on ADDR:PORT\" on stderr once listening.\n"
-    "Stops cleanly on SIGTERM or SIGINT.\n"
+    "Stops cleanly on SIGTERM or SIGINT; SIGHUP reads the groups file again.\n"
     "\n"
     "reports: prints the recorded reports, one per uploaded record\n"
     "  (seq, time, operation, type, id, record), or a JSON array with --json.\n"
+    "\n"
+    "machines: prints the machines that asked for a policy or uploaded records\n"
+    "  (code, host, user, os, address, held and sent policy version, group,\n"
+    "  policy file, first and last seen, policy requests), or JSON with --json.\n"
+    "\n"
+    "console-password: reads a password from the first line of standard input\n"
+    "  and prints the console's password file line for user NAME [admin]\n"
+    "  (a salted scrypt hash).\n"
     "\n"
     "keygen: writes a new Ed25519 key pair's private key to FILE (readable by its\n"
     "  owner only; an existing file is not replaced), stating key number N\n"
@@ -147,8 +174,7 @@ int Reports(const std::map<std::string, std::string>& options) {
   if (db == options.end()) return Usage("reports needs --db FILE");
   std::vector<obxserver::ReportRow> rows;
   try {
-    obxserver::ReportDatabase database(db->second, true);
-    rows = database.All();
+    rows = obxserver::OpenReportStore(db->second, true)->All();
   } catch (const std::exception& e) {
     std::cerr << "obx-server: " << e.what() << "\n";
     return 1;
@@ -171,6 +197,74 @@ int Reports(const std::map<std::string, std::string>& options) {
       std::cout << r.seq << "\t" << r.time << "\t" << r.operation << "\t" << r.type << "\t" << r.id
                 << "\t" << r.record << "\n";
     }
+  }
+  return std::cout.good() ? 0 : 1;
+}
+
+int Machines(const std::map<std::string, std::string>& options) {
+  auto db = options.find("--db");
+  if (db == options.end()) return Usage("machines needs --db FILE");
+  std::vector<obxserver::MachineRow> rows;
+  try {
+    rows = obxserver::OpenReportStore(db->second, true)->Machines();
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
+  }
+  const char* names[] = {"code",        "host",         "user",         "os",
+                         "address",     "held_version", "sent_version", "group",
+                         "policy_file", "first_seen",   "last_seen"};
+  auto texts = [](const obxserver::MachineRow& m) {
+    return std::vector<const std::string*>{
+        &m.computerCode, &m.host,  &m.userName,   &m.os,        &m.address, &m.heldVersion,
+        &m.sentVersion,  &m.group, &m.policyFile, &m.firstSeen, &m.lastSeen};
+  };
+  const bool json = options.count("--json") > 0;
+  if (json) {
+    std::cout << "[";
+  } else {
+    for (const char* name : names) {
+      for (const char* c = name; *c; ++c) std::cout << char(std::toupper(*c));
+      std::cout << "\t";
+    }
+    std::cout << "POLICY_REQUESTS\n";
+  }
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::vector<const std::string*> values = texts(rows[i]);
+    if (json) std::cout << (i ? ",\n {" : "\n {");
+    for (size_t k = 0; k < values.size(); ++k) {
+      if (json) {
+        std::cout << "\"" << names[k] << "\": " << obxtools::JsonString(*values[k]) << ", ";
+      } else {
+        // Tabs and line breaks of client text would shift the columns.
+        std::string cell = *values[k];
+        for (char& c : cell) {
+          if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+        }
+        std::cout << cell << "\t";
+      }
+    }
+    std::cout << (json ? "\"policy_requests\": " : "") << rows[i].policyRequests
+              << (json ? "}" : "\n");
+  }
+  if (json) std::cout << (rows.empty() ? "]\n" : "\n]\n");
+  return std::cout.good() ? 0 : 1;
+}
+
+int ConsolePasswordLine(const std::map<std::string, std::string>& options) {
+  auto user = options.find("--user");
+  std::string password;
+  if (!std::getline(std::cin, password))
+    return Usage("console-password reads the password from standard input");
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) return Usage("the password is empty");
+  try {
+    std::cout << obxserver::ConsolePassword::Hash(user == options.end() ? "admin" : user->second,
+                                                  password)
+              << "\n";
+  } catch (const std::exception& e) {
+    std::cerr << "obx-server: " << e.what() << "\n";
+    return 1;
   }
   return std::cout.good() ? 0 : 1;
 }
@@ -238,6 +332,9 @@ int Serve(const std::map<std::string, std::string>& options,
   take("--listen", config.listen);
   take("--port-file", config.portFile);
   take("--policies", config.policies);
+  take("--groups", config.groups);
+  take("--console", config.console);
+  take("--console-password-file", config.consolePasswordFile);
   take("--repository", config.repository);
   take("--repository-prefix", config.repositoryPrefix);
   take("--service-path", config.servicePath);
@@ -281,6 +378,31 @@ int Serve(const std::map<std::string, std::string>& options,
     }
   }
   if (config.db.empty()) return Usage("serve needs --db FILE");
+  if (!config.groups.empty() && config.policies.empty()) return Usage("--groups needs --policies");
+  if (config.console.find_first_not_of("0123456789") == std::string::npos &&
+      !config.console.empty()) {
+    config.console = "127.0.0.1:" + config.console;
+  }
+  if (!config.console.empty()) {
+    try {
+      const Poco::Net::SocketAddress console(config.console);
+      if (!console.host().isLoopback() && config.consolePasswordFile.empty()) {
+        return Usage("--console on " + config.console +
+                     " (not a loopback address) needs --console-password-file");
+      }
+    } catch (const Poco::Exception& e) {
+      return Usage("--console " + config.console + ": " + e.displayText());
+    }
+  }
+  auto stale = options.find("--console-stale-days");
+  if (stale != options.end()) {
+    char* end = nullptr;
+    config.consoleStaleDays = std::strtod(stale->second.c_str(), &end);
+    if (stale->second.empty() || *end != '\0' || !(config.consoleStaleDays > 0) ||
+        config.consoleStaleDays > 36500) {
+      return Usage("--console-stale-days needs days from more than 0 to 36500");
+    }
+  }
   if (config.servicePath.empty() || config.servicePath[0] != '/') {
     return Usage("--service-path must start with /");
   }
@@ -320,6 +442,7 @@ int Serve(const std::map<std::string, std::string>& options,
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -327,7 +450,14 @@ int Serve(const std::map<std::string, std::string>& options,
     obxserver::ObxServer server(config);
     server.Start();
     int signal = 0;
-    sigwait(&stopSignals, &signal);
+    while (sigwait(&stopSignals, &signal) == 0 && signal == SIGHUP) {
+      if (config.groups.empty()) continue;
+      const std::string problem = server.ReloadGroups();
+      std::cerr << "obx-server: "
+                << (problem.empty() ? "groups read again from " + config.groups
+                                    : problem + "; the groups in use stay")
+                << std::endl;
+    }
     if (config.verbose) std::cerr << "obx-server: stopping on signal " << signal << std::endl;
     server.Stop();
   } catch (const Poco::Exception& e) {
@@ -376,16 +506,40 @@ int main(int argc, char** argv) {
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
                  args.begin() + static_cast<std::ptrdiff_t>(i + 2));
     }
-    if (!ParseOptions(
-            args,
-            {"--listen", "--port-file", "--policies", "--repository", "--repository-prefix",
-             "--service-path", "--db", "--threads", "--max-connections", "--request-timeout",
-             "--idle-timeout", "--keep-alive-requests", "--max-body", "--max-buffered",
-             "--max-inflated", "--max-records", "--rate-limit"},
-            {"--verbose"}, options, problem)) {
+    if (!ParseOptions(args,
+                      {"--listen",
+                       "--port-file",
+                       "--policies",
+                       "--groups",
+                       "--console",
+                       "--console-password-file",
+                       "--console-stale-days",
+                       "--repository",
+                       "--repository-prefix",
+                       "--service-path",
+                       "--db",
+                       "--threads",
+                       "--max-connections",
+                       "--request-timeout",
+                       "--idle-timeout",
+                       "--keep-alive-requests",
+                       "--max-body",
+                       "--max-buffered",
+                       "--max-inflated",
+                       "--max-records",
+                       "--rate-limit"},
+                      {"--verbose"}, options, problem)) {
       return Usage(problem);
     }
     return Serve(options, signingKeys);
+  }
+  if (command == "machines") {
+    if (!ParseOptions(args, {"--db"}, {"--json"}, options, problem)) return Usage(problem);
+    return Machines(options);
+  }
+  if (command == "console-password") {
+    if (!ParseOptions(args, {"--user"}, {}, options, problem)) return Usage(problem);
+    return ConsolePasswordLine(options);
   }
   if (command == "keygen") {
     if (!ParseOptions(args, {"--out", "--key-id"}, {}, options, problem)) return Usage(problem);
