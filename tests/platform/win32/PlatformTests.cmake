@@ -4,7 +4,8 @@
 # obx_expose; included by the whole tree's Windows build (tests/CMakeLists.txt)
 # and by the platform's own Windows project beside this file.
 set(OBX_PLATFORM_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
-file(GLOB OBX_WIN32_PLATFORM_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+set(OBX_WIN32_PLATFORM_TESTS File_win32_test.cpp FolderRights_win32_test.cpp Process_win32_test.cpp Registry_win32_test.cpp System_win32_test.cpp)
+list(TRANSFORM OBX_WIN32_PLATFORM_TESTS PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
 add_executable(test_platform ${OBX_PLATFORM_TESTS_DIR}/Thread_test.cpp
                ${OBX_PLATFORM_TESTS_DIR}/SmartIdentify_test.cpp ${OBX_WIN32_PLATFORM_TESTS}
                ${OBX_PLATFORM_TESTS_DIR}/../support/ManualClock.cpp)
