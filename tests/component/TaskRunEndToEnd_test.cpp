@@ -13,6 +13,7 @@
 #include "foundation/Digest.h"
 #include "foundation/PatchPolicyManager.h"
 #include "foundation/SettingsStore.h"
+#include "tests/support/AgentSettings.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/HostProcess.h"
@@ -100,19 +101,7 @@ TEST_F(TaskRunEndToEnd, ThreeCyclesOfBootAndPatchPrograms) {
   ASSERT_NE(server.Port(), 0) << server.Stderr();
   const std::string obx = root.Sub("obx");
   std::filesystem::create_directories(obx);
-  const platform::RegRoot hklm = platform::RegRoot::kLocalMachine;
-  obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", obx);
-  obx::WriteRegString(obx::HKLM, obx::kModuleKey, "FileSavedPath", obx + "/download");
-  obxtest::WriteRegDword(hklm, obx::kModuleKey, "taskSchedule", 0);
-  obxtest::WriteRegDword(hklm, obx::kModuleKey, "TryTimes", 1);
-  for (const char* key : {obx::kManagementServerKey, obx::kDownloadServerKey}) {
-    obx::WriteRegString(obx::HKLM, key, "schema", "http");
-    obx::WriteRegString(obx::HKLM, key, "server", "127.0.0.1");
-    obxtest::WriteRegDword(hklm, key, "port", static_cast<uint32_t>(server.Port()));
-  }
-  for (const char* operation : {"updatePatchPolicy", "uploadExecuteStatus", "uploadExecuteResult"})
-    obx::WriteRegString(obx::HKLM, obx::kManagementServerKey, operation, "/obx/service");
-  obx::WriteRegString(obx::HKLM, obx::kDownloadServerKey, "QuorUpdatesRepair", "/repo");
+  obxtest::WriteAgentSettings(obx, server.Port(), server.Port(), "", 1);
 
   obxtest::HostProcess host(root, {"--root", root.Path()});
   const std::string log = root.Sub("logs/orsa-host.log");

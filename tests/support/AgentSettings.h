@@ -13,14 +13,14 @@ namespace obxtest {
 // `install`: InstallPath, with the update folder "download" in it; the SOAP
 // service at /obx/service of `managementPort`, the repository at /repo of
 // `downloadPort`; `framework`: the framework folder with its trailing
-// separator ("" for none). No try limit.
+// separator ("" for none); `tryTimes`: TryTimes (0, no limit).
 inline void WriteAgentSettings(const std::string& install, int managementPort, int downloadPort,
-                               const std::string& framework = "") {
+                               const std::string& framework = "", uint32_t tryTimes = 0) {
   const platform::RegRoot hklm = platform::RegRoot::kLocalMachine;
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "InstallPath", install);
   obx::WriteRegString(obx::HKLM, obx::kModuleKey, "FileSavedPath", install + "/download");
   WriteRegDword(hklm, obx::kModuleKey, "taskSchedule", 0);
-  WriteRegDword(hklm, obx::kModuleKey, "TryTimes", 0);
+  WriteRegDword(hklm, obx::kModuleKey, "TryTimes", tryTimes);
   const std::pair<const char*, int> servers[] = {{obx::kManagementServerKey, managementPort},
                                                  {obx::kDownloadServerKey, downloadPort}};
   for (const auto& [key, port] : servers) {

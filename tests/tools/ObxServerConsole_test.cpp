@@ -17,6 +17,7 @@
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/tools/ObxServerCalls.h"
 
 namespace {
 
@@ -46,15 +47,6 @@ std::string Get(int port, const std::string& target, const std::string& headers 
   return split == std::string::npos
              ? answer
              : answer.substr(0, answer.find("\r\n")) + "\n" + answer.substr(split + 4);
-}
-
-void Call(const obxtest::ObxServerProcess& server, const std::string& operation,
-          const std::vector<std::pair<std::string, std::string>>& items) {
-  orsa::sdo::DataObjectPtr request = webserviceinvokertest::MakeMessage({items});
-  orsa::sdo::DataObjectPtr response;
-  orsahost::WebServiceInvoker invoker;
-  invoker.invoke(server.Url("/obx/service").c_str(), operation.c_str(), &request, &response, 0, 0,
-                 0, 0);
 }
 
 std::string Record(const std::string& id, const std::string& code, const std::string& host,
@@ -90,8 +82,9 @@ TEST_F(ObxServerConsole, PagesShowTheFleetEscapedSortedFilteredAndAsCsv) {
   ASSERT_NE(ConsolePort(server), 0) << server.Stderr();
   const int port = ConsolePort(server);
   for (const char* code : {"QUFB", "QkJC", "Q0ND"}) {
-    Call(server, "updatePatchPolicy",
-         {{"computerCode", code}, {"userName", "u"}, {"version", ""}, {"osVersion", "winxp"}});
+    obxservertest::SoapCall(
+        server, "updatePatchPolicy",
+        {{"computerCode", code}, {"userName", "u"}, {"version", ""}, {"osVersion", "winxp"}});
   }
   // A host name holding markup, as the record carries it (escaped once).
   std::string records = Record("1001", "QUFB", "PC-A", "ok") +
@@ -100,9 +93,9 @@ TEST_F(ObxServerConsole, PagesShowTheFleetEscapedSortedFilteredAndAsCsv) {
   orsahost::SecurityHelper security;
   orsahost::ZipHelper zip;
   const std::string message = "<message>" + records + "</message>";
-  Call(server, "uploadExecuteResult",
-       {{"infos",
-         orsa::SealWith(security, zip, orsa::kPassphrase, message.data(), message.size())}});
+  obxservertest::SoapCall(server, "uploadExecuteResult",
+                          {{"infos", orsa::SealWith(security, zip, orsa::kPassphrase,
+                                                    message.data(), message.size())}});
   // One machine last seen long ago.
   const obxtest::CommandResult aged = RunCommand(
       "/usr/bin/python3 -c " +
