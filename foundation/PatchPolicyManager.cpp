@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <mutex>
+#include <unordered_map>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -31,47 +33,96 @@ bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
   return false;
 }
 
+// The stamp of the file at `path` as it is now; false when it cannot be had.
+bool StampOf(const std::string& path, platform::FileStamp* stamp) {
+  platform::ReadOnlyFile file;
+  return file.Open(path) == platform::kErrorSuccess && file.Stamp(stamp) == platform::kErrorSuccess;
+}
+
+std::mutex& ParseCountLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::unordered_map<std::string, unsigned long>& ParseCounts() {
+  static std::unordered_map<std::string, unsigned long> counts;
+  return counts;
+}
+
 }  // namespace
+
+unsigned long PatchPolicyManager::ParsesOf(const std::string& path) {
+  std::lock_guard<std::mutex> hold(ParseCountLock());
+  const auto found = ParseCounts().find(path);
+  return found == ParseCounts().end() ? 0 : found->second;
+}
 
 PatchPolicyManager::PatchPolicyManager() = default;
 PatchPolicyManager::~PatchPolicyManager() = default;
+
+bool PatchPolicyManager::Reload(const std::string& path, bool create) {
+  platform::FileStamp now;
+  if (!matchesFile_ || unsaved_ || batchDepth_ > 0 || !document_ || path != filePath_ ||
+      !StampOf(filePath_, &now) || now != stamp_)
+    return Load(path, create);
+  policyIds.clear();
+  version_.clear();
+  return TakeDocument();
+}
+
+void PatchPolicyManager::NoteFileStamp() { matchesFile_ = StampOf(filePath_, &stamp_); }
 
 bool PatchPolicyManager::Load(const char* path, bool create) {
   filePath_.clear();
   index_.clear();
   unsaved_ = false;
+  matchesFile_ = false;
   document_.reset(new TiXmlDocument());
   if (path == nullptr) return false;
   filePath_ = path;
   policyIds.clear();
   version_.clear();
 
+  // The stamp before the read: a file replaced during it leaves a stamp that
+  // is not the new file's, and the next Reload parses that one.
+  platform::FileStamp before;
+  const bool stamped = StampOf(filePath_, &before);
   std::string plain;
   if (ReadAndOpen(plain)) {
+    {
+      std::lock_guard<std::mutex> hold(ParseCountLock());
+      ++ParseCounts()[filePath_];
+    }
     // A text that is not XML counts as a document without `patchs`. The
     // parser keeps what it read before the error (an unclosed root, say), so
     // that part is dropped rather than taken for the whole document. A text
     // nested beyond the bounds (left by a version that stored answers
     // unchecked) is never parsed: it counts as not XML.
     ParseDocument(plain, *document_);
-    Reindex();
-    TiXmlElement* root = Root();
-    if (root == nullptr) return false;
-    const char* version = root->Attribute("version");
-    version_ = version ? version : "";
-    TiXmlElement* entry = root->FirstChildElement("patch");
-    if (entry == nullptr) return false;
-    // Every element after the first `patch` counts, whatever its name, so a
-    // stray element carrying a `policyid` is seen as an entry.
-    for (; entry != nullptr; entry = entry->NextSiblingElement()) {
-      const char* id = entry->Attribute("policyid");
-      if (id != nullptr) policyIds.insert(id);
-    }
-    return true;
+    stamp_ = before;
+    matchesFile_ = stamped;
+    return TakeDocument();
   }
   if (!create) return false;
   document_->LinkEndChild(new TiXmlElement("patchs"));
   return Save();
+}
+
+bool PatchPolicyManager::TakeDocument() {
+  Reindex();
+  TiXmlElement* root = Root();
+  if (root == nullptr) return false;
+  const char* version = root->Attribute("version");
+  version_ = version ? version : "";
+  TiXmlElement* entry = root->FirstChildElement("patch");
+  if (entry == nullptr) return false;
+  // Every element after the first `patch` counts, whatever its name, so a
+  // stray element carrying a `policyid` is seen as an entry.
+  for (; entry != nullptr; entry = entry->NextSiblingElement()) {
+    const char* id = entry->Attribute("policyid");
+    if (id != nullptr) policyIds.insert(id);
+  }
+  return true;
 }
 
 bool PatchPolicyManager::ReadAndOpen(std::string& plain) const {
@@ -200,6 +251,7 @@ bool PatchPolicyManager::Batch::Flush() {
 
 bool PatchPolicyManager::Save() {
   if (filePath_.empty() || !document_) return false;
+  matchesFile_ = false;  // until the change is written
   if (batchDepth_ > 0) {
     unsaved_ = true;
     return true;
@@ -229,7 +281,9 @@ bool PatchPolicyManager::Write() {
   if (sealed.empty()) return false;
   // Written beside the target and renamed over it, so a process killed at any
   // instant leaves the old or the new document, never a part of one.
-  return platform::ReplaceFileAtomically(platform::NativePath(filePath_), sealed);
+  if (!platform::ReplaceFileAtomically(platform::NativePath(filePath_), sealed)) return false;
+  NoteFileStamp();
+  return true;
 }
 
 }  // namespace obx

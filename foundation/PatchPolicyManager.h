@@ -27,6 +27,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/File.h"
+
 class TiXmlDocument;
 class TiXmlElement;
 
@@ -49,6 +51,17 @@ class PatchPolicyManager {
   // A null `path` gives false.
   bool Load(const char* path, bool create);
   bool Load(const std::string& path, bool create) { return Load(path.c_str(), create); }
+
+  // Load, except that a store holding the file at `path` as it is on disk
+  // (loaded or last written by this store, the file's stamp unchanged since,
+  // no change held back or left unwritten) keeps its document instead of
+  // parsing the file again; `policyIds`, the version and the result are then
+  // those a Load would give.
+  bool Reload(const std::string& path, bool create);
+
+  // How many times a document of the file at `path` was parsed by Load, by
+  // every store of the process: lets a test see what a cycle costs.
+  static unsigned long ParsesOf(const std::string& path);
 
   // The attribute of the named child element of the entry `id`: the first
   // entry with that id that has such a child is used. "" when anything is
@@ -115,6 +128,12 @@ class PatchPolicyManager {
   TiXmlElement* FindEntry(const std::string& id) const;
   // Rebuilds the index from the document.
   void Reindex();
+  // Index, version and `policyIds` from the document; the result of Load
+  // for a file that opened.
+  bool TakeDocument();
+  // Notes the stamp of the file as this store has just read or written it;
+  // without one the store never counts as holding the file.
+  void NoteFileStamp();
 
   std::unique_ptr<TiXmlDocument> document_;
   // Every entry of the walk above, by id, in document order.
@@ -123,6 +142,10 @@ class PatchPolicyManager {
   bool unsaved_ = false;  // a change held back by a batch
   std::string filePath_;
   std::string version_;
+  // The file's stamp when the document last matched it, and whether it
+  // still does (false after a change that was not written).
+  platform::FileStamp stamp_;
+  bool matchesFile_ = false;
 };
 
 }  // namespace obx
