@@ -26,6 +26,7 @@ const char kSource[] = "PatchPolicyManager";
 // pass for the whole document).
 bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
   if (textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
+    doc.SetTabSize(0);  // no row and column tracking: nothing reads them
     doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
     if (!doc.Error()) return true;
   }

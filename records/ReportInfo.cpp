@@ -42,6 +42,7 @@ std::string Compact(const TiXmlNode& node) {
 // the text is beyond the bounds the parser is safe with (then never parsed).
 bool ParseInto(TiXmlDocument& doc, const std::string& text) {
   if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8)) return false;
+  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   return !doc.Error();
 }
@@ -63,6 +64,7 @@ bool ParseFileText(TiXmlDocument& doc, std::string text) {
   if (text.empty() || !textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
     return false;
   }
+  doc.SetTabSize(0);
   doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   return !doc.Error();
 }

@@ -160,9 +160,11 @@ void TaskManager::ReportPatchResult(const std::string& id) {
 }
 
 StageCollaborators TaskManager::With(TaskValues& values) {
+  // A module setting like the update folder: read once a cycle, not per task.
+  if (!serverKeySet_) serverKeySet_ = ServerKeySet();
   return StageCollaborators{downloads_,     launcher_,     values,
                             clock_,         prompt_,       [this] { SaveBeforeActing(); },
-                            fileSavedPath_, ServerKeySet()};
+                            fileSavedPath_, *serverKeySet_};
 }
 
 bool TaskManager::BootFile(const std::string& id) {

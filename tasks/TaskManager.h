@@ -180,6 +180,7 @@ class TaskManager {
   PatchPolicyManager& policy_;
   PatchPolicyManager& taskList_;
   std::optional<RecordFacts> recordFacts_;               // from the first record on
+  std::optional<bool> serverKeySet_;                     // ServerKeySet(), from the first stage on
   std::optional<PatchPolicyManager::Batch> walkWrites_;  // while RunTaskList runs
   std::vector<ReportRecord> queuedVersions_;             // while RunTaskList runs
   std::string fileSavedPath_;
