@@ -6,6 +6,7 @@
 #include <exception>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -34,12 +35,6 @@ bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
   return false;
 }
 
-// The stamp of the file at `path` as it is now; false when it cannot be had.
-bool StampOf(const std::string& path, platform::FileStamp* stamp) {
-  platform::ReadOnlyFile file;
-  return file.Open(path) == platform::kErrorSuccess && file.Stamp(stamp) == platform::kErrorSuccess;
-}
-
 std::mutex& ParseCountLock() {
   static std::mutex lock;
   return lock;
@@ -62,32 +57,29 @@ PatchPolicyManager::PatchPolicyManager() = default;
 PatchPolicyManager::~PatchPolicyManager() = default;
 
 bool PatchPolicyManager::Reload(const std::string& path, bool create) {
-  platform::FileStamp now;
+  // The file's bytes, not its stamp, tell: a rewrite in place of the same
+  // size within the file system's time granularity keeps the stamp.
+  std::string now;
   if (!matchesFile_ || unsaved_ || batchDepth_ > 0 || !document_ || path != filePath_ ||
-      !StampOf(filePath_, &now) || now != stamp_)
+      platform::ReadFileToString(filePath_, &now) != platform::kErrorSuccess || now != sealed_)
     return Load(path, create);
   policyIds.clear();
   version_.clear();
   return TakeDocument();
 }
 
-void PatchPolicyManager::NoteFileStamp() { matchesFile_ = StampOf(filePath_, &stamp_); }
-
 bool PatchPolicyManager::Load(const char* path, bool create) {
   filePath_.clear();
   index_.clear();
   unsaved_ = false;
   matchesFile_ = false;
+  sealed_.clear();
   document_.reset(new TiXmlDocument());
   if (path == nullptr) return false;
   filePath_ = path;
   policyIds.clear();
   version_.clear();
 
-  // The stamp before the read: a file replaced during it leaves a stamp that
-  // is not the new file's, and the next Reload parses that one.
-  platform::FileStamp before;
-  const bool stamped = StampOf(filePath_, &before);
   std::string plain;
   if (ReadAndOpen(plain)) {
     {
@@ -100,8 +92,7 @@ bool PatchPolicyManager::Load(const char* path, bool create) {
     // nested beyond the bounds (left by a version that stored answers
     // unchecked) is never parsed: it counts as not XML.
     ParseDocument(plain, *document_);
-    stamp_ = before;
-    matchesFile_ = stamped;
+    matchesFile_ = true;
     return TakeDocument();
   }
   if (!create) return false;
@@ -126,12 +117,12 @@ bool PatchPolicyManager::TakeDocument() {
   return true;
 }
 
-bool PatchPolicyManager::ReadAndOpen(std::string& plain) const {
+bool PatchPolicyManager::ReadAndOpen(std::string& plain) {
   plain.clear();
   if (filePath_.empty()) return false;
-  std::string sealed;
   // Missing, a folder in its place, or unreadable: no document.
-  if (platform::ReadFileToString(filePath_, &sealed) != platform::kErrorSuccess) return false;
+  if (platform::ReadFileToString(filePath_, &sealed_) != platform::kErrorSuccess) return false;
+  std::string sealed = sealed_;
   // The sealed text never holds a NUL; anything after one is not part of it.
   const std::string::size_type nul = sealed.find('\0');
   if (nul != std::string::npos) sealed.resize(nul);
@@ -283,7 +274,8 @@ bool PatchPolicyManager::Write() {
   // Written beside the target and renamed over it, so a process killed at any
   // instant leaves the old or the new document, never a part of one.
   if (!platform::ReplaceFileAtomically(platform::NativePath(filePath_), sealed)) return false;
-  NoteFileStamp();
+  sealed_ = std::move(sealed);
+  matchesFile_ = true;
   return true;
 }
 

@@ -27,8 +27,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/File.h"
-
 class TiXmlDocument;
 class TiXmlElement;
 
@@ -53,8 +51,8 @@ class PatchPolicyManager {
   bool Load(const std::string& path, bool create) { return Load(path.c_str(), create); }
 
   // Load, except that a store holding the file at `path` as it is on disk
-  // (loaded or last written by this store, the file's stamp unchanged since,
-  // no change held back or left unwritten) keeps its document instead of
+  // (loaded or last written by this store, the file's bytes unchanged
+  // since, no change held back or left unwritten) keeps its document instead of
   // parsing the file again; `policyIds`, the version and the result are then
   // those a Load would give.
   bool Reload(const std::string& path, bool create);
@@ -115,8 +113,9 @@ class PatchPolicyManager {
   std::set<std::string> policyIds;
 
  private:
-  // The opened text of the file; false when it cannot be read or opens to "".
-  bool ReadAndOpen(std::string& plain) const;
+  // The opened text of the file (its bytes kept in `sealed_`); false when it
+  // cannot be read or opens to "".
+  bool ReadAndOpen(std::string& plain);
   // Writes the document, or inside a batch notes that it must be written.
   bool Save();
   // Prints, seals and atomically replaces the file: a failed seal or write
@@ -131,9 +130,6 @@ class PatchPolicyManager {
   // Index, version and `policyIds` from the document; the result of Load
   // for a file that opened.
   bool TakeDocument();
-  // Notes the stamp of the file as this store has just read or written it;
-  // without one the store never counts as holding the file.
-  void NoteFileStamp();
 
   std::unique_ptr<TiXmlDocument> document_;
   // Every entry of the walk above, by id, in document order.
@@ -142,9 +138,9 @@ class PatchPolicyManager {
   bool unsaved_ = false;  // a change held back by a batch
   std::string filePath_;
   std::string version_;
-  // The file's stamp when the document last matched it, and whether it
-  // still does (false after a change that was not written).
-  platform::FileStamp stamp_;
+  // The file's bytes as last read or written, and whether the document
+  // still is what they hold (false after a change that was not written).
+  std::string sealed_;
   bool matchesFile_ = false;
 };
 
