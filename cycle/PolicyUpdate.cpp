@@ -75,6 +75,9 @@ std::string Printable(const std::string& id) {
   return out;
 }
 
+// The whole step of UpdatePolicyWith on the cycle's stores.
+void UpdateStores(const PolicyFetcher& fetch);
+
 }  // namespace
 
 bool FetchPolicyFromServer(const std::string& computerCode, const std::string& userName,
@@ -87,6 +90,18 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
 void UpdatePolicy() { UpdatePolicyWith(FetchPolicyFromServer); }
 
 void UpdatePolicyWith(const PolicyFetcher& fetch) {
+  try {
+    UpdateStores(fetch);
+  } catch (...) {
+    // The cycle ends here: the pause holds no document.
+    CycleDocuments::Release();
+    throw;
+  }
+}
+
+namespace {
+
+void UpdateStores(const PolicyFetcher& fetch) {
   OBX_INFO(kChannel, kSource, "Update policy");
   const std::string policyPath = PolicyFilePath();
   // The cycle's stores: each document is parsed once here, at the start of
@@ -154,6 +169,8 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
     TaskRecord::WriteInitialState(created, entry);
   }
 }
+
+}  // namespace
 
 bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
   std::string answer;
