@@ -10,6 +10,7 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
+#include "records/CycleDocuments.h"
 #include "records/TaskFiles.h"
 #include "records/TaskRecord.h"
 #include "server/OBXWebService.h"
@@ -74,6 +75,9 @@ std::string Printable(const std::string& id) {
   return out;
 }
 
+// The whole step of UpdatePolicyWith on the cycle's stores.
+void UpdateStores(const PolicyFetcher& fetch);
+
 }  // namespace
 
 bool FetchPolicyFromServer(const std::string& computerCode, const std::string& userName,
@@ -86,14 +90,29 @@ bool FetchPolicyFromServer(const std::string& computerCode, const std::string& u
 void UpdatePolicy() { UpdatePolicyWith(FetchPolicyFromServer); }
 
 void UpdatePolicyWith(const PolicyFetcher& fetch) {
+  try {
+    UpdateStores(fetch);
+  } catch (...) {
+    // The cycle ends here: the pause holds no document.
+    CycleDocuments::Release();
+    throw;
+  }
+}
+
+namespace {
+
+void UpdateStores(const PolicyFetcher& fetch) {
   OBX_INFO(kChannel, kSource, "Update policy");
   const std::string policyPath = PolicyFilePath();
-  PatchPolicyManager policy;
+  // The cycle's stores: each document is parsed once here, at the start of
+  // the cycle, and the task step goes on with them.
+  PatchPolicyManager& policy = CycleDocuments::Policy();
   // A missing or unreadable policy is an empty one with an empty version,
   // which asks the server for the full policy.
   policy.Load(policyPath, false);
   const bool refused = !UpdatePolicyFile(policy.GetVersion(), fetch);
-  policy.Load(policyPath, false);
+  // Parsed again only when the answer replaced the file.
+  policy.Reload(policyPath, false);
   // A refused answer is treated as a policy that does not parse; the stored
   // one stays for the task runner.
   if (refused || policy.policyIds.empty()) {
@@ -102,7 +121,7 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
   }
 
   OBX_INFO(kChannel, kSource, "Update taskList");
-  PatchPolicyManager taskList;
+  PatchPolicyManager& taskList = CycleDocuments::TaskList();
   taskList.Load(TaskListFilePath(), true);
 
   // The whole alignment is written once, at the end: every entry reaches the
@@ -150,6 +169,8 @@ void UpdatePolicyWith(const PolicyFetcher& fetch) {
     TaskRecord::WriteInitialState(created, entry);
   }
 }
+
+}  // namespace
 
 bool UpdatePolicyFile(const std::string& version, const PolicyFetcher& fetch) {
   std::string answer;

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
 
 #include "foundation/Cipher.h"
 #include "foundation/Log.h"
@@ -24,6 +27,7 @@ const char kSource[] = "PatchPolicyManager";
 // pass for the whole document).
 bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
   if (textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
+    doc.SetTabSize(0);  // no row and column tracking: nothing reads them
     doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
     if (!doc.Error()) return true;
   }
@@ -31,15 +35,45 @@ bool ParseDocument(const std::string& text, TiXmlDocument& doc) {
   return false;
 }
 
+std::mutex& ParseCountLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::unordered_map<std::string, unsigned long>& ParseCounts() {
+  static std::unordered_map<std::string, unsigned long> counts;
+  return counts;
+}
+
 }  // namespace
+
+unsigned long PatchPolicyManager::ParsesOf(const std::string& path) {
+  std::lock_guard<std::mutex> hold(ParseCountLock());
+  const auto found = ParseCounts().find(path);
+  return found == ParseCounts().end() ? 0 : found->second;
+}
 
 PatchPolicyManager::PatchPolicyManager() = default;
 PatchPolicyManager::~PatchPolicyManager() = default;
+
+bool PatchPolicyManager::Reload(const std::string& path, bool create) {
+  // The file's bytes, not its stamp, tell: a rewrite in place of the same
+  // size within the file system's time granularity keeps the stamp.
+  std::string now;
+  if (!matchesFile_ || unsaved_ || batchDepth_ > 0 || !document_ || path != filePath_ ||
+      platform::ReadFileToString(filePath_, &now) != platform::kErrorSuccess || now != sealed_)
+    return Load(path, create);
+  policyIds.clear();
+  version_.clear();
+  return TakeDocument();
+}
 
 bool PatchPolicyManager::Load(const char* path, bool create) {
   filePath_.clear();
   index_.clear();
   unsaved_ = false;
+  matchesFile_ = false;
+  sealed_.clear();
   document_.reset(new TiXmlDocument());
   if (path == nullptr) return false;
   filePath_ = path;
@@ -48,38 +82,47 @@ bool PatchPolicyManager::Load(const char* path, bool create) {
 
   std::string plain;
   if (ReadAndOpen(plain)) {
+    {
+      std::lock_guard<std::mutex> hold(ParseCountLock());
+      ++ParseCounts()[filePath_];
+    }
     // A text that is not XML counts as a document without `patchs`. The
     // parser keeps what it read before the error (an unclosed root, say), so
     // that part is dropped rather than taken for the whole document. A text
     // nested beyond the bounds (left by a version that stored answers
     // unchecked) is never parsed: it counts as not XML.
     ParseDocument(plain, *document_);
-    Reindex();
-    TiXmlElement* root = Root();
-    if (root == nullptr) return false;
-    const char* version = root->Attribute("version");
-    version_ = version ? version : "";
-    TiXmlElement* entry = root->FirstChildElement("patch");
-    if (entry == nullptr) return false;
-    // Every element after the first `patch` counts, whatever its name, so a
-    // stray element carrying a `policyid` is seen as an entry.
-    for (; entry != nullptr; entry = entry->NextSiblingElement()) {
-      const char* id = entry->Attribute("policyid");
-      if (id != nullptr) policyIds.insert(id);
-    }
-    return true;
+    matchesFile_ = true;
+    return TakeDocument();
   }
   if (!create) return false;
   document_->LinkEndChild(new TiXmlElement("patchs"));
   return Save();
 }
 
-bool PatchPolicyManager::ReadAndOpen(std::string& plain) const {
+bool PatchPolicyManager::TakeDocument() {
+  Reindex();
+  TiXmlElement* root = Root();
+  if (root == nullptr) return false;
+  const char* version = root->Attribute("version");
+  version_ = version ? version : "";
+  TiXmlElement* entry = root->FirstChildElement("patch");
+  if (entry == nullptr) return false;
+  // Every element after the first `patch` counts, whatever its name, so a
+  // stray element carrying a `policyid` is seen as an entry.
+  for (; entry != nullptr; entry = entry->NextSiblingElement()) {
+    const char* id = entry->Attribute("policyid");
+    if (id != nullptr) policyIds.insert(id);
+  }
+  return true;
+}
+
+bool PatchPolicyManager::ReadAndOpen(std::string& plain) {
   plain.clear();
   if (filePath_.empty()) return false;
-  std::string sealed;
   // Missing, a folder in its place, or unreadable: no document.
-  if (platform::ReadFileToString(filePath_, &sealed) != platform::kErrorSuccess) return false;
+  if (platform::ReadFileToString(filePath_, &sealed_) != platform::kErrorSuccess) return false;
+  std::string sealed = sealed_;
   // The sealed text never holds a NUL; anything after one is not part of it.
   const std::string::size_type nul = sealed.find('\0');
   if (nul != std::string::npos) sealed.resize(nul);
@@ -200,6 +243,7 @@ bool PatchPolicyManager::Batch::Flush() {
 
 bool PatchPolicyManager::Save() {
   if (filePath_.empty() || !document_) return false;
+  matchesFile_ = false;  // until the change is written
   if (batchDepth_ > 0) {
     unsaved_ = true;
     return true;
@@ -229,7 +273,10 @@ bool PatchPolicyManager::Write() {
   if (sealed.empty()) return false;
   // Written beside the target and renamed over it, so a process killed at any
   // instant leaves the old or the new document, never a part of one.
-  return platform::ReplaceFileAtomically(platform::NativePath(filePath_), sealed);
+  if (!platform::ReplaceFileAtomically(platform::NativePath(filePath_), sealed)) return false;
+  sealed_ = std::move(sealed);
+  matchesFile_ = true;
+  return true;
 }
 
 }  // namespace obx

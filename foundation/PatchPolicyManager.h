@@ -50,6 +50,17 @@ class PatchPolicyManager {
   bool Load(const char* path, bool create);
   bool Load(const std::string& path, bool create) { return Load(path.c_str(), create); }
 
+  // Load, except that a store holding the file at `path` as it is on disk
+  // (loaded or last written by this store, the file's bytes unchanged
+  // since, no change held back or left unwritten) keeps its document instead of
+  // parsing the file again; `policyIds`, the version and the result are then
+  // those a Load would give.
+  bool Reload(const std::string& path, bool create);
+
+  // How many times a document of the file at `path` was parsed by Load, by
+  // every store of the process: lets a test see what a cycle costs.
+  static unsigned long ParsesOf(const std::string& path);
+
   // The attribute of the named child element of the entry `id`: the first
   // entry with that id that has such a child is used. "" when anything is
   // missing, also when `element` or `attribute` is null.
@@ -102,8 +113,9 @@ class PatchPolicyManager {
   std::set<std::string> policyIds;
 
  private:
-  // The opened text of the file; false when it cannot be read or opens to "".
-  bool ReadAndOpen(std::string& plain) const;
+  // The opened text of the file (its bytes kept in `sealed_`); false when it
+  // cannot be read or opens to "".
+  bool ReadAndOpen(std::string& plain);
   // Writes the document, or inside a batch notes that it must be written.
   bool Save();
   // Prints, seals and atomically replaces the file: a failed seal or write
@@ -115,6 +127,9 @@ class PatchPolicyManager {
   TiXmlElement* FindEntry(const std::string& id) const;
   // Rebuilds the index from the document.
   void Reindex();
+  // Index, version and `policyIds` from the document; the result of Load
+  // for a file that opened.
+  bool TakeDocument();
 
   std::unique_ptr<TiXmlDocument> document_;
   // Every entry of the walk above, by id, in document order.
@@ -123,6 +138,10 @@ class PatchPolicyManager {
   bool unsaved_ = false;  // a change held back by a batch
   std::string filePath_;
   std::string version_;
+  // The file's bytes as last read or written, and whether the document
+  // still is what they hold (false after a change that was not written).
+  std::string sealed_;
+  bool matchesFile_ = false;
 };
 
 }  // namespace obx

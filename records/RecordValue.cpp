@@ -46,4 +46,18 @@ std::string RecordValueToUtf8(const std::string& ansiValue, const char* what) {
   return utf8;
 }
 
+std::string RecordValueToUtf8(const std::string& ansiValue, const std::string& codePage,
+                              const char* what) {
+  const std::string text = ansiValue.substr(0, ansiValue.find('\0'));
+  const bool utf8 = codePage == "UTF-8";
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1
+                          : utf8 ? textutil::Utf8SequenceLength(text, i)
+                                 : 0;
+    if (length == 0) return RecordValueToUtf8(ansiValue, what);
+    i += length;
+  }
+  return text;
+}
+
 }  // namespace obx

@@ -23,5 +23,11 @@ std::string CutRecordValue(const std::string& value);
 // the code page cannot read become U+FFFD, with one warning naming `what`,
 // rather than failing the record.
 std::string RecordValueToUtf8(const std::string& ansiValue, const char* what = "a record value");
+// The same, for a cycle that looked the code page up once (`codePage` as
+// platform::AnsiCodePageName gave it): a value in ASCII, which every ANSI
+// code page reads alike, or well-formed UTF-8 under "UTF-8", is already its
+// own UTF-8 and is taken without a conversion.
+std::string RecordValueToUtf8(const std::string& ansiValue, const std::string& codePage,
+                              const char* what = "a record value");
 
 }  // namespace obx

@@ -42,6 +42,7 @@ std::string Compact(const TiXmlNode& node) {
 // the text is beyond the bounds the parser is safe with (then never parsed).
 bool ParseInto(TiXmlDocument& doc, const std::string& text) {
   if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8)) return false;
+  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   return !doc.Error();
 }
@@ -63,6 +64,7 @@ bool ParseFileText(TiXmlDocument& doc, std::string text) {
   if (text.empty() || !textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
     return false;
   }
+  doc.SetTabSize(0);
   doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   return !doc.Error();
 }
@@ -73,29 +75,26 @@ bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
          ParseFileText(doc, std::move(text));
 }
 
-// True when file text gives its records back: the file parses, and the
-// compact text of its root parses as UTF-8 as every operation parses it. A
-// file that fails this keeps its records out of reach, so none is written.
-// Bytes that are not UTF-8 can pass the first parse and fail the second once
-// printing has moved them next to markup.
-bool ReadsBack(const std::string& fileText) {
-  TiXmlDocument file;
-  TiXmlDocument records;
-  return ParseFileText(file, fileText) && file.RootElement() != nullptr &&
-         ParseInto(records, Compact(*file.RootElement()));
-}
-
 // The file text that stores `text`: parsed and printed in the indented form
 // of TinyXML's file saving. False when the text does not parse (saving a
 // half-parsed document would silently drop the records after the fault) or
-// would not read back from the file.
+// would not read back from the file: the file must parse, and the compact
+// text of its root must parse as UTF-8 as every operation parses it. Bytes
+// that are not UTF-8 can pass the first parse and fail the second once
+// printing has moved them next to markup. When the records print back as
+// `text` itself, which has just parsed, that second parse is known to pass.
 bool FileTextFor(const std::string& text, std::string* fileText) {
   TiXmlDocument doc;
   if (!ParseInto(doc, text)) return false;
   TiXmlPrinter printer;
   doc.Accept(&printer);
   *fileText = printer.Str();
-  return ReadsBack(*fileText);
+  TiXmlDocument file;
+  if (!ParseFileText(file, *fileText) || file.RootElement() == nullptr) return false;
+  const std::string records = Compact(*file.RootElement());
+  if (records == text) return true;
+  TiXmlDocument check;
+  return ParseInto(check, records);
 }
 
 // A record matches a type exactly, case-sensitively; one without the
@@ -373,12 +372,17 @@ int ReportInfo::UploadAllOfType(const std::string& type) {
 }
 
 void ReportInfo::LoadRecords(TiXmlDocument& doc) {
-  std::string stored;
-  if (ReadRecords(stored) == 1 && ParseInto(doc, stored) && doc.RootElement() != nullptr) return;
-  if (!stored.empty()) {
+  // One read and one parse of the file, then its records parsed as UTF-8.
+  const std::string nativePath = platform::NativePath(path_);
+  TiXmlDocument file;
+  if (!LoadInto(file, nativePath)) {
+    KeepUnreadableAside(nativePath);
+    WriteRecords(kEmptyReport);
+  } else if (file.RootElement() != nullptr && file.RootElement()->FirstChild() != nullptr) {
+    if (ParseInto(doc, Compact(*file.RootElement())) && doc.RootElement() != nullptr) return;
     // The file loads, but its records do not read back: every later write
     // would fail on them.
-    KeepUnreadableAside(platform::NativePath(path_));
+    KeepUnreadableAside(nativePath);
     WriteRecords(kEmptyReport);
   }
   doc.Clear();
@@ -440,24 +444,38 @@ std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
     }
     map = next;
   }
+  // The batch joins the file with one parse of each record; each record is
+  // checked alone only when the whole would not read back, so that one that
+  // would not never takes the others with it.
+  std::vector<TiXmlElement*> joined(records.size(), nullptr);
   bool any = false;
   for (size_t i = 0; i < records.size(); ++i) {
-    // Each record on its own: one that would not parse, or not read back from
-    // the file, never takes the others with it.
     TiXmlDocument recordDoc;
-    std::string alone;
-    if (!ParseInto(recordDoc, records[i].text) || recordDoc.RootElement() == nullptr ||
-        !FileTextFor("<message>" + records[i].text + "</message>", &alone)) {
+    if (!ParseInto(recordDoc, records[i].text) || recordDoc.RootElement() == nullptr) {
       if (SetAside(type, records[i].id, records[i].text, "cannot be stored"))
         results[i] = HandOverResult::kKeptAside;
       continue;
     }
-    root->InsertEndChild(*recordDoc.RootElement());
+    joined[i] = root->InsertEndChild(*recordDoc.RootElement())->ToElement();
     results[i] = HandOverResult::kStored;
     any = true;
   }
+  std::string fileText;
+  if (any && !FileTextFor(Compact(*root), &fileText)) {
+    for (size_t i = 0; i < records.size(); ++i) {
+      std::string alone;
+      if (joined[i] == nullptr || FileTextFor("<message>" + records[i].text + "</message>", &alone))
+        continue;
+      root->RemoveChild(joined[i]);
+      results[i] = SetAside(type, records[i].id, records[i].text, "cannot be stored")
+                       ? HandOverResult::kKeptAside
+                       : HandOverResult::kNotStored;
+    }
+    any = std::count(results.begin(), results.end(), HandOverResult::kStored) != 0;
+    fileText.clear();
+  }
   if (!any) return results;
-  if (StoreRecords(*root) != 1) {
+  if ((fileText.empty() ? StoreRecords(*root) : Store(fileText)) != 1) {
     for (HandOverResult& result : results) {
       if (result == HandOverResult::kStored) result = HandOverResult::kNotStored;
     }

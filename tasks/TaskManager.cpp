@@ -10,6 +10,7 @@
 #include "foundation/StringUtil.h"
 #include "platform/Process.h"
 #include "platform/StopToken.h"
+#include "records/CycleDocuments.h"
 #include "records/ReportInfo.h"
 #include "records/TaskFiles.h"
 #include "tasks/Applicability.h"
@@ -25,13 +26,16 @@ const char kSource[] = "TaskManager";
 
 }  // namespace
 
-TaskManager::TaskManager() : fileSavedPath_(UpdateFolder()) {
+TaskManager::TaskManager() : TaskManager(ownPolicy_, ownTaskList_) {}
+
+TaskManager::TaskManager(PatchPolicyManager& policy, PatchPolicyManager& taskList)
+    : policy_(policy), taskList_(taskList), fileSavedPath_(UpdateFolder()) {
   ReadRegDword(HKLM, kModuleKey, "TryTimes", tryTimes_);
 }
 
 bool TaskManager::InitTask() {
-  if (!policy_.Load(PolicyFilePath(), false)) return false;
-  if (!taskList_.Load(TaskListFilePath(), false)) return false;
+  if (!policy_.Reload(PolicyFilePath(), false)) return false;
+  if (!taskList_.Reload(TaskListFilePath(), false)) return false;
   return !taskList_.policyIds.empty();
 }
 
@@ -156,9 +160,11 @@ void TaskManager::ReportPatchResult(const std::string& id) {
 }
 
 StageCollaborators TaskManager::With(TaskValues& values) {
+  // A module setting like the update folder: read once a cycle, not per task.
+  if (!serverKeySet_) serverKeySet_ = ServerKeySet();
   return StageCollaborators{downloads_,     launcher_,     values,
                             clock_,         prompt_,       [this] { SaveBeforeActing(); },
-                            fileSavedPath_, ServerKeySet()};
+                            fileSavedPath_, *serverKeySet_};
 }
 
 bool TaskManager::BootFile(const std::string& id) {
@@ -194,7 +200,10 @@ bool TaskManager::CheckRunTimes(const std::string& id) {
 }
 
 void TaskExecute() {
-  TaskManager tasks;
+  struct Release {
+    ~Release() { CycleDocuments::Release(); }
+  } release;
+  TaskManager tasks(CycleDocuments::Policy(), CycleDocuments::TaskList());
   if (tasks.InitTask()) {
     tasks.RunTaskList();
   } else {

@@ -66,11 +66,16 @@ class TaskManager {
   // the module key, else the install folder + "\download") and TryTimes the
   // DWORD TryTimes of the module key (0, no limit, when missing).
   TaskManager();
+  // The same, working on stores the caller keeps (the cycle's, which the
+  // policy update may have loaded already) instead of its own.
+  TaskManager(PatchPolicyManager& policy, PatchPolicyManager& taskList);
   TaskManager(const TaskManager&) = delete;
   TaskManager& operator=(const TaskManager&) = delete;
 
   // Loads PatchPolicy.xml and TaskList.xml of the install folder without
-  // creating them. True when both loaded and the task list holds a task.
+  // creating them (PatchPolicyManager::Reload: a store that holds its file
+  // as it is on disk is not parsed again). True when both loaded and the
+  // task list holds a task.
   bool InitTask();
 
   // Runs every task of the task list once (see the file comment).
@@ -124,6 +129,20 @@ class TaskManager {
   // list joined with ","; both empty when there are no such adapters.
   static void GetNetAddressLists(std::string& macs, std::string& ips);
 
+  // The machine's side of a record, the same for every record of a cycle:
+  // gathered by the first record this TaskManager makes (one per cycle), not
+  // once per record. Throws CRootException "GetComputerName()" as a record
+  // would.
+  struct RecordFacts {
+    std::string macs;
+    std::string ips;
+    std::string host;      // UTF-8
+    std::string userName;  // UTF-8
+    std::string computerCode;
+    std::string codePage;  // AnsiCodePageName(), for the task's registry values
+  };
+  static RecordFacts GatherRecordFacts();
+
  private:
   // The typed view of task `id`'s two entries.
   TaskRecord Task(const std::string& id) { return TaskRecord(policy_, taskList_, id); }
@@ -154,8 +173,14 @@ class TaskManager {
   void QueueVersionRecord(const std::string& id);
   void HandOverVersionRecords();
 
-  PatchPolicyManager policy_;
-  PatchPolicyManager taskList_;
+  const RecordFacts& Facts();
+
+  PatchPolicyManager ownPolicy_;  // unless the caller's stores are given
+  PatchPolicyManager ownTaskList_;
+  PatchPolicyManager& policy_;
+  PatchPolicyManager& taskList_;
+  std::optional<RecordFacts> recordFacts_;               // from the first record on
+  std::optional<bool> serverKeySet_;                     // ServerKeySet(), from the first stage on
   std::optional<PatchPolicyManager::Batch> walkWrites_;  // while RunTaskList runs
   std::vector<ReportRecord> queuedVersions_;             // while RunTaskList runs
   std::string fileSavedPath_;
@@ -169,9 +194,11 @@ class TaskManager {
 // The five XML special characters (& < > " ') as entities; all else unchanged.
 std::string EscapeXml(const std::string& text);
 
-// The cycle's task step: a TaskManager for this cycle, InitTask, RunTaskList.
-// A failed InitTask logs "TaskExecute:Init Task failed" (error, source
-// "OBXConsole") and runs nothing.
+// The cycle's task step: a TaskManager on the cycle's stores
+// (records/CycleDocuments.h), InitTask, RunTaskList; then the stores are
+// released, so that the pause holds no document. A failed InitTask logs
+// "TaskExecute:Init Task failed" (error, source "OBXConsole") and runs
+// nothing.
 void TaskExecute();
 
 }  // namespace obx

@@ -8,6 +8,7 @@
 #include "foundation/SettingsStore.h"
 #include "foundation/TextConversion.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/MachineFacts.h"
 #include "records/RecordValue.h"
 #include "records/ReportInfo.h"
@@ -108,35 +109,44 @@ void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
   }
 }
 
+TaskManager::RecordFacts TaskManager::GatherRecordFacts() {
+  RecordFacts facts;
+  GetNetAddressLists(facts.macs, facts.ips);
+  facts.host = NameToUtf8(ComputerName());
+  facts.userName = NameToUtf8(HostUserName());
+  facts.computerCode = GetComputerCode();
+  facts.codePage = platform::AnsiCodePageName();
+  return facts;
+}
+
+const TaskManager::RecordFacts& TaskManager::Facts() {
+  if (!recordFacts_) recordFacts_ = GatherRecordFacts();
+  return *recordFacts_;
+}
+
 std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
   const RegistryTaskValues values(id);
 
   std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
 
-  std::string macs;
-  std::string ips;
-  GetNetAddressLists(macs, ips);
-  const std::string host = NameToUtf8(ComputerName());
-  const std::string userName = NameToUtf8(HostUserName());
-  const std::string computerCode = GetComputerCode();
-  const std::string clientTime = ClientTime();
-
+  const RecordFacts& facts = Facts();
   record += MakeMapItem("policy_id", id, "string");
-  record += MakeMapItem("ip", ips, "string");
-  record += MakeMapItem("user_name", userName, "string");
-  record += MakeMapItem("host", host, "string");
-  record += MakeMapItem("computer_code", computerCode, "string");
-  record += MakeMapItem("mac", macs, "string");
-  record += MakeMapItem("client_time", clientTime, "string");
+  record += MakeMapItem("ip", facts.ips, "string");
+  record += MakeMapItem("user_name", facts.userName, "string");
+  record += MakeMapItem("host", facts.host, "string");
+  record += MakeMapItem("computer_code", facts.computerCode, "string");
+  record += MakeMapItem("mac", facts.macs, "string");
+  record += MakeMapItem("client_time", ClientTime(), "string");
 
   if (type == kVersionInfo) {
-    record += MakeMapItem("client_version", RecordValueToUtf8(values.ClientVersion()), "string");
+    record += MakeMapItem("client_version",
+                          RecordValueToUtf8(values.ClientVersion(), facts.codePage), "string");
     const TaskRecord task = Task(id);
     record += MakeMapItem("boot_download_type", task.DownloadType(Program::kBoot), "string");
     record += MakeMapItem("patch_download_type", task.DownloadType(Program::kPatch), "string");
   } else {
     for (int n = 1; n <= 5; ++n) {
-      std::string result = RecordValueToUtf8(values.Result(n));
+      std::string result = RecordValueToUtf8(values.Result(n), facts.codePage);
       if (n == 1 && result.empty()) result = "unknown";
       record += MakeMapItem("r" + std::to_string(n), result, "string");
     }

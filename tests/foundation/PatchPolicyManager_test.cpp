@@ -4,6 +4,7 @@
 #include <tinyxml.h>
 
 #include <boost/make_shared.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -419,3 +420,55 @@ TEST_F(PatchPolicyManagerTest, DocumentThatDoesNotReadBackIsNeverStored) {
 }
 
 }  // namespace
+
+namespace policytest {
+
+// Reload keeps its document only while the file holds exactly what the store
+// last read or wrote; either way its ids and answer are those of a fresh Load.
+TEST_F(PatchPolicyManagerTest, ReloadParsesAgainOnlyWhenTheFileIsNotTheDocument) {
+  const std::string two =
+      "<patchs version=\"1\"><patch policyid=\"1\"/><patch policyid=\"2\"/></patchs>";
+  struct Case {
+    const char* name;
+    std::function<void(obx::PatchPolicyManager&)> meanwhile;
+    bool parsed;
+  };
+  const std::vector<Case> cases = {
+      {"nothing", [](obx::PatchPolicyManager&) {}, false},
+      {"an entry added and written",
+       [](obx::PatchPolicyManager& s) { s.SetAttribute("3", "e", "a", "v"); }, false},
+      {"an entry added in a batch that was dropped",
+       [](obx::PatchPolicyManager& s) {
+         obx::PatchPolicyManager::Batch batch(s);
+         s.SetAttribute("3", "e", "a", "v");
+         batch.Discard();
+       },
+       true},
+      {"the same bytes written again in place",
+       [&](obx::PatchPolicyManager&) { obxtest::WriteFile(Native(taskList_), ReadRaw(taskList_)); },
+       false},
+      {"another text written in place at once",
+       [&](obx::PatchPolicyManager&) {
+         std::string text = two;
+         text.replace(text.find("\"2\""), 3, "\"4\"");
+         WriteSealed(taskList_, text);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteSealed(taskList_, two);
+    obx::PatchPolicyManager store;
+    ASSERT_TRUE(store.Load(taskList_, false));
+    c.meanwhile(store);
+    const unsigned long before = obx::PatchPolicyManager::ParsesOf(taskList_);
+    const bool loaded = store.Reload(taskList_, false);
+    EXPECT_EQ(obx::PatchPolicyManager::ParsesOf(taskList_) - before, c.parsed ? 1u : 0u);
+    obx::PatchPolicyManager fresh;
+    EXPECT_EQ(loaded, fresh.Load(taskList_, false));
+    EXPECT_EQ(store.policyIds, fresh.policyIds);
+    EXPECT_EQ(store.GetVersion(), fresh.GetVersion());
+  }
+}
+
+}  // namespace policytest

@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "foundation/RootException.h"
+#include "orsa/INet.h"
 #include "platform/StopToken.h"
 #include "tasks/ProgramMark.h"
 #include "tests/support/RegistryValues.h"
@@ -60,18 +61,21 @@ TEST_F(TaskRunnerTest, WalksInByteOrderAndEndsTasksOverTheTryLimit) {
   EXPECT_EQ("true", State("11", "versionReport", "status"));
 }
 
-// A walk cut by an exception (the computer name lookup failing for task 2's
-// record) never leaves task 1 marked reported without its record.
+// A walk cut by an exception (the downloader's service lookup failing for
+// task 2, after task 1's record was queued) never leaves task 1 marked
+// reported without its record.
 TEST_F(TaskRunnerTest, AnExceptionInTheWalkLosesNoQueuedVersionRecord) {
-  Store("<patch policyid=\"1\"/><patch policyid=\"2\"/>",
-        "<patch policyid=\"1\">" + std::string(kPending) + "</patch><patch policyid=\"2\">" +
-            kPending + "</patch>");
-  machine_.facts.computerNameError = 5;
-  machine_.facts.computerNameCallsBeforeError = 1;
+  Store(
+      "<patch policyid=\"1\"/><patch policyid=\"2\"><bootdownload url=\"b.sh\" md5=\"0\" "
+      "type=\"http\" validtime=\"0-24\"/></patch>",
+      "<patch policyid=\"1\">" + std::string(kPending) + "</patch><patch policyid=\"2\">" +
+          kPending + "<bootdownload status=\"false\"/></patch>");
+  // Not a downloader: its lookup throws.
+  runtime_.RegisterService(orsa::net::IVerifiedDownloader::kTypeName, invoker_);
   {
     obx::TaskManager tasks;
     ASSERT_TRUE(tasks.InitTask());
-    EXPECT_THROW(tasks.RunTaskList(), obx::CRootException);
+    EXPECT_THROW(tasks.RunTaskList(), std::runtime_error);
   }  // whatever it still holds is written now
   bool sent = false;
   for (const auto& call : invoker_->Calls()) {
