@@ -191,9 +191,6 @@ class TaskManager {
   SystemPrompt prompt_;
 };
 
-// The five XML special characters (& < > " ') as entities; all else unchanged.
-std::string EscapeXml(const std::string& text);
-
 // The cycle's task step: a TaskManager on the cycle's stores
 // (records/CycleDocuments.h), InitTask, RunTaskList; then the stores are
 // released, so that the pause holds no document. A failed InitTask logs

@@ -16,10 +16,17 @@
 #include "sysinfo/OsInfo.h"
 #include "tasks/TaskManager.h"
 #include "text/Utf8.h"
+#include "text/XmlEscape.h"
 
 namespace obx {
 
 namespace {
+
+// A record text escaped as it is: a control byte XML cannot carry makes the
+// record unreadable, and the report file then keeps it aside on its own.
+std::string Escaped(const std::string& text) {
+  return textutil::EscapeXml(text, textutil::XmlControlBytes::kKeep);
+}
 
 // Only adapters with one of these type bits count (Ethernet 6, 802.11 71,
 // PPP 23, ...); token ring, loopback and "other" do not.
@@ -66,37 +73,10 @@ std::string NameToUtf8(const std::string& name) {
 
 }  // namespace
 
-std::string EscapeXml(const std::string& text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      case '\'':
-        escaped += "&apos;";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
-}
-
 std::string TaskManager::MakeMapItem(const std::string& key, const std::string& value,
                                      const std::string& itemType) {
-  return "<item><key>" + EscapeXml(key) + "</key><value>" + EscapeXml(CutRecordValue(value)) +
-         "</value><type>" + EscapeXml(itemType) + "</type></item>";
+  return "<item><key>" + Escaped(key) + "</key><value>" + Escaped(CutRecordValue(value)) +
+         "</value><type>" + Escaped(itemType) + "</type></item>";
 }
 
 void TaskManager::GetNetAddressLists(std::string& macs, std::string& ips) {
@@ -127,7 +107,7 @@ const TaskManager::RecordFacts& TaskManager::Facts() {
 std::string TaskManager::MakeResultRecord(const std::string& id, const std::string& type) {
   const RegistryTaskValues values(id);
 
-  std::string record = "<map type=\"" + EscapeXml(type) + "\" id=\"" + EscapeXml(id) + "\" >";
+  std::string record = "<map type=\"" + Escaped(type) + "\" id=\"" + Escaped(id) + "\" >";
 
   const RecordFacts& facts = Facts();
   record += MakeMapItem("policy_id", id, "string");
