@@ -153,6 +153,12 @@ class TaskManager {
   // written: every write of the task list is preceded by this.
   void QueueVersionRecord(const std::string& id);
   void HandOverVersionRecords();
+  // HandOverVersionRecords, or at the worker's quit request
+  // LeaveQueuedTasksUnreported: a stop waits for no hand-over.
+  void HandOverQueuedRecords();
+  // Drops the queued records and writes their tasks back as unreported, so
+  // that the next walk makes and sends them: nothing lost, nothing sent twice.
+  void LeaveQueuedTasksUnreported();
 
   PatchPolicyManager policy_;
   PatchPolicyManager taskList_;
