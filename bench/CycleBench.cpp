@@ -13,6 +13,7 @@
 #include <string>
 
 #include "BenchRoot.h"
+#include "cycle/HttpClientLease.h"
 #include "cycle/PolicyUpdate.h"
 #include "platform/File.h"
 #include "sysinfo/OsInfo.h"
@@ -52,8 +53,11 @@ void RunCycles(benchmark::State& state, const std::function<void()>& reset) {
     reset();
     const platform::FileWriteCounts before = platform::GetFileWriteCounts();
     state.ResumeTiming();
-    obx::UpdatePolicy();
-    obx::TaskExecute();
+    {
+      const obx::HttpClientLease httpClient;  // as the worker loop holds it
+      obx::UpdatePolicy();
+      obx::TaskExecute();
+    }
     const platform::FileWriteCounts after = platform::GetFileWriteCounts();
     replaced += after.replaced - before.replaced;
     flushes += after.flushes - before.flushes;
