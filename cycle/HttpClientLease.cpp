@@ -6,7 +6,8 @@ namespace obx {
 
 HttpClientLease::HttpClientLease() {
   try {
-    boost::shared_ptr<orsa::net::IHttpClientHold> service = getService<orsa::net::IHttpClientHold>();
+    boost::shared_ptr<orsa::net::IHttpClientHold> service =
+        getService<orsa::net::IHttpClientHold>();
     if (service && service->hold()) held_ = service;
   } catch (...) {
     // Without the lookup the calls ready the client themselves.

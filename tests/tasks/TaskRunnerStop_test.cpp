@@ -24,7 +24,8 @@ class TaskRunnerStop : public TaskRunnerTest {
     std::map<std::string, int> sent;
     for (size_t i = first; i < invoker_->Calls().size(); ++i) {
       std::string payload;
-      obx::DecryptText(obx::kPassphrase, payload, invoker_->Calls()[i].maps.at(0).items.at(0).value);
+      obx::DecryptText(obx::kPassphrase, payload,
+                       invoker_->Calls()[i].maps.at(0).items.at(0).value);
       for (size_t at = payload.find(" id=\""); at != std::string::npos;
            at = payload.find(" id=\"", at + 1))
         ++sent[payload.substr(at + 5, payload.find('"', at + 5) - at - 5)];
@@ -89,7 +90,8 @@ TEST_F(TaskRunnerStop, AStopAroundTheHandOverLosesNoRecordAndSendsNoneTwice) {
     Cycle();
     const std::map<std::string, int> once = {{"1", 1}, {"2", 1}, {"3", 1}, {"4", 1}};
     EXPECT_EQ(once, Sent(stopped));
-    for (const char* id : {"1", "2", "3", "4"}) EXPECT_EQ("true", State(id, "versionReport", "status"));
+    for (const char* id : {"1", "2", "3", "4"})
+      EXPECT_EQ("true", State(id, "versionReport", "status"));
   }
 }
 
