@@ -16,25 +16,20 @@ using obxtest::ScriptedInvoker;
 using taskrunnertest::kPending;
 using taskrunnertest::TaskRunnerTest;
 
-class TaskRunnerStop : public TaskRunnerTest {
- protected:
-  // How often each task's version record went out in the calls from `first`
-  // on.
-  std::map<std::string, int> Sent(size_t first) const {
-    std::map<std::string, int> sent;
+TEST_F(TaskRunnerTest, AStopAroundTheHandOverLosesNoRecordAndSendsNoneTwice) {
+  // How often each task's version record went out in the calls from `first` on.
+  const auto sent = [&](size_t first) {
+    std::map<std::string, int> ids;
     for (size_t i = first; i < invoker_->Calls().size(); ++i) {
       std::string payload;
       obx::DecryptText(obx::kPassphrase, payload,
                        invoker_->Calls()[i].maps.at(0).items.at(0).value);
       for (size_t at = payload.find(" id=\""); at != std::string::npos;
            at = payload.find(" id=\"", at + 1))
-        ++sent[payload.substr(at + 5, payload.find('"', at + 5) - at - 5)];
+        ++ids[payload.substr(at + 5, payload.find('"', at + 5) - at - 5)];
     }
-    return sent;
-  }
-};
-
-TEST_F(TaskRunnerStop, AStopAroundTheHandOverLosesNoRecordAndSendsNoneTwice) {
+    return ids;
+  };
   // Tasks without a boot address: each reaches its stage, acts in no way and
   // queues its version record.
   std::string policy, tasks;
@@ -71,17 +66,14 @@ TEST_F(TaskRunnerStop, AStopAroundTheHandOverLosesNoRecordAndSendsNoneTwice) {
     const size_t stopped = invoker_->Calls().size();
     std::string file;
     obx::ReportInfo().ReadRecords(file);
+    // Reported only when the record is in the report file, which the next
+    // start uploads.
     for (const char* id : {"1", "2", "3", "4"}) {
-      SCOPED_TRACE(id);
-      // Reported only when the record is in the report file, which the next
-      // start uploads.
-      if (State(id, "versionReport", "status") == "true") {
-        EXPECT_NE(std::string::npos, file.find("id=\"" + std::string(id) + "\"")) << file;
-      }
+      EXPECT_TRUE(State(id, "versionReport", "status") != "true" ||
+                  file.find("id=\"" + std::string(id) + "\"") != std::string::npos)
+          << id;
     }
-    if (c.whileQueued) {
-      EXPECT_EQ(before, stopped) << "a stop waits for no upload";
-    }
+    EXPECT_TRUE(!c.whileQueued || before == stopped) << "a stop waits for no upload";
 
     // The next start: the cycle's upload of what is stored, then the walk;
     // one call carries every record.
@@ -89,7 +81,7 @@ TEST_F(TaskRunnerStop, AStopAroundTheHandOverLosesNoRecordAndSendsNoneTwice) {
     obx::UploadReports();
     Cycle();
     const std::map<std::string, int> once = {{"1", 1}, {"2", 1}, {"3", 1}, {"4", 1}};
-    EXPECT_EQ(once, Sent(stopped));
+    EXPECT_EQ(once, sent(stopped));
     for (const char* id : {"1", "2", "3", "4"})
       EXPECT_EQ("true", State(id, "versionReport", "status"));
   }
