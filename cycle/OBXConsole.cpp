@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "cycle/HttpClientLease.h"
 #include "foundation/Log.h"
 #include "foundation/Runtime.h"
 #include "foundation/SettingsStore.h"
@@ -50,11 +51,15 @@ uint32_t OBXConsole::Run() {
 bool OBXConsole::RunCycle() {
   const std::function<void()>* const steps[] = {&steps_.refreshOsInfo, &steps_.uploadReports,
                                                 &steps_.updatePolicy, &steps_.taskExecute};
-  for (const std::function<void()>* step : steps) {
-    // A stop between steps ends the cycle here instead of starting work that
-    // would only be cut short at its first wait.
-    if (platform::QuitRequested()) return false;
-    if (*step) (*step)();
+  {
+    // libcurl stays mapped for the cycle's calls and goes before the pause.
+    const HttpClientLease httpClient;
+    for (const std::function<void()>* step : steps) {
+      // A stop between steps ends the cycle here instead of starting work that
+      // would only be cut short at its first wait.
+      if (platform::QuitRequested()) return false;
+      if (*step) (*step)();
+    }
   }
 
   uint32_t hours = 1;

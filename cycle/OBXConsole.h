@@ -12,8 +12,9 @@ class OBXConsole {
 
   // The worker routine; runs on the worker thread only. Logs its start, hands
   // the peer-to-peer service its server setting once, then runs cycles: the
-  // four steps in order, then the pause of `taskSchedule` (read afresh every
-  // cycle). Returns 0 when a cycle throws (after logging it), or when the
+  // four steps in order, holding the host's HTTP client for them
+  // (cycle/HttpClientLease.h), then the pause of `taskSchedule` (read afresh
+  // every cycle). Returns 0 when a cycle throws (after logging it), or when the
   // thread's quit request (platform/StopToken.h) is seen between steps or
   // cuts the pause short. Never throws.
   uint32_t Run();

@@ -52,15 +52,14 @@ void TaskManager::RunTaskList() {
     // The held-back writes would mark the queued tasks reported: their
     // records go first, or, should that fail too, the tasks stay unreported.
     try {
-      HandOverVersionRecords();
+      HandOverQueuedRecords();
     } catch (...) {
-      for (const ReportRecord& record : queuedVersions_) Task(record.id).SetVersionReported(false);
-      queuedVersions_.clear();
+      LeaveQueuedTasksUnreported();
     }
     walkWrites_.reset();
     throw;
   }
-  HandOverVersionRecords();
+  HandOverQueuedRecords();
   walkWrites_.reset();  // writes what the walk still holds back
 }
 
@@ -182,8 +181,24 @@ bool TaskManager::DoPatchFile(const std::string& id) {
 }
 
 void TaskManager::SaveBeforeActing() {
-  HandOverVersionRecords();
+  HandOverQueuedRecords();
   if (walkWrites_) walkWrites_->Flush();
+}
+
+void TaskManager::HandOverQueuedRecords() {
+  // A stop does not wait for the report file's write and the upload, which
+  // grow with the number of queued records: the records are dropped instead,
+  // and their tasks stay unreported for the next walk to make and send them.
+  if (platform::QuitRequested()) {
+    LeaveQueuedTasksUnreported();
+    return;
+  }
+  HandOverVersionRecords();
+}
+
+void TaskManager::LeaveQueuedTasksUnreported() {
+  for (const ReportRecord& record : queuedVersions_) Task(record.id).SetVersionReported(false);
+  queuedVersions_.clear();
 }
 
 bool TaskManager::CheckRunTimes(const std::string& id) {

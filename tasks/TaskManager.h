@@ -16,7 +16,9 @@
 // changed). The version records of the walk are gathered the same way and
 // handed to the report file, in one write and one upload, just before each of
 // those task-list writes: a task is marked reported on disk only after its
-// record is.
+// record is. A stop waits for no hand-over: the queued records are dropped
+// and their tasks written back as unreported, so that the next walk makes and
+// sends them (nothing lost, nothing sent twice).
 //
 // A program started is never started again for the same run of its task. Just
 // before a boot or patch program starts, the task's entry notes it (attribute
@@ -172,6 +174,12 @@ class TaskManager {
   // written: every write of the task list is preceded by this.
   void QueueVersionRecord(const std::string& id);
   void HandOverVersionRecords();
+  // HandOverVersionRecords, or at the worker's quit request
+  // LeaveQueuedTasksUnreported: a stop waits for no hand-over.
+  void HandOverQueuedRecords();
+  // Drops the queued records and writes their tasks back as unreported, so
+  // that the next walk makes and sends them: nothing lost, nothing sent twice.
+  void LeaveQueuedTasksUnreported();
 
   const RecordFacts& Facts();
 

@@ -2,8 +2,9 @@
 // libcurl as the host calls it: through the function pointers below, and only
 // while it holds a CurlLease that loaded.
 //
-// On Linux libcurl is mapped only while a transfer runs instead of for the
-// life of the host. Between two cycles the agent then keeps neither libcurl
+// On Linux libcurl is mapped only while a transfer runs, or a caller holds it
+// for a run of transfers (host/services/CurlHold.h), instead of for the life
+// of the host. Between two cycles the agent then keeps neither libcurl
 // nor most of the libraries it brings along (GnuTLS, Kerberos, LDAP, HTTP/2,
 // compression) resident: about 3 MB, against 4 to 10 ms to load them again
 // for the next transfer, which matters little for an agent that pauses for

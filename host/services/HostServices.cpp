@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "host/services/CurlHold.h"
 #include "host/services/Downloader.h"
 #include "host/services/SdoHelper.h"
 #include "host/services/SecurityHelper.h"
@@ -27,6 +28,8 @@ void RegisterHostServices(RuntimeContext& context, orsa::ILogManagerPtr logs) {
       "orsa.download",
       {orsa::net::IDownloader::kTypeName, orsa::net::IVerifiedDownloader::kTypeName},
       boost::make_shared<Downloader>(std::move(download)));
+  context.registerObject("orsa.httphold", {orsa::net::IHttpClientHold::kTypeName},
+                         boost::make_shared<CurlHold>());
 }
 
 }  // namespace orsahost

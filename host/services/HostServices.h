@@ -10,8 +10,8 @@ namespace orsahost {
 // a registry name: "orsa.security" (ISecurityHelper), "orsa.zip" (IZipHelper),
 // "orsa.sdo" (ISdoHelper), "orsa.ws" (IWebServiceInvoker, default time-outs),
 // "orsa.download" (IDownloader and IVerifiedDownloader, default bounds; it logs its transfers
-// through `logs` when given). Registering twice into one context adds nothing
-// the second time.
+// through `logs` when given), "orsa.httphold" (IHttpClientHold). Registering twice into one context
+// adds nothing the second time.
 void RegisterHostServices(RuntimeContext& context,
                           orsa::ILogManagerPtr logs = orsa::ILogManagerPtr());
 

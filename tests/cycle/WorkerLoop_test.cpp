@@ -11,6 +11,7 @@
 
 #include "cycle/OBXConsole.h"
 #include "foundation/SettingsStore.h"
+#include "orsa/IHttpClientHold.h"
 #include "orsa/INet.h"
 #include "platform/Registry.h"
 #include "platform/StopToken.h"
@@ -342,3 +343,34 @@ TEST_F(WorkerLoop, PeerToPeerServerSettingIsMadeOnceAndFailuresOnlyWarn) {
 }
 
 }  // namespace
+
+// The host's HTTP client is held while the steps run, so the cycle's calls
+// share one mapping of libcurl, and given back at every pause and when a step
+// throws, so the agent at rest keeps nothing mapped.
+class CountingHold : public orsa::net::IHttpClientHold {
+ public:
+  bool hold() override { return ++held, true; }
+  void release() override { --held; }
+  int held = 0;
+};
+
+TEST_F(WorkerLoop, HoldsTheHttpClientForTheStepsOnly) {
+  auto hold = boost::make_shared<CountingHold>();
+  runtime.Register<orsa::net::IHttpClientHold>(hold);
+  std::vector<int> during;
+  obx::CycleSteps steps;
+  steps.uploadReports = [&] { during.push_back(hold->held); };
+  steps.taskExecute = [&] { during.push_back(hold->held); };
+  clock.SetSleepHook([&](uint32_t) {
+    during.push_back(-hold->held);  // at the pause: 0
+    if (during.size() >= 6) stop.RequestStop();
+  });
+  {
+    platform::ScopedStopToken current(stop.Token());
+    obx::OBXConsole(steps).Run();
+  }
+  EXPECT_EQ(during, (std::vector<int>{1, 1, 0, 1, 1, 0}));
+  steps.taskExecute = [] { throw std::runtime_error("step"); };
+  obx::OBXConsole(steps).Run();
+  EXPECT_EQ(0, hold->held);
+}

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "host/services/CurlHold.h"
 #include "host/services/WebServiceInvoker.h"
 #include "tests/host/LoopbackHttpServer.h"
 #include "tests/host/WebServiceInvokerTest.h"
@@ -47,6 +48,29 @@ TEST(WebServiceInvoker, LibcurlIsMappedForTheCallOnly) {
   const std::string mapped((std::istreambuf_iterator<char>(maps)),
                            std::istreambuf_iterator<char>());
   EXPECT_EQ(mapped.find("libcurl"), std::string::npos);
+}
+
+// The host's hold of its HTTP client keeps libcurl mapped until the last hold
+// is given back, across the calls made meanwhile.
+TEST(CurlHold, KeepsLibcurlMappedUntilTheLastHoldIsGivenBack) {
+  const auto mapped = [] {
+    std::ifstream maps("/proc/self/maps");
+    return std::string(std::istreambuf_iterator<char>(maps), std::istreambuf_iterator<char>())
+               .find("libcurl") != std::string::npos;
+  };
+  orsahost::CurlHold hold;
+  ASSERT_FALSE(mapped());
+  ASSERT_TRUE(hold.hold());
+  ASSERT_TRUE(hold.hold());
+  {
+    const orsahost::curl::CurlLease call;  // a transfer during the hold
+  }
+  hold.release();
+  EXPECT_TRUE(mapped());
+  hold.release();
+  EXPECT_FALSE(mapped());
+  hold.release();  // one too many: nothing happens
+  EXPECT_FALSE(mapped());
 }
 
 // A TLS server on 127.0.0.1 (the openssl command's s_server) with a
