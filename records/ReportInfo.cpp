@@ -449,7 +449,17 @@ std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
   // would not never takes the others with it.
   std::vector<TiXmlElement*> joined(records.size(), nullptr);
   bool any = false;
+  // A stop does not wait for a large batch: what is not on disk yet stays
+  // kNotStored, and its tasks report again after the next start.
+  const auto stopped = [&results] {
+    if (!platform::QuitRequested()) return false;
+    for (HandOverResult& result : results) {
+      if (result == HandOverResult::kStored) result = HandOverResult::kNotStored;
+    }
+    return true;
+  };
   for (size_t i = 0; i < records.size(); ++i) {
+    if (stopped()) return results;
     TiXmlDocument recordDoc;
     if (!ParseInto(recordDoc, records[i].text) || recordDoc.RootElement() == nullptr) {
       if (SetAside(type, records[i].id, records[i].text, "cannot be stored"))
@@ -474,14 +484,15 @@ std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
     any = std::count(results.begin(), results.end(), HandOverResult::kStored) != 0;
     fileText.clear();
   }
-  if (!any) return results;
+  if (!any || stopped()) return results;
   if ((fileText.empty() ? StoreRecords(*root) : Store(fileText)) != 1) {
     for (HandOverResult& result : results) {
       if (result == HandOverResult::kStored) result = HandOverResult::kNotStored;
     }
     return results;
   }
-  UploadAll(type, *root);
+  // Stored: after a stop the next start uploads them.
+  if (!platform::QuitRequested()) UploadAll(type, *root);
   return results;
 }
 

@@ -114,6 +114,8 @@ class ReportInfo {
   // records of the type are uploaded (UploadAllOfType). A record that would
   // not parse or not read back from the file is kept aside alone: its text is
   // appended to Path() + ".aside" with one warning naming its type and id.
+  // A quit request of the worker ends it early: records not yet written are
+  // kNotStored, and written ones wait in the file for the next upload.
   // The answer holds the fate of each record, in their order.
   std::vector<HandOverResult> HandOver(const std::string& type,
                                        const std::vector<ReportRecord>& records);

@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/MachineFacts.h"
+#include "platform/StopToken.h"
 #include "records/RecordValue.h"
 #include "records/ReportInfo.h"
 #include "sysinfo/MachineIdentity.h"
@@ -155,7 +156,10 @@ void TaskManager::HandOverVersionRecords() {
     Task(queuedVersions_[i].id).SetVersionReported(false);
     ++notStored;
   }
-  if (notStored != 0) {
+  if (notStored != 0 && platform::QuitRequested()) {
+    OBX_INFO("OBXConsole", "TaskManager",
+             "stopping: " << notStored << " version records left for the next start");
+  } else if (notStored != 0) {
     OBX_WARNING("OBXConsole", "TaskManager",
                 "version records could not be stored, " << notStored << " tasks will report again");
   }

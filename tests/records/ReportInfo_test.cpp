@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "platform/StopToken.h"
 #include "tests/support/FakeRuntime.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedInvoker.h"
@@ -453,6 +454,21 @@ TEST_F(ReportInfoTest, HandOverKeepsAsideOnlyTheRecordsThatCannotBeStored) {
   EXPECT_EQ(ReportInfoLines()[0],
             "report record cannot be stored, kept aside in C:\\OBX\\reportInfo.xml.aside: "
             "type versionInfo id 2");
+}
+
+// A stop does not wait for a batch: nothing is written or sent, and every
+// record comes back kNotStored for its task to report again.
+TEST_F(ReportInfoTest, HandOverAfterAStopWritesAndSendsNothing) {
+  obxtest::WriteFile(file_, "<message>" + Record("versionInfo", "0", "z") + "</message>");
+  const std::string before = obxtest::ReadFile(file_);
+  const size_t calls = invoker_->Calls().size();
+  platform::StopSource stop;
+  platform::ScopedStopToken token(stop.Token());
+  stop.RequestStop();
+  EXPECT_EQ(obx::ReportInfo().HandOver("versionInfo", {{"1", Record("versionInfo", "1", "a")}}),
+            std::vector<obx::HandOverResult>{obx::HandOverResult::kNotStored});
+  EXPECT_EQ(obxtest::ReadFile(file_), before);
+  EXPECT_EQ(invoker_->Calls().size(), calls);
 }
 
 // A file that loads but whose records would not read back once written is
