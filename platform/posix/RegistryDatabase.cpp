@@ -56,6 +56,25 @@ std::map<std::string, CachedConnection>& Cache() {
   return *cache;
 }
 
+// Statements prepared once per connection and SQL text, kept between calls:
+// a registry call then prepares nothing the process has prepared before. A
+// statement is here only while no RegistryStatement uses it; like the
+// connections, this is used under the registry lock alone.
+using StatementKey = std::pair<sqlite3*, std::string>;
+std::map<StatementKey, sqlite3_stmt*>& IdleStatements() {
+  static auto* idle = new std::map<StatementKey, sqlite3_stmt*>;
+  return *idle;
+}
+
+void FinalizeIdleStatements(sqlite3* db) {
+  auto& idle = IdleStatements();
+  for (auto it = idle.lower_bound({db, std::string()});
+       it != idle.end() && it->first.first == db;) {
+    sqlite3_finalize(it->second);
+    it = idle.erase(it);
+  }
+}
+
 bool Exec(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
@@ -82,6 +101,7 @@ void Sweep() {
     struct stat st;
     if (stat(it->first.c_str(), &st) != 0 || st.st_dev != it->second.dev ||
         st.st_ino != it->second.ino) {
+      FinalizeIdleStatements(it->second.db);
       sqlite3_close_v2(it->second.db);
       it = cache.erase(it);
     } else {
@@ -92,14 +112,32 @@ void Sweep() {
 
 }  // namespace
 
-RegistryStatement::RegistryStatement(sqlite3* db, const char* sql) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+RegistryStatement::RegistryStatement(sqlite3* db, const char* sql) : db_(db), sql_(sql) {
+  auto& idle = IdleStatements();
+  const auto found = idle.find({db, sql_});
+  if (found != idle.end()) {
+    stmt_ = found->second;
+    idle.erase(found);
+    return;
+  }
+  if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) != SQLITE_OK) {
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
   }
 }
 
-RegistryStatement::~RegistryStatement() { sqlite3_finalize(stmt_); }
+RegistryStatement::~RegistryStatement() {
+  if (stmt_ == nullptr) return;
+  // Reset releases what the statement holds of the database (its read
+  // snapshot); an idle copy of the same text already kept makes this one go.
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  try {
+    if (IdleStatements().emplace(StatementKey{db_, sql_}, stmt_).second) return;
+  } catch (...) {  // no memory to keep it: finalised below
+  }
+  sqlite3_finalize(stmt_);
+}
 
 void RegistryStatement::BindInt(int index, int64_t value) {
   sqlite3_bind_int64(stmt_, index, value);

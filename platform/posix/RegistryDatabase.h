@@ -21,7 +21,8 @@
 
 namespace platform {
 
-// One prepared statement; finalised on destruction.
+// One prepared statement; kept for the next statement of the same text on the
+// same connection when it is destroyed. Only under the registry lock.
 class RegistryStatement {
  public:
   RegistryStatement(sqlite3* db, const char* sql);
@@ -41,6 +42,8 @@ class RegistryStatement {
   std::vector<unsigned char> Blob(int column);
 
  private:
+  sqlite3* db_;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
