@@ -45,8 +45,19 @@ class DownloaderTest : public ::testing::Test {
     options.lowSpeedSeconds = 1;
     std::filesystem::create_directories(root.Sub("dl"));
   }
+  // On a thread of its own with the caller's stop token, as the agent's
+  // worker runs a transfer: the thread that touched libcurl's thread-local
+  // storage has ended by the time the process does, which the leak checker's
+  // walk over the threads at exit needs once libcurl is unloaded.
   int Get(LoopbackHttpServer& server, const std::string& path = "/f") {
-    return orsahost::Downloader(options).download(server.Url(path), target, 1, 0);
+    int result = 0;
+    const platform::StopToken stop = platform::CurrentStopToken();
+    std::thread worker([&] {
+      platform::ScopedStopToken current(stop);
+      result = orsahost::Downloader(options).download(server.Url(path), target, 1, 0);
+    });
+    worker.join();
+    return result;
   }
   obxtest::TempStateRoot root;
   orsahost::DownloaderOptions options;
