@@ -1,7 +1,11 @@
 #pragma once
 // Calls on an obx-server process the way an agent makes them, and its
 // command line, for the tests of the server's fleet side.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -16,6 +20,37 @@
 #include "tests/support/ShellCommand.h"
 
 namespace obxservertest {
+
+// A loopback connection whose reads give up after 20 s, so a server that
+// never answers fails the test instead of hanging it; -1 on failure.
+inline int Connect(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  timeval limit{20, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sends `data`, then reads until the server closes (or the read limit).
+inline std::string Exchange(int port, const std::string& data) {
+  const int fd = Connect(port);
+  if (fd < 0) return "";
+  (void)!::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
+    answer.append(buffer, static_cast<size_t>(n));
+  ::close(fd);
+  return answer;
+}
 
 inline std::string SoapCall(const obxtest::ObxServerProcess& server, const std::string& operation,
                             const std::vector<std::pair<std::string, std::string>>& items) {

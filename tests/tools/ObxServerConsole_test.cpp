@@ -26,23 +26,8 @@ using obxtest::RunCommand;
 
 // Status line and body of one GET (HTTP/1.0, so the server closes).
 std::string Get(int port, const std::string& target, const std::string& headers = "") {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  timeval limit{20, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-  std::string answer;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-    const std::string request = "GET " + target + " HTTP/1.0\r\n" + headers + "\r\n";
-    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
-      answer.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  const std::string answer =
+      obxservertest::Exchange(port, "GET " + target + " HTTP/1.0\r\n" + headers + "\r\n");
   const size_t split = answer.find("\r\n\r\n");
   return split == std::string::npos
              ? answer

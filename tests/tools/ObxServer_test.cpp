@@ -27,8 +27,12 @@
 #include "tests/support/ObxServerProcess.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempStateRoot.h"
+#include "tests/tools/ObxServerCalls.h"
 
 namespace {
+
+using obxservertest::Connect;
+using obxservertest::Exchange;
 
 using orsa::sdo::DataObjectPtr;
 
@@ -53,37 +57,6 @@ struct HttpAnswer {
   std::string head;
   std::string body;
 };
-
-// A loopback connection whose reads give up after 20 s, so a server that
-// never answers fails the test instead of hanging it; -1 on failure.
-int Connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  timeval limit{20, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Sends `data`, then reads until the server closes (or the read limit).
-std::string Exchange(int port, const std::string& data) {
-  const int fd = Connect(port);
-  if (fd < 0) return "";
-  (void)!::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-  std::string answer;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0)
-    answer.append(buffer, static_cast<size_t>(n));
-  ::close(fd);
-  return answer;
-}
 
 // A request with the path sent exactly as given (no normalisation of "..").
 HttpAnswer RawRequest(int port, const std::string& method, const std::string& path,
