@@ -1,8 +1,10 @@
 // The report file, whatever is found in it: each run writes the input as
 // reportInfo.xml in the install folder of a private state root and goes
 // through what the cycle does with the file (read, collect, add, remove). A
-// record added to a file that took it must be found and removable after.
+// record added to a file that took it must be found and removable after, and
+// a text read in one parse must read as a load and a second parse read it.
 #include <stdlib.h>
+#include <tinyxml.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "foundation/SettingsStore.h"
 #include "platform/File.h"
 #include "platform/StateRoot.h"
+#include "records/ReportFileText.h"
 #include "records/ReportInfo.h"
 
 namespace {
@@ -61,6 +64,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // A text read in one parse gives what a load and a second parse give.
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  if (obx::ReadsAlikeAsUtf8(input)) {
+    TiXmlDocument once;
+    TiXmlDocument loaded;
+    const bool readOnce = obx::ParseReportFile(once, input);
+    Expect(readOnce == obx::ParseReportFileAsLoaded(loaded, input) &&
+               (!readOnce ||
+                obx::CompactText(*once.RootElement()) == obx::CompactText(*loaded.RootElement())),
+           "one parse and two read the file differently");
+  }
   // Files set aside or left by the last run go first.
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(g_folder, ec)) {

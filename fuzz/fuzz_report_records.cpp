@@ -1,7 +1,8 @@
 // obx-server's splitter of an uploaded report payload. Any text must end as
 // records or std::runtime_error. From a payload in UTF-8, every record it
 // hands out must be one `map` element on its own, carrying the type and id
-// reported for it: the server stores that text as the record.
+// reported for it and the items that text holds: the server stores that text
+// as the record.
 #include <tinyxml.h>
 
 #include <cstddef>
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* type = map ? map->Attribute("type") : nullptr;
     const char* id = map ? map->Attribute("id") : nullptr;
     if (map == nullptr || map->ValueStr() != "map" || record.type != (type ? type : "") ||
-        record.id != (id ? id : "")) {
+        record.id != (id ? id : "") || record.items != obxserver::RecordItems(record.text)) {
       std::fprintf(stderr, "record text is not its own map element: %s\n", record.text.c_str());
       std::abort();
     }

@@ -16,8 +16,8 @@
 #include "platform/File.h"
 #include "platform/StateRoot.h"
 #include "platform/StopToken.h"
+#include "records/ReportFileText.h"
 #include "server/OBXWebService.h"
-#include "text/XmlLimits.h"
 
 namespace obx {
 
@@ -31,70 +31,10 @@ const char* const kEmptyReport = "<message/>";
 // Appended to the report file's path: the file of records kept aside.
 const char* const kAsideSuffix = ".aside";
 
-// TinyXML's stream printing: no indentation, no line breaks.
-std::string Compact(const TiXmlNode& node) {
-  std::string text;
-  text << node;
-  return text;
-}
-
-// Parses `text` as UTF-8 into `doc`; false when TinyXML reports an error or
-// the text is beyond the bounds the parser is safe with (then never parsed).
-bool ParseInto(TiXmlDocument& doc, const std::string& text) {
-  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8)) return false;
-  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  return !doc.Error();
-}
-
-// Parses file text as TinyXML's LoadFile does (up to the first NUL, line ends
-// made "\n", encoding detected), but checks the bounds before parsing.
-bool ParseFileText(TiXmlDocument& doc, std::string text) {
-  text.resize(std::min(text.size(), text.find('\0')));
-  std::string::size_type out = 0;
-  for (std::string::size_type in = 0; in < text.size(); ++in) {
-    if (text[in] != '\r') {
-      text[out++] = text[in];
-    } else {
-      text[out++] = '\n';
-      if (in + 1 < text.size() && text[in + 1] == '\n') ++in;
-    }
-  }
-  text.resize(out);
-  if (text.empty() || !textutil::XmlWithinLimits(text, textutil::XmlEncoding::kDetect)) {
-    return false;
-  }
-  doc.SetTabSize(0);
-  doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-  return !doc.Error();
-}
-
 bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
   std::string text;
   return platform::ReadFileToString(nativePath, &text) == platform::kErrorSuccess &&
-         ParseFileText(doc, std::move(text));
-}
-
-// The file text that stores `text`: parsed and printed in the indented form
-// of TinyXML's file saving. False when the text does not parse (saving a
-// half-parsed document would silently drop the records after the fault) or
-// would not read back from the file: the file must parse, and the compact
-// text of its root must parse as UTF-8 as every operation parses it. Bytes
-// that are not UTF-8 can pass the first parse and fail the second once
-// printing has moved them next to markup. When the records print back as
-// `text` itself, which has just parsed, that second parse is known to pass.
-bool FileTextFor(const std::string& text, std::string* fileText) {
-  TiXmlDocument doc;
-  if (!ParseInto(doc, text)) return false;
-  TiXmlPrinter printer;
-  doc.Accept(&printer);
-  *fileText = printer.Str();
-  TiXmlDocument file;
-  if (!ParseFileText(file, *fileText) || file.RootElement() == nullptr) return false;
-  const std::string records = Compact(*file.RootElement());
-  if (records == text) return true;
-  TiXmlDocument check;
-  return ParseInto(check, records);
+         ParseReportFile(doc, text);
 }
 
 // A record matches a type exactly, case-sensitively; one without the
@@ -152,7 +92,7 @@ int ReportInfo::ReadRecords(std::string& out) {
   if (!HasRecords()) return -1;
   TiXmlDocument doc;
   if (!LoadInto(doc, platform::NativePath(path_)) || doc.RootElement() == nullptr) return -1;
-  out = Compact(*doc.RootElement());
+  out = CompactText(*doc.RootElement());
   return 1;
 }
 
@@ -177,11 +117,11 @@ int ReportInfo::AddRecord(const std::string& record) {
   if (ReadRecords(records) != 1) return -1;
   TiXmlDocument recordDoc;
   TiXmlDocument recordsDoc;
-  if (!ParseInto(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
-  if (!ParseInto(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
+  if (!ParseAsUtf8(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
+  if (!ParseAsUtf8(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
   recordsDoc.RootElement()->InsertEndChild(*recordDoc.RootElement());
   std::string fileText;
-  if (FileTextFor(Compact(*recordsDoc.RootElement()), &fileText)) return Store(fileText);
+  if (FileTextOf(*recordsDoc.RootElement(), &fileText)) return Store(fileText);
   // Refused although the record reads back alone: the file's own records
   // would not read back once rewritten. They are kept aside and the record
   // begins a new file, rather than this and every later record being refused.
@@ -228,11 +168,13 @@ int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out)
   for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr && matched < limit;
        map = map->NextSiblingElement("map")) {
     if (!HasType(*map, type)) continue;
-    out += Compact(*map);
+    out += CompactText(*map);
     ++matched;
   }
   if (matched == 0) return -1;
-  WriteRecords(Compact(*root));  // normalises the file; its result does not matter here
+  // Normalises the file; its result does not matter here.
+  std::string fileText;
+  if (FileTextOf(*root, &fileText)) Store(fileText);
   return 1;
 }
 
@@ -276,7 +218,7 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
   for (TiXmlElement* map = root.FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
     if (!HasType(*map, type)) continue;
-    std::string text = Compact(*map);
+    std::string text = CompactText(*map);
     const size_t markup = static_cast<size_t>(
         std::count_if(text.begin(), text.end(), [](char c) { return c == '<' || c == '='; }));
     queue.push_back({map, std::move(text), markup});
@@ -372,37 +314,29 @@ int ReportInfo::UploadAllOfType(const std::string& type) {
 }
 
 void ReportInfo::LoadRecords(TiXmlDocument& doc) {
-  // One read and one parse of the file, then its records parsed as UTF-8.
   const std::string nativePath = platform::NativePath(path_);
-  TiXmlDocument file;
-  if (!LoadInto(file, nativePath)) {
-    KeepUnreadableAside(nativePath);
-    WriteRecords(kEmptyReport);
-  } else if (file.RootElement() != nullptr && file.RootElement()->FirstChild() != nullptr) {
-    if (ParseInto(doc, Compact(*file.RootElement())) && doc.RootElement() != nullptr) return;
-    // The file loads, but its records do not read back: every later write
-    // would fail on them.
-    KeepUnreadableAside(nativePath);
-    WriteRecords(kEmptyReport);
-  }
+  if (LoadInto(doc, nativePath)) return;
+  // Every later write would fail on records that do not read back.
+  KeepUnreadableAside(nativePath);
+  WriteRecords(kEmptyReport);
   doc.Clear();
-  ParseInto(doc, kEmptyReport);
+  ParseAsUtf8(doc, kEmptyReport);
 }
 
 int ReportInfo::StoreRecords(TiXmlElement& root) {
   std::string fileText;
-  if (FileTextFor(Compact(root), &fileText)) return Store(fileText);
+  if (FileTextOf(root, &fileText)) return Store(fileText);
   bool dropped = false;
   for (TiXmlNode* child = root.FirstChild(); child != nullptr;) {
     TiXmlNode* next = child->NextSibling();
     std::string alone;
-    if (!FileTextFor("<message>" + Compact(*child) + "</message>", &alone)) {
+    if (!FileTextFor("<message>" + CompactText(*child) + "</message>", &alone)) {
       root.RemoveChild(child);
       dropped = true;
     }
     child = next;
   }
-  if (!dropped || !FileTextFor(Compact(root), &fileText)) return -1;
+  if (!dropped || !FileTextOf(root, &fileText)) return -1;
   KeepUnreadableAside(platform::NativePath(path_));
   return Store(fileText);
 }
@@ -461,7 +395,7 @@ std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
   for (size_t i = 0; i < records.size(); ++i) {
     if (stopped()) return results;
     TiXmlDocument recordDoc;
-    if (!ParseInto(recordDoc, records[i].text) || recordDoc.RootElement() == nullptr) {
+    if (!ParseAsUtf8(recordDoc, records[i].text) || recordDoc.RootElement() == nullptr) {
       if (SetAside(type, records[i].id, records[i].text, "cannot be stored"))
         results[i] = HandOverResult::kKeptAside;
       continue;
@@ -471,7 +405,7 @@ std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
     any = true;
   }
   std::string fileText;
-  if (any && !FileTextFor(Compact(*root), &fileText)) {
+  if (any && !FileTextOf(*root, &fileText)) {
     for (size_t i = 0; i < records.size(); ++i) {
       std::string alone;
       if (joined[i] == nullptr || FileTextFor("<message>" + records[i].text + "</message>", &alone))

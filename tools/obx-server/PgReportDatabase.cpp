@@ -163,21 +163,20 @@ void PgReportDatabase::Add(const std::string& operation, const std::vector<Repor
   const std::string time = UtcNow();
   Run(c, "BEGIN", {});
   for (const ReportRecord& r : records) {
-    const auto items = RecordItems(r.text);
-    const std::string code = RecordComputerCode(items);
+    const std::string code = RecordComputerCode(r.items);
     Run(c,
         "INSERT INTO reports (received, operation, type, record_id, record, computer_code,"
         " record_key) VALUES ($1::text, $2::text, $3, $4, $5, $6, $7::text)"
         " ON CONFLICT (record_key) DO NOTHING",
         {time, operation, r.type, r.id, r.text, code, RecordKey(operation, r.text)});
     if (code.empty()) continue;
-    auto host = items.find("host");
+    auto host = r.items.find("host");
     Run(c,
         "INSERT INTO machines (computer_code, host, first_seen, last_seen)"
         " VALUES ($1, $2, $3::text, $3::text) ON CONFLICT (computer_code) DO UPDATE SET"
         " last_seen = GREATEST(machines.last_seen, $3::text),"
         " host = CASE WHEN $2 = ''::bytea THEN machines.host ELSE $2 END",
-        {code, host == items.end() ? std::string() : host->second, time});
+        {code, host == r.items.end() ? std::string() : host->second, time});
   }
   // Returns once the commit is durable (synchronous_commit, the default).
   Run(c, "COMMIT", {});

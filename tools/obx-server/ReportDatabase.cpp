@@ -238,9 +238,8 @@ void ReportDatabase::Insert(const std::string& time, const std::string& operatio
       {});
   std::map<std::string, Seen> machines;
   for (const ReportRecord& r : records) {
-    const auto items = RecordItems(r.text);
-    const std::string code = RecordComputerCode(items);
-    NoteRecord(machines, time, code, items);
+    const std::string code = RecordComputerCode(r.items);
+    NoteRecord(machines, time, code, r.items);
     sqlite3_reset(insert.get());
     const std::string* values[] = {&time, &operation, &r.type, &r.id, &r.text, &code};
     for (int i = 0; i < 6; ++i) {

@@ -77,6 +77,19 @@ bool ReadsAs(const std::string& raw, const TiXmlElement& parsed) {
          only->ToElement() != nullptr && Compact(*only->ToElement()) == Compact(parsed);
 }
 
+std::map<std::string, std::string> ItemsOf(const TiXmlElement& map) {
+  std::map<std::string, std::string> items;
+  for (const TiXmlElement* item = map.FirstChildElement("item"); item;
+       item = item->NextSiblingElement("item")) {
+    const TiXmlElement* key = item->FirstChildElement("key");
+    const TiXmlElement* value = item->FirstChildElement("value");
+    if (key == nullptr || key->GetText() == nullptr) continue;
+    const char* text = value ? value->GetText() : nullptr;
+    items.emplace(key->GetText(), text ? text : "");
+  }
+  return items;
+}
+
 }  // namespace
 
 std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
@@ -110,27 +123,18 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
       // parser's compact form rather than a wrong slice.
       text = Compact(*maps[k]);
     }
-    records.push_back({type ? type : "", id ? id : "", std::move(text)});
+    records.push_back({type ? type : "", id ? id : "", std::move(text), ItemsOf(*maps[k])});
   }
   return records;
 }
 
 std::map<std::string, std::string> RecordItems(const std::string& record) {
-  std::map<std::string, std::string> items;
-  if (!textutil::XmlWithinLimits(record, textutil::XmlEncoding::kUtf8)) return items;
+  if (!textutil::XmlWithinLimits(record, textutil::XmlEncoding::kUtf8)) return {};
   TiXmlDocument doc;
   doc.Parse(record.c_str(), nullptr, TIXML_ENCODING_UTF8);
   const TiXmlElement* map = doc.Error() ? nullptr : doc.RootElement();
-  if (map == nullptr || map->ValueStr() != "map") return items;
-  for (const TiXmlElement* item = map->FirstChildElement("item"); item;
-       item = item->NextSiblingElement("item")) {
-    const TiXmlElement* key = item->FirstChildElement("key");
-    const TiXmlElement* value = item->FirstChildElement("value");
-    if (key == nullptr || key->GetText() == nullptr) continue;
-    const char* text = value ? value->GetText() : nullptr;
-    items.emplace(key->GetText(), text ? text : "");
-  }
-  return items;
+  if (map == nullptr || map->ValueStr() != "map") return {};
+  return ItemsOf(*map);
 }
 
 }  // namespace obxserver

@@ -11,7 +11,8 @@ namespace obxserver {
 struct ReportRecord {
   std::string type;  // "" when the attribute is missing
   std::string id;
-  std::string text;  // the record exactly as it appears in the payload
+  std::string text;                          // the record exactly as it appears in the payload
+  std::map<std::string, std::string> items;  // RecordItems(text), read with the payload
 };
 
 // Throws std::runtime_error when the payload is not well-formed XML or its
