@@ -5,7 +5,6 @@
 #include <Poco/FileChannel.h>
 #include <Poco/FormattingChannel.h>
 #include <Poco/Message.h>
-#include <Poco/PatternFormatter.h>
 #include <Poco/SplitterChannel.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "host/services/LogLineFormatter.h"
 #include "text/Hex.h"
 
 namespace orsahost {
@@ -110,8 +110,7 @@ LogManager::LogManager(const LogOptions& options) : level_(options.level) {
   }
   if (options.terminal) splitter->addChannel(new Poco::ConsoleChannel(std::cerr));
 
-  Poco::AutoPtr<Poco::PatternFormatter> formatter(
-      new Poco::PatternFormatter("%L%Y-%m-%d %H:%M:%S.%i %p [%s] %U:%u %t"));
+  Poco::AutoPtr<LogLineFormatter> formatter(new LogLineFormatter);
   channel_ = new Poco::FormattingChannel(formatter, splitter);
   channel_->open();
 }

@@ -71,6 +71,7 @@ std::string Compact(const TiXmlElement& element) {
 // the counts of both can agree while a slice belongs to another element.
 bool ReadsAs(const std::string& raw, const TiXmlElement& parsed) {
   TiXmlDocument doc;
+  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
   doc.Parse(raw.c_str(), nullptr, TIXML_ENCODING_UTF8);
   const TiXmlNode* only = doc.FirstChild();
   return !doc.Error() && only != nullptr && only->NextSibling() == nullptr &&
@@ -97,6 +98,7 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
     throw std::runtime_error("nesting, elements or attributes beyond the limits");
   }
   TiXmlDocument doc;
+  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
   doc.Parse(payload.c_str(), nullptr, TIXML_ENCODING_UTF8);
   if (doc.Error()) throw std::runtime_error(std::string("not XML: ") + doc.ErrorDesc());
   const TiXmlElement* root = doc.RootElement();
@@ -131,6 +133,7 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
 std::map<std::string, std::string> RecordItems(const std::string& record) {
   if (!textutil::XmlWithinLimits(record, textutil::XmlEncoding::kUtf8)) return {};
   TiXmlDocument doc;
+  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
   doc.Parse(record.c_str(), nullptr, TIXML_ENCODING_UTF8);
   const TiXmlElement* map = doc.Error() ? nullptr : doc.RootElement();
   if (map == nullptr || map->ValueStr() != "map") return {};
