@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/StopToken.h"
 #include "text/Utf8.h"
 #include "text/XmlLimits.h"
 
@@ -34,6 +35,13 @@ bool ParseFileText(TiXmlDocument& doc, std::string text) {
   return !doc.Error();
 }
 
+// Parses `text`, known to be within the bounds, as UTF-8.
+bool ParseChecked(TiXmlDocument& doc, const std::string& text) {
+  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  return !doc.Error();
+}
+
 }  // namespace
 
 std::string CompactText(const TiXmlNode& node) {
@@ -43,35 +51,38 @@ std::string CompactText(const TiXmlNode& node) {
 }
 
 bool ParseAsUtf8(TiXmlDocument& doc, const std::string& text) {
-  if (!textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8)) return false;
-  doc.SetTabSize(0);  // no row and column tracking: nothing reads them
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  return !doc.Error();
+  return textutil::XmlWithinLimits(text, textutil::XmlEncoding::kUtf8) && ParseChecked(doc, text);
 }
 
 bool ReadsAlikeAsUtf8(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      const char next = i + 1 < text.size() ? text[i + 1] : '\0';
-      if (c == '\0' || c == '\r' || (c == '<' && next == '?') || (c == '&' && next == '#'))
-        return false;
-      ++i;
+  const unsigned char* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = begin + text.size();
+  for (const unsigned char* p = begin; p < end;) {
+    const unsigned char c = *p;
+    if (c >= 0x80) {
+      // 0xEF begins the byte order mark and the two non-characters the UTF-8
+      // reader skips as white space.
+      const size_t length = textutil::Utf8SequenceLength(text, static_cast<size_t>(p - begin));
+      if (length == 0 || c == 0xEF) return false;
+      p += length;
       continue;
     }
-    // 0xEF begins the byte order mark and the two non-characters the UTF-8
-    // reader skips as white space.
-    const size_t length = textutil::Utf8SequenceLength(text, i);
-    if (length == 0 || c == 0xEF) return false;
-    i += length;
+    if (c == '\0' || c == '\r') return false;
+    if ((c == '<' || c == '&') && p + 1 < end && p[1] == (c == '<' ? '?' : '#')) return false;
+    ++p;
   }
   return true;
 }
 
-bool ParseReportFile(TiXmlDocument& doc, const std::string& fileText) {
-  if (ReadsAlikeAsUtf8(fileText) && ParseAsUtf8(doc, fileText) && doc.RootElement() != nullptr)
-    return true;
-  return ParseReportFileAsLoaded(doc, fileText);
+bool ParseReportFile(TiXmlDocument& doc, const std::string& fileText, bool stoppable) {
+  const auto stopped = [stoppable] { return stoppable && platform::QuitRequested(); };
+  if (ReadsAlikeAsUtf8(fileText)) {
+    if (stopped()) return false;
+    const bool within = textutil::XmlWithinLimits(fileText, textutil::XmlEncoding::kUtf8);
+    if (stopped()) return false;
+    if (within && ParseChecked(doc, fileText) && doc.RootElement() != nullptr) return true;
+  }
+  return !stopped() && ParseReportFileAsLoaded(doc, fileText);
 }
 
 bool ParseReportFileAsLoaded(TiXmlDocument& doc, const std::string& fileText) {
@@ -81,12 +92,14 @@ bool ParseReportFileAsLoaded(TiXmlDocument& doc, const std::string& fileText) {
   return ParseAsUtf8(doc, CompactText(*file.RootElement())) && doc.RootElement() != nullptr;
 }
 
-bool FileTextOf(const TiXmlElement& root, std::string* fileText) {
+bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable) {
+  const auto stopped = [stoppable] { return stoppable && platform::QuitRequested(); };
   TiXmlPrinter printer;
   root.Accept(&printer);
   *fileText = printer.Str();
+  if (stopped()) return false;
   TiXmlDocument check;
-  return ParseReportFile(check, *fileText);
+  return ParseReportFile(check, *fileText, stoppable);
 }
 
 bool FileTextFor(const std::string& text, std::string* fileText) {

@@ -28,7 +28,9 @@ bool ReadsAlikeAsUtf8(const std::string& text);
 // The records of a report file's text into `doc`, with a root element; false
 // when the file does not load or its records do not read back as UTF-8.
 // One parse when the text reads alike as UTF-8, else the two below.
-bool ParseReportFile(TiXmlDocument& doc, const std::string& fileText);
+// `stoppable`: gives up (false) between its steps once the worker is asked
+// to quit.
+bool ParseReportFile(TiXmlDocument& doc, const std::string& fileText, bool stoppable = false);
 // The same, always as a load does it: the file parsed with its encoding
 // detected, then its root's compact text parsed as UTF-8.
 bool ParseReportFileAsLoaded(TiXmlDocument& doc, const std::string& fileText);
@@ -37,8 +39,8 @@ bool ParseReportFileAsLoaded(TiXmlDocument& doc, const std::string& fileText);
 // indented form of TinyXML's file saving and checked to read back as every
 // operation reads the file. False when it would not: bytes that are not
 // UTF-8 can pass one parse and fail the next once printing has moved them
-// next to markup.
-bool FileTextOf(const TiXmlElement& root, std::string* fileText);
+// next to markup. `stoppable` as above.
+bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable = false);
 
 // The file text that stores `text`; false also when the text does not parse
 // (saving a half-parsed document would silently drop the records after the

@@ -3,6 +3,8 @@
 #include <tinyxml.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <set>
 #include <string>
@@ -30,6 +32,22 @@ const char* const kReportFileName = "reportInfo.xml";
 const char* const kEmptyReport = "<message/>";
 // Appended to the report file's path: the file of records kept aside.
 const char* const kAsideSuffix = ".aside";
+// Appended to the report file's path: the note of records that left the
+// file at a stop, one line each: type, a tab, the hash of its compact text.
+const char* const kLeftSuffix = ".left";
+
+// FNV-1a, 64 bits, in hex: names a record's text in the note of records
+// that left the file.
+std::string TextHash(const std::string& text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return hex;
+}
 
 bool LoadInto(TiXmlDocument& doc, const std::string& nativePath) {
   std::string text;
@@ -217,6 +235,8 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
   std::vector<Pending> queue;
   for (TiXmlElement* map = root.FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
+    // Nothing is sent yet: after a stop the next start sends them all.
+    if (queue.size() % 64 == 63 && platform::QuitRequested()) return -1;
     if (!HasType(*map, type)) continue;
     std::string text = CompactText(*map);
     const size_t markup = static_cast<size_t>(
@@ -231,7 +251,7 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
   std::vector<Range> split;
   size_t next = 0;
   bool accepted = false;
-  std::vector<TiXmlElement*> sent;
+  std::vector<size_t> sent;
   std::vector<size_t> refused;
   for (bool first = true;; first = false) {
     Range range;
@@ -262,7 +282,7 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
     const int result = Send(type, records);
     if (result == 1) {
       accepted = true;
-      for (size_t i = range.first; i < range.second; ++i) sent.push_back(queue[i].map);
+      for (size_t i = range.first; i < range.second; ++i) sent.push_back(i);
       continue;
     }
     if (result < 0) break;
@@ -277,13 +297,20 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
   }
 
   bool changed = !sent.empty();
-  for (TiXmlElement* map : sent) root.RemoveChild(map);
+  // The records that leave the file: at a stop they are noted beside it
+  // rather than the whole file being rewritten.
+  std::vector<size_t> left = sent;
+  for (size_t i : sent) root.RemoveChild(queue[i].map);
+  const bool stopping = platform::QuitRequested();
   for (size_t i : refused) {
     const char* id = queue[i].map->Attribute("id");
     if (accepted) {
       if (!SetAside(type, id != nullptr ? id : "", queue[i].text, "refused by the server"))
         continue;
+      left.push_back(i);
       root.RemoveChild(queue[i].map);
+    } else if (stopping) {
+      continue;  // its place behind the others can wait for the next run
     } else {
       // Not yet known to be the record's fault: it waits behind the other
       // records of its type, so that the next run sends them first.
@@ -299,7 +326,11 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
     changed = true;
   }
   // One write for all the calls: a crash before it only sends them again.
-  if (changed) StoreRecords(root);
+  std::vector<std::string> hashes;
+  if (changed && stopping) {
+    for (size_t i : left) hashes.push_back(TextHash(queue[i].text));
+  }
+  if (changed && !(stopping && NoteLeft(type, hashes))) StoreRecords(root);
   for (const TiXmlElement* map = root.FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
     if (HasType(*map, type)) return -1;
@@ -315,12 +346,50 @@ int ReportInfo::UploadAllOfType(const std::string& type) {
 
 void ReportInfo::LoadRecords(TiXmlDocument& doc) {
   const std::string nativePath = platform::NativePath(path_);
-  if (LoadInto(doc, nativePath)) return;
+  if (LoadInto(doc, nativePath)) {
+    ApplyLeftNote(*doc.RootElement());
+    return;
+  }
   // Every later write would fail on records that do not read back.
   KeepUnreadableAside(nativePath);
   WriteRecords(kEmptyReport);
   doc.Clear();
   ParseAsUtf8(doc, kEmptyReport);
+}
+
+bool ReportInfo::NoteLeft(const std::string& type, const std::vector<std::string>& hashes) {
+  const std::string notePath = platform::NativePath(path_ + kLeftSuffix);
+  std::string note;
+  platform::ReadFileToString(notePath, &note);
+  for (const std::string& hash : hashes) note += type + "\t" + hash + "\n";
+  return platform::ReplaceFileAtomically(notePath, note);
+}
+
+void ReportInfo::ApplyLeftNote(TiXmlElement& root) {
+  const std::string notePath = platform::NativePath(path_ + kLeftSuffix);
+  std::string note;
+  if (platform::ReadFileToString(notePath, &note) != platform::kErrorSuccess) return;
+  std::multiset<std::string> left;
+  for (size_t start = 0; start < note.size();) {
+    const size_t end = std::min(note.find('\n', start), note.size());
+    left.insert(note.substr(start, end - start));
+    start = end + 1;
+  }
+  bool removed = false;
+  for (TiXmlElement* map = root.FirstChildElement("map"); map != nullptr && !left.empty();) {
+    TiXmlElement* next = map->NextSiblingElement("map");
+    const char* type = map->Attribute("type");
+    const auto match =
+        left.find(std::string(type != nullptr ? type : "") + "\t" + TextHash(CompactText(*map)));
+    if (match != left.end()) {
+      left.erase(match);
+      root.RemoveChild(map);
+      removed = true;
+    }
+    map = next;
+  }
+  // Until the file is written without them, the note stays.
+  if (!removed || StoreRecords(root) == 1) platform::RemoveFile(notePath);
 }
 
 int ReportInfo::StoreRecords(TiXmlElement& root) {
@@ -405,7 +474,8 @@ std::vector<HandOverResult> ReportInfo::HandOver(const std::string& type,
     any = true;
   }
   std::string fileText;
-  if (any && !FileTextOf(*root, &fileText)) {
+  if (any && !FileTextOf(*root, &fileText, /*stoppable=*/true)) {
+    if (stopped()) return results;
     for (size_t i = 0; i < records.size(); ++i) {
       std::string alone;
       if (joined[i] == nullptr || FileTextFor("<message>" + records[i].text + "</message>", &alone))

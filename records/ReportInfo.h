@@ -104,7 +104,8 @@ class ReportInfo {
   // other records of its type, and after kMaxUnconfirmedRefusals such records
   // the run stops (a server that refuses everything costs a few calls, not
   // one per record). The acknowledged and kept-aside records leave the file
-  // in one write. 1 when no record of the type is left in the file; -1 when
+  // in one write; after a quit request in a note beside it instead (NoteLeft),
+  // which the next load applies. 1 when no record of the type is left in the file; -1 when
   // there was nothing to send or some are left.
   int UploadAllOfType(const std::string& type);
 
@@ -140,6 +141,14 @@ class ReportInfo {
   // Writes the records under `root`. When some would not read back once
   // written, the file is kept aside and those records are left out.
   int StoreRecords(TiXmlElement& root);
+  // At a stop, the records that left the file (acknowledged or kept aside)
+  // are noted beside it, a line of type and hash of compact text each,
+  // instead of the whole file being rewritten; false when the note could not
+  // be written.
+  bool NoteLeft(const std::string& type, const std::vector<std::string>& hashes);
+  // Takes the noted records out of `root`, the file's, one per line of the
+  // note, and writes the file; the note goes once that write succeeded.
+  void ApplyLeftNote(TiXmlElement& root);
   // Appends one record's text to the aside file, with one warning naming
   // `why`, its type and id. False when that file could not be written.
   bool SetAside(const std::string& type, const std::string& id, const std::string& text,

@@ -471,6 +471,38 @@ TEST_F(ReportInfoTest, HandOverAfterAStopWritesAndSendsNothing) {
   EXPECT_EQ(invoker_->Calls().size(), calls);
 }
 
+// A stop during an upload does not wait for the file's rewrite: the
+// acknowledged records are noted beside it, and the next load takes exactly
+// them out (a record of the same id but another text stays) and drops the note.
+TEST_F(ReportInfoTest, AStopDuringAnUploadNotesTheAcknowledgedRecordsForTheNextLoad) {
+  const std::string a = Record("versionInfo", "1", "a");
+  const std::string b = Record("versionInfo", "2", "b");
+  const std::string c = Record("installResultInfo", "3", "c");
+  obxtest::WriteFile(file_, "<message>" + a + b + c + "</message>");
+  const std::string before = obxtest::ReadFile(file_);
+  {
+    platform::StopSource stop;
+    platform::ScopedStopToken token(stop.Token());
+    invoker_->Push([&stop](orsa::sdo::DataObjectPtr* response) {
+      stop.RequestStop();
+      ScriptedInvoker::Answer("true")(response);
+    });
+    EXPECT_EQ(obx::ReportInfo().UploadAllOfType("versionInfo"), 1);
+    EXPECT_EQ(obxtest::ReadFile(file_), before);
+    EXPECT_EQ(FilesInFolder(), (std::vector<std::string>{"reportInfo.xml", "reportInfo.xml.left"}));
+  }
+  // Before the next load, a new record for task 1 joins the file.
+  const std::string a2 = Record("versionInfo", "1", "a2");
+  obxtest::WriteFile(file_, "<message>" + a + b + c + a2 + "</message>");
+  const size_t calls = invoker_->Calls().size();
+  std::string out;
+  EXPECT_EQ(obx::ReportInfo().CollectByType("versionInfo", out), 1);
+  EXPECT_EQ(out, a2);
+  EXPECT_EQ(StoredRecords(), (std::vector<std::string>{c, a2}));
+  EXPECT_EQ(FilesInFolder(), std::vector<std::string>{"reportInfo.xml"});
+  EXPECT_EQ(invoker_->Calls().size(), calls);
+}
+
 // A file that loads but whose records would not read back once written is
 // kept aside by every path that writes the file, not only by AddRecord; the
 // records that do read back stay, and the write goes through.
