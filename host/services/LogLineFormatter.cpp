@@ -11,7 +11,8 @@ namespace {
 
 const char* const kPriorityNames[] = {"",       "Fatal",       "Critical", "Error", "Warning",
                                       "Notice", "Information", "Debug",    "Trace"};
-constexpr Poco::Timestamp::TimeVal kMinute = Poco::Timestamp::TimeVal{60} * 1000000;  // microseconds
+constexpr Poco::Timestamp::TimeVal kMinute =
+    Poco::Timestamp::TimeVal{60} * 1000000;  // microseconds
 
 }  // namespace
 
