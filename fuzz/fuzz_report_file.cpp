@@ -2,7 +2,8 @@
 // reportInfo.xml in the install folder of a private state root and goes
 // through what the cycle does with the file (read, collect, add, remove). A
 // record added to a file that took it must be found and removable after, and
-// a text read in one parse must read as a load and a second parse read it.
+// a text read in one parse must read as a load and a second parse read it,
+// and records printed must read back in parts as they do whole.
 #include <stdlib.h>
 #include <tinyxml.h>
 
@@ -74,6 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                (!readOnce ||
                 obx::CompactText(*once.RootElement()) == obx::CompactText(*loaded.RootElement())),
            "one parse and two read the file differently");
+  }
+  // Its records printed again read back in parts as they do whole.
+  TiXmlDocument loaded;
+  if (obx::ParseReportFile(loaded, input)) {
+    std::string printed;
+    const bool inParts = obx::FileTextOf(*loaded.RootElement(), &printed, false, 1);
+    TiXmlDocument whole;
+    Expect(inParts == obx::ParseReportFile(whole, printed),
+           "the printed records read back in parts and whole differently");
   }
   // Files set aside or left by the last run go first.
   std::error_code ec;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/StopToken.h"
 #include "text/Utf8.h"
@@ -92,14 +93,52 @@ bool ParseReportFileAsLoaded(TiXmlDocument& doc, const std::string& fileText) {
   return ParseAsUtf8(doc, CompactText(*file.RootElement())) && doc.RootElement() != nullptr;
 }
 
-bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable) {
+bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable, size_t partBytes) {
   const auto stopped = [stoppable] { return stoppable && platform::QuitRequested(); };
+  // Printed as root.Accept(&printer) prints it, noting where each child of
+  // the root begins.
   TiXmlPrinter printer;
-  root.Accept(&printer);
+  printer.VisitEnter(root, root.FirstAttribute());
+  std::vector<size_t> starts;
+  for (const TiXmlNode* child = root.FirstChild(); child != nullptr; child = child->NextSibling()) {
+    if (starts.size() % 64 == 63 && stopped()) return false;
+    starts.push_back(printer.Size());
+    child->Accept(&printer);
+  }
+  const size_t childrenEnd = printer.Size();
+  printer.VisitExit(root);
   *fileText = printer.Str();
   if (stopped()) return false;
   TiXmlDocument check;
-  return ParseReportFile(check, *fileText, stoppable);
+  if (starts.size() < 2 || !ReadsAlikeAsUtf8(*fileText))
+    return ParseReportFile(check, *fileText, stoppable);
+  // Read as UTF-8, the text parses when each run of children does under
+  // the root's own start and end tags, and the bounds hold when they hold
+  // for each run with the elements of the runs before it counted: so it is
+  // checked in parts of about `partBytes`, and a stop need not wait for the
+  // whole.
+  const std::string head = fileText->substr(0, starts.front());
+  const std::string tail = fileText->substr(childrenEnd);
+  const textutil::XmlLimits limits;
+  size_t elements = 0;  // of the runs checked, the root not counted
+  for (size_t first = 0; first < starts.size();) {
+    size_t next = first + 1;
+    while (next < starts.size() && starts[next] - starts[first] < partBytes) ++next;
+    const size_t end = next < starts.size() ? starts[next] : childrenEnd;
+    if (stopped()) return false;
+    const std::string part = head + fileText->substr(starts[first], end - starts[first]) + tail;
+    textutil::XmlLimits partLimits = limits;
+    partLimits.maxElements = limits.maxElements - elements;
+    size_t counted = 0;
+    if (!textutil::XmlWithinLimits(part, textutil::XmlEncoding::kUtf8, partLimits, &counted))
+      return false;
+    elements += counted - 1;
+    if (stopped()) return false;
+    TiXmlDocument doc;
+    if (!ParseChecked(doc, part) || doc.RootElement() == nullptr) return false;
+    first = next;
+  }
+  return true;
 }
 
 bool FileTextFor(const std::string& text, std::string* fileText) {

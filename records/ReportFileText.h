@@ -3,6 +3,7 @@
 // it so that they read back. Every operation reads the file as TinyXML's
 // LoadFile would (encoding detected) and then parses its root's compact text
 // as UTF-8; a file whose text reads alike either way is parsed once.
+#include <cstddef>
 #include <string>
 
 class TiXmlDocument;
@@ -39,8 +40,11 @@ bool ParseReportFileAsLoaded(TiXmlDocument& doc, const std::string& fileText);
 // indented form of TinyXML's file saving and checked to read back as every
 // operation reads the file. False when it would not: bytes that are not
 // UTF-8 can pass one parse and fail the next once printing has moved them
-// next to markup. `stoppable` as above.
-bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable = false);
+// next to markup. `stoppable` as above; a text that reads alike as UTF-8 is
+// checked in parts of about `partBytes` (of the root's children whole), and
+// a stop is looked at between them.
+bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable = false,
+                size_t partBytes = size_t{128} << 10);
 
 // The file text that stores `text`; false also when the text does not parse
 // (saving a half-parsed document would silently drop the records after the

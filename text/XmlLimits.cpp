@@ -147,12 +147,11 @@ Size PastFirstGreater(const std::string& xml, Size at) {
   return end == npos ? npos : end + 1;
 }
 
-}  // namespace
-
-bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding, const XmlLimits& limits) {
+// XmlWithinLimits, with the elements counted so far in `elements`.
+bool WithinLimits(const std::string& xml, XmlEncoding encoding, const XmlLimits& limits,
+                  Size& elements) {
   bool utf8 = encoding == XmlEncoding::kUtf8 || xml.compare(0, 3, "\xEF\xBB\xBF") == 0;
   int depth = 0;
-  Size elements = 0;
   for (Size i = xml.find('<'); i != npos;) {
     const char next = i + 1 < xml.size() ? xml[i + 1] : '\0';
     Size end = npos;
@@ -188,6 +187,16 @@ bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding, const XmlLimi
     i = xml.find('<', end);
   }
   return ReferencesStayInText(xml) && (!utf8 || Utf8StepsStayInText(xml));
+}
+
+}  // namespace
+
+bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding, const XmlLimits& limits,
+                     Size* counted) {
+  Size elements = 0;
+  const bool within = WithinLimits(xml, encoding, limits, elements);
+  if (counted != nullptr) *counted = elements;
+  return within;
 }
 
 }  // namespace textutil

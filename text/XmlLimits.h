@@ -47,7 +47,9 @@ enum class XmlEncoding { kUtf8, kDetect };
 // these occurs in this system's documents.
 //
 // Linear in the text's length; reentrant, allocates nothing.
+// `elements`, when given, receives the number of elements counted (up to the
+// one past the limit when that ended the count).
 bool XmlWithinLimits(const std::string& xml, XmlEncoding encoding,
-                     const XmlLimits& limits = XmlLimits());
+                     const XmlLimits& limits = XmlLimits(), std::size_t* elements = nullptr);
 
 }  // namespace textutil

@@ -320,10 +320,10 @@ TEST_F(ReportInfoTest, UploadSendsSealedPayloadPerOperationAndDropsWhatEachCarri
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{other});
 }
 
-// A backlog travels in calls a server takes: at most 500 records each.
+// A backlog travels in calls a server takes: at most 250 records each.
 TEST_F(ReportInfoTest, BacklogIsUploadedInBoundedCallsUntilNoneIsLeft) {
   std::string records;
-  for (int id = 0; id < 1201; ++id) records += Record("versionInfo", std::to_string(id), "v");
+  for (int id = 0; id < 601; ++id) records += Record("versionInfo", std::to_string(id), "v");
   obxtest::WriteFile(file_, "<message>" + records + "</message>");
   for (int call = 0; call < 3; ++call) invoker_->Push(ScriptedInvoker::Answer("true"));
   obx::UploadReports();
@@ -337,7 +337,7 @@ TEST_F(ReportInfoTest, BacklogIsUploadedInBoundedCallsUntilNoneIsLeft) {
       ++count;
     carried.push_back(count);
   }
-  EXPECT_EQ(carried, (std::vector<size_t>{500, 500, 201}));
+  EXPECT_EQ(carried, (std::vector<size_t>{250, 250, 101}));
   EXPECT_EQ(StoredRecords(), std::vector<std::string>{});
 }
 

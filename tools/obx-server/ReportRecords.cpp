@@ -117,15 +117,19 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
   for (size_t k = 0; k < maps.size(); ++k) {
     const char* type = maps[k]->Attribute("type");
     const char* id = maps[k]->Attribute("id");
-    std::string text;
+    ReportRecord record{type ? type : "", id ? id : "", "", {}};
     if (raw.size() == maps.size() && ReadsAs(raw[k].text, *maps[k])) {
-      text = raw[k].text;
+      // The slice reads as this element: its items are this element's.
+      record.text = raw[k].text;
+      record.items = ItemsOf(*maps[k]);
     } else {
       // The raw scan and the parser disagree (an exotic construct): keep the
-      // parser's compact form rather than a wrong slice.
-      text = Compact(*maps[k]);
+      // parser's compact form rather than a wrong slice, and its items as
+      // that text gives them.
+      record.text = Compact(*maps[k]);
+      record.items = RecordItems(record.text);
     }
-    records.push_back({type ? type : "", id ? id : "", std::move(text), ItemsOf(*maps[k])});
+    records.push_back(std::move(record));
   }
   return records;
 }
