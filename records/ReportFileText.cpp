@@ -110,13 +110,13 @@ bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable,
   *fileText = printer.Str();
   if (stopped()) return false;
   TiXmlDocument check;
-  if (starts.size() < 2 || !ReadsAlikeAsUtf8(*fileText))
-    return ParseReportFile(check, *fileText, stoppable);
+  if (starts.size() < 2) return ParseReportFile(check, *fileText, stoppable);
   // Read as UTF-8, the text parses when each run of children does under
   // the root's own start and end tags, and the bounds hold when they hold
   // for each run with the elements of the runs before it counted: so it is
   // checked in parts of about `partBytes`, and a stop need not wait for the
-  // whole.
+  // whole. Whether it reads alike as UTF-8 is settled part by part too: the
+  // parts cover the text, and one that does not makes the whole not.
   const std::string head = fileText->substr(0, starts.front());
   const std::string tail = fileText->substr(childrenEnd);
   const textutil::XmlLimits limits;
@@ -127,6 +127,7 @@ bool FileTextOf(const TiXmlElement& root, std::string* fileText, bool stoppable,
     const size_t end = next < starts.size() ? starts[next] : childrenEnd;
     if (stopped()) return false;
     const std::string part = head + fileText->substr(starts[first], end - starts[first]) + tail;
+    if (!ReadsAlikeAsUtf8(part)) return ParseReportFile(check, *fileText, stoppable);
     textutil::XmlLimits partLimits = limits;
     partLimits.maxElements = limits.maxElements - elements;
     size_t counted = 0;

@@ -40,8 +40,9 @@ const char* const kLeftSuffix = ".left";
 // that left the file.
 std::string TextHash(const std::string& text) {
   uint64_t hash = 14695981039346656037ull;
-  for (const char c : text) {
-    hash ^= static_cast<unsigned char>(c);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  for (const unsigned char* end = p + text.size(); p != end; ++p) {
+    hash ^= *p;
     hash *= 1099511628211ull;
   }
   char hex[17];
