@@ -66,16 +66,17 @@ std::string Compact(const TiXmlElement& element) {
   return text;
 }
 
-// Whether `raw` alone reads as exactly the element `parsed`. The raw scan
-// only approximates the parser (it takes "<>" for a start tag, for one), so
-// the counts of both can agree while a slice belongs to another element.
-bool ReadsAs(const std::string& raw, const TiXmlElement& parsed) {
+// Whether `raw` alone reads as exactly the element whose compact print is
+// `parsed`. The raw scan only approximates the parser (it takes "<>" for a
+// start tag, for one), so the counts of both can agree while a slice belongs
+// to another element.
+bool ReadsAs(const std::string& raw, const std::string& parsed) {
   TiXmlDocument doc;
   doc.SetTabSize(0);  // no row and column tracking: nothing reads them
   doc.Parse(raw.c_str(), nullptr, TIXML_ENCODING_UTF8);
   const TiXmlNode* only = doc.FirstChild();
   return !doc.Error() && only != nullptr && only->NextSibling() == nullptr &&
-         only->ToElement() != nullptr && Compact(*only->ToElement()) == Compact(parsed);
+         only->ToElement() != nullptr && Compact(*only->ToElement()) == parsed;
 }
 
 std::map<std::string, std::string> ItemsOf(const TiXmlElement& map) {
@@ -118,7 +119,10 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
     const char* type = maps[k]->Attribute("type");
     const char* id = maps[k]->Attribute("id");
     ReportRecord record{type ? type : "", id ? id : "", "", {}};
-    if (raw.size() == maps.size() && ReadsAs(raw[k].text, *maps[k])) {
+    // A slice that is the element's own compact print (what the agent sends)
+    // is what the fallback below would store; it is not parsed again.
+    const std::string compact = Compact(*maps[k]);
+    if (raw.size() == maps.size() && (raw[k].text == compact || ReadsAs(raw[k].text, compact))) {
       // The slice reads as this element: its items are this element's.
       record.text = raw[k].text;
       record.items = ItemsOf(*maps[k]);
@@ -126,7 +130,7 @@ std::vector<ReportRecord> SplitReportRecords(const std::string& payload) {
       // The raw scan and the parser disagree (an exotic construct): keep the
       // parser's compact form rather than a wrong slice, and its items as
       // that text gives them.
-      record.text = Compact(*maps[k]);
+      record.text = compact;
       record.items = RecordItems(record.text);
     }
     records.push_back(std::move(record));
