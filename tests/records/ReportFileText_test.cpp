@@ -48,18 +48,4 @@ TEST(ReportFileTextTest, OneParseReadsAsTheLoadAndCompactParseDo) {
   }
 }
 
-// What is printed for the file reads back, and records that would not are
-// refused rather than written.
-TEST(ReportFileTextTest, FileTextReadsBackOrIsRefused) {
-  std::string fileText;
-  ASSERT_TRUE(
-      obx::FileTextFor("<message><map id=\"1\"><v>x &amp; y</v></map></message>", &fileText));
-  TiXmlDocument doc;
-  ASSERT_TRUE(obx::ParseReportFile(doc, fileText));
-  EXPECT_EQ(obx::CompactText(*doc.RootElement()),
-            "<message><map id=\"1\"><v>x &amp; y</v></map></message>");
-  EXPECT_FALSE(obx::FileTextFor("<message><map></message>", &fileText));
-  EXPECT_FALSE(obx::FileTextFor("<message>\xE9<", &fileText));
-}
-
 }  // namespace
