@@ -297,22 +297,18 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
     if (!accepted && refused.size() >= kMaxUnconfirmedRefusals) break;
   }
 
-  bool changed = !sent.empty();
-  // The records that leave the file: at a stop they are noted beside it
-  // rather than the whole file being rewritten.
-  std::vector<size_t> left = sent;
-  for (size_t i : sent) root.RemoveChild(queue[i].map);
+  // The records that leave the file: the acknowledged ones and those kept
+  // aside. At a stop they are noted beside it instead of the whole file
+  // being rewritten.
   const bool stopping = platform::QuitRequested();
+  std::vector<size_t> left = sent;
+  bool moved = false;
   for (size_t i : refused) {
     const char* id = queue[i].map->Attribute("id");
     if (accepted) {
-      if (!SetAside(type, id != nullptr ? id : "", queue[i].text, "refused by the server"))
-        continue;
-      left.push_back(i);
-      root.RemoveChild(queue[i].map);
-    } else if (stopping) {
-      continue;  // its place behind the others can wait for the next run
-    } else {
+      if (SetAside(type, id != nullptr ? id : "", queue[i].text, "refused by the server"))
+        left.push_back(i);
+    } else if (!stopping) {  // at a stop its place can wait for the next run
       // Not yet known to be the record's fault: it waits behind the other
       // records of its type, so that the next run sends them first.
       TiXmlElement* last = queue[i].map;
@@ -323,15 +319,17 @@ int ReportInfo::UploadAll(const std::string& type, TiXmlElement& root) {
       if (last == queue[i].map) continue;
       root.InsertAfterChild(last, *queue[i].map);
       root.RemoveChild(queue[i].map);
+      moved = true;
     }
-    changed = true;
+  }
+  if (stopping && !left.empty()) {
+    std::vector<std::string> hashes;
+    for (size_t i : left) hashes.push_back(TextHash(queue[i].text));
+    if (NoteLeft(type, hashes)) return left.size() == queue.size() ? 1 : -1;
   }
   // One write for all the calls: a crash before it only sends them again.
-  std::vector<std::string> hashes;
-  if (changed && stopping) {
-    for (size_t i : left) hashes.push_back(TextHash(queue[i].text));
-  }
-  if (changed && !(stopping && NoteLeft(type, hashes))) StoreRecords(root);
+  for (size_t i : left) root.RemoveChild(queue[i].map);
+  if (!left.empty() || moved) StoreRecords(root);
   for (const TiXmlElement* map = root.FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
     if (HasType(*map, type)) return -1;
