@@ -50,13 +50,20 @@ Size Utf8Length(unsigned char c) {
 // values that way, always starting right after a markup character, so when
 // this holds it sees every markup character the scan sees.
 bool Utf8StepsStayInText(const std::string& xml) {
-  for (Size i = 0; i < xml.size();) {
-    const Size length = Utf8Length(static_cast<unsigned char>(xml[i]));
-    if (length > xml.size() - i) return false;
-    for (Size k = 1; k < length; ++k) {
-      if (IsMarkupCharacter(xml[i + k])) return false;
+  // Over the bytes themselves: this runs over every byte of every document.
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(xml.data());
+  const unsigned char* const end = p + xml.size();
+  while (p < end) {
+    if (*p < 0xc2) {  // a byte read alone
+      ++p;
+      continue;
     }
-    i += length;
+    const Size length = Utf8Length(*p);
+    if (length > static_cast<Size>(end - p)) return false;
+    for (Size k = 1; k < length; ++k) {
+      if (IsMarkupCharacter(static_cast<char>(p[k]))) return false;
+    }
+    p += length;
   }
   return true;
 }
@@ -86,12 +93,12 @@ bool ReferencesStayInText(const std::string& xml) {
 Size AttributeCount(const std::string& xml, Size at, Size end) {
   Size count = 0;
   char quote = 0;
-  for (Size i = at; i < end; ++i) {
+  for (const char *p = xml.data() + at, *stop = xml.data() + end; p < stop; ++p) {
     if (quote) {
-      if (xml[i] == quote) quote = 0;
-    } else if (xml[i] == '"' || xml[i] == '\'') {
-      quote = xml[i];
-    } else if (xml[i] == '=') {
+      if (*p == quote) quote = 0;
+    } else if (*p == '"' || *p == '\'') {
+      quote = *p;
+    } else if (*p == '=') {
       ++count;
     }
   }
@@ -155,7 +162,7 @@ bool WithinLimits(const std::string& xml, XmlEncoding encoding, const XmlLimits&
   for (Size i = xml.find('<'); i != npos;) {
     const char next = i + 1 < xml.size() ? xml[i + 1] : '\0';
     Size end = npos;
-    if (StartsWithNoCase(xml, i, "<?xml")) {
+    if (next == '?' && StartsWithNoCase(xml, i, "<?xml")) {
       bool declaresUtf8 = false;
       end = PlainDeclarationEnd(xml, i, declaresUtf8);
       if (end == npos) return false;
