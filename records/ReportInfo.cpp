@@ -95,22 +95,16 @@ void ReportInfo::KeepUnreadableAside(const std::string& nativePath) {
 }
 
 bool ReportInfo::HasRecords() {
-  const std::string nativePath = platform::NativePath(path_);
   TiXmlDocument doc;
-  if (!LoadInto(doc, nativePath)) {
-    KeepUnreadableAside(nativePath);
-    WriteRecords(kEmptyReport);
-    return false;
-  }
-  const TiXmlElement* root = doc.RootElement();
-  return root != nullptr && root->FirstChild() != nullptr;
+  LoadRecords(doc);
+  return doc.RootElement()->FirstChild() != nullptr;
 }
 
 int ReportInfo::ReadRecords(std::string& out) {
   out.clear();
-  if (!HasRecords()) return -1;
   TiXmlDocument doc;
-  if (!LoadInto(doc, platform::NativePath(path_)) || doc.RootElement() == nullptr) return -1;
+  LoadRecords(doc);
+  if (doc.RootElement()->FirstChild() == nullptr) return -1;
   out = CompactText(*doc.RootElement());
   return 1;
 }
@@ -130,30 +124,26 @@ int ReportInfo::Store(const std::string& fileText) {
 }
 
 int ReportInfo::AddRecord(const std::string& record) {
-  const std::string alone = "<message>" + record + "</message>";
-  if (!HasRecords()) return WriteRecords(alone);
-  std::string records;
-  if (ReadRecords(records) != 1) return -1;
+  TiXmlDocument doc;
+  LoadRecords(doc);
   TiXmlDocument recordDoc;
-  TiXmlDocument recordsDoc;
   if (!ParseAsUtf8(recordDoc, record) || recordDoc.RootElement() == nullptr) return -1;
-  if (!ParseAsUtf8(recordsDoc, records) || recordsDoc.RootElement() == nullptr) return -1;
-  recordsDoc.RootElement()->InsertEndChild(*recordDoc.RootElement());
+  doc.RootElement()->InsertEndChild(*recordDoc.RootElement());
   std::string fileText;
-  if (FileTextOf(*recordsDoc.RootElement(), &fileText)) return Store(fileText);
+  if (FileTextOf(*doc.RootElement(), &fileText)) return Store(fileText);
   // Refused although the record reads back alone: the file's own records
   // would not read back once rewritten. They are kept aside and the record
   // begins a new file, rather than this and every later record being refused.
-  if (!FileTextFor(alone, &fileText)) return -1;
+  if (!FileTextFor("<message>" + record + "</message>", &fileText)) return -1;
   KeepUnreadableAside(platform::NativePath(path_));
   return Store(fileText);
 }
 
 int ReportInfo::RemoveFirst(const std::string& type, const std::string* id) {
-  if (!HasRecords()) return 1;
   TiXmlDocument doc;
   LoadRecords(doc);
   TiXmlElement* root = doc.RootElement();
+  if (root->FirstChild() == nullptr) return 1;
   for (TiXmlElement* map = root->FirstChildElement("map"); map != nullptr;
        map = map->NextSiblingElement("map")) {
     if (!HasType(*map, type)) continue;
@@ -179,10 +169,10 @@ int ReportInfo::CollectByType(const std::string& type, std::string& out) {
 
 int ReportInfo::Collect(const std::string& type, size_t limit, std::string& out) {
   out.clear();
-  if (!HasRecords()) return -1;
   TiXmlDocument doc;
   LoadRecords(doc);
   const TiXmlElement* root = doc.RootElement();
+  if (root->FirstChild() == nullptr) return -1;
   size_t matched = 0;
   for (const TiXmlElement* map = root->FirstChildElement("map"); map != nullptr && matched < limit;
        map = map->NextSiblingElement("map")) {

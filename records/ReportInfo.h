@@ -63,11 +63,13 @@ class ReportInfo {
   ReportInfo();
   const std::string& Path() const { return path_; }
 
-  // True when the file loads and its root element has a child. A missing or
-  // unloadable file (also one beyond the bounds of text/XmlLimits.h) is
-  // reset to "<message/>" (false); an unloadable non-empty file is first
-  // renamed to Path() + ".unreadable-<YYYYMMDDhhmmss>" so that its content
-  // stays available.
+  // True when the file loads and its root element has a child, once the note
+  // of records that left it at a stop is applied (see UploadAllOfType). A
+  // missing or unloadable file (also one beyond the bounds of
+  // text/XmlLimits.h) is reset to "<message/>" (false); an unloadable
+  // non-empty file is first renamed to Path() + ".unreadable-<YYYYMMDDhhmmss>"
+  // so that its content stays available. Every operation below reads the
+  // file this way, once.
   bool HasRecords();
   // `out` = compact text of the root element; -1 and "" when HasRecords is false.
   int ReadRecords(std::string& out);
